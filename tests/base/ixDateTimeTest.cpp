@@ -1,0 +1,81 @@
+#include "base/ixDateTime.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "base/ixError.h"
+
+using namespace ix;
+
+namespace {
+
+class ZoneGuard {
+public:
+    explicit ZoneGuard(const char* tz) {
+        const char* old = std::getenv("TZ");
+        if (old) old_ = old, hadOld_ = true;
+        setenv("TZ", tz, 1);
+        tzset();
+    }
+    ~ZoneGuard() {
+        if (hadOld_)
+            setenv("TZ", old_.c_str(), 1);
+        else
+            unsetenv("TZ");
+        tzset();
+    }
+
+private:
+    std::string old_;
+    bool hadOld_ = false;
+};
+
+}  // namespace
+
+TEST(DateTime, EpochAndKnownDays) {
+    EXPECT_EQ(EncodeDate(1899, 12, 30), 0.0);
+    EXPECT_EQ(EncodeDate(1970, 1, 1), UnixDateDelta);
+    EXPECT_EQ(EncodeDate(2000, 3, 1) - EncodeDate(2000, 2, 28), 2.0);  // leap day
+    EXPECT_EQ(EncodeDate(1900, 3, 1) - EncodeDate(1900, 2, 28), 1.0);  // 1900 is not a leap year
+    EXPECT_THROW(EncodeDate(2023, 2, 29), EixError);
+    EXPECT_THROW(EncodeTime(24, 0, 0, 0), EixError);
+    EXPECT_EQ(DayOfWeek(EncodeDate(2024, 1, 1)), 2);  // a Monday
+    EXPECT_EQ(DayOfWeek(EncodeDate(1899, 12, 30)), 7);
+}
+
+TEST(DateTime, DecodeRoundsToTheMillisecondAndHandlesNegativeValues) {
+    const TixDateTime t = EncodeDateTime(2024, 2, 29, 23, 59, 59, 999);
+    const TixDateParts p = DecodeDateTime(t);
+    EXPECT_EQ(p.year, 2024);
+    EXPECT_EQ(p.day, 29);
+    EXPECT_EQ(p.second, 59);
+    EXPECT_EQ(p.millisecond, 999);
+    // Before the epoch the fraction still runs forward from midnight.
+    const TixDateParts n = DecodeDateTime(-1.25);
+    EXPECT_EQ(n.year, 1899);
+    EXPECT_EQ(n.day, 29);
+    EXPECT_EQ(n.hour, 6);
+    EXPECT_EQ(EncodeDateTime(1899, 12, 29, 6, 0, 0), -1.25);
+}
+
+TEST(DateTime, UnixConversionsAreExact) {
+    EXPECT_EQ(DateTimeToUnix(EncodeDateTime(2001, 9, 9, 1, 46, 40)), 1000000000);
+    const TixDateParts p = DecodeDateTime(UnixToDateTime(-86400));
+    EXPECT_EQ(p.year, 1969);
+    EXPECT_EQ(p.month, 12);
+    EXPECT_EQ(p.day, 31);
+}
+
+TEST(DateTime, ZoneConversionsFollowTz) {
+    ZoneGuard zone("Europe/Berlin");
+    // Winter: UTC+1; summer: UTC+2.
+    const TixDateTime winter = EncodeDateTime(2024, 1, 15, 12, 0, 0);
+    EXPECT_EQ(LocalUtcOffsetSeconds(winter), 3600);
+    EXPECT_EQ(DecodeDateTime(LocalToUtc(winter)).hour, 11);
+    const TixDateTime summer = EncodeDateTime(2024, 7, 15, 12, 0, 0);
+    EXPECT_EQ(DecodeDateTime(LocalToUtc(summer)).hour, 10);
+    EXPECT_EQ(DecodeDateTime(UtcToLocal(EncodeDateTime(2024, 7, 15, 23, 30, 0))).day, 16);
+    ZoneGuard utc("UTC");
+    EXPECT_EQ(LocalToUtc(winter), winter);
+}

@@ -1,0 +1,109 @@
+#include "base/ixStringList.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "base/ixError.h"
+
+using namespace ix;
+
+TEST(StringList, NameValueAccessIgnoresCaseAndRemovesOnEmpty) {
+    TixStringList list;
+    list.SetValue("Charset", "utf-8");
+    list.SetValue("boundary", "b=1");  // only the first '=' separates
+    EXPECT_EQ(list.Values("CHARSET"), "utf-8");
+    EXPECT_EQ(list.Values("Boundary"), "b=1");
+    EXPECT_EQ(list.Names(1), "boundary");
+    list.SetValue("charset", "koi8-r");
+    EXPECT_EQ(list.Count(), 2);
+    EXPECT_EQ(list[0], "charset=koi8-r");  // written with the name given
+    list.SetValue("CHARSET", "");
+    EXPECT_EQ(list.Count(), 1);
+    EXPECT_EQ(list.Values("missing"), "");
+}
+
+TEST(StringList, TextRoundTripsAndSplitsEveryLineBreak) {
+    TixStringList list;
+    list.SetText("a\r\nb\rc\nd");
+    ASSERT_EQ(list.Count(), 4);
+    EXPECT_EQ(list[3], "d");
+    EXPECT_EQ(list.Text(), "a\r\nb\r\nc\r\nd\r\n");
+    list.SetText("\r\n\r\n");
+    EXPECT_EQ(list.Count(), 2);
+    EXPECT_EQ(list[0], "");
+}
+
+TEST(StringList, ObjectsTravelWithTheirLines) {
+    TixStringList list;
+    list.AddObject("first", 7);
+    list.AddObject("second", 9);
+    list.Exchange(0, 1);
+    EXPECT_EQ(list.Objects(0), 9);
+    list.Insert(1, "middle", 3);
+    list.Delete(0);
+    EXPECT_EQ(list[0], "middle");
+    EXPECT_EQ(list.Objects(1), 7);
+    EXPECT_THROW(list.Strings(5), EixError);
+    EXPECT_THROW(list.Insert(-1, "x"), EixError);
+}
+
+TEST(StringList, ChangeFiresOncePerUpdateBlockAndNotForNoChange) {
+    TixStringList list;
+    int changes = 0;
+    list.OnChange = [&](TixStringList&) { ++changes; };
+    list.Add("x");
+    EXPECT_EQ(changes, 1);
+    list.BeginUpdate();
+    list.BeginUpdate();
+    for (int i = 0; i < 100; ++i)
+        list.Add("y");
+    list.EndUpdate();
+    EXPECT_EQ(changes, 1);  // still inside the outer block
+    list.EndUpdate();
+    EXPECT_EQ(changes, 2);
+    list.BeginUpdate();
+    list.EndUpdate();
+    EXPECT_EQ(changes, 2);  // nothing changed
+    TixStringList empty;
+    empty.OnChange = list.OnChange;
+    empty.Clear();
+    EXPECT_EQ(changes, 2);  // clearing an empty list is no change
+}
+
+TEST(StringList, CopyKeepsTheTargetsHandler) {
+    TixStringList source{"a", "b"};
+    int changes = 0;
+    TixStringList target;
+    target.OnChange = [&](TixStringList&) { ++changes; };
+    target = source;
+    EXPECT_EQ(changes, 1);
+    EXPECT_TRUE(target == source);
+    EXPECT_FALSE(static_cast<bool>(source.OnChange));
+}
+
+TEST(StringList, MillionLinesBuildAndSearchInLinearTime) {
+    // Quadratic behaviour (re-copying on every add, rescanning on search) would take minutes here.
+    const auto start = std::chrono::steady_clock::now();
+    TixStringList list;
+    int changes = 0;
+    list.OnChange = [&](TixStringList&) { ++changes; };
+    list.BeginUpdate();
+    for (int i = 0; i < 1000000; ++i)
+        list.Add("* " + std::to_string(i) + " FETCH (FLAGS (\\Seen))");
+    list.EndUpdate();
+    EXPECT_EQ(changes, 1);
+    EXPECT_EQ(list.IndexOf("* 999999 fetch (flags (\\seen))"), 999999);
+    EXPECT_EQ(list.IndexOf("absent"), -1);
+    EXPECT_EQ(list.Text().size(), list.Text().size());
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(std::chrono::duration_cast<std::chrono::seconds>(elapsed).count(), 20);
+}
+
+TEST(StringList, SameTextIsAsciiOnly) {
+    EXPECT_TRUE(SameText("INBOX", "inbox"));
+    EXPECT_FALSE(SameText("INBOX", "inbo"));
+    // Bytes above 127 (UTF-8) compare exactly.
+    EXPECT_FALSE(SameText("\xc3\x84", "\xc3\xa4"));
+    EXPECT_EQ(UpperCase("a\xc3\xa4z"), "A\xc3\xa4Z");
+}
