@@ -10,9 +10,9 @@ namespace ix::test {
 
 namespace {
 
-std::string Env(const char* name) {
+std::string Env(const char* name, const char* fallback) {
     const char* value = std::getenv(name);
-    return value ? value : "";
+    return value && *value ? value : fallback;
 }
 
 }  // namespace
@@ -27,7 +27,7 @@ std::string ReadFile(const std::string& path) {
 
 SandboxInfo Sandbox() {
     SandboxInfo info;
-    info.dir = Env("IX_SANDBOX_DIR");
+    info.dir = Env("IX_SANDBOX_DIR", IX_SANDBOX_DIR_DEFAULT);
     if (info.dir.empty()) throw std::runtime_error("IX_SANDBOX_DIR is not set");
     std::map<std::string, std::string> values;
     std::istringstream in(ReadFile(info.dir + "/sandbox.env"));
@@ -47,10 +47,10 @@ SandboxInfo Sandbox() {
 }
 
 std::string SourcePath(const std::string& relative) {
-    return Env("IX_SOURCE_DIR") + "/" + relative;
+    return Env("IX_SOURCE_DIR", IX_SOURCE_DIR_DEFAULT) + "/" + relative;
 }
 std::string BinaryPath(const std::string& relative) {
-    return Env("IX_BINARY_DIR") + "/" + relative;
+    return Env("IX_BINARY_DIR", IX_BINARY_DIR_DEFAULT) + "/" + relative;
 }
 
 }  // namespace ix::test
