@@ -22,3 +22,13 @@ function(ix_library name)
   get_filename_component(folder ${CMAKE_CURRENT_SOURCE_DIR} NAME)
   install(FILES ${headers} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/ixmail/${folder})
 endfunction()
+
+# Adds every folder below the current one that has a CMakeLists.txt (benchmark and fuzz areas).
+function(ix_add_area_subdirectories)
+  file(GLOB areas LIST_DIRECTORIES true ${CMAKE_CURRENT_SOURCE_DIR}/*)
+  foreach(area ${areas})
+    if(IS_DIRECTORY ${area} AND EXISTS ${area}/CMakeLists.txt)
+      add_subdirectory(${area})
+    endif()
+  endforeach()
+endfunction()
