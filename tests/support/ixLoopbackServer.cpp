@@ -1,0 +1,208 @@
+#include "ixLoopbackServer.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <stdexcept>
+
+namespace ix::test {
+
+namespace {
+
+std::string Printable(const std::string& bytes) {
+    std::string out;
+    for (unsigned char c : bytes.substr(0, 200)) {
+        if (c == '\r')
+            out += "\\r";
+        else if (c == '\n')
+            out += "\\n";
+        else if (c < 32 || c > 126) {
+            char buffer[8];
+            std::snprintf(buffer, sizeof buffer, "\\x%02X", c);
+            out += buffer;
+        } else
+            out += static_cast<char>(c);
+    }
+    return out;
+}
+
+}  // namespace
+
+LoopbackPeer::~LoopbackPeer() {
+    Close();
+}
+
+void LoopbackPeer::Send(const std::string& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = ::send(fd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            throw LoopbackScriptError{std::string("send failed: ") + std::strerror(errno)};
+        }
+        done += static_cast<std::size_t>(n);
+    }
+}
+
+void LoopbackPeer::SendSplit(const std::string& bytes, std::size_t pieceSize, int delayMs) {
+    for (std::size_t i = 0; i < bytes.size(); i += pieceSize) {
+        if (i > 0) Sleep(delayMs);
+        Send(bytes.substr(i, pieceSize));
+    }
+}
+
+std::string LoopbackPeer::ReadExactly(std::size_t count) {
+    std::string data(count, '\0');
+    std::size_t done = 0;
+    while (done < count) {
+        ssize_t n = ::recv(fd_, data.data() + done, count - done, 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    data.resize(done);
+    return data;
+}
+
+void LoopbackPeer::Expect(const std::string& expected) {
+    std::string got = ReadExactly(expected.size());
+    if (got != expected)
+        throw LoopbackScriptError{"expected \"" + Printable(expected) + "\", got \"" + Printable(got) + "\""};
+}
+
+std::string LoopbackPeer::ReadLine() {
+    std::string line;
+    char c;
+    while (::recv(fd_, &c, 1, 0) == 1) {
+        line += c;
+        if (c == '\n') break;
+    }
+    return line;
+}
+
+std::string LoopbackPeer::ReadToEnd() {
+    std::string data;
+    char buffer[65536];
+    for (;;) {
+        ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        data.append(buffer, static_cast<std::size_t>(n));
+    }
+    return data;
+}
+
+bool LoopbackPeer::WaitForClose(int timeoutMs) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    char buffer[4096];
+    for (;;) {
+        int left = static_cast<int>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now())
+                .count());
+        if (left <= 0) return false;
+        pollfd fd{fd_, POLLIN, 0};
+        if (poll(&fd, 1, left) <= 0) return false;
+        ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
+        if (n <= 0) return true;
+    }
+}
+
+void LoopbackPeer::Sleep(int ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+void LoopbackPeer::Close() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+}
+
+void LoopbackPeer::Reset() {
+    if (fd_ < 0) return;
+    linger option{1, 0};
+    setsockopt(fd_, SOL_SOCKET, SO_LINGER, &option, sizeof option);
+    Close();
+}
+
+LoopbackServer::LoopbackServer(bool ipv6, int backlog) {
+    listenFd_ = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (listenFd_ < 0) throw std::runtime_error("socket failed");
+    int on = 1;
+    setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_storage storage{};
+    socklen_t length;
+    if (ipv6) {
+        auto* in6 = reinterpret_cast<sockaddr_in6*>(&storage);
+        in6->sin6_family = AF_INET6;
+        in6->sin6_addr = in6addr_loopback;
+        length = sizeof *in6;
+        host_ = "::1";
+    } else {
+        auto* in = reinterpret_cast<sockaddr_in*>(&storage);
+        in->sin_family = AF_INET;
+        in->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        length = sizeof *in;
+        host_ = "127.0.0.1";
+    }
+    if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&storage), length) != 0 ||
+        ::listen(listenFd_, backlog) != 0)
+        throw std::runtime_error(std::string("bind/listen failed: ") + std::strerror(errno));
+    getsockname(listenFd_, reinterpret_cast<sockaddr*>(&storage), &length);
+    port_ = ntohs(ipv6 ? reinterpret_cast<sockaddr_in6*>(&storage)->sin6_port
+                       : reinterpret_cast<sockaddr_in*>(&storage)->sin_port);
+}
+
+LoopbackServer::~LoopbackServer() {
+    // Unblock an accept that never got its client.
+    if (listenFd_ >= 0) shutdown(listenFd_, SHUT_RDWR);
+    for (auto& thread : threads_)
+        if (thread.joinable()) thread.join();
+    if (listenFd_ >= 0) ::close(listenFd_);
+}
+
+void LoopbackServer::CloseListener() {
+    if (listenFd_ < 0) return;
+    shutdown(listenFd_, SHUT_RDWR);
+    ::close(listenFd_);
+    listenFd_ = -1;
+}
+
+void LoopbackServer::Fail(const std::string& message) {
+    std::lock_guard guard(lock_);
+    failures_ += message + "\n";
+}
+
+void LoopbackServer::Serve(Script script) {
+    threads_.emplace_back([this, script = std::move(script)] {
+        int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0) {
+            Fail(std::string("accept failed: ") + std::strerror(errno));
+            return;
+        }
+        LoopbackPeer peer(fd);
+        try {
+            script(peer);
+        } catch (const LoopbackScriptError& error) {
+            Fail(error.message);
+        } catch (const std::exception& error) {
+            Fail(error.what());
+        }
+    });
+}
+
+std::string LoopbackServer::Join() {
+    for (auto& thread : threads_)
+        if (thread.joinable()) thread.join();
+    threads_.clear();
+    std::lock_guard guard(lock_);
+    return failures_;
+}
+
+}  // namespace ix::test

@@ -1,0 +1,108 @@
+#include "transport/ixIpAddress.h"
+
+#include <gtest/gtest.h>
+#include <netdb.h>
+#include <netinet/in.h>
+
+#include "transport/ixSocketError.h"
+
+namespace ix {
+namespace {
+
+int CodeOf(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const EixSocketError& e) {
+        return e.ErrorCode();
+    }
+    return 0;
+}
+
+TEST(IpAddress, Ipv6TextCompressesTheFirstRunOfTwoOrMoreZeroGroups) {
+    struct Case {
+        const char* in;
+        const char* out;
+    };
+    for (auto c : {Case{"2001:db8:0:0:0:0:0:1", "2001:DB8::1"}, Case{"1:0:2:0:0:0:0:3", "1:0:2:0:0:0:0:3"},
+                   Case{"fe80::", "FE80::"}, Case{"::", "::"}, Case{"::1", "::1"},
+                   Case{"1:2:3:4:5:6:7:0", "1:2:3:4:5:6:7:0"}, Case{"0:1:2:3:4:5:6:7", "0:1:2:3:4:5:6:7"},
+                   Case{"1:0:0:2:0:0:0:3", "1::2:0:0:0:3"}, Case{"abcd:ef01::", "ABCD:EF01::"},
+                   Case{"0:0:1::", "::1:0:0:0:0:0"}}) {
+        EXPECT_EQ(TixIPAddress::CreateIpAddress(c.in)->ToString(), c.out) << c.in;
+    }
+}
+
+TEST(IpAddress, Ipv4AndPorts) {
+    auto address = TixIPAddress::CreateIpAddress("127.0.0.1");
+    EXPECT_FALSE(address->IsIPv6());
+    EXPECT_EQ(address->GetFamily(), AF_INET);
+    EXPECT_EQ(address->ToString(), "127.0.0.1");
+    address->SetPort(143);
+    EXPECT_EQ(address->GetPort(), 143);
+    // Ports are stored in 16 bits, not rejected.
+    address->SetPort(65536 + 25);
+    EXPECT_EQ(address->GetPort(), 25);
+    EXPECT_EQ(CodeOf([&] { address->SetPort(-1); }), IX_INVALID_PORT);
+
+    auto v6 = TixIPAddress::CreateIpAddress("::1");
+    EXPECT_TRUE(v6->IsIPv6());
+    v6->SetPort(993);
+    EXPECT_EQ(v6->GetPort(), 993);
+    EXPECT_EQ(v6->GetSockAddrLength(), sizeof(sockaddr_in6));
+}
+
+TEST(IpAddress, TextsThatAreNoAddressAreRefused) {
+    for (const char* text : {"", "localhost", "256.1.1.1", "1::2::3", "127.0.0.1 ", "::g"}) {
+        EXPECT_FALSE(TixIPAddress::IsIpAddress(text)) << text;
+        try {
+            TixIPAddress::CreateIpAddress(text);
+            ADD_FAILURE() << "accepted " << text;
+        } catch (const EixSocketError& e) {
+            EXPECT_EQ(e.ErrorCode(), IX_INVALID_ADDRESS);
+            EXPECT_STREQ(e.what(), "Invalid host address");
+        }
+    }
+    EXPECT_FALSE(TixIPAddress::IsIpAddress(std::string("127.0.0.1\0x", 11)));
+}
+
+TEST(IpAddress, FamiliesAndAnyAddresses) {
+    EXPECT_EQ(TixIPAddress::CreateAnyAddress(AF_INET)->ToString(), "0.0.0.0");
+    EXPECT_EQ(TixIPAddress::CreateAnyAddress(AF_INET6)->ToString(), "::");
+    EXPECT_EQ(TixIPAddress::CreateBindAddress("", AF_INET6)->ToString(), "::");
+    EXPECT_EQ(TixIPAddress::CreateBindAddress("127.0.0.2", AF_INET6)->ToString(), "127.0.0.2");
+    EXPECT_EQ(CodeOf([] { TixIPAddress::CreateForFamily(AF_UNIX); }), IX_INVALID_FAMILY);
+    try {
+        TixIPAddress::CreateForFamily(12345);
+    } catch (const EixSocketError& e) {
+        EXPECT_STREQ(e.what(), "Invalid address family");
+    }
+}
+
+TEST(HostResolution, AddressTextsComeBackUnchanged) {
+    // No lookup happens for these: none of them is in any hosts file.
+    EXPECT_EQ(GetHostIP("10.20.30.40", false), "10.20.30.40");
+    EXPECT_EQ(GetHostIP("2001:db8::7", false), "2001:db8::7");
+    EXPECT_EQ(GetHostIP("::1", false), "::1");
+}
+
+TEST(HostResolution, LocalhostFollowsTheFamilyPreference) {
+    EXPECT_EQ(GetHostIP("localhost", false), "127.0.0.1");
+    // Hosts files without an IPv6 localhost line still resolve, to the first address.
+    TixStringList all;
+    GetHostIPList("localhost", all);
+    bool hasV6 = all.IndexOfExact("::1") >= 0;
+    EXPECT_EQ(GetHostIP("localhost", true), hasV6 ? "::1" : "127.0.0.1");
+    EXPECT_GE(all.IndexOfExact("127.0.0.1"), 0);
+}
+
+TEST(SocketErrors, CodesCarryTheirTexts) {
+    EXPECT_EQ(SocketErrorText(IX_TIMEOUT_ERROR), "Timeout error occured");
+    EXPECT_EQ(SocketErrorText(IX_NETWORK_STREAM_REQUIRED), "NetworkStream is required");
+    EXPECT_EQ(SocketErrorText(IX_NOT_CONNECTED), "The connection to the server is not active");
+    EXPECT_EQ(SocketErrorText(IX_UNSUPPORTED_FIREWALL), "Unsupported firewall type");
+    EXPECT_EQ(SocketErrorText(ECONNREFUSED), "Connection refused");
+    EXPECT_EQ(SocketErrorText(IX_RESOLVER_ERROR_BASE - EAI_NONAME), gai_strerror(EAI_NONAME));
+}
+
+}  // namespace
+}  // namespace ix

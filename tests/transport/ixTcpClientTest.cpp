@@ -1,0 +1,449 @@
+#include "transport/ixTcpClient.h"
+
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+
+#include "ixLoopbackServer.h"
+#include "transport/ixEventLoop.h"
+
+namespace ix {
+namespace {
+
+using test::LoopbackPeer;
+using test::LoopbackServer;
+
+std::string AsText(TixMemoryStream& stream) {
+    return {reinterpret_cast<const char*>(stream.Memory()), static_cast<std::size_t>(stream.Size())};
+}
+
+int CodeOf(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const EixSocketError& e) {
+        return e.ErrorCode();
+    }
+    return 0;
+}
+
+std::int64_t MillisSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+        .count();
+}
+
+class TcpClientTest : public ::testing::Test {
+protected:
+    void Connect(LoopbackServer& server) {
+        client.SetServer(server.Host());
+        client.SetPort(server.Port());
+        client.Open();
+    }
+    TixTcpClientConnection& Connection() { return client.GetConnection(); }
+    // Reads until the text holds `until` or the connection closed.
+    std::string ReadUntil(const std::string& until) {
+        TixMemoryStream data;
+        while (AsText(data).find(until) == std::string::npos && client.Active())
+            Connection().ReadData(&data);
+        return AsText(data);
+    }
+    void TearDown() override {
+        client.Close();
+        for (auto* server : servers)
+            EXPECT_EQ(server->Join(), "");
+    }
+    LoopbackServer& NewServer(bool ipv6 = false) {
+        owned.push_back(std::make_unique<LoopbackServer>(ipv6));
+        servers.push_back(owned.back().get());
+        return *owned.back();
+    }
+
+    TixTcpClient client;
+    std::vector<std::unique_ptr<LoopbackServer>> owned;
+    std::vector<LoopbackServer*> servers;
+};
+
+TEST_F(TcpClientTest, DefaultsAndChangeNotification) {
+    EXPECT_EQ(client.Port(), 0);
+    EXPECT_EQ(client.BatchSize(), 8192);
+    EXPECT_EQ(client.TimeOut(), 60000);
+    EXPECT_EQ(client.ConnectTimeOut(), 0);
+    EXPECT_EQ(client.BitsPerSec(), 0);
+    EXPECT_EQ(client.KeepAlive(), 0);
+    EXPECT_FALSE(client.UseIpV6());
+    EXPECT_FALSE(client.DisableGuiProcessing());
+    EXPECT_EQ(client.FirewallSettings().Port(), 1080);
+    EXPECT_TRUE(client.FirewallSettings().NeedResolveIP());
+    EXPECT_EQ(client.FirewallSettings().FirewallType(), TixFirewallType::ftSocks4);
+    EXPECT_EQ(Connection().BytesToProceed, -1);
+
+    int changes = 0;
+    client.OnChanged = [&](TixObject*) { ++changes; };
+    client.SetTimeOut(60000);
+    client.SetBatchSize(8192);
+    client.SetServer("");
+    client.SetUseIpV6(false);
+    EXPECT_EQ(changes, 0);
+    client.SetTimeOut(1000);
+    client.SetBatchSize(4096);
+    client.SetServer("mail.example");
+    client.SetLocalBinding("127.0.0.1");
+    EXPECT_EQ(changes, 4);
+    EXPECT_EQ(Connection().TimeOut, 1000);
+}
+
+TEST_F(TcpClientTest, ResponseInManySmallSegments) {
+    auto& server = NewServer();
+    const std::string greeting = "* OK a greeting that arrives one byte at a time\r\n";
+    server.Serve([&](LoopbackPeer& peer) {
+        peer.SendSplit(greeting, 1, 1);
+        peer.WaitForClose(5000);
+    });
+    std::vector<std::int64_t> progress;
+    Connect(server);
+    Connection().OnProgress = [&](TixObject*, std::int64_t done, std::int64_t) { progress.push_back(done); };
+    Connection().InitProgress(0, 0);
+    EXPECT_EQ(ReadUntil("\r\n"), greeting);
+    ASSERT_FALSE(progress.empty());
+    EXPECT_EQ(progress.back(), static_cast<std::int64_t>(greeting.size()));
+    EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+    EXPECT_EQ(Connection().PeerIP, "127.0.0.1");
+    EXPECT_EQ(Connection().PeerPort, server.Port());
+    EXPECT_EQ(Connection().IP, "127.0.0.1");
+    EXPECT_GT(Connection().Port, 0);
+}
+
+TEST_F(TcpClientTest, PeerThatClosesAtOnce) {
+    auto& server = NewServer();
+    server.Serve([](LoopbackPeer& peer) { peer.Close(); });
+    int closes = 0;
+    client.OnClose = [&](TixObject*) { ++closes; };
+    Connect(server);
+    TixMemoryStream data;
+    Connection().ReadData(&data);
+    EXPECT_EQ(data.Size(), 0);
+    EXPECT_FALSE(client.Active());
+    // Seen during a read: closed without notify and without OnClose.
+    client.Close();
+    EXPECT_EQ(closes, 0);
+    EXPECT_EQ(CodeOf([&] { client.CheckConnected(); }), IX_NOT_CONNECTED);
+    EXPECT_EQ(CodeOf([&] { Connection().ReadData(&data); }), ENOTSOCK);
+}
+
+TEST_F(TcpClientTest, FinalDataAndCloseTogether) {
+    auto& server = NewServer();
+    server.Serve([](LoopbackPeer& peer) {
+        peer.Send("* BYE going away\r\n");
+        peer.Close();
+    });
+    Connect(server);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    TixMemoryStream data;
+    Connection().ReadData(&data);
+    EXPECT_EQ(AsText(data), "* BYE going away\r\n");
+    EXPECT_FALSE(client.Active());
+}
+
+TEST_F(TcpClientTest, LargeSendToASlowReaderArrivesIntact) {
+    auto& server = NewServer();
+    std::string payload(6 * 1024 * 1024, '\0');
+    for (std::size_t i = 0; i < payload.size(); ++i)
+        payload[i] = static_cast<char>((i * 7919) >> 3);
+    std::string received;
+    server.Serve([&](LoopbackPeer& peer) {
+        // Not reading at first makes the client's socket block mid-send.
+        peer.Sleep(200);
+        received = peer.ReadExactly(payload.size());
+    });
+    Connect(server);
+    TixMemoryStream source;
+    source.WriteBuffer(payload.data(), payload.size());
+    source.SetPosition(0);
+    std::int64_t lastProgress = 0;
+    Connection().OnProgress = [&](TixObject*, std::int64_t done, std::int64_t) { lastProgress = done; };
+    Connection().InitProgress(0, static_cast<std::int64_t>(payload.size()));
+    Connection().WriteData(&source);
+    EXPECT_EQ(source.Position(), source.Size());
+    EXPECT_EQ(lastProgress, static_cast<std::int64_t>(payload.size()));
+    EXPECT_EQ(server.Join(), "");
+    EXPECT_TRUE(received == payload);
+}
+
+TEST_F(TcpClientTest, ReadableSignalDuringAWriteIsKept) {
+    auto& server = NewServer();
+    std::string payload(8 * 1024 * 1024, 'x');
+    server.Serve([&](LoopbackPeer& peer) {
+        peer.Send("+ go ahead\r\n");
+        peer.Sleep(300);
+        peer.ReadExactly(payload.size());
+        peer.WaitForClose(5000);
+    });
+    Connect(server);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    TixMemoryStream source;
+    source.WriteBuffer(payload.data(), payload.size());
+    source.SetPosition(0);
+    Connection().WriteData(&source);
+    EXPECT_TRUE(Connection().NetworkStream().HasReadData);
+    // The data is read at once: a wait would raise at TimeOut 0.
+    client.SetTimeOut(0);
+    TixMemoryStream data;
+    Connection().ReadData(&data);
+    EXPECT_EQ(AsText(data), "+ go ahead\r\n");
+}
+
+TEST_F(TcpClientTest, ReadTimeOutLeavesTheConnectionOpen) {
+    auto& server = NewServer();
+    server.Serve([](LoopbackPeer& peer) { peer.WaitForClose(5000); });
+    Connect(server);
+    client.SetTimeOut(150);
+    TixMemoryStream data;
+    auto start = std::chrono::steady_clock::now();
+    try {
+        Connection().ReadData(&data);
+        ADD_FAILURE() << "no time-out";
+    } catch (const EixSocketError& e) {
+        EXPECT_EQ(e.ErrorCode(), -1);
+        EXPECT_STREQ(e.what(), "Timeout error occured");
+    }
+    EXPECT_GE(MillisSince(start), 140);
+    EXPECT_TRUE(client.Active());
+    client.SetTimeOut(0);
+    EXPECT_EQ(CodeOf([&] { Connection().ReadData(&data); }), IX_TIMEOUT_ERROR);
+}
+
+TEST_F(TcpClientTest, ConnectTimeOutAppliesToTheConnectOnly) {
+    // A listener whose accept queue is full drops further SYNs, so the connect hangs.
+    LoopbackServer full(false, 0);
+    std::vector<int> fillers;
+    for (int i = 0; i < 4; ++i) {
+        int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<std::uint16_t>(full.Port()));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        fillers.push_back(fd);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    client.SetServer("127.0.0.1");
+    client.SetPort(full.Port());
+    client.SetConnectTimeOut(200);
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(CodeOf([&] { client.Open(); }), IX_TIMEOUT_ERROR);
+    EXPECT_GE(MillisSince(start), 190);
+    EXPECT_LT(MillisSince(start), 5000);
+    EXPECT_FALSE(client.Active());
+    for (int fd : fillers)
+        close(fd);
+}
+
+TEST_F(TcpClientTest, RefusedConnectCarriesThePlatformError) {
+    LoopbackServer closed;
+    int port = closed.Port();
+    closed.CloseListener();
+    client.SetServer("127.0.0.1");
+    client.SetPort(port);
+    try {
+        client.Open();
+        ADD_FAILURE() << "connected to a closed port";
+    } catch (const EixSocketError& e) {
+        EXPECT_EQ(e.ErrorCode(), ECONNREFUSED);
+        EXPECT_STREQ(e.what(), "Connection refused");
+    }
+    EXPECT_FALSE(client.Active());
+}
+
+TEST_F(TcpClientTest, InvalidBatchSizeIsRefusedBeforeAnySocketExists) {
+    auto& server = NewServer();
+    client.SetServer(server.Host());
+    client.SetPort(server.Port());
+    for (int size : {0, -5}) {
+        client.SetBatchSize(size);
+        try {
+            client.Open();
+            ADD_FAILURE() << "opened with batch size " << size;
+        } catch (const EixSocketError& e) {
+            EXPECT_EQ(e.ErrorCode(), IX_INVALID_BATCH_SIZE);
+            EXPECT_STREQ(e.what(), "Invalid Batch Size");
+        }
+    }
+    pollfd listener{server.ListenFd(), POLLIN, 0};
+    EXPECT_EQ(poll(&listener, 1, 100), 0) << "a connection reached the server";
+    EXPECT_FALSE(client.Active());
+}
+
+TEST_F(TcpClientTest, CloseFromAnEventHandlerEndsTheWaitAtOnce) {
+    auto& server = NewServer();
+    server.Serve([](LoopbackPeer& peer) { peer.WaitForClose(10000); });
+    Connect(server);
+    client.SetTimeOut(-1);
+    int closes = 0;
+    client.OnClose = [&](TixObject*) { ++closes; };
+    TixEventLoop::Current().StartTimer(100, [&] { client.Close(); });
+    auto start = std::chrono::steady_clock::now();
+    TixMemoryStream data;
+    Connection().ReadData(&data);
+    EXPECT_LT(MillisSince(start), 3000);
+    EXPECT_FALSE(client.Active());
+    EXPECT_EQ(closes, 1);
+    EXPECT_EQ(data.Size(), 0);
+}
+
+TEST_F(TcpClientTest, DisableGuiProcessingKeepsHandlersOutOfTheWait) {
+    auto& server = NewServer();
+    server.Serve([](LoopbackPeer& peer) { peer.WaitForClose(5000); });
+    Connect(server);
+    client.SetDisableGuiProcessing(true);
+    client.SetTimeOut(300);
+    bool ran = false;
+    int timer = TixEventLoop::Current().StartTimer(50, [&] { ran = true; });
+    TixMemoryStream data;
+    EXPECT_EQ(CodeOf([&] { Connection().ReadData(&data); }), IX_TIMEOUT_ERROR);
+    EXPECT_FALSE(ran);
+    TixEventLoop::Current().StopTimer(timer);
+}
+
+TEST_F(TcpClientTest, ByteLimitStopsTheReadExactly) {
+    auto& server = NewServer();
+    server.Serve([](LoopbackPeer& peer) {
+        peer.Send(std::string(100, 'a'));
+        peer.WaitForClose(5000);
+    });
+    Connect(server);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    Connection().BytesToProceed = 10;
+    Connection().InitProgress(0, 10);
+    TixMemoryStream data;
+    Connection().ReadData(&data);
+    EXPECT_EQ(data.Size(), 10);
+    Connection().BytesToProceed = -1;
+    Connection().ReadData(&data);
+    EXPECT_EQ(data.Size(), 100);
+}
+
+TEST_F(TcpClientTest, ConnectsOverIpv6Loopback) {
+    std::unique_ptr<LoopbackServer> probe;
+    try {
+        probe = std::make_unique<LoopbackServer>(true);
+    } catch (const std::exception&) {
+        GTEST_SKIP() << "this machine has no IPv6 loopback";
+    }
+    probe.reset();
+    auto& server = NewServer(true);
+    server.Serve([](LoopbackPeer& peer) {
+        peer.Send("hello\r\n");
+        peer.WaitForClose(5000);
+    });
+    Connect(server);
+    EXPECT_EQ(Connection().PeerIP, "::1");
+    EXPECT_EQ(Connection().IP, "::1");
+    EXPECT_EQ(ReadUntil("\r\n"), "hello\r\n");
+}
+
+TEST_F(TcpClientTest, ResetDuringAWriteRaisesAndCloses) {
+    auto& server = NewServer();
+    server.Serve([](LoopbackPeer& peer) {
+        peer.ReadExactly(5);
+        peer.Reset();
+    });
+    Connect(server);
+    TixMemoryStream first;
+    first.WriteBuffer("hello", 5);
+    first.SetPosition(0);
+    Connection().WriteData(&first);
+    EXPECT_EQ(server.Join(), "");
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::string big(4 * 1024 * 1024, 'z');
+    TixMemoryStream source;
+    source.WriteBuffer(big.data(), big.size());
+    int code = 0;
+    // The process survives (no SIGPIPE) and the failure is the platform's.
+    for (int i = 0; i < 5 && code == 0; ++i) {
+        source.SetPosition(0);
+        code = CodeOf([&] { Connection().WriteData(&source); });
+    }
+    EXPECT_TRUE(code == ECONNRESET || code == EPIPE) << code;
+    EXPECT_FALSE(client.Active());
+}
+
+TEST_F(TcpClientTest, ThrottlePausesAfterEachCall) {
+    auto& server = NewServer();
+    server.Serve([](LoopbackPeer& peer) {
+        peer.Send(std::string(3000, 'b'));
+        peer.WaitForClose(5000);
+    });
+    Connect(server);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    client.SetBatchSize(1000);
+    client.SetBitsPerSec(80000);  // 1000 bytes: 100 ms per call
+    auto start = std::chrono::steady_clock::now();
+    TixMemoryStream data;
+    while (data.Size() < 3000)
+        Connection().ReadData(&data);
+    EXPECT_GE(MillisSince(start), 300);
+}
+
+class KeepAliveClient : public TixTcpClient {
+public:
+    int runs = 0;
+
+protected:
+    void DoKeepAlive() override {
+        ++runs;
+        if (runs == 1) throw EixSocketError("first run fails", 1);
+    }
+};
+
+TEST(TcpClientKeepAlive, TimerSurvivesAFailingRunAndStopsAtClose) {
+    LoopbackServer server;
+    server.Serve([](LoopbackPeer& peer) { peer.WaitForClose(5000); });
+    KeepAliveClient client;
+    client.SetServer(server.Host());
+    client.SetPort(server.Port());
+    client.SetKeepAlive(30);
+    client.Open();
+    auto start = std::chrono::steady_clock::now();
+    while (client.runs < 3 && MillisSince(start) < 3000)
+        TixEventLoop::Current().ProcessEvents(50);
+    EXPECT_GE(client.runs, 3);
+    client.Close();
+    int runs = client.runs;
+    for (int i = 0; i < 4; ++i)
+        TixEventLoop::Current().ProcessEvents(20);
+    EXPECT_EQ(client.runs, runs);
+    EXPECT_EQ(server.Join(), "");
+}
+
+TEST(TcpClientConnection, StreamIsRequired) {
+    TixTcpClientConnection connection;
+    try {
+        connection.NetworkStream();
+        ADD_FAILURE();
+    } catch (const EixSocketError& e) {
+        EXPECT_EQ(e.ErrorCode(), IX_NETWORK_STREAM_REQUIRED);
+        EXPECT_STREQ(e.what(), "NetworkStream is required");
+    }
+    EXPECT_EQ(CodeOf([&] { connection.OpenSession(); }), IX_NOT_CONNECTED);
+}
+
+TEST(TcpClientConnection, FirewallServerWithoutSocksSupportIsRefused) {
+    TixTcpClient client;
+    client.SetServer("127.0.0.1");
+    client.SetPort(1);
+    client.FirewallSettings().SetServer("127.0.0.1");
+    try {
+        client.Open();
+        ADD_FAILURE();
+    } catch (const EixTcpClientError& e) {
+        EXPECT_EQ(e.ErrorCode(), IX_UNSUPPORTED_FIREWALL);
+    }
+}
+
+}  // namespace
+}  // namespace ix
