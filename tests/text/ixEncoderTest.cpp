@@ -1,0 +1,232 @@
+#include "text/ixEncoder.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+#include "base/ixStream.h"
+
+using namespace ix;
+
+namespace {
+
+TixByteArray Bytes(std::string_view text) {
+    return TixByteArray(text.begin(), text.end());
+}
+std::string Text(const TixByteArray& bytes) {
+    return std::string(bytes.begin(), bytes.end());
+}
+
+std::string Transform(TixEncoder& encoder, std::string_view input, bool encode) {
+    TixMemoryStream source, destination;
+    source.WriteBuffer(input.data(), input.size());
+    source.SetPosition(0);
+    if (encode)
+        encoder.Encode(source, destination);
+    else
+        encoder.Decode(source, destination);
+    return std::string(destination.View());
+}
+
+std::string Encoded(TixEncodeMethod method, std::string_view input, int charsPerLine = 76) {
+    TixEncoder encoder;
+    encoder.SetEncodeMethod(method);
+    encoder.SetCharsPerLine(charsPerLine);
+    return Transform(encoder, input, true);
+}
+
+std::string Decoded(TixEncodeMethod method, std::string_view input) {
+    TixEncoder encoder;
+    encoder.SetEncodeMethod(method);
+    return Transform(encoder, input, false);
+}
+
+std::string RandomBytes(std::size_t size, unsigned seed) {
+    std::mt19937 random(seed);
+    std::string data(size, '\0');
+    for (auto& c : data)
+        c = static_cast<char>(random() & 0xFF);
+    return data;
+}
+
+}  // namespace
+
+TEST(EncoderTest, EmptySourceGivesNothingAndNoProgress) {
+    for (auto method : {cmNone, cmQuotedPrintable, cmBase64, cmUUEncode, cm8Bit}) {
+        TixEncoder encoder;
+        encoder.SetEncodeMethod(method);
+        int calls = 0;
+        encoder.OnProgress = [&](TixObject*, std::int64_t, std::int64_t) { ++calls; };
+        EXPECT_EQ(Transform(encoder, "", true), "");
+        EXPECT_EQ(Transform(encoder, "", false), "");
+        EXPECT_EQ(encoder.Encode(TixByteArray{}), "");
+        EXPECT_EQ(calls, 0);
+    }
+    TixEncoder bad;
+    bad.SetEncodeMethod(static_cast<TixEncodeMethod>(9));
+    try {
+        Transform(bad, "x", true);
+        FAIL();
+    } catch (const EixEncoderError& e) {
+        EXPECT_EQ(e.ErrorCode(), -1);
+        EXPECT_STREQ(e.what(), "Unsupported format.");
+    }
+}
+
+TEST(EncoderTest, EffectiveLineLengths) {
+    TixEncoder encoder;
+    auto effective = [&](TixEncodeMethod method, int value) {
+        encoder.SetEncodeMethod(method);
+        encoder.SetCharsPerLine(value);
+        return encoder.GetCharsPerLine();
+    };
+    EXPECT_EQ(effective(cmQuotedPrintable, 2), 4);
+    EXPECT_EQ(effective(cmQuotedPrintable, 200), 132);
+    EXPECT_EQ(effective(cmBase64, 10), 64);
+    EXPECT_EQ(effective(cmBase64, 76), 76);
+    EXPECT_EQ(effective(cmBase64, 77), 80);
+    EXPECT_EQ(effective(cmBase64, 81), 80);
+    EXPECT_EQ(effective(cmBase64, 82), 84);
+    EXPECT_EQ(effective(cmUUEncode, 1), 3);
+    EXPECT_EQ(effective(cmNone, 0), 76);
+}
+
+TEST(EncoderTest, Base64EncodesInLinesWithoutTrailingBreak) {
+    EXPECT_EQ(Encoded(cmBase64, "abc"), "YWJj");
+    EXPECT_EQ(Encoded(cmBase64, "a"), "YQ==");
+    EXPECT_EQ(Encoded(cmBase64, "ab"), "YWI=");
+    std::string out = Encoded(cmBase64, std::string(58, 'x'));
+    ASSERT_EQ(out.size(), 76u + 2 + 4);
+    EXPECT_EQ(out.substr(76, 2), "\r\n");
+    EXPECT_NE(out.back(), '\n');
+    EXPECT_EQ(Encoded(cmBase64, std::string(100, 'x'), 10).find("\r\n"), 64u);
+    EXPECT_EQ(TixEncoder::EncodeBytes(Bytes(std::string(100, 'x')), cmBase64).find('\r'), std::string::npos);
+}
+
+TEST(EncoderTest, Base64DecodeSkipsBreaksAndStopsOrRaisesOnBadSymbols) {
+    EXPECT_EQ(Decoded(cmBase64, "Q U\r\nJ=D\n"), "ABC");
+    // Padding is not a group boundary: the symbols after it go on filling the group.
+    EXPECT_EQ(Decoded(cmBase64, "QQ==QUI="), "A\x04\x14");
+    try {
+        Decoded(cmBase64, "QUJD\tREVG");
+        FAIL();
+    } catch (const EixEncoderError& e) {
+        EXPECT_EQ(e.ErrorCode(), -2);
+        EXPECT_STREQ(e.what(), "Wrong symbols in source stream.");
+    }
+    TixEncoder encoder;
+    encoder.SetErrorProcessing(epContinue);
+    EXPECT_EQ(Transform(encoder, "QUJD\tREVG", false), "ABC");
+    EXPECT_TRUE(encoder.DecodeFailed());
+    // The group state lives across batches.
+    encoder.SetBatchSize(3);
+    encoder.SetErrorProcessing(epStop);
+    EXPECT_EQ(Transform(encoder, "SGVsbG8sIHdvcmxk", false), "Hello, world");
+    EXPECT_FALSE(encoder.DecodeFailed());
+}
+
+TEST(EncoderTest, RoundTripsRandomBytesInEveryMethod) {
+    for (unsigned seed = 1; seed <= 20; ++seed) {
+        std::string data = RandomBytes(seed * 97, seed);
+        for (auto method : {cmNone, cmQuotedPrintable, cmBase64, cmUUEncode, cm8Bit})
+            EXPECT_EQ(Decoded(method, Encoded(method, data)), data) << method << " " << seed;
+    }
+    // Uuencode lines stay readable even when the settings ask for longer ones.
+    std::string data = RandomBytes(1000, 7);
+    TixEncoder wide;
+    wide.SetEncodeMethod(cmUUEncode);
+    wide.SetCharsPerLine(132);
+    EXPECT_EQ(Decoded(cmUUEncode, Transform(wide, data, true)), data);
+    wide.SetSuppressCrlf(true);
+    EXPECT_EQ(Decoded(cmUUEncode, Transform(wide, data.substr(0, 63), true)), data.substr(0, 63));
+}
+
+TEST(EncoderTest, QuotedPrintableEncodesEscapesAndSoftBreaks) {
+    EXPECT_EQ(Encoded(cmQuotedPrintable, "a=b\r\nc"), "a=3Db\r\nc");
+    EXPECT_EQ(Encoded(cmQuotedPrintable, "\t\n\xE9"), "=09=0A=E9");
+    EXPECT_EQ(Encoded(cmQuotedPrintable, "ab\r"), "ab=0D");
+    EXPECT_EQ(Encoded(cmQuotedPrintable, "a \r\n"), "a \r\n");
+    std::string out = Encoded(cmQuotedPrintable, std::string(200, 'x'));
+    std::size_t start = 0;
+    for (std::size_t end; (end = out.find("\r\n", start)) != std::string::npos; start = end + 2) {
+        EXPECT_LE(end - start, 74u);
+        EXPECT_EQ(out[end - 1], '=');
+    }
+    // A line length at or below the escape size still moves on, one byte per line.
+    EXPECT_EQ(Encoded(cmQuotedPrintable, "abc", 6), "a=\r\nb=\r\nc");
+    EXPECT_EQ(Decoded(cmQuotedPrintable, Encoded(cmQuotedPrintable, "abc\xFF", 2)), "abc\xFF");
+}
+
+TEST(EncoderTest, QuotedPrintableDecodesSoftBreaksAndMalformedEscapes) {
+    EXPECT_EQ(Decoded(cmQuotedPrintable, "ab=\r\ncd"), "abcd");
+    EXPECT_EQ(Decoded(cmQuotedPrintable, "ab=\ncd"), "abcd");
+    EXPECT_EQ(Decoded(cmQuotedPrintable, "=41=4a"), "AJ");
+    EXPECT_EQ(Decoded(cmQuotedPrintable, "=ZZ=41"), "=ZZA");
+    EXPECT_EQ(Decoded(cmQuotedPrintable, "a\nb\n\nc"), "a\r\nb\r\n\r\nc");
+    EXPECT_EQ(Decoded(cmQuotedPrintable, "end="), "end");
+    EXPECT_EQ(Decoded(cmQuotedPrintable, "x=4"), "x");
+}
+
+TEST(EncoderTest, UuencodeFramesLinesAndDecoderSkipsBegin) {
+    std::string out = Encoded(cmUUEncode, std::string(57, 'x'));
+    ASSERT_GE(out.size(), 9u);
+    EXPECT_EQ(out[0], 'Y');  // 57 + 32
+    EXPECT_EQ(out.substr(out.size() - 8), "\r\n`\r\n`\r\n");
+    EXPECT_EQ(Decoded(cmUUEncode, "begin 644 f\r\n#86)C\r\n`\r\nend\r\n"), "abc");
+    EXPECT_EQ(Decoded(cmUUEncode, "#86)C\r\n \r\n#86)C\r\n"), "abc");
+    // Hostile lines: short data, absurd lengths, nothing but garbage.
+    EXPECT_EQ(Decoded(cmUUEncode, "M").size(), 45u);
+    EXPECT_NO_THROW(Decoded(cmUUEncode, RandomBytes(5000, 3)));
+}
+
+TEST(EncoderTest, PreferredEncodingFollowsTheBytesAndKeepsThePosition) {
+    auto preferred = [](std::string_view data, bool allowEsc = false) {
+        TixEncoder encoder;
+        encoder.SetAllowESC(allowEsc);
+        TixMemoryStream stream;
+        stream.WriteBuffer(data.data(), data.size());
+        stream.SetPosition(1);
+        TixEncodeMethod result = encoder.GetPreferredEncoding(stream);
+        EXPECT_EQ(stream.Position(), 1);
+        return result;
+    };
+    EXPECT_EQ(preferred("xshort line\r\nanother\r\n"), cmNone);
+    EXPECT_EQ(preferred("x" + std::string(80, 'a')), cmQuotedPrintable);
+    EXPECT_EQ(preferred("xcaf\xE9 au lait"), cmQuotedPrintable);
+    EXPECT_EQ(preferred(std::string("xa\0b", 4)), cmBase64);
+    EXPECT_EQ(preferred("x\xE9\xE9\xE9"
+                        "a"),
+              cmBase64);
+    EXPECT_EQ(preferred("x\x1b$B", false), cmBase64);
+    EXPECT_EQ(preferred("x\x1b$B", true), cmNone);
+}
+
+TEST(EncoderTest, ProgressRisesToTheTotal) {
+    for (auto method : {cmQuotedPrintable, cmBase64, cmUUEncode, cmNone}) {
+        TixEncoder encoder;
+        encoder.SetEncodeMethod(method);
+        std::vector<std::int64_t> seen;
+        encoder.OnProgress = [&](TixObject*, std::int64_t done, std::int64_t total) {
+            EXPECT_EQ(total, 300000);
+            seen.push_back(done);
+        };
+        std::string data = RandomBytes(300000, 11);
+        std::string encoded = Transform(encoder, data, true);
+        ASSERT_GE(seen.size(), 2u);
+        EXPECT_EQ(seen.front(), 0);
+        EXPECT_EQ(seen.back(), 300000);
+        EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end())) << method;
+    }
+}
+
+TEST(EncoderTest, TextFormsConvertThroughTheCharSet) {
+    TixEncoder encoder;
+    encoder.SetCharSet("iso-8859-1");
+    encoder.SetSuppressCrlf(true);
+    EXPECT_EQ(encoder.Encode(std::string_view("\xC3\xA9")), "6Q==");  // é as one Latin-1 byte
+    EXPECT_EQ(encoder.Decode("6Q=="), "\xC3\xA9");
+    EXPECT_EQ(Text(TixEncoder::DecodeBytes("AAEC", cmBase64)), std::string("\0\1\2", 3));
+    EXPECT_EQ(TixEncoder::DecodeString("=C3=A9", cmQuotedPrintable), "\xC3\xA9");
+    EXPECT_EQ(TixEncoder::EncodeBytesWrapped(Bytes(std::string(58, 'x')), cmBase64).find("\r\n"), 76u);
+}

@@ -1,0 +1,77 @@
+#include "text/ixTranslator.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
+
+using namespace ix;
+
+TEST(TranslatorTest, ConvertsThroughTablesAndTheSystemConverter) {
+    // "Привет" in UTF-8, koi8-r and windows-1251.
+    const std::string local = "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82";
+    EXPECT_EQ(TixTranslator::FromLocal(local, "koi8-r"), "\xF0\xD2\xC9\xD7\xC5\xD4");
+    EXPECT_EQ(TixTranslator::ToLocal("\xF0\xD2\xC9\xD7\xC5\xD4", "KOI8-R"), local);
+    EXPECT_EQ(TixTranslator::FromLocal(local, "windows-1251"), "\xCF\xF0\xE8\xE2\xE5\xF2");
+    EXPECT_EQ(TixTranslator::ToLocal("caf\xE9", "iso-8859-1"), "caf\xC3\xA9");
+    EXPECT_EQ(TixTranslator::ToLocal("\x1B$B$3$s\x1B(B", "iso-2022-jp"), "\xE3\x81\x93\xE3\x82\x93");
+    // Characters the target cannot hold become "?".
+    EXPECT_EQ(TixTranslator::FromLocal("a\xE2\x82\xAC"
+                                       "b",
+                                       "iso-8859-1"),
+              "a?b");
+    // The two fixed tables sit on windows-1251 text.
+    EXPECT_EQ(TixTranslator::TranslateToCharSet("\xF0", "KOI8-WIN"), "\xF4");
+    EXPECT_EQ(TixTranslator::TranslateFromCharSet("\xF4", "KOI8-WIN"), "\xF0");
+    EXPECT_EQ(TixTranslator::FromLocal(local, "WIN-KOI8"),
+              TixTranslator::TranslateToCharSet(TixTranslator::FromLocal(local, "windows-1251"), "WIN-KOI8"));
+    EXPECT_EQ(TixTranslator::ToLocal(TixTranslator::FromLocal(local, "WIN-KOI8"), "WIN-KOI8"), local);
+}
+
+TEST(TranslatorTest, UnknownNamesPassBytesAndUtf8IsSanitised) {
+    EXPECT_EQ(TixTranslator::FromLocal("a\xFF"
+                                       "b",
+                                       ""),
+              "a\xFF"
+              "b");
+    EXPECT_EQ(TixTranslator::ToLocal("a\xFF"
+                                     "b",
+                                     "x-no-such-charset"),
+              "a\xFF"
+              "b");
+    EXPECT_FALSE(TixTranslator::IsKnownCharSet("x-no-such-charset"));
+    EXPECT_TRUE(TixTranslator::IsKnownCharSet("x-mac-cyrillic"));
+    const std::string replacement = "\xEF\xBF\xBD";
+    EXPECT_EQ(TixTranslator::ToLocal("a\xFF"
+                                     "b",
+                                     "utf-8"),
+              "a" + replacement + "b");
+    EXPECT_EQ(TixTranslator::Utf8Sanitize("\xC0\xAF"), replacement + replacement);  // overlong
+    EXPECT_EQ(TixTranslator::Utf8Sanitize("\xED\xA0\x80"),
+              replacement + replacement + replacement);               // surrogate
+    EXPECT_EQ(TixTranslator::Utf8Sanitize("\xE2\x82"), replacement);  // truncated
+    EXPECT_EQ(TixTranslator::Utf8Sanitize("\xF0\x9F\x98\x80"), "\xF0\x9F\x98\x80");
+    EXPECT_EQ(TixTranslator::Utf8Encode(u"\xD83D"), replacement);  // lone surrogate
+    EXPECT_EQ(TixTranslator::Utf8Encode(u"\xD83D\xDE00"), "\xF0\x9F\x98\x80");
+    EXPECT_EQ(TixTranslator::Utf8ToCodePoints("\xF0\x9F\x98\x80"
+                                              "a"),
+              U"\U0001F600a");
+}
+
+TEST(TranslatorTest, ThreadsTranslateIndependently) {
+    const std::string local = "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82 caf\xC3\xA9";
+    std::vector<std::thread> threads;
+    std::vector<int> failures(4, 0);
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&, t] {
+            const char* charset = t % 2 ? "koi8-r" : "utf-16le";
+            for (int i = 0; i < 2000; ++i)
+                if (TixTranslator::ToLocal(TixTranslator::FromLocal(local, charset), charset) !=
+                    (t % 2 ? "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82 caf?" : local))
+                    ++failures[t];
+        });
+    for (auto& thread : threads)
+        thread.join();
+    for (int f : failures)
+        EXPECT_EQ(f, 0);
+}
