@@ -1,0 +1,266 @@
+#include "mail/ixEmailAddress.h"
+
+#include <algorithm>
+
+#include "base/ixError.h"
+#include "base/ixStringList.h"
+
+namespace ix {
+
+namespace {
+
+// Local stand-ins for three small text utilities, kept private until the text subsystem's
+// versions are linked in.
+bool IsBasicText(std::string_view text) {
+    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 128; });
+}
+
+std::string QuotedText(std::string_view text) {
+    if (!text.empty() && (text.front() == '"' || text.back() == '"')) return std::string(text);
+    return "\"" + std::string(text) + "\"";
+}
+
+std::string StripPair(std::string_view text, char open, char close) {
+    if (text.size() >= 2 && text.front() == open && text.back() == close)
+        return std::string(text.substr(1, text.size() - 2));
+    return std::string(text);
+}
+
+std::string Trim(std::string_view text) {
+    std::size_t b = 0, e = text.size();
+    while (b < e && static_cast<unsigned char>(text[b]) <= 32)
+        ++b;
+    while (e > b && static_cast<unsigned char>(text[e - 1]) <= 32)
+        --e;
+    return std::string(text.substr(b, e - b));
+}
+
+bool IsAddressChar(char c, bool basic) {
+    if (!basic) return c != '<' && c != '>';
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) return true;
+    return std::string_view("!#$%&'*+-/=?_`{}|~^.@\"").find(c) != std::string_view::npos;
+}
+
+std::string QuoteName(std::string_view name) {
+    std::string result(name);
+    if (result.find_first_of("\"()\\") != std::string::npos) {
+        std::string escaped;
+        for (char c : result) {
+            if (c == '"' || c == '(' || c == ')' || c == '\\') escaped += '\\';
+            escaped += c;
+        }
+        // Always wrap: the escaped text may begin or end with an escaped quote.
+        return "\"" + escaped + "\"";
+    }
+    // Any RFC 5322 special in a display name needs quoting, or the name reads as several
+    // addresses or as a group elsewhere.
+    if (result.find_first_of(" ,;:<>@[].") != std::string::npos) result = QuotedText(result);
+    return result;
+}
+
+std::size_t FindNoCase(std::string_view text, std::string_view what) {
+    if (what.empty() || what.size() > text.size()) return std::string_view::npos;
+    const std::string lowText = LowerCase(text), lowWhat = LowerCase(what);
+    const auto pos = lowText.find(lowWhat);
+    return pos == std::string::npos ? std::string_view::npos : pos;
+}
+
+std::string ExtractName(std::string_view text, std::string_view email) {
+    std::string work(text);
+    const std::string bracketed = "<" + std::string(email) + ">";
+    auto pos = FindNoCase(work, bracketed);
+    if (pos != std::string_view::npos) {
+        work.erase(pos, bracketed.size());
+    } else if (!email.empty() && (pos = work.find(email)) != std::string::npos) {
+        work.erase(pos, email.size());
+    }
+    // A quoted display name is taken literally; only an unquoted one may be a comment "(John)"
+    // or carry stray apostrophes around it.
+    const std::string trimmedWork = Trim(work);
+    const bool quoted = !trimmedWork.empty() && trimmedWork.front() == '"';
+    std::string name;
+    for (std::size_t i = 0; i < work.size(); ++i) {
+        const char c = work[i];
+        if (c == '\\' && i + 1 < work.size()) {
+            name += work[++i];
+        } else if (c == '"') {
+            name += ' ';
+        } else if (c != '\\') {
+            name += c;
+        }
+    }
+    name = Trim(name);
+    if (quoted) return name;
+    name = StripPair(name, '\'', '\'');
+    name = StripPair(name, '(', ')');
+    return name;
+}
+
+}  // namespace
+
+std::string ExtractEmail(std::string_view text) {
+    const bool basic = IsBasicText(text);
+    bool inQuote = false, inAngle = false, inComment = false, sawAt = false;
+    std::size_t start = std::string_view::npos;
+    std::string result;
+    const std::size_t n = text.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        const char c = text[i];
+        const bool escaped = i > 0 && text[i - 1] == '\\';
+        if (!inQuote && !inComment && c == '@' && i > 0 && i + 1 < n && IsAddressChar(text[i - 1], basic) &&
+            IsAddressChar(text[i + 1], basic))
+            sawAt = true;
+        if (c == '"' && !escaped) inQuote = !inQuote;
+        if (c == '<' && !escaped) {
+            inAngle = true;
+            start = std::string_view::npos;
+            continue;
+        }
+        if (inAngle && c == '>' && !escaped) {
+            result = start == std::string_view::npos ? std::string(text)
+                                                     : std::string(text.substr(start, i - start));
+            inAngle = false;
+            start = std::string_view::npos;
+        }
+        if (!inQuote && c == '(' && !escaped) inComment = true;
+        if (inComment && c == ')' && !escaped) inComment = false;
+        if (!inQuote && !inAngle && !IsAddressChar(c, basic)) {
+            if (sawAt && start != std::string_view::npos) result = std::string(text.substr(start, i - start));
+            sawAt = false;
+            start = std::string_view::npos;
+            continue;
+        }
+        if (start == std::string_view::npos) start = i;
+    }
+    if ((sawAt || inAngle) && start != std::string_view::npos && result.empty())
+        result = std::string(text.substr(start));
+    return result;
+}
+
+bool ParseFullAddress(std::string_view text, std::string& name, std::string& email) {
+    email = ExtractEmail(text);
+    name = ExtractName(text, email);
+    if (name.empty()) {
+        name = email;
+        return false;
+    }
+    return true;
+}
+
+std::string BuildFullAddress(std::string_view name, std::string_view email) {
+    return TixEmailAddressItem(name, email).FullAddress();
+}
+
+TixEmailAddressItem::TixEmailAddressItem() {
+    Init();
+}
+
+TixEmailAddressItem::TixEmailAddressItem(std::string_view name, std::string_view email)
+    : name_(name), email_(email) {
+    Init();
+}
+
+void TixEmailAddressItem::Init() {
+    separator_ = " ";
+}
+
+void TixEmailAddressItem::Assign(const TixEmailAddressItem& source) {
+    name_ = source.name_;
+    email_ = source.email_;
+}
+
+void TixEmailAddressItem::Clear() {
+    name_.clear();
+    email_.clear();
+}
+
+std::string TixEmailAddressItem::DisplayName() const {
+    return name_.empty() ? email_ : name_;
+}
+
+std::string TixEmailAddressItem::FullAddress() const {
+    if (!name_.empty() && name_ != email_) return QuoteName(name_) + separator_ + "<" + email_ + ">";
+    return email_;
+}
+
+void TixEmailAddressItem::SetFullAddress(std::string_view text) {
+    email_ = ExtractEmail(text);
+    name_ = ExtractName(text, email_);
+}
+
+TixEmailAddressList::TixEmailAddressList(const TixEmailAddressList& other) : TixObject(other) {
+    *this = other;
+}
+
+TixEmailAddressList& TixEmailAddressList::operator=(const TixEmailAddressList& other) {
+    if (this == &other) return *this;
+    items_.clear();
+    for (const auto& item : other.items_)
+        Add().Assign(*item);
+    return *this;
+}
+
+TixEmailAddressItem& TixEmailAddressList::Items(int index) {
+    if (index < 0 || index >= Count())
+        throw EixError("List index out of bounds (" + std::to_string(index) + ")");
+    return *items_[static_cast<std::size_t>(index)];
+}
+
+const TixEmailAddressItem& TixEmailAddressList::Items(int index) const {
+    return const_cast<TixEmailAddressList*>(this)->Items(index);
+}
+
+TixEmailAddressItem& TixEmailAddressList::Add() {
+    items_.push_back(std::make_unique<TixEmailAddressItem>());
+    return *items_.back();
+}
+
+TixEmailAddressItem& TixEmailAddressList::Add(std::string_view fullAddress) {
+    TixEmailAddressItem& item = Add();
+    item.SetFullAddress(fullAddress);
+    return item;
+}
+
+void TixEmailAddressList::Delete(int index) {
+    Items(index);
+    items_.erase(items_.begin() + index);
+}
+
+std::string TixEmailAddressList::EmailAddresses() const {
+    std::string result;
+    for (const auto& item : items_) {
+        if (!result.empty()) result += ", ";
+        result += item->FullAddress();
+    }
+    return result;
+}
+
+void TixEmailAddressList::SetEmailAddresses(std::string_view text) {
+    items_.clear();
+    std::size_t pieceStart = 0;
+    // Only an open double quote protects a separator; an apostrophe (O'Brien) does not.
+    bool inDouble = false;
+    for (std::size_t i = 0; i <= text.size(); ++i) {
+        const bool atEnd = i == text.size();
+        const char c = atEnd ? '\0' : text[i];
+        if (!atEnd && c == '"' && (i == 0 || text[i - 1] != '\\')) {
+            inDouble = !inDouble;
+        }
+        const bool separator = c == ',' || c == ';' || c == '\r';
+        if (atEnd || (separator && !inDouble)) {
+            const std::string piece = Trim(text.substr(pieceStart, i - pieceStart));
+            if (!piece.empty()) Add(piece);
+            pieceStart = i + 1;
+        }
+    }
+}
+
+bool TixEmailAddressList::operator==(const TixEmailAddressList& other) const {
+    if (Count() != other.Count()) return false;
+    for (int i = 0; i < Count(); ++i)
+        if (Items(i).Name() != other.Items(i).Name() || Items(i).Email() != other.Items(i).Email())
+            return false;
+    return true;
+}
+
+}  // namespace ix

@@ -1,0 +1,189 @@
+#include "mail/ixHeaderFieldList.h"
+
+#include <gtest/gtest.h>
+
+namespace ix {
+namespace {
+
+// Standard unfolding: join the lines of a field, dropping only the line breaks.
+std::string Unfold(const TixStringList& lines, int first) {
+    std::string value = lines[first];
+    for (int i = first + 1;
+         i < lines.Count() && !lines[i].empty() && (lines[i][0] == ' ' || lines[i][0] == '\t'); ++i)
+        value += lines[i];
+    return value;
+}
+
+TEST(HeaderFieldList, IndexesFieldsUpToTheEmptyLine) {
+    TixStringList lines{"Received: one", "Received: two", "Subject: hi", "junk line", "", "Body: no"};
+    TixHeaderFieldList header;
+    EXPECT_EQ(header.Parse(0, &lines), 4);
+    EXPECT_EQ(header.Count(), 3);
+    EXPECT_EQ(header.GetFieldValue("received"), "one");
+    EXPECT_EQ(header.GetFieldValue("BODY"), "");
+    EXPECT_EQ(header.GetFieldName(2), "Subject");
+
+    TixStringList noEnd{"A: 1", "B: 2"};
+    EXPECT_EQ(header.Parse(0, &noEnd), 2);
+    header.AddField("C", "3");
+    EXPECT_EQ(noEnd.Count(), 3);
+    EXPECT_EQ(noEnd[2], "C: 3");
+}
+
+TEST(HeaderFieldList, UnfoldingKeepsTheFoldingWhiteSpace) {
+    TixStringList lines{"X-A: a", "\tb", "X-B: a", " b", "X-C:   padded  ", ""};
+    TixHeaderFieldList header;
+    header.Parse(0, &lines);
+    EXPECT_EQ(header.GetFieldValue("x-a"), "a\tb");
+    EXPECT_EQ(header.GetFieldValue("x-b"), "a b");
+    EXPECT_EQ(header.GetFieldValue("x-c"), "padded");
+    TixStringList field;
+    header.GetFieldLines(0, field);
+    EXPECT_EQ(field.Count(), 2);
+}
+
+TEST(HeaderFieldList, ReadsItemsOfAValue) {
+    TixHeaderFieldList h;
+    const std::string v = "text/plain; charset=\"koi8-r\"; format=flowed";
+    EXPECT_EQ(h.GetFieldValueItem(v, "charset"), "koi8-r");
+    EXPECT_EQ(h.GetFieldValueItem(v, "FORMAT"), "flowed");
+    EXPECT_EQ(h.GetFieldValueItem(v, ""), "text/plain");
+    EXPECT_EQ(h.GetFieldValueItem(v, "missing"), "");
+    EXPECT_EQ(h.GetFieldValueItem("a; name = 'x y'", "name"), "x y");
+    EXPECT_EQ(h.GetFieldValueItem("a; name=\"say \\\"hi\\\".txt\"", "name"), "say \"hi\".txt");
+}
+
+TEST(HeaderFieldList, ItemNamesMatchWholeItemsOutsideQuotes) {
+    TixHeaderFieldList h;
+    // A quoted boundary that happens to contain "charset=" must not be read as the charset.
+    const std::string v = "multipart/mixed; boundary=\"--=_charset=1\"; charset=utf-8";
+    EXPECT_EQ(h.GetFieldValueItem(v, "charset"), "utf-8");
+    EXPECT_EQ(h.GetFieldValueItem(v, "boundary"), "--=_charset=1");
+    EXPECT_EQ(h.GetFieldValueItem("attachment; filename=a.txt", "name"), "");
+    EXPECT_EQ(h.GetFieldValueItem("text/plain; x-charset=a; charset=b", "charset"), "b");
+    // An apostrophe inside a plain value does not open a quoted section.
+    EXPECT_EQ(h.GetFieldValueItem("attachment; filename=O'Brien.pdf; size=10", "size"), "10");
+}
+
+TEST(HeaderFieldList, RemovesAndClearsItems) {
+    TixHeaderFieldList h;
+    EXPECT_EQ(h.RemoveItemFromValue("text/plain; charset=x", "charset"), "text/plain");
+    EXPECT_EQ(h.RemoveItemFromValue("text/plain; charset=x; format=flowed", "charset"),
+              "text/plain; format=flowed");
+    EXPECT_EQ(h.RemoveItemFromValue("text/plain", "charset"), "text/plain");
+    EXPECT_EQ(h.ClearItemValue("v=1; b=abc; d=x", "b"), "v=1; b=; d=x");
+
+    TixStringList lines{"Content-Type: text/plain; charset=x;", "\tformat=flowed", "Subject: s", ""};
+    h.Parse(0, &lines);
+    h.RemoveFieldItem("content-type", "charset");
+    h.Parse(0, &lines);
+    // The folding white space stays, as standard unfolding keeps it.
+    EXPECT_EQ(h.GetFieldValue("content-type"), "text/plain;\tformat=flowed");
+    EXPECT_EQ(h.GetFieldValue("subject"), "s");
+}
+
+TEST(HeaderFieldList, WithoutLineLengthNothingIsFolded) {
+    TixStringList lines;
+    TixHeaderFieldList h;
+    h.Parse(0, &lines);
+    const std::string longValue(200, 'x');
+    h.AddField("Subject", longValue + " " + longValue);
+    h.AddField("Content-Type", "text/plain");
+    h.AddFieldItem("content-type", "charset", "utf-8");
+    h.AddQuotedFieldItem("content-type", "name", "a \"b\".txt");
+    h.AddField("Empty", "");
+    ASSERT_EQ(lines.Count(), 2);
+    EXPECT_EQ(lines[1], "Content-Type: text/plain; charset=utf-8; name=\"a \\\"b\\\".txt\"");
+    h.AddEndOfHeader();
+    h.AddEndOfHeader();
+    EXPECT_EQ(lines.Count(), 3);
+    EXPECT_EQ(lines[2], "");
+}
+
+TEST(HeaderFieldList, FoldsAtWhiteSpaceAndUnfoldsToTheSameValue) {
+    TixStringList lines;
+    TixHeaderFieldList h;
+    h.SetCharsPerLine(76);
+    h.Parse(0, &lines);
+    std::string value;
+    for (int i = 0; i < 40; ++i)
+        value += "word" + std::to_string(i) + (i % 7 ? " " : "\t");
+    value += "end";
+    const std::string id = "<" + std::string(120, 'a') + "@example.com>";
+    h.AddField("Subject", value);
+    h.AddField("Message-ID", id);
+    h.AddField("References", "<a@b> " + id + " <c@d>");
+    for (const auto& item : lines) {
+        if (item.line.size() > 76) {
+            EXPECT_NE(item.line.find(id), std::string::npos) << item.line;
+        }
+    }
+    EXPECT_EQ(Unfold(lines, h.FieldLine(0)), "Subject: " + value);
+    EXPECT_EQ(h.GetFieldValue("subject"), value);
+    // A token longer than a line stays whole.
+    EXPECT_EQ(h.GetFieldValue("message-id"), id);
+    EXPECT_EQ(h.GetFieldValue("references"), "<a@b> " + id + " <c@d>");
+    for (int i = 0; i < lines.Count(); ++i)
+        EXPECT_FALSE(lines[i].find_first_not_of(" \t") == std::string::npos) << "blank line " << i;
+}
+
+TEST(HeaderFieldList, LongItemsGoOnTheirOwnLine) {
+    TixStringList lines;
+    TixHeaderFieldList h;
+    h.SetCharsPerLine(40);
+    h.Parse(0, &lines);
+    h.AddField("Content-Type", "application/octet-stream");
+    const std::string name = "a very long file name with spaces in it.pdf";
+    h.AddQuotedFieldItem("content-type", "name", name);
+    h.AddFieldItem("content-type", "x", "1");
+    EXPECT_GT(lines.Count(), 2);
+    EXPECT_EQ(h.GetFieldValueItem(h.GetFieldValue("content-type"), "name"), name);
+    EXPECT_EQ(h.GetFieldValueItem(h.GetFieldValue("content-type"), "x"), "1");
+    EXPECT_EQ(h.GetFieldValueItem(h.GetFieldValue("content-type"), ""), "application/octet-stream");
+}
+
+TEST(HeaderFieldList, InsertLinesAndRemoveFieldKeepTheEnd) {
+    TixStringList lines{"A: 1", "\tmore", "B: 2", "", "body"};
+    TixHeaderFieldList h;
+    h.Parse(0, &lines);
+    h.RemoveField(0);
+    EXPECT_EQ(h.HeaderEnd(), 1);
+    h.InsertLines(0, TixStringList{"Z: 9"});
+    EXPECT_EQ(h.HeaderEnd(), 2);
+    EXPECT_EQ(h.Parse(0, &lines), 2);
+    EXPECT_EQ(h.GetFieldValue("z"), "9");
+    EXPECT_EQ(lines[3], "body");
+}
+
+TEST(HeaderFieldList, HugeHeaderIsReadInLinearTime) {
+    TixStringList lines;
+    lines.Add("X-Long: start");
+    for (int i = 0; i < 200000; ++i)
+        lines.Add(" continuation");
+    for (int i = 0; i < 50000; ++i)
+        lines.Add("X-F" + std::to_string(i) + ": v");
+    TixHeaderFieldList h;
+    EXPECT_EQ(h.Parse(0, &lines), lines.Count());
+    EXPECT_EQ(h.Count(), 50001);
+    EXPECT_EQ(h.GetFieldValue("x-long").size(), 5 + 200000 * 13u);
+    EXPECT_EQ(h.GetFieldValue("x-f49999"), "v");
+}
+
+TEST(HeaderFieldList, HostileValuesStayBounded) {
+    TixStringList lines;
+    TixHeaderFieldList h;
+    h.SetCharsPerLine(76);
+    h.Parse(0, &lines);
+    // One token of a megabyte cannot be folded; it stays whole on one line.
+    const std::string token(1 << 20, 'x');
+    h.AddField("X-Token", token);
+    EXPECT_EQ(lines.Count(), 1);
+    EXPECT_EQ(h.GetFieldValue("x-token"), token);
+    // An unclosed quote runs to the end of the value; it never reads past it.
+    EXPECT_EQ(h.GetFieldValueItem("a; b=\"open; c=1", "b"), "\"open; c=1");
+    EXPECT_EQ(h.GetFieldValueItem("a; b=\"x\\", "b"), "\"x\\");
+    EXPECT_EQ(h.GetFieldValueItem("=;=;=", "x"), "");
+}
+
+}  // namespace
+}  // namespace ix
