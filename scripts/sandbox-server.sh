@@ -110,6 +110,12 @@ service imap-login {
     ssl = yes
   }
 }
+# Tests log in with wrong passwords on purpose; a growing per-address delay would only slow them.
+service anvil {
+  unix_listener anvil-auth-penalty {
+    mode = 0
+  }
+}
 service pop3-login {
   inet_listener pop3 {
     port = 0

@@ -1,0 +1,314 @@
+#include "command/ixTcpCommandClient.h"
+
+#include <algorithm>
+
+#include "text/ixTranslator.h"
+
+namespace ix {
+
+namespace {
+
+std::string Trimmed(const std::string& text) {
+    auto isSpace = [](unsigned char c) { return c <= ' '; };
+    auto begin = std::find_if_not(text.begin(), text.end(), isSpace);
+    auto end = std::find_if_not(text.rbegin(), text.rend(), isSpace).base();
+    return begin < end ? std::string(begin, end) : std::string();
+}
+
+}  // namespace
+
+TixTcpCommandClient::TixExchangeGuard::TixExchangeGuard(TixTcpCommandClient& client)
+    : client_(client), saved_(client.InClose()) {
+    client_.SetInClose(true);
+    ++client_.exchangeDepth_;
+}
+
+TixTcpCommandClient::TixExchangeGuard::~TixExchangeGuard() {
+    --client_.exchangeDepth_;
+    client_.SetInClose(saved_);
+}
+
+TixTcpCommandClient::TixTcpCommandClient(TixComponent* owner) : TixTcpClientTls(owner) {}
+
+void TixTcpCommandClient::InternalOpen() {
+    TixTcpClientTls::InternalOpen();
+    pendingSkipLf_ = false;
+    BeginSession();
+}
+
+void TixTcpCommandClient::InternalClose(bool notify) {
+    try {
+        if (GetConnection().Active() && !InClose()) EndSession();
+    } catch (...) {
+        TixTcpClientTls::InternalClose(notify);
+        throw;
+    }
+    TixTcpClientTls::InternalClose(notify);
+}
+
+std::string TixTcpCommandClient::GetCommandCharSet(const std::string& /*text*/) {
+    return charSet_;
+}
+
+std::string TixTcpCommandClient::GetResponseCharSet(const std::string& /*data*/) {
+    return charSet_;
+}
+
+int TixTcpCommandClient::GetResponseCode(const std::string& line) {
+    int code = 0;
+    if (OnGetResponseCode) OnGetResponseCode(this, line, code);
+    return code;
+}
+
+void TixTcpCommandClient::DoSendCommand(const std::string& text) {
+    if (OnSendCommand) OnSendCommand(this, text);
+}
+
+void TixTcpCommandClient::DoReceiveResponse() {
+    if (OnReceiveResponse) OnReceiveResponse(this, responseList_);
+}
+
+void TixTcpCommandClient::DoProgress(std::int64_t bytesProceed, std::int64_t totalBytes) {
+    if (OnProgress) OnProgress(this, bytesProceed, totalBytes);
+}
+
+void TixTcpCommandClient::AttachProgress() {
+    GetConnection().OnProgress = [this](TixObject*, std::int64_t done, std::int64_t total) {
+        if (done <= total) DoProgress(done, total);
+    };
+}
+
+void TixTcpCommandClient::DetachProgress() {
+    GetConnection().OnProgress = nullptr;
+}
+
+void TixTcpCommandClient::SendCommand(const std::string& text) {
+    CheckConnected();
+    std::string line = text + "\r\n";
+    TixTcpClientConnection& connection = GetConnection();
+    connection.InitProgress(0, 0);
+    connection.WriteString(line, GetCommandCharSet(line));
+    DoSendCommand(line);
+}
+
+void TixTcpCommandClient::DoSendCommandSync(const std::string& text, const TixResponseCodes& expectedCodes) {
+    SendCommand(text);
+    WaitResponse(expectedCodes);
+}
+
+void TixTcpCommandClient::SendCommandSync(const std::string& text, const TixResponseCodes& expectedCodes) {
+    TixExchangeGuard guard(*this);
+    DoSendCommandSync(text, expectedCodes);
+}
+
+void TixTcpCommandClient::ResetCollection() {
+    responseList_.Clear();
+    pending_.clear();
+    // pendingSkipLf_ stays: a CRLF split between two responses still ends one line.
+    literalLeft_ = 0;
+    literalTail_ = false;
+    responseBytes_ = 0;
+    classifiedUpTo_ = 0;
+}
+
+void TixTcpCommandClient::WaitResponse(const TixResponseCodes& expectedCodes) {
+    ResetCollection();
+    WaitMultipleResponse(0, expectedCodes);
+    DoReceiveResponse();
+}
+
+void TixTcpCommandClient::CompleteLine(bool literal) {
+    std::string line = responseCharSet_.empty()
+                           ? std::move(pending_)
+                           : TixTranslator::GetString(reinterpret_cast<const std::uint8_t*>(pending_.data()),
+                                                      static_cast<int>(pending_.size()), responseCharSet_);
+    pending_.clear();
+    std::replace(line.begin(), line.end(), '\0', ' ');
+    // A line whose literal ended inside it goes on as protocol text and may announce another.
+    bool checkLiteral = !literal || literalTail_;
+    literalTail_ = false;
+    if (checkLiteral) {
+        std::int64_t size = GetLiteralSize(line);
+        if (size >= 0) {
+            if (size > maxResponseSize_ - responseBytes_) RaiseTooLarge();
+            literalLeft_ = size;
+        }
+    }
+    responseList_.AddObject(std::move(line), literal ? IX_LITERAL_LINE : 0);
+}
+
+void TixTcpCommandClient::RaiseTooLarge() {
+    // The rest of the response is never read, so the session cannot go on.
+    TixTcpClientConnection& connection = GetConnection();
+    connection.Abort();
+    connection.Close(false);
+    throw EixTcpClientError(
+        "The response is larger than the limit of " + std::to_string(maxResponseSize_) + " bytes",
+        IX_RESPONSE_TOO_LARGE);
+}
+
+void TixTcpCommandClient::FeedResponseData(const char* data, std::size_t size) {
+    responseBytes_ += static_cast<std::int64_t>(size);
+    std::size_t i = 0;
+    if (pendingSkipLf_ && size > 0) {
+        // The CR that ended the previous read was the first half of a CRLF.
+        pendingSkipLf_ = false;
+        if (data[0] == '\n') {
+            i = 1;
+            if (literalLeft_ > 0) --literalLeft_;
+        }
+    }
+    while (i < size) {
+        bool inLiteral = literalLeft_ > 0;
+        std::size_t limit =
+            inLiteral ? std::min<std::size_t>(size, i + static_cast<std::size_t>(literalLeft_)) : size;
+        std::size_t j = i;
+        while (j < limit && data[j] != '\r' && data[j] != '\n')
+            ++j;
+        pending_.append(data + i, j - i);
+        if (static_cast<std::int64_t>(pending_.size()) > maxResponseSize_) RaiseTooLarge();
+        if (inLiteral) literalLeft_ -= static_cast<std::int64_t>(j - i);
+        if (j == limit) {
+            i = j;
+            // The literal ended inside a line: the rest of the line is protocol text again.
+            if (inLiteral && literalLeft_ == 0) literalTail_ = true;
+            continue;
+        }
+        std::size_t lineBreak = 1;
+        if (data[j] == '\r') {
+            if (j + 1 < size) {
+                if (data[j + 1] == '\n') lineBreak = 2;
+            } else {
+                pendingSkipLf_ = true;
+            }
+        }
+        if (inLiteral)
+            literalLeft_ -= std::min<std::int64_t>(static_cast<std::int64_t>(lineBreak), literalLeft_);
+        CompleteLine(inLiteral || literalTail_);
+        i = j + lineBreak;
+    }
+    if (responseBytes_ > maxResponseSize_) RaiseTooLarge();
+}
+
+void TixTcpCommandClient::ReadResponseData() {
+    TixTcpClientConnection& connection = GetConnection();
+    TixMemoryStream data;
+    // Read on while a line, or an announced literal, is incomplete: the response list never ends
+    // with a partial line.
+    do {
+        data.Clear();
+        connection.ReadData(&data);
+        std::string_view bytes = data.View();
+        responseCharSet_ =
+            GetResponseCharSet(std::string(bytes.substr(0, std::min<std::size_t>(bytes.size(), 256))));
+        FeedResponseData(bytes.data(), bytes.size());
+    } while (!pending_.empty() || literalLeft_ > 0 || literalTail_);
+}
+
+int TixTcpCommandClient::WaitMultipleResponse(int startIndex, const TixResponseCodes& expectedCodes) {
+    TixResponseCodes codes(expectedCodes.begin(), std::find(expectedCodes.begin(), expectedCodes.end(), 0));
+    bool multiLine = codes.size() == 1 && codes[0] == 1;
+    lastResponseCode_ = 0;
+    classifiedUpTo_ = std::max(startIndex, 0);
+    for (;;) {
+        ReadResponseData();
+        int count = responseList_.Count();
+        if (count <= startIndex && codes.empty()) return -1;
+        // Each line is classified once; the code of the last line that carried one stays in
+        // LastResponseCode.
+        for (; classifiedUpTo_ < count; ++classifiedUpTo_) {
+            int index = classifiedUpTo_;
+            if (responseList_.Objects(index) == IX_LITERAL_LINE) continue;
+            int code = GetResponseCode(responseList_.Strings(index));
+            if (code == 0) continue;
+            lastResponseCode_ = code;
+            if (std::find(codes.begin(), codes.end(), code) != codes.end()) {
+                ++classifiedUpTo_;
+                return index;
+            }
+        }
+        if (multiLine || lastResponseCode_ == 0) continue;
+        throw EixTcpClientError(Trimmed(responseList_.Text()), lastResponseCode_);
+    }
+}
+
+void TixTcpCommandClient::SendMultipleLines(const TixStringList& lines, const std::string& endLine) {
+    int batchSize = GetBatchSize();
+    if (batchSize < 1) RaiseSocketError(IX_INVALID_BATCH_SIZE);
+    std::string end = endLine;
+    if (!end.empty() && end.back() != '\n') end += "\r\n";
+    bool dotStuffing = end == ".\r\n";
+
+    struct Cleanup {
+        TixTcpCommandClient& client;
+        ~Cleanup() { client.DetachProgress(); }
+    } cleanup{*this};
+    AttachProgress();
+    TixExchangeGuard guard(*this);
+    TixTcpClientConnection& connection = GetConnection();
+    std::int64_t total = static_cast<std::int64_t>(end.size());
+    for (int i = 0; i < lines.Count(); ++i)
+        total += static_cast<std::int64_t>(lines.Strings(i).size()) + 2;
+    connection.InitProgress(0, total);
+
+    TixMemoryStream buffer;
+    auto append = [&](const std::string& piece) {
+        TixByteArray bytes = TixTranslator::GetBytes(piece, GetCommandCharSet(piece));
+        buffer.WriteBuffer(bytes.data(), bytes.size());
+    };
+    auto flush = [&] {
+        if (buffer.Size() == 0) return;
+        buffer.SetPosition(0);
+        connection.WriteData(&buffer);
+        buffer.Clear();
+    };
+    for (int i = 0; i < lines.Count(); ++i) {
+        const std::string& line = lines.Strings(i);
+        std::int64_t needed = static_cast<std::int64_t>(line.size()) + 3;
+        if (needed <= batchSize) {
+            if (buffer.Size() > 0 && buffer.Size() + needed > batchSize) flush();
+            if (dotStuffing && !line.empty() && line[0] == '.') append(".");
+            append(line);
+            append("\r\n");
+        } else {
+            flush();
+            append(line + "\r\n");
+            flush();
+        }
+    }
+    flush();
+    if (!end.empty()) {
+        append(end);
+        flush();
+    }
+}
+
+void TixTcpCommandClient::WaitMultipleLines(std::int64_t totalBytes) {
+    struct Cleanup {
+        TixTcpCommandClient& client;
+        ~Cleanup() { client.DetachProgress(); }
+    } cleanup{*this};
+    AttachProgress();
+    {
+        TixExchangeGuard guard(*this);
+        TixTcpClientConnection& connection = GetConnection();
+        if (totalBytes > 0) {
+            std::int64_t done = static_cast<std::int64_t>(responseList_.Text().size());
+            connection.InitProgress(done, totalBytes);
+        } else {
+            connection.InitProgress(0, 0);
+        }
+        if (responseList_.Count() > 0) responseList_.Delete(0);
+        if (responseList_.Count() == 0 || responseList_.Strings(responseList_.Count() - 1) != ".")
+            WaitMultipleResponse(0, {1});
+        for (int i = 0; i < responseList_.Count(); ++i) {
+            const std::string& line = responseList_.Strings(i);
+            if (line.size() >= 2 && line[0] == '.' && line[1] == '.')
+                responseList_.SetString(i, line.substr(1));
+        }
+        if (responseList_.Count() > 0) responseList_.Delete(responseList_.Count() - 1);
+    }
+    if (totalBytes > 0) DoProgress(totalBytes, totalBytes);
+}
+
+}  // namespace ix

@@ -1,0 +1,130 @@
+#pragma once
+// The line-oriented command client: writes one command line at a time, collects the server's
+// response lines in ResponseList and classifies each line (GetResponseCode, overridden by each
+// protocol) until one carries a code the caller expects. A line with any other code raises
+// EixTcpClientError with the response text and that code; transport errors pass through.
+//
+// Collection is linear in the response size: each line is split, decoded and classified once.
+// A response larger than MaxResponseSize raises instead of taking all memory.
+
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "base/ixStringList.h"
+#include "tls/ixTcpClientTls.h"
+
+namespace ix {
+
+using TixTcpTextEvent = std::function<void(TixObject* Sender, const std::string& Text)>;
+using TixTcpListEvent = std::function<void(TixObject* Sender, TixStringList& List)>;
+using TixTcpResponseCodeEvent =
+    std::function<void(TixObject* Sender, const std::string& Line, int& ResponseCode)>;
+
+// Expected response codes; a 0 ends the list early.
+using TixResponseCodes = std::vector<int>;
+
+// The object of ResponseList lines that hold literal data rather than protocol text.
+constexpr TixStringList::TixListObject IX_LITERAL_LINE = 1;
+
+// The response grew past MaxResponseSize.
+constexpr int IX_RESPONSE_TOO_LARGE = -102;
+
+class TixTcpCommandClient : public TixTcpClientTls {
+public:
+    explicit TixTcpCommandClient(TixComponent* owner = nullptr);
+
+    const std::string& UserName() const { return userName_; }
+    void SetUserName(const std::string& value) { SetProperty(userName_, value); }
+    const std::string& Password() const { return password_; }
+    void SetPassword(const std::string& value) { SetProperty(password_, value); }
+    const std::string& Authorization() const { return authorization_; }
+    virtual void SetAuthorization(const std::string& value) { SetProperty(authorization_, value); }
+    const std::string& CharSet() const { return charSet_; }
+    void SetCharSet(const std::string& value) { SetProperty(charSet_, value); }
+    // Upper bound of one response's bytes (and of one line); generous, for multi-MB fetches.
+    std::int64_t MaxResponseSize() const { return maxResponseSize_; }
+    void SetMaxResponseSize(std::int64_t value) { SetProperty(maxResponseSize_, value); }
+
+    TixStringList& ResponseList() { return responseList_; }
+    int LastResponseCode() const { return lastResponseCode_; }
+
+    // Writes Text + CRLF in the command charset; -6 when not connected.
+    void SendCommand(const std::string& text);
+    // SendCommand then WaitResponse, with InClose set for the exchange.
+    void SendCommandSync(const std::string& text, const TixResponseCodes& expectedCodes);
+    // Index of the line that carried an expected code; -1 when nothing is expected and no line came.
+    int WaitMultipleResponse(int startIndex, const TixResponseCodes& expectedCodes);
+    // Reads an answer that ends with a line holding a single ".".
+    virtual void WaitMultipleLines(std::int64_t totalBytes);
+    // Sends message lines in batches; with EndLine ".\r\n" lines starting with "." are doubled.
+    void SendMultipleLines(const TixStringList& lines, const std::string& endLine);
+
+    TixTcpTextEvent OnSendCommand;
+    TixTcpListEvent OnReceiveResponse;
+    TixProgressEvent OnProgress;
+    TixTcpResponseCodeEvent OnGetResponseCode;
+
+protected:
+    void InternalOpen() override;
+    void InternalClose(bool notify) override;
+
+    virtual void BeginSession() {}
+    virtual void EndSession() {}
+    virtual int GetResponseCode(const std::string& line);
+    virtual void DoSendCommandSync(const std::string& text, const TixResponseCodes& expectedCodes);
+    virtual std::string GetCommandCharSet(const std::string& text);
+    virtual std::string GetResponseCharSet(const std::string& data);
+    virtual void WaitResponse(const TixResponseCodes& expectedCodes);
+    // The byte count of a literal announced at the end of the line, or -1. Literal bytes are
+    // stored as lines but never classified, so message text cannot end a wait.
+    virtual std::int64_t GetLiteralSize(const std::string& /*line*/) { return -1; }
+
+    virtual void DoSendCommand(const std::string& text);
+    virtual void DoReceiveResponse();
+    virtual void DoProgress(std::int64_t bytesProceed, std::int64_t totalBytes);
+
+    // Routes the connection's progress to OnProgress for the length of a transfer.
+    void AttachProgress();
+    void DetachProgress();
+
+    // Sets InClose for its lifetime, restoring the previous value.
+    class TixExchangeGuard {
+    public:
+        explicit TixExchangeGuard(TixTcpCommandClient& client);
+        ~TixExchangeGuard();
+        TixExchangeGuard(const TixExchangeGuard&) = delete;
+        TixExchangeGuard& operator=(const TixExchangeGuard&) = delete;
+
+    private:
+        TixTcpCommandClient& client_;
+        bool saved_;
+    };
+
+    bool InExchange() const { return exchangeDepth_ > 0; }
+
+private:
+    void ReadResponseData();
+    void FeedResponseData(const char* data, std::size_t size);
+    void CompleteLine(bool literal);
+    [[noreturn]] void RaiseTooLarge();
+    void ResetCollection();
+
+    std::string userName_, password_, authorization_, charSet_;
+    std::int64_t maxResponseSize_ = std::int64_t{1} << 30;
+    TixStringList responseList_;
+    int lastResponseCode_ = 0;
+    int exchangeDepth_ = 0;
+
+    // Collection state of the response being read.
+    std::string pending_;           // bytes after the last complete line
+    bool pendingSkipLf_ = false;    // the last read ended with a CR
+    std::int64_t literalLeft_ = 0;  // literal bytes still to come
+    bool literalTail_ = false;      // a literal ended inside the line being read
+    std::int64_t responseBytes_ = 0;
+    int classifiedUpTo_ = 0;  // lines below this index have been classified
+    std::string responseCharSet_;
+};
+
+}  // namespace ix

@@ -1,0 +1,554 @@
+#include "imap/ixImap4.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <limits>
+
+#include "imap/ixCryptMac.h"
+#include "text/ixEncoder.h"
+#include "text/ixTranslator.h"
+
+namespace ix {
+
+namespace {
+
+using State = TixImap4ConnectionState;
+
+bool IsBlank(unsigned char c) {
+    return c <= ' ';
+}
+
+std::string Trim(std::string_view text) {
+    std::size_t begin = 0, end = text.size();
+    while (begin < end && IsBlank(static_cast<unsigned char>(text[begin])))
+        ++begin;
+    while (end > begin && IsBlank(static_cast<unsigned char>(text[end - 1])))
+        --end;
+    return std::string(text.substr(begin, end - begin));
+}
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() && SameText(text.substr(0, prefix.size()), prefix);
+}
+
+// The whole trimmed text as a decimal number, 0 when it is none.
+int ToInt(std::string_view text) {
+    std::string trimmed = Trim(text);
+    int value = 0;
+    auto [end, error] = std::from_chars(trimmed.data(), trimmed.data() + trimmed.size(), value);
+    if (error != std::errc() || end != trimmed.data() + trimmed.size()) return 0;
+    return value;
+}
+
+bool HasLineBreakOrNul(std::string_view text) {
+    return text.find_first_of(std::string_view("\r\n\0", 3)) != text.npos;
+}
+
+const char* ImapErrorText(int code) {
+    switch (code) {
+        case IX_IMAP_INVALID_MAILBOX_NAME:
+            return "Mailbox name is invalid, it must not be empty or begin with mailbox separator";
+        case IX_IMAP_INVALID_ARGUMENTS:
+            return "Function arguments are invalid";
+        case IX_IMAP_INVALID_MESSAGE_NUMBER:
+            return "Message number is invalid, must be greater than 0";
+        case IX_IMAP_INVALID_STATE:
+            return "The command is not valid in this state";
+        case IX_IMAP_SASL_FAILED:
+            return "Unable to logon to the server using Secure Password Authentication";
+        default:
+            return "IMAP4 error";
+    }
+}
+
+}  // namespace
+
+EixImap4Error::EixImap4Error(int errorCode) : EixTcpClientError(ImapErrorText(errorCode), errorCode) {}
+
+TixImap4::TixImap4(TixComponent* owner) : TixCustomMail(owner) {
+    InitDefaultPort();
+}
+
+TixImap4::~TixImap4() {
+    // Say LOGOUT while this class still exists; the base destructors cannot reach EndSession.
+    try {
+        Close();
+    } catch (...) {
+    }
+}
+
+// ---- Session ----
+
+std::string TixImap4::GetCommandTag() const {
+    char tag[16];
+    std::snprintf(tag, sizeof tag, "a%.4d", CommandTagNumber);
+    return tag;
+}
+
+std::string TixImap4::GetNextCommandTag() {
+    ++CommandTagNumber;
+    return GetCommandTag();
+}
+
+namespace {
+
+// Resets the command flags whatever way the exchange ends.
+struct TixTaggedScope {
+    bool& tagged;
+    bool& fetch;
+    ~TixTaggedScope() { tagged = fetch = false; }
+};
+
+}  // namespace
+
+void TixImap4::SendTaggedCommand(const std::string& text, const TixResponseCodes& expectedCodes) {
+    // A line break would end the command early and let the rest run as a command of its own.
+    if (HasLineBreakOrNul(text)) throw EixImap4Error(IX_IMAP_INVALID_ARGUMENTS);
+    TixTaggedScope scope{isTaggedCommand_, isFetchCommand_};
+    isFetchCommand_ = UpperCase(text).find("FETCH ") != std::string::npos;
+    isTaggedCommand_ = true;
+    SendCommandSync(GetNextCommandTag() + " " + text, expectedCodes);
+}
+
+void TixImap4::SendTaggedCommand(const std::string& format, const std::vector<std::string>& args,
+                                 const TixResponseCodes& expectedCodes) {
+    std::string text;
+    std::size_t next = 0;
+    for (std::size_t i = 0; i < format.size(); ++i) {
+        char c = format[i];
+        if (c == '%' && i + 1 < format.size()) {
+            char spec = format[i + 1];
+            if (spec == '%') {
+                text += '%';
+                ++i;
+                continue;
+            }
+            if (spec == 's' || spec == 'd') {
+                if (next >= args.size()) throw EixImap4Error(IX_IMAP_INVALID_ARGUMENTS);
+                text += args[next++];
+                ++i;
+                continue;
+            }
+        }
+        text += c;
+    }
+    SendTaggedCommand(text, expectedCodes);
+}
+
+std::string TixImap4::QuotedArgument(const std::string& value) {
+    if (NeedsLiteral(value)) throw EixImap4Error(IX_IMAP_INVALID_ARGUMENTS);
+    return ImapQuote(value);
+}
+
+void TixImap4::SendTaggedCommandWithArguments(const std::vector<std::string>& parts,
+                                              const TixResponseCodes& expectedCodes) {
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        if (i % 2 == 0 && HasLineBreakOrNul(parts[i])) throw EixImap4Error(IX_IMAP_INVALID_ARGUMENTS);
+        // A literal carries CR and LF but not NUL.
+        if (i % 2 == 1 && parts[i].find('\0') != std::string::npos)
+            throw EixImap4Error(IX_IMAP_INVALID_ARGUMENTS);
+    }
+    TixTaggedScope scope{isTaggedCommand_, isFetchCommand_};
+    isFetchCommand_ = false;
+    isTaggedCommand_ = true;
+    TixExchangeGuard guard(*this);
+    std::string line = GetNextCommandTag() + " ";
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        const std::string& part = parts[i];
+        if (i % 2 == 0 || !NeedsLiteral(part)) {
+            line += i % 2 == 0 ? part : ImapQuote(part);
+            continue;
+        }
+        // A synchronizing literal: announce the bytes as they go on the wire, wait for the go-ahead.
+        line += "{" + std::to_string(TixTranslator::GetByteCount(part, GetCommandCharSet(part))) + "}";
+        SendCommand(line);
+        WaitResponse({IMAP_CONTINUE});
+        line = part;
+    }
+    SendCommand(line);
+    WaitResponse(expectedCodes);
+}
+
+int TixImap4::GetResponseCode(const std::string& line) {
+    int code = TixCustomMail::GetResponseCode(line);
+    if (code != 0 || line.empty()) return code;
+    if (!isFetchCommand_ && ((line.size() >= 2 && line[0] == '+' && line[1] == ' ') || Trim(line) == "+"))
+        return IMAP_CONTINUE;
+    std::size_t space = line.find(' ');
+    if (space == std::string::npos || space == 0 || space == line.size() - 1) return 0;
+    std::string rest = Trim(std::string_view(line).substr(space + 1));
+    std::string word = rest.substr(0, rest.find(' '));
+    if (isTaggedCommand_) {
+        // Only the command's own tag ends the wait; "a0001" must not match "a00010".
+        std::string tag = GetCommandTag();
+        if (!StartsWithNoCase(line, tag) || line.size() <= tag.size() || line[tag.size()] != ' ') return 0;
+    }
+    if (word == "OK") return IMAP_OK;
+    if (word == "NO") return IMAP_NO;
+    if (word == "BAD") return IMAP_BAD;
+    if (word == "PREAUTH") return IMAP_PREAUTH;
+    if (word == "BYE") return IMAP_BYE;
+    return 0;
+}
+
+std::int64_t TixImap4::GetLiteralSize(const std::string& line) {
+    if (line.size() < 3 || line.back() != '}') return -1;
+    std::size_t open = line.rfind('{');
+    if (open == std::string::npos) return -1;
+    std::size_t end = line.size() - 1;
+    if (end > open + 1 && line[end - 1] == '+') --end;  // non-synchronizing form
+    if (end == open + 1) return -1;
+    std::int64_t size = 0;
+    for (std::size_t i = open + 1; i < end; ++i) {
+        char c = line[i];
+        if (c < '0' || c > '9') return -1;
+        // An absurd size is kept huge so that the response limit refuses it.
+        if (size > (std::numeric_limits<std::int64_t>::max() - 9) / 10)
+            return std::numeric_limits<std::int64_t>::max();
+        size = size * 10 + (c - '0');
+    }
+    return size;
+}
+
+void TixImap4::WaitResponse(const TixResponseCodes& expectedCodes) {
+    struct Detach {
+        TixImap4& client;
+        ~Detach() { client.DetachProgress(); }
+    } detach{*this};
+    if (TotalMessageSize > 0) {
+        AttachProgress();
+        GetConnection().InitProgress(0, TotalMessageSize);
+    }
+    TixCustomMail::WaitResponse(expectedCodes);
+    DoProgress(TotalMessageSize, TotalMessageSize);
+}
+
+void TixImap4::BeginSession() {
+    // The greeting and login are one exchange: the keep-alive must not cut in.
+    TixExchangeGuard guard(*this);
+    WaitResponse({IMAP_OK, IMAP_PREAUTH});
+    CommandTagNumber = 0;
+    StartTlsIfNeeded();
+    LoginStage();
+}
+
+void TixImap4::EndSession() {
+    Logout();
+}
+
+void TixImap4::InternalClose(bool notify) {
+    // However the connection ends (LOGOUT, a dropped peer, a failed greeting), the session is over.
+    try {
+        TixCustomMail::InternalClose(notify);
+    } catch (...) {
+        ConnectionState = State::csNonAuthenticated;
+        throw;
+    }
+    ConnectionState = State::csNonAuthenticated;
+}
+
+void TixImap4::LoginStage() {
+    CommandTagNumber = 0;
+    if (LastResponseCode() == IMAP_OK) {
+        if (UseSasl())
+            Authenticate();
+        else
+            Login();
+        ConnectionState = State::csAuthenticated;
+    } else if (LastResponseCode() == IMAP_PREAUTH) {
+        ConnectionState = State::csAuthenticated;
+    }
+}
+
+void TixImap4::GetCapabilities(TixStringList& list) {
+    list.Clear();
+    SendTaggedCommand("CAPABILITY", {IMAP_OK});
+    TixStringList& response = ResponseList();
+    for (int i = 0; i < response.Count(); ++i) {
+        if (response.Objects(i) == IX_LITERAL_LINE) continue;
+        const std::string& line = response.Strings(i);
+        if (!StartsWithNoCase(line, "* CAPABILITY ")) continue;
+        std::string_view rest = std::string_view(line).substr(13);
+        while (!rest.empty()) {
+            std::size_t space = rest.find(' ');
+            std::string_view item = rest.substr(0, space);
+            if (!item.empty()) list.Add(std::string(item));
+            if (space == std::string_view::npos) break;
+            rest.remove_prefix(space + 1);
+        }
+    }
+}
+
+void TixImap4::Login() {
+    if (Password().empty())
+        SendTaggedCommandWithArguments({"LOGIN ", UserName()}, {IMAP_OK});
+    else
+        SendTaggedCommandWithArguments({"LOGIN ", UserName(), " ", Password()}, {IMAP_OK});
+}
+
+void TixImap4::Logout() {
+    if (ConnectionState == State::csAuthenticated || ConnectionState == State::csSelected) {
+        try {
+            SendTaggedCommand("LOGOUT", {IMAP_OK});
+        } catch (const EixSocketError&) {
+            // Closing never fails because the server has gone.
+        }
+    }
+    ConnectionState = State::csNonAuthenticated;
+}
+
+void TixImap4::Noop() {
+    SendTaggedCommand("NOOP", {IMAP_OK});
+}
+
+void TixImap4::DoKeepAlive() {
+    // A NOOP inside a running exchange would read that exchange's answer as its own.
+    if (InExchange() || !Active()) return;
+    Noop();
+}
+
+void TixImap4::StartTls() {
+    SendTaggedCommand("STARTTLS", {IMAP_OK});
+    TixCustomMail::StartTls();
+}
+
+void TixImap4::CheckConnectionState(std::initializer_list<TixImap4ConnectionState> allowed) {
+    if (std::find(allowed.begin(), allowed.end(), ConnectionState) != allowed.end()) return;
+    if (!autoReconnect_) throw EixImap4Error(IX_IMAP_INVALID_STATE);
+    if (!Active())
+        Open();
+    else
+        LoginStage();
+}
+
+// ---- Mailboxes ----
+
+void TixImap4::SendMailBoxCommand(const std::string& command, const std::string& name) {
+    // The encoded name is printable ASCII, so quoting is all it needs.
+    SendTaggedCommand(command + " %s", {ImapQuote(TixImapUtf7Encoder::Encode(name))}, {IMAP_OK});
+}
+
+void TixImap4::SelectMailBox(const std::string& name) {
+    CheckConnectionState({State::csAuthenticated, State::csSelected});
+    try {
+        SendMailBoxCommand("SELECT", name);
+        ParseSelectResponse(name);
+        ConnectionState = State::csSelected;
+    } catch (const EixSocketError&) {
+        currentMailBox_.Clear();
+        ConnectionState = State::csAuthenticated;
+        throw;
+    }
+}
+
+void TixImap4::ParseSelectResponse(const std::string& name) {
+    currentMailBox_.Clear();
+    currentMailBox_.Name = name;
+    TixStringList& response = ResponseList();
+    for (int i = 0; i < response.Count(); ++i) {
+        if (response.Objects(i) == IX_LITERAL_LINE) continue;
+        const std::string line = UpperCase(response.Strings(i));
+        auto has = [&](const char* text) { return line.find(text) != std::string::npos; };
+        auto numberBefore = [&](const char* word) {
+            std::size_t pos = line.find(word);
+            return pos > 2 ? ToInt(std::string_view(line).substr(2, pos - 2)) : 0;
+        };
+        auto flagsFrom = [&](const char* word) {
+            std::size_t pos = line.find(word);
+            std::size_t close = line.find(')', pos);
+            return TextToFlags(
+                line.substr(pos, close == std::string::npos ? std::string::npos : close - pos));
+        };
+        if (has("EXISTS")) {
+            currentMailBox_.ExistsMessages = numberBefore("EXISTS");
+        } else if (!has("FLAGS") && has("RECENT")) {
+            currentMailBox_.RecentMessages = numberBefore("RECENT");
+        } else if (has("[UNSEEN")) {
+            std::size_t pos = line.find("[UNSEEN") + 7;
+            std::size_t close = line.find(']');
+            currentMailBox_.FirstUnseen = close != std::string::npos && close > pos
+                                              ? ToInt(std::string_view(line).substr(pos, close - pos))
+                                              : 0;
+        } else if (has("[READ-WRITE]")) {
+            currentMailBox_.ReadOnly = false;
+        } else if (has("[READ-ONLY]")) {
+            currentMailBox_.ReadOnly = true;
+        } else if (!has("[PERMANENTFLAGS") && has("FLAGS")) {
+            currentMailBox_.Flags = flagsFrom("FLAGS");
+        } else if (has("[PERMANENTFLAGS")) {
+            currentMailBox_.PermanentFlags = flagsFrom("[PERMANENTFLAGS");
+        }
+        std::size_t validity = line.find("[UIDVALIDITY");
+        if (validity != std::string::npos) {
+            validity += 12;
+            std::size_t close = line.find(']', validity);
+            currentMailBox_.UIDValidity = Trim(std::string_view(line).substr(
+                validity, close == std::string::npos ? line.npos : close - validity));
+        }
+    }
+}
+
+void TixImap4::CreateMailBox(const std::string& name) {
+    std::string trimmed = Trim(name);
+    if (trimmed.empty() || trimmed[0] == MailBoxSeparator) throw EixImap4Error(IX_IMAP_INVALID_MAILBOX_NAME);
+    CheckConnectionState({State::csAuthenticated, State::csSelected});
+    SendMailBoxCommand("CREATE", name);
+}
+
+void TixImap4::DeleteMailBox(const std::string& name) {
+    CheckConnectionState({State::csAuthenticated, State::csSelected});
+    SendMailBoxCommand("DELETE", name);
+}
+
+void TixImap4::SubscribeMailBox(const std::string& name) {
+    CheckConnectionState({State::csAuthenticated, State::csSelected});
+    SendMailBoxCommand("SUBSCRIBE", name);
+}
+
+void TixImap4::UnsubscribeMailBox(const std::string& name) {
+    CheckConnectionState({State::csAuthenticated, State::csSelected});
+    SendMailBoxCommand("UNSUBSCRIBE", name);
+}
+
+void TixImap4::GetMailBoxes(TixStringList& list) {
+    GetMailBoxes(list, "", "*");
+}
+
+void TixImap4::GetMailBoxes(TixStringList& list, const std::string& reference, const std::string& pattern) {
+    ListMailBoxes("LIST", list, reference, pattern);
+}
+
+void TixImap4::GetSubscribedMailBoxes(TixStringList& list) {
+    GetSubscribedMailBoxes(list, "", "*");
+}
+
+void TixImap4::GetSubscribedMailBoxes(TixStringList& list, const std::string& reference,
+                                      const std::string& pattern) {
+    ListMailBoxes("LSUB", list, reference, pattern);
+}
+
+void TixImap4::ListMailBoxes(const char* command, TixStringList& list, const std::string& reference,
+                             const std::string& pattern) {
+    CheckConnectionState({State::csAuthenticated, State::csSelected});
+    SendTaggedCommandWithArguments(
+        {std::string(command) + " ", reference, " ", TixImapUtf7Encoder::Encode(pattern)}, {IMAP_OK});
+    list.Clear();
+    const std::string prefix = std::string("* ") + command + " ";
+    TixStringList& response = ResponseList();
+    for (int i = 0; i < response.Count(); ++i) {
+        if (response.Objects(i) == IX_LITERAL_LINE || !StartsWithNoCase(response.Strings(i), prefix))
+            continue;
+        std::string name = ParseMailBoxLine(i);
+        if (!name.empty()) list.Add(name);
+    }
+}
+
+std::string TixImap4::ParseMailBoxLine(int index) {
+    TixStringList& response = ResponseList();
+    const std::string& line = response.Strings(index);
+    MailBoxSeparator = '\0';
+    std::size_t pos = line.find(')');
+    if (pos == std::string::npos) return {};
+    ++pos;
+    auto skipBlanks = [&] {
+        while (pos < line.size() && line[pos] == ' ')
+            ++pos;
+    };
+    skipBlanks();
+    // The delimiter: a quoted character (possibly escaped) or NIL.
+    if (pos < line.size() && line[pos] == '"') {
+        std::string delimiter = ImapUnquote(line, pos);
+        if (!delimiter.empty()) MailBoxSeparator = delimiter[0];
+    } else if (StartsWithNoCase(std::string_view(line).substr(pos), "NIL")) {
+        pos += 3;
+    }
+    skipBlanks();
+    if (pos >= line.size()) return {};
+    std::string name;
+    if (line[pos] == '"') {
+        name = ImapUnquote(line, pos);
+    } else if (line[pos] == '{' && GetLiteralSize(line) >= 0) {
+        // The name came as a literal: its bytes are the lines that follow.
+        for (int i = index + 1; i < response.Count() && response.Objects(i) == IX_LITERAL_LINE; ++i) {
+            if (i > index + 1) name += "\r\n";
+            name += response.Strings(i);
+        }
+    } else {
+        name = Trim(std::string_view(line).substr(pos));
+    }
+    return TixImapUtf7Encoder::Decode(name);
+}
+
+void TixImap4::CloseMailBox() {
+    CheckConnectionState({State::csAuthenticated, State::csSelected});
+    SendTaggedCommand("CLOSE", {IMAP_OK});
+    currentMailBox_.Clear();
+    ConnectionState = State::csAuthenticated;
+}
+
+// ---- SASL ----
+
+std::string TixImap4::ContinuationText() {
+    TixStringList& response = ResponseList();
+    for (int i = response.Count() - 1; i >= 0; --i) {
+        const std::string& line = response.Strings(i);
+        if (response.Objects(i) != IX_LITERAL_LINE && !line.empty() && line[0] == '+')
+            return line.size() > 2 ? line.substr(2) : std::string();
+    }
+    return {};
+}
+
+void TixImap4::SendContinuation(const std::string& line, const TixResponseCodes& expectedCodes) {
+    // The answer belongs to the AUTHENTICATE command: its tag still ends the wait.
+    TixTaggedScope scope{isTaggedCommand_, isFetchCommand_};
+    isTaggedCommand_ = true;
+    SendCommandSync(line, expectedCodes);
+}
+
+void TixImap4::Authenticate() {
+    TixStringList capabilities;
+    GetCapabilities(capabilities);
+    auto offers = [&](const char* name) { return capabilities.IndexOf(name) >= 0; };
+    // NTLM needs a platform provider this library does not have: a server offering it is
+    // treated as if it did not.
+    if (!Authorization().empty() && offers("AUTH=XOAUTH2") && offers("SASL-IR"))
+        AuthenticateXOAuth2();
+    else if (offers("AUTH=CRAM-MD5"))
+        AuthenticateCramMd5();
+    else if (offers("AUTH=PLAIN"))
+        AuthenticatePlain();
+    else if (SaslOnly())
+        throw EixImap4Error(IX_IMAP_SASL_FAILED);
+    else
+        Login();
+}
+
+void TixImap4::AuthenticateXOAuth2() {
+    SendTaggedCommand("AUTHENTICATE XOAUTH2 %s", {GetXOAuth2Credentials()}, {IMAP_OK, IMAP_CONTINUE});
+    if (LastResponseCode() != IMAP_CONTINUE) return;
+    // The server's error challenge: an empty answer makes it send its final refusal.
+    SendContinuation("", {});
+}
+
+void TixImap4::AuthenticateCramMd5() {
+    SendTaggedCommand("AUTHENTICATE CRAM-MD5", {IMAP_CONTINUE});
+    TixByteArray challenge = TixEncoder::DecodeBytes(ContinuationText(), cmBase64);
+    std::string digest = HmacMd5Hex(std::string(challenge.begin(), challenge.end()), Password());
+    std::string answer = UserName() + " " + digest;
+    SendContinuation(TixEncoder::EncodeBytes(TixByteArray(answer.begin(), answer.end()), cmBase64),
+                     {IMAP_OK});
+}
+
+void TixImap4::AuthenticatePlain() {
+    SendTaggedCommand("AUTHENTICATE PLAIN", {IMAP_CONTINUE});
+    TixByteArray message{0};
+    TixByteArray user = TixTranslator::GetBytes(UserName(), "utf-8");
+    TixByteArray password = TixTranslator::GetBytes(Password(), "utf-8");
+    message.insert(message.end(), user.begin(), user.end());
+    message.push_back(0);
+    message.insert(message.end(), password.begin(), password.end());
+    SendContinuation(TixEncoder::EncodeBytes(message, cmBase64), {IMAP_OK});
+}
+
+}  // namespace ix

@@ -1,0 +1,124 @@
+#pragma once
+// The IMAP4 client: session (tags, response classification, greeting, login, state guard,
+// LOGOUT on close, keep-alive NOOP), mailbox operations and SASL login.
+//
+// Every operation blocks until the command's tagged completion line has arrived. A refusal by
+// the server raises EixTcpClientError with the trimmed response and its code (20 NO, 30 BAD,
+// 50 BYE); argument and state errors raise EixImap4Error; transport errors pass through.
+
+#include <string>
+#include <vector>
+
+#include "command/ixMC.h"
+#include "imap/ixImapUtils.h"
+
+namespace ix {
+
+constexpr int IMAP_OK = 10;
+constexpr int IMAP_NO = 20;
+constexpr int IMAP_BAD = 30;
+constexpr int IMAP_PREAUTH = 40;
+constexpr int IMAP_BYE = 50;
+constexpr int IMAP_CONTINUE = 60;
+
+constexpr int IX_IMAP_INVALID_MAILBOX_NAME = -200;
+constexpr int IX_IMAP_INVALID_ARGUMENTS = -201;
+constexpr int IX_IMAP_INVALID_MESSAGE_NUMBER = -202;
+constexpr int IX_IMAP_INVALID_STATE = -204;
+constexpr int IX_IMAP_SASL_FAILED = -400;
+
+class EixImap4Error : public EixTcpClientError {
+public:
+    using EixTcpClientError::EixTcpClientError;
+    // One of the client's own codes, with its text.
+    explicit EixImap4Error(int errorCode);
+};
+
+enum class TixImap4ConnectionState { csNonAuthenticated, csAuthenticated, csSelected };
+
+class TixImap4 : public TixCustomMail {
+public:
+    explicit TixImap4(TixComponent* owner = nullptr);
+    ~TixImap4() override;
+
+    bool AutoReconnect() const { return autoReconnect_; }
+    void SetAutoReconnect(bool value) { SetProperty(autoReconnect_, value); }
+
+    char MailBoxSeparator = '/';
+    TixImap4MailBoxInfo& CurrentMailBox() { return currentMailBox_; }
+    int CurrentMessage = 0;
+    TixImap4ConnectionState ConnectionState = TixImap4ConnectionState::csNonAuthenticated;
+    int CommandTagNumber = 0;
+    bool IsTaggedCommand() const { return isTaggedCommand_; }
+    bool IsFetchCommand() const { return isFetchCommand_; }
+    int TotalMessageSize = 0;
+
+    int GetDefaultPort() override { return 143; }
+
+    // Session
+    void GetCapabilities(TixStringList& list);
+    void Login();
+    void Logout();
+    void Noop();
+    void StartTls() override;
+    // Sends the text behind the next tag as it stands ("%" passes unchanged).
+    void SendTaggedCommand(const std::string& text, const TixResponseCodes& expectedCodes);
+    // Substitutes the arguments for "%s" and "%d" in the format, in order ("%%" is "%").
+    void SendTaggedCommand(const std::string& format, const std::vector<std::string>& args,
+                           const TixResponseCodes& expectedCodes);
+    std::string GetNextCommandTag();
+    std::string GetCommandTag() const;
+    void CheckConnectionState(std::initializer_list<TixImap4ConnectionState> allowed);
+
+    // Mailboxes
+    void SelectMailBox(const std::string& name);
+    void CreateMailBox(const std::string& name);
+    void DeleteMailBox(const std::string& name);
+    void SubscribeMailBox(const std::string& name);
+    void UnsubscribeMailBox(const std::string& name);
+    void GetMailBoxes(TixStringList& list);
+    void GetMailBoxes(TixStringList& list, const std::string& reference, const std::string& pattern);
+    void GetSubscribedMailBoxes(TixStringList& list);
+    void GetSubscribedMailBoxes(TixStringList& list, const std::string& reference,
+                                const std::string& pattern);
+    void CloseMailBox();
+
+    // SASL: picks XOAUTH2, CRAM-MD5 or PLAIN from the capabilities, else LOGIN (or -400 with SaslOnly).
+    void Authenticate();
+
+protected:
+    void BeginSession() override;
+    void EndSession() override;
+    void InternalClose(bool notify) override;
+    int GetResponseCode(const std::string& line) override;
+    void WaitResponse(const TixResponseCodes& expectedCodes) override;
+    std::int64_t GetLiteralSize(const std::string& line) override;
+    void DoKeepAlive() override;
+
+    void LoginStage();
+    // A tagged command whose arguments may need literals: parts alternate command text and
+    // argument values; each value goes out quoted, or as a literal when it must.
+    void SendTaggedCommandWithArguments(const std::vector<std::string>& parts,
+                                        const TixResponseCodes& expectedCodes);
+    // A value as a command argument: quoted, or refused when it holds CR, LF or NUL.
+    std::string QuotedArgument(const std::string& value);
+
+private:
+    void SendMailBoxCommand(const std::string& command, const std::string& name);
+    void ParseSelectResponse(const std::string& name);
+    void ListMailBoxes(const char* command, TixStringList& list, const std::string& reference,
+                       const std::string& pattern);
+    std::string ParseMailBoxLine(int index);
+    std::string ContinuationText();
+    void AuthenticateXOAuth2();
+    void AuthenticateCramMd5();
+    void AuthenticatePlain();
+    void SendContinuation(const std::string& line, const TixResponseCodes& expectedCodes);
+
+    bool autoReconnect_ = false;
+    TixImap4MailBoxInfo currentMailBox_;
+    bool isTaggedCommand_ = false;
+    bool isFetchCommand_ = false;
+};
+
+}  // namespace ix

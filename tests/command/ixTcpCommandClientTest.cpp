@@ -1,0 +1,172 @@
+#include "command/ixTcpCommandClient.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "command/ixMC.h"
+#include "ixLoopbackServer.h"
+
+namespace ix {
+namespace {
+
+using test::LoopbackPeer;
+using test::LoopbackServer;
+
+int CodeOf(const std::function<void()>& action, std::string* message = nullptr) {
+    try {
+        action();
+    } catch (const EixSocketError& e) {
+        if (message != nullptr) *message = e.what();
+        return e.ErrorCode();
+    }
+    return 0;
+}
+
+// A line protocol for the tests: "OK ..." is 10, "NO ..." 20, "." 1; everything else carries no code.
+class CommandClientTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        client.SetServer(server.Host());
+        client.SetPort(server.Port());
+        client.SetTimeOut(2000);
+        client.OnGetResponseCode = [this](TixObject*, const std::string& line, int& code) {
+            ++classified;
+            if (line.rfind("OK", 0) == 0) code = 10;
+            if (line.rfind("NO", 0) == 0) code = 20;
+            if (line == ".") code = 1;
+        };
+        client.OnSendCommand = [this](TixObject*, const std::string& text) { sent += text; };
+        client.OnReceiveResponse = [this](TixObject*, TixStringList& list) { received = list.Count(); };
+    }
+    void TearDown() override {
+        client.Close();
+        EXPECT_EQ(server.Join(), "");
+    }
+    LoopbackServer server;
+    TixCustomMail client;
+    std::string sent;
+    int received = -1;
+    int classified = 0;
+};
+
+TEST_F(CommandClientTest, CommandsNeedAConnection) {
+    std::string message;
+    EXPECT_EQ(CodeOf([&] { client.SendCommand("NOOP"); }, &message), IX_NOT_CONNECTED);
+    EXPECT_EQ(message, "The connection to the server is not active");
+}
+
+TEST_F(CommandClientTest, CollectsLinesUntilAnExpectedCode) {
+    server.Serve([](LoopbackPeer& peer) {
+        peer.Expect("HELLO\r\n");
+        // Pieces that cut lines (and a CRLF) in two; a NUL; CR and LF alone as line ends.
+        peer.SendSplit(std::string("first li", 8) + std::string("ne\r", 3), 4, 5);
+        peer.SendSplit(std::string("\nse\0cond\rthird\n", 15), 3, 5);
+        peer.Send("OK done\r\nafter\r\n");
+    });
+    client.Open();
+    client.SendCommandSync("HELLO", {10});
+    EXPECT_EQ(sent, "HELLO\r\n");
+    TixStringList& list = client.ResponseList();
+    ASSERT_EQ(list.Count(), 5);
+    EXPECT_EQ(list.Strings(0), "first line");
+    EXPECT_EQ(list.Strings(1), "se cond");
+    EXPECT_EQ(list.Strings(2), "third");
+    EXPECT_EQ(list.Strings(3), "OK done");
+    EXPECT_EQ(client.LastResponseCode(), 10);
+    EXPECT_EQ(received, 5);
+    // Each line is classified once however many reads the response took.
+    EXPECT_LE(classified, 4);
+}
+
+TEST_F(CommandClientTest, UnexpectedCodesRaiseWithTheResponseText) {
+    server.Serve([](LoopbackPeer& peer) {
+        peer.ReadLine();
+        peer.Send("info\r\nNO not allowed  \r\n");
+        peer.ReadLine();
+        peer.Send("NO again\r\n");
+        peer.ReadLine();
+        peer.Send("nothing with a code\r\n");
+        peer.Sleep(1500);
+    });
+    client.Open();
+    std::string message;
+    EXPECT_EQ(CodeOf([&] { client.SendCommandSync("A", {10}); }, &message), 20);
+    EXPECT_EQ(message, "info\r\nNO not allowed");
+    EXPECT_EQ(received, -1);  // no OnReceiveResponse for a refusal
+    EXPECT_EQ(client.ResponseList().Count(), 2);
+    // A 0 ends the list: 20 after it is not expected.
+    EXPECT_EQ(CodeOf([&] { client.SendCommandSync("B", {10, 0, 20}); }), 20);
+    // Lines without a code keep the client reading until the time-out.
+    client.SetTimeOut(300);
+    EXPECT_EQ(CodeOf([&] { client.SendCommandSync("C", {10}); }), IX_TIMEOUT_ERROR);
+    EXPECT_EQ(client.ResponseList().Strings(0), "nothing with a code");
+}
+
+TEST_F(CommandClientTest, ResponsesPastTheLimitRaiseAndClose) {
+    client.SetMaxResponseSize(1000);
+    server.Serve([](LoopbackPeer& peer) {
+        peer.ReadLine();
+        for (int i = 0; i < 20; ++i)
+            peer.Send(std::string(99, 'x') + "\r\n");
+        peer.WaitForClose(2000);
+    });
+    client.Open();
+    std::string message;
+    EXPECT_EQ(CodeOf([&] { client.SendCommandSync("BIG", {10}); }, &message), IX_RESPONSE_TOO_LARGE);
+    EXPECT_EQ(message, "The response is larger than the limit of 1000 bytes");
+    EXPECT_FALSE(client.Active());
+}
+
+TEST_F(CommandClientTest, MultipleLinesAreDotStuffedOnlyForADotEnd) {
+    client.SetBatchSize(16);
+    server.Serve([](LoopbackPeer& peer) {
+        peer.Expect("line one\r\n..\r\n..hidden\r\n");
+        peer.Expect(std::string(40, 'L') + "\r\n");
+        peer.Expect("tail\r\n.\r\n");
+        peer.Expect(".\r\nplain\r\nEND\r\n");
+        peer.Expect("LIST\r\n");
+        peer.Send("OK list follows\r\n");
+        peer.Sleep(20);
+        peer.Send("..dotted\r\nbody\r\n.\r\n");
+    });
+    client.Open();
+    TixStringList lines;
+    lines.SetText("line one\r\n.\r\n.hidden\r\n" + std::string(40, 'L') + "\r\ntail");
+    std::vector<std::int64_t> progress;
+    client.OnProgress = [&](TixObject*, std::int64_t done, std::int64_t total) {
+        EXPECT_LE(done, total);
+        progress.push_back(done);
+    };
+    client.SendMultipleLines(lines, ".\r\n");
+    ASSERT_FALSE(progress.empty());
+    TixStringList plain;
+    plain.SetText(".\r\nplain");
+    client.SendMultipleLines(plain, "END");
+    // A multi-line answer: the status line and the "." go, ".." loses one dot.
+    client.SendCommandSync("LIST", {10});
+    client.WaitMultipleLines(0);
+    ASSERT_EQ(client.ResponseList().Count(), 2);
+    EXPECT_EQ(client.ResponseList().Strings(0), ".dotted");
+    EXPECT_EQ(client.ResponseList().Strings(1), "body");
+
+    client.SetBatchSize(0);
+    EXPECT_EQ(CodeOf([&] { client.SendMultipleLines(lines, ""); }), IX_INVALID_BATCH_SIZE);
+}
+
+TEST(CustomMailTest, AuthorizationSwitchesSaslOnAndBuildsXOAuth2) {
+    TixCustomMail mail;
+    EXPECT_FALSE(mail.UseSasl());
+    mail.SetAuthorization("");
+    EXPECT_FALSE(mail.UseSasl());
+    mail.SetUserName("someone@example.com");
+    mail.SetAuthorization("ya29.token");
+    EXPECT_TRUE(mail.UseSasl());
+    mail.SetAuthorization("");
+    EXPECT_TRUE(mail.UseSasl());  // clearing the token does not switch it off
+    mail.SetAuthorization("ya29.token");
+    EXPECT_EQ(mail.GetXOAuth2Credentials(), "dXNlcj1zb21lb25lQGV4YW1wbGUuY29tAWF1dGg9eWEyOS50b2tlbgEB");
+}
+
+}  // namespace
+}  // namespace ix

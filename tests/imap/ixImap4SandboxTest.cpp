@@ -1,0 +1,179 @@
+#include "imap/ixImap4.h"
+
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <functional>
+
+#include "ixTestSupport.h"
+
+namespace ix {
+namespace {
+
+using State = TixImap4ConnectionState;
+
+int CodeOf(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const EixSocketError& e) {
+        return e.ErrorCode();
+    }
+    return 0;
+}
+
+class Imap4SandboxTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        info = test::Sandbox();
+        imap.SetServer(info.host);
+        imap.SetPort(info.imapPort);
+        // The second user: the mailbox tests change folders, the first user's stay as the client tests
+        // expect.
+        imap.SetUserName(info.user2);
+        imap.SetPassword(info.password2);
+        imap.SetTimeOut(10000);
+        imap.OnSendCommand = [this](TixObject*, const std::string& text) { sent += text; };
+    }
+    void TearDown() override { imap.Close(); }
+    std::vector<std::string> Names(TixStringList& list) {
+        std::vector<std::string> names;
+        for (int i = 0; i < list.Count(); ++i)
+            names.push_back(list.Strings(i));
+        return names;
+    }
+    bool Lists(bool subscribed, const std::string& name) {
+        TixStringList list;
+        if (subscribed)
+            imap.GetSubscribedMailBoxes(list);
+        else
+            imap.GetMailBoxes(list);
+        return list.IndexOfExact(name) >= 0;
+    }
+    test::SandboxInfo info;
+    TixImap4 imap;
+    std::string sent;
+};
+
+TEST_F(Imap4SandboxTest, LogsInWithLoginPlainAndCramMd5) {
+    imap.Open();
+    EXPECT_EQ(imap.ConnectionState, State::csAuthenticated);
+    EXPECT_NE(sent.find("a0001 LOGIN \""), std::string::npos);
+    TixStringList capabilities;
+    imap.GetCapabilities(capabilities);
+    EXPECT_GE(capabilities.IndexOf("IMAP4rev1"), 0);
+    // Mechanisms are offered only before login; afterwards the list holds the extensions.
+    EXPECT_LT(capabilities.IndexOf("AUTH=CRAM-MD5"), 0);
+    EXPECT_GE(capabilities.IndexOf("NAMESPACE"), 0);
+    imap.Close();
+    EXPECT_EQ(imap.ConnectionState, State::csNonAuthenticated);
+
+    // With SASL the server's list picks CRAM-MD5 (PLAIN is offered as well).
+    sent.clear();
+    imap.SetUseSasl(true);
+    imap.Open();
+    EXPECT_EQ(imap.ConnectionState, State::csAuthenticated);
+    EXPECT_NE(sent.find("AUTHENTICATE CRAM-MD5"), std::string::npos) << sent;
+    imap.Noop();
+    imap.Close();
+
+    // PLAIN, when it is the only mechanism the client sees.
+    sent.clear();
+    imap.OnReceiveResponse = [](TixObject*, TixStringList& list) {
+        for (int i = 0; i < list.Count(); ++i)
+            if (list.Strings(i).rfind("* CAPABILITY ", 0) == 0)
+                list.SetString(i, "* CAPABILITY IMAP4rev1 AUTH=PLAIN");
+    };
+    imap.Open();
+    EXPECT_EQ(imap.ConnectionState, State::csAuthenticated);
+    EXPECT_NE(sent.find("AUTHENTICATE PLAIN"), std::string::npos) << sent;
+}
+
+TEST_F(Imap4SandboxTest, WrongPasswordIsRefused) {
+    imap.SetPassword("not the password");
+    EXPECT_EQ(CodeOf([&] { imap.Open(); }), IMAP_NO);
+    EXPECT_FALSE(imap.Active());
+    EXPECT_EQ(imap.ConnectionState, State::csNonAuthenticated);
+    imap.SetUseSasl(true);
+    EXPECT_EQ(CodeOf([&] { imap.Open(); }), IMAP_NO);
+    EXPECT_EQ(imap.ConnectionState, State::csNonAuthenticated);
+}
+
+TEST_F(Imap4SandboxTest, ListsNestedSubscribedAndNonAsciiFolders) {
+    imap.Open();
+    TixStringList list;
+    imap.GetMailBoxes(list);
+    auto names = Names(list);
+    for (const char* expected : {"INBOX", "Sent", "Archive", "Archive/2024",
+                                 "Entw\xC3\xBC"
+                                 "rfe"})
+        EXPECT_NE(std::find(names.begin(), names.end(), expected), names.end()) << expected;
+    EXPECT_EQ(imap.MailBoxSeparator, '/');
+    imap.GetSubscribedMailBoxes(list);
+    EXPECT_GE(list.IndexOfExact("Archive/2024"), 0);
+    EXPECT_LT(list.IndexOfExact("Entw\xC3\xBC"
+                                "rfe"),
+              0);
+    imap.GetMailBoxes(list, "", "Archive/%");
+    EXPECT_EQ(Names(list), std::vector<std::string>{"Archive/2024"});
+}
+
+TEST_F(Imap4SandboxTest, SelectReadsCountsAndFlagsAndCloseReturns) {
+    imap.Open();
+    imap.SelectMailBox("INBOX");
+    const TixImap4MailBoxInfo& box = imap.CurrentMailBox();
+    EXPECT_EQ(imap.ConnectionState, State::csSelected);
+    EXPECT_EQ(box.Name, "INBOX");
+    EXPECT_EQ(box.ExistsMessages, 5);
+    EXPECT_FALSE(box.ReadOnly);
+    EXPECT_FALSE(box.UIDValidity.empty());
+    EXPECT_TRUE(box.Flags.Contains(TixMailMessageFlag::mfSeen));
+    EXPECT_TRUE(box.PermanentFlags.Contains(TixMailMessageFlag::mfDeleted));
+    imap.SelectMailBox("Archive/2024");
+    EXPECT_EQ(imap.CurrentMailBox().ExistsMessages, 1);
+    imap.CloseMailBox();
+    EXPECT_EQ(imap.ConnectionState, State::csAuthenticated);
+    EXPECT_EQ(CodeOf([&] { imap.SelectMailBox("No such folder"); }), IMAP_NO);
+    EXPECT_EQ(imap.ConnectionState, State::csAuthenticated);
+}
+
+TEST_F(Imap4SandboxTest, MailboxLifecycleRoundTripsAwkwardNames) {
+    imap.Open();
+    // Non-ASCII, astral, quote, backslash, ampersand and percent: each must come back from LIST as given.
+    const std::vector<std::string> names = {
+        "Proj \xC3\xA9t\xC3\xA9 & Co",
+        "Say \"hi\" \\ bye",
+        "Smile \xF0\x9F\x98\x80 50%",
+        "Proj \xC3\xA9t\xC3\xA9 & Co/Child \xD0\x96",
+    };
+    for (const std::string& name : names)
+        imap.CreateMailBox(name);
+    for (const std::string& name : names) {
+        EXPECT_TRUE(Lists(false, name)) << name;
+        imap.SelectMailBox(name);
+        EXPECT_EQ(imap.CurrentMailBox().ExistsMessages, 0);
+        imap.SubscribeMailBox(name);
+        EXPECT_TRUE(Lists(true, name)) << name;
+        imap.UnsubscribeMailBox(name);
+        EXPECT_FALSE(Lists(true, name)) << name;
+    }
+    imap.CloseMailBox();
+    for (auto it = names.rbegin(); it != names.rend(); ++it)
+        imap.DeleteMailBox(*it);
+    for (const std::string& name : names)
+        EXPECT_FALSE(Lists(false, name)) << name;
+    EXPECT_EQ(CodeOf([&] { imap.DeleteMailBox(names[0]); }), IMAP_NO);
+    EXPECT_EQ(CodeOf([&] { imap.CreateMailBox("/rooted"); }), IX_IMAP_INVALID_MAILBOX_NAME);
+}
+
+TEST_F(Imap4SandboxTest, ClosingAfterTheServerDroppedTheConnection) {
+    imap.Open();
+    // Cut the connection under the client, as a server going away would.
+    ::shutdown(imap.GetConnection().Socket().Handle(), SHUT_RDWR);
+    EXPECT_NO_THROW(imap.Close());
+    EXPECT_EQ(imap.ConnectionState, State::csNonAuthenticated);
+    EXPECT_FALSE(imap.Active());
+}
+
+}  // namespace
+}  // namespace ix

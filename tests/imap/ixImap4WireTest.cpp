@@ -1,0 +1,500 @@
+#include "imap/ixImap4.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+
+#include "ixLoopbackServer.h"
+
+namespace ix {
+namespace {
+
+using test::LoopbackPeer;
+using test::LoopbackServer;
+using State = TixImap4ConnectionState;
+
+int CodeOf(const std::function<void()>& action, std::string* message = nullptr) {
+    try {
+        action();
+    } catch (const EixSocketError& e) {
+        if (message != nullptr) *message = e.what();
+        return e.ErrorCode();
+    }
+    return 0;
+}
+
+// A greeting, then LOGIN u/p accepted.
+void GreetAndLogin(LoopbackPeer& peer) {
+    peer.Send("* OK IMAP4rev1 ready\r\n");
+    peer.Expect("a0001 LOGIN \"u\" \"p\"\r\n");
+    peer.Send("a0001 OK logged in\r\n");
+}
+
+void AnswerLogout(LoopbackPeer& peer, const std::string& tag) {
+    peer.Expect(tag + " LOGOUT\r\n");
+    peer.Send("* BYE bye\r\n" + tag + " OK done\r\n");
+}
+
+class Imap4WireTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        imap.SetServer(server.Host());
+        imap.SetPort(server.Port());
+        imap.SetUserName("u");
+        imap.SetPassword("p");
+        imap.SetTimeOut(3000);
+        imap.OnSendCommand = [this](TixObject*, const std::string& text) { sent += text; };
+    }
+    void TearDown() override {
+        imap.Close();
+        EXPECT_EQ(server.Join(), "");
+    }
+    LoopbackServer server;
+    TixImap4 imap;
+    std::string sent;
+};
+
+// ---- Session: greeting, tags, login ----
+
+TEST_F(Imap4WireTest, TagsStartAtOneAfterTheGreetingAndCount) {
+    server.Serve([](LoopbackPeer& peer) {
+        GreetAndLogin(peer);
+        peer.Expect("a0002 NOOP\r\n");
+        peer.Send("a0002 OK nothing\r\n");
+        AnswerLogout(peer, "a0003");
+    });
+    EXPECT_EQ(imap.GetDefaultPort(), 143);
+    imap.Open();
+    EXPECT_EQ(imap.ConnectionState, State::csAuthenticated);
+    imap.Noop();
+    EXPECT_EQ(imap.GetCommandTag(), "a0002");
+    imap.Close();
+    EXPECT_EQ(imap.ConnectionState, State::csNonAuthenticated);
+    EXPECT_EQ(sent, "a0001 LOGIN \"u\" \"p\"\r\na0002 NOOP\r\na0003 LOGOUT\r\n");
+}
+
+TEST_F(Imap4WireTest, PreauthGreetingSkipsLogin) {
+    server.Serve([](LoopbackPeer& peer) {
+        peer.Send("* PREAUTH welcome back\r\n");
+        peer.Expect("a0001 NOOP\r\n");
+        peer.Send("a0001 OK\r\n");
+        AnswerLogout(peer, "a0002");
+    });
+    imap.Open();
+    EXPECT_EQ(imap.ConnectionState, State::csAuthenticated);
+    imap.Noop();
+}
+
+TEST_F(Imap4WireTest, ByeGreetingRaisesItsCodeAndCloses) {
+    server.Serve([](LoopbackPeer& peer) {
+        peer.Send("* BYE too busy  \r\n");
+        if (!peer.WaitForClose(2000)) throw test::LoopbackScriptError{"client kept the connection"};
+    });
+    std::string message;
+    EXPECT_EQ(CodeOf([&] { imap.Open(); }, &message), IMAP_BYE);
+    EXPECT_EQ(message, "* BYE too busy");
+    EXPECT_FALSE(imap.Active());
+    EXPECT_EQ(sent, "");
+}
+
+TEST_F(Imap4WireTest, RefusedLoginRaisesNoAndLeavesTheStateAlone) {
+    server.Serve([](LoopbackPeer& peer) {
+        peer.Send("* OK ready\r\n");
+        peer.ReadLine();
+        peer.Send("a0001 NO [AUTHENTICATIONFAILED] Authentication failed.\r\n");
+        peer.WaitForClose(2000);
+    });
+    std::string message;
+    EXPECT_EQ(CodeOf([&] { imap.Open(); }, &message), IMAP_NO);
+    EXPECT_EQ(message, "a0001 NO [AUTHENTICATIONFAILED] Authentication failed.");
+    EXPECT_EQ(imap.ConnectionState, State::csNonAuthenticated);
+    EXPECT_FALSE(imap.Active());
+}
+
+TEST_F(Imap4WireTest, LoginArgumentsAreQuotedOrSentAsLiterals) {
+    // Quotes and backslashes are escaped; CR/LF and 8-bit bytes travel as synchronizing literals
+    // whose count is in bytes, so a password can never end the command line early.
+    imap.SetUserName("a\"b\\c");
+    imap.SetPassword("x\r\na0002 DELETE INBOX\xC3\xA4");
+    server.Serve([](LoopbackPeer& peer) {
+        peer.Send("* OK ready\r\n");
+        peer.Expect("a0001 LOGIN \"a\\\"b\\\\c\" {23}\r\n");
+        peer.Send("+\r\n");  // a lone plus is a continuation request too
+        peer.Expect("x\r\na0002 DELETE INBOX\xC3\xA4\r\n");
+        peer.Send("a0001 OK in\r\n");
+        AnswerLogout(peer, "a0002");
+    });
+    imap.Open();
+    EXPECT_EQ(imap.ConnectionState, State::csAuthenticated);
+}
+
+TEST_F(Imap4WireTest, EmptyPasswordSendsTheUserAloneAndNulIsRefused) {
+    imap.SetPassword("");
+    server.Serve([](LoopbackPeer& peer) {
+        peer.Send("* OK ready\r\n");
+        peer.Expect("a0001 LOGIN \"u\"\r\n");
+        peer.Send("a0001 OK in\r\n");
+        peer.Expect("a0002 LOGOUT\r\n");
+        peer.Send("a0002 OK\r\n");
+    });
+    imap.Open();
+    imap.Close();
+    EXPECT_EQ(server.Join(), "");
+
+    // A NUL can travel neither quoted nor as a literal: refused before anything is written.
+    imap.SetPassword(std::string("p\0q", 3));
+    server.Serve([](LoopbackPeer& peer) {
+        peer.Send("* OK ready\r\n");
+        if (!peer.WaitForClose(2000)) throw test::LoopbackScriptError{"client kept the connection"};
+    });
+    sent.clear();
+    EXPECT_EQ(CodeOf([&] { imap.Open(); }), IX_IMAP_INVALID_ARGUMENTS);
+    EXPECT_EQ(sent, "");
+    EXPECT_EQ(CodeOf([&] { imap.SendTaggedCommand("NOOP\r\nLOGOUT", {IMAP_OK}); }),
+              IX_IMAP_INVALID_ARGUMENTS);
+}
+
+TEST_F(Imap4WireTest, OperationsOutsideTheirStateRaiseWithoutAutoReconnect) {
+    std::string message;
+    EXPECT_EQ(CodeOf([&] { imap.SelectMailBox("INBOX"); }, &message), IX_IMAP_INVALID_STATE);
+    EXPECT_EQ(message, "The command is not valid in this state");
+    TixStringList list;
+    EXPECT_EQ(CodeOf([&] { imap.GetMailBoxes(list); }), IX_IMAP_INVALID_STATE);
+}
+
+TEST_F(Imap4WireTest, AutoReconnectOpensTheSessionForAnOperation) {
+    imap.SetAutoReconnect(true);
+    server.Serve([](LoopbackPeer& peer) {
+        GreetAndLogin(peer);
+        peer.Expect("a0002 CLOSE\r\n");
+        peer.Send("a0002 OK closed\r\n");
+        AnswerLogout(peer, "a0003");
+    });
+    imap.CloseMailBox();
+    EXPECT_EQ(imap.ConnectionState, State::csAuthenticated);
+}
+
+// ---- Response classification ----
+
+TEST_F(Imap4WireTest, OnlyTheTaggedLineEndsTheWaitWithTheStatusWordCaseSensitive) {
+    server.Serve([](LoopbackPeer& peer) {
+        GreetAndLogin(peer);
+        peer.Expect("a0002 SELECT \"INBOX\"\r\n");
+        peer.Send(
+            "* 172 EXISTS\r\n"
+            "* 1 RECENT\r\n"
+            "* FLAGS (\\Answered \\Flagged \\Deleted \\Seen \\Draft \\Recent)\r\n"
+            "* OK [UNSEEN 12] Message 12 is first unseen\r\n"
+            "* NO a warning\r\n"
+            "* BYE not really\r\n"
+            "* OK [UIDVALIDITY 3857529045] UIDs valid\r\n"
+            "* OK [PERMANENTFLAGS (\\Deleted \\Seen \\*)] Limited\r\n"
+            "a00020 OK another tag\r\n"
+            "a0002 ok lower case\r\n");
+        peer.Sleep(100);
+        peer.Send("A0002 OK [READ-ONLY] SELECT completed\r\n");
+        AnswerLogout(peer, "a0003");
+    });
+    imap.Open();
+    imap.SelectMailBox("INBOX");
+    const TixImap4MailBoxInfo& box = imap.CurrentMailBox();
+    EXPECT_EQ(imap.ResponseList().Count(), 11);
+    EXPECT_EQ(imap.ConnectionState, State::csSelected);
+    EXPECT_EQ(box.Name, "INBOX");
+    EXPECT_EQ(box.ExistsMessages, 172);
+    EXPECT_EQ(box.RecentMessages, 1);
+    EXPECT_EQ(box.FirstUnseen, 12);
+    EXPECT_TRUE(box.ReadOnly);
+    EXPECT_EQ(box.UIDValidity, "3857529045");
+    EXPECT_EQ(box.Flags, (TixMailMessageFlags{TixMailMessageFlag::mfAnswered, TixMailMessageFlag::mfFlagged,
+                                              TixMailMessageFlag::mfDeleted, TixMailMessageFlag::mfSeen,
+                                              TixMailMessageFlag::mfDraft, TixMailMessageFlag::mfRecent}));
+    EXPECT_EQ(box.PermanentFlags,
+              (TixMailMessageFlags{TixMailMessageFlag::mfDeleted, TixMailMessageFlag::mfSeen}));
+}
+
+TEST_F(Imap4WireTest, RefusedSelectClearsTheMailboxAndReturnsToAuthenticated) {
+    server.Serve([](LoopbackPeer& peer) {
+        GreetAndLogin(peer);
+        peer.ReadLine();
+        peer.Send("* 3 EXISTS\r\na0002 OK done\r\n");
+        peer.ReadLine();
+        peer.Send("a0003 NO [NONEXISTENT] Mailbox doesn't exist\r\n");
+        AnswerLogout(peer, "a0004");
+    });
+    imap.Open();
+    imap.SelectMailBox("INBOX");
+    EXPECT_EQ(imap.CurrentMailBox().ExistsMessages, 3);
+    EXPECT_EQ(CodeOf([&] { imap.SelectMailBox("Nope"); }), IMAP_NO);
+    EXPECT_EQ(imap.ConnectionState, State::csAuthenticated);
+    EXPECT_EQ(imap.CurrentMailBox().ExistsMessages, 0);
+    EXPECT_EQ(imap.CurrentMailBox().Name, "");
+}
+
+TEST_F(Imap4WireTest, ExpectedCodesEndAtZeroAndContinuationsDependOnFetch) {
+    server.Serve([](LoopbackPeer& peer) {
+        GreetAndLogin(peer);
+        peer.Expect("a0002 NOOP\r\n");
+        peer.Send("a0002 NO refused\r\n");
+        // During a FETCH a line starting with "+ " is message text, not a continuation request.
+        peer.Expect("a0003 UID FETCH 1 (FLAGS)\r\n");
+        peer.Send("+ looks like a continuation\r\n* 1 FETCH (FLAGS (\\Seen))\r\na0003 OK\r\n");
+        // Outside a FETCH it is one, and unexpected here.
+        peer.Expect("a0004 NOOP\r\n");
+        peer.Send("+ go on\r\n");
+        peer.Close();
+    });
+    imap.Open();
+    EXPECT_EQ(CodeOf([&] { imap.SendTaggedCommand("NOOP", {IMAP_OK, 0, IMAP_NO}); }), IMAP_NO);
+    imap.SendTaggedCommand("UID FETCH 1 (FLAGS)", {IMAP_OK});
+    EXPECT_EQ(imap.ResponseList().Count(), 3);
+    EXPECT_FALSE(imap.IsFetchCommand());
+    EXPECT_EQ(CodeOf([&] { imap.SendTaggedCommand("NOOP", {IMAP_OK}); }), IMAP_CONTINUE);
+    EXPECT_FALSE(imap.IsTaggedCommand());
+}
+
+TEST_F(Imap4WireTest, LinesSplitAcrossSegmentsAndNulBytesArriveWhole) {
+    server.Serve([](LoopbackPeer& peer) {
+        peer.SendSplit("* OK IMAP4rev1 ready\r\n", 3, 2);
+        peer.Expect("a0001 LOGIN \"u\" \"p\"\r\n");
+        peer.SendSplit(std::string("* OK [ALERT] a\0b\r\na0001 OK in\r\n", 31), 7, 2);
+        AnswerLogout(peer, "a0002");
+    });
+    TixStringList lines;
+    imap.OnReceiveResponse = [&](TixObject*, TixStringList& list) { lines.Assign(list); };
+    imap.Open();
+    imap.OnReceiveResponse = nullptr;  // the LOGOUT answer comes after `lines` is gone
+    ASSERT_EQ(lines.Count(), 2);
+    EXPECT_EQ(lines.Strings(0), "* OK [ALERT] a b");
+    EXPECT_EQ(lines.Strings(1), "a0001 OK in");
+}
+
+TEST_F(Imap4WireTest, HugeLiteralsAndEndlessLinesAreRefusedByTheResponseLimit) {
+    imap.SetMaxResponseSize(4096);
+    server.Serve([](LoopbackPeer& peer) {
+        GreetAndLogin(peer);
+        peer.ReadLine();
+        peer.Send("* 1 FETCH (BODY[] {99999999999999999999999}\r\nabc");
+        peer.WaitForClose(2000);
+    });
+    imap.Open();
+    std::string message;
+    EXPECT_EQ(CodeOf([&] { imap.SendTaggedCommand("FETCH 1 BODY[]", {IMAP_OK}); }, &message),
+              IX_RESPONSE_TOO_LARGE);
+    EXPECT_FALSE(imap.Active());
+    EXPECT_EQ(server.Join(), "");
+
+    server.Serve([](LoopbackPeer& peer) {
+        GreetAndLogin(peer);
+        peer.ReadLine();
+        peer.Send(std::string(10000, 'x'));
+        peer.WaitForClose(2000);
+    });
+    imap.Open();
+    EXPECT_EQ(CodeOf([&] { imap.Noop(); }), IX_RESPONSE_TOO_LARGE);
+}
+
+TEST_F(Imap4WireTest, ALiteralShorterThanAnnouncedTimesOut) {
+    imap.SetTimeOut(300);
+    server.Serve([](LoopbackPeer& peer) {
+        GreetAndLogin(peer);
+        peer.ReadLine();
+        peer.Send("* 1 FETCH (BODY[] {100}\r\nshort\r\na0002 OK\r\n");
+        peer.WaitForClose(3000);
+    });
+    imap.Open();
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(CodeOf([&] { imap.SendTaggedCommand("FETCH 1 BODY[]", {IMAP_OK}); }), IX_TIMEOUT_ERROR);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    imap.GetConnection().Close(false);
+}
+
+TEST_F(Imap4WireTest, KeepAliveNeverInterruptsAnExchange) {
+    imap.SetKeepAlive(100);
+    server.Serve([](LoopbackPeer& peer) {
+        GreetAndLogin(peer);
+        peer.Expect("a0002 SELECT \"INBOX\"\r\n");
+        peer.Sleep(600);  // the keep-alive timer runs several times meanwhile
+        peer.Send("a0002 OK [READ-WRITE] done\r\n");
+        // Nothing but LOGOUT may follow: a NOOP sent during the wait would come first.
+        AnswerLogout(peer, "a0003");
+    });
+    imap.Open();
+    imap.SelectMailBox("INBOX");
+    imap.SetKeepAlive(0);
+    imap.Close();
+}
+
+TEST_F(Imap4WireTest, ClosingAfterTheServerDroppedTheConnectionSucceeds) {
+    server.Serve([](LoopbackPeer& peer) {
+        GreetAndLogin(peer);
+        peer.Close();
+    });
+    imap.Open();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_NO_THROW(imap.Close());
+    EXPECT_EQ(imap.ConnectionState, State::csNonAuthenticated);
+}
+
+// ---- Mailboxes ----
+
+TEST_F(Imap4WireTest, ListNamesAreUnescapedDecodedAndReadFromLiterals) {
+    server.Serve([](LoopbackPeer& peer) {
+        GreetAndLogin(peer);
+        peer.Expect("a0002 LIST \"\" \"*\"\r\n");
+        peer.Send(
+            "* LIST (\\HasNoChildren) \"/\" INBOX\r\n"
+            "* LIST (\\HasChildren) \"/\" \"Work\"\r\n"
+            "* LIST () \"/\" \"Work/Q \\\"x\\\" \\\\y\"\r\n"
+            "* LIST () \"/\" \"&AOk-t&AOk-\"\r\n"
+            "* LIST () \"/\" {8}\r\nLit\r\nBox\r\n"
+            "* LIST no parenthesis\r\n"
+            "* LIST () \"\\\\\" Back\r\n"
+            "a0002 OK LIST done\r\n");
+        peer.Expect("a0003 LSUB \"Work\" \"%\"\r\n");
+        peer.Send("* LSUB () NIL Flat\r\na0003 OK\r\n");
+        peer.Expect("a0004 LSUB \"\" \"*\"\r\n");
+        peer.Send("a0004 OK nothing\r\n");
+        AnswerLogout(peer, "a0005");
+    });
+    imap.Open();
+    TixStringList names;
+    imap.GetMailBoxes(names);
+    ASSERT_EQ(names.Count(), 6);
+    EXPECT_EQ(names.Strings(0), "INBOX");
+    EXPECT_EQ(names.Strings(1), "Work");
+    EXPECT_EQ(names.Strings(2), "Work/Q \"x\" \\y");
+    EXPECT_EQ(names.Strings(3), "\xC3\xA9t\xC3\xA9");
+    EXPECT_EQ(names.Strings(4), "Lit\r\nBox");
+    EXPECT_EQ(names.Strings(5), "Back");
+    EXPECT_EQ(imap.MailBoxSeparator, '\\');
+    imap.GetSubscribedMailBoxes(names, "Work", "%");
+    ASSERT_EQ(names.Count(), 1);
+    EXPECT_EQ(names.Strings(0), "Flat");
+    EXPECT_EQ(imap.MailBoxSeparator, '\0');
+    imap.GetSubscribedMailBoxes(names);
+    EXPECT_EQ(names.Count(), 0);
+    EXPECT_EQ(imap.MailBoxSeparator, '\0');
+}
+
+TEST_F(Imap4WireTest, MailboxCommandsEncodeNamesAndCheckCreate) {
+    server.Serve([](LoopbackPeer& peer) {
+        GreetAndLogin(peer);
+        peer.Expect("a0002 CREATE \"T&AOs-st &- &-\"\r\n");
+        peer.Send("a0002 OK\r\n");
+        peer.Expect("a0003 SUBSCRIBE \"a\\\"b\"\r\n");
+        peer.Send("a0003 OK\r\n");
+        peer.Expect("a0004 UNSUBSCRIBE \"50%\"\r\n");
+        peer.Send("a0004 OK\r\n");
+        peer.Expect("a0005 DELETE \"&2D3eAA-\"\r\n");
+        peer.Send("a0005 NO [NONEXISTENT] no such\r\n");
+        AnswerLogout(peer, "a0006");
+    });
+    imap.Open();
+    EXPECT_EQ(CodeOf([&] { imap.CreateMailBox("   "); }), IX_IMAP_INVALID_MAILBOX_NAME);
+    EXPECT_EQ(CodeOf([&] { imap.CreateMailBox("/top"); }), IX_IMAP_INVALID_MAILBOX_NAME);
+    imap.CreateMailBox("T\xC3\xABst & &");
+    imap.SubscribeMailBox("a\"b");
+    imap.UnsubscribeMailBox("50%");
+    EXPECT_EQ(CodeOf([&] { imap.DeleteMailBox("\xF0\x9F\x98\x80"); }), IMAP_NO);
+    EXPECT_EQ(imap.ConnectionState, State::csAuthenticated);
+}
+
+// ---- SASL ----
+
+struct SaslCase {
+    const char* name;
+    const char* capabilities;
+    const char* authorization;
+    bool saslOnly;
+    std::function<void(LoopbackPeer&)> exchange;  // after the CAPABILITY answer
+    int expectedCode;
+    const char* user = "u";
+    const char* password = "p";
+};
+
+void PrintTo(const SaslCase& c, std::ostream* os) { *os << c.name; }
+
+class Imap4SaslTest : public Imap4WireTest, public ::testing::WithParamInterface<SaslCase> {};
+
+TEST_P(Imap4SaslTest, ChoosesAndRunsTheMechanism) {
+    const SaslCase& c = GetParam();
+    imap.SetUseSasl(true);
+    imap.SetSaslOnly(c.saslOnly);
+    imap.SetUserName(c.user);
+    imap.SetPassword(c.password);
+    if (*c.authorization) imap.SetAuthorization(c.authorization);
+    server.Serve([&c](LoopbackPeer& peer) {
+        peer.Send("* OK ready\r\n");
+        peer.Expect("a0001 CAPABILITY\r\n");
+        peer.Send(std::string("* CAPABILITY ") + c.capabilities + "\r\na0001 OK\r\n");
+        c.exchange(peer);
+    });
+    EXPECT_EQ(CodeOf([&] { imap.Open(); }), c.expectedCode);
+    EXPECT_EQ(imap.ConnectionState, c.expectedCode == 0 ? State::csAuthenticated : State::csNonAuthenticated);
+}
+
+void ExpectClose(LoopbackPeer& peer) {
+    if (!peer.WaitForClose(2000)) throw test::LoopbackScriptError{"client kept the connection"};
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Mechanisms, Imap4SaslTest,
+    ::testing::Values(
+        SaslCase{"CramMd5BeforePlainAndNtlmIgnored", "IMAP4rev1 AUTH=NTLM AUTH=PLAIN AUTH=CRAM-MD5", "",
+                 false,
+                 [](LoopbackPeer& peer) {
+                     // The challenge and answer of RFC 2195.
+                     peer.Expect("a0002 AUTHENTICATE CRAM-MD5\r\n");
+                     peer.Send("+ PDE4OTYuNjk3MTcwOTUyQHBvc3RvZmZpY2UucmVzdG9uLm1jaS5uZXQ+\r\n");
+                     peer.Expect("dGltIGI5MTNhNjAyYzdlZGE3YTQ5NWI0ZTZlNzMzNGQzODkw\r\n");
+                     peer.Send("a0002 OK CRAM-MD5 done\r\n");
+                     AnswerLogout(peer, "a0003");
+                 },
+                 0, "tim", "tanstaaftanstaaf"},
+        SaslCase{"PlainInLowerCase", "imap4rev1 auth=plain", "", false,
+                 [](LoopbackPeer& peer) {
+                     peer.Expect("a0002 AUTHENTICATE PLAIN\r\n");
+                     peer.Send("+ \r\n");
+                     peer.Expect("AHUAcA==\r\n");
+                     peer.Send("a0002 OK\r\n");
+                     AnswerLogout(peer, "a0003");
+                 },
+                 0},
+        SaslCase{"XOAuth2WithInitialResponse", "IMAP4rev1 SASL-IR AUTH=XOAUTH2 AUTH=PLAIN", "tok", false,
+                 [](LoopbackPeer& peer) {
+                     peer.Expect("a0002 AUTHENTICATE XOAUTH2 dXNlcj11AWF1dGg9dG9rAQE=\r\n");
+                     peer.Send("a0002 OK\r\n");
+                     AnswerLogout(peer, "a0003");
+                 },
+                 0},
+        SaslCase{"XOAuth2RefusedThroughItsChallenge", "IMAP4rev1 SASL-IR AUTH=XOAUTH2", "tok", true,
+                 [](LoopbackPeer& peer) {
+                     peer.Expect("a0002 AUTHENTICATE XOAUTH2 dXNlcj11AWF1dGg9dG9rAQE=\r\n");
+                     peer.Send("+ eyJzdGF0dXMiOiI0MDEifQ==\r\n");
+                     peer.Expect("\r\n");
+                     peer.Send("* OK still thinking\r\na0002 NO [AUTHENTICATIONFAILED] invalid token\r\n");
+                     ExpectClose(peer);
+                 },
+                 IMAP_NO},
+        SaslCase{"XOAuth2NeedsSaslIr", "IMAP4rev1 AUTH=XOAUTH2", "tok", false,
+                 [](LoopbackPeer& peer) {
+                     peer.Expect("a0002 LOGIN \"u\" \"p\"\r\n");
+                     peer.Send("a0002 OK\r\n");
+                     AnswerLogout(peer, "a0003");
+                 },
+                 0},
+        SaslCase{"SaslOnlyWithoutMechanismFailsBeforeAuthenticate", "IMAP4rev1 AUTH=NTLM", "", true,
+                 ExpectClose, IX_IMAP_SASL_FAILED},
+        SaslCase{"CramMd5Refused", "IMAP4rev1 AUTH=CRAM-MD5", "", false,
+                 [](LoopbackPeer& peer) {
+                     peer.Expect("a0002 AUTHENTICATE CRAM-MD5\r\n");
+                     peer.Send("a0002 NO not today\r\n");
+                     ExpectClose(peer);
+                 },
+                 IMAP_NO}),
+    [](const ::testing::TestParamInfo<SaslCase>& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace ix

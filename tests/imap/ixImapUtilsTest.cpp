@@ -1,0 +1,120 @@
+#include "imap/ixImapUtils.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "imap/ixCryptMac.h"
+#include "text/ixTranslator.h"
+
+namespace ix {
+namespace {
+
+using Utf7 = TixImapUtf7Encoder;
+
+TEST(ImapUtf7Test, EncodesByTheModifiedRules) {
+    EXPECT_EQ(Utf7::Encode("INBOX/Sent Items"), "INBOX/Sent Items");
+    EXPECT_EQ(Utf7::Encode("a&b"), "a&-b");
+    EXPECT_EQ(Utf7::Encode("T\xC3\xABst"), "T&AOs-st");  // one accented letter: three symbols, no padding
+    EXPECT_EQ(Utf7::Encode("\xE5\x8F\xB0\xE5\x8C\x97"), "&U,BTFw-");  // "/" of base64 becomes ","
+    EXPECT_EQ(Utf7::Encode("\xF0\x9F\x98\x80"), "&2D3eAA-");          // above U+FFFF: a surrogate pair
+    EXPECT_EQ(Utf7::Encode("a\tb~\x7F"), "a&AAk-b~&AH8-");            // controls and DEL are encoded
+    EXPECT_EQ(Utf7::Encode(""), "");
+}
+
+TEST(ImapUtf7Test, DecodesAndRoundTrips) {
+    EXPECT_EQ(Utf7::Decode("a&-b"), "a&b");
+    EXPECT_EQ(Utf7::Decode("&-"), "&");
+    EXPECT_EQ(Utf7::Decode("T&AOs-st"), "T\xC3\xABst");
+    EXPECT_EQ(Utf7::Decode("&2D3eAA-"), "\xF0\x9F\x98\x80");
+    EXPECT_EQ(Utf7::Decode("Mail&"), "Mail");          // a trailing lone "&" is dropped
+    EXPECT_EQ(Utf7::Decode("&AOs"), "\xC3\xAB");       // a missing "-" ends at the end of the text
+    EXPECT_EQ(Utf7::Decode("&2D0-"), "\xEF\xBF\xBD");  // a lone surrogate
+    EXPECT_TRUE(TixTranslator::IsValidUtf8(Utf7::Decode("&!!\x80\xFF-&,,,,,,,,-&A-")));
+
+    // Random names of ASCII, Latin, CJK and astral characters survive the round trip.
+    std::mt19937 random(7);
+    const std::u32string pool = U"aZ09 &-/.~\t\u00e9\u00fc\u0416\u65e5\u672c\U0001F600\U00010348";
+    for (int i = 0; i < 500; ++i) {
+        std::u32string name;
+        for (int n = static_cast<int>(random() % 12); n > 0; --n)
+            name += pool[random() % pool.size()];
+        std::string text = TixTranslator::CodePointsToUtf8(name);
+        std::string encoded = Utf7::Encode(text);
+        for (unsigned char c : encoded)
+            ASSERT_TRUE(c >= 0x20 && c < 0x7F) << encoded;
+        ASSERT_EQ(Utf7::Decode(encoded), text) << encoded;
+    }
+}
+
+TEST(ImapFlagsTest, TextFormsInSetOrder) {
+    using F = TixMailMessageFlag;
+    EXPECT_EQ(FlagsToText({F::mfSeen, F::mfAnswered}), "\\Answered \\Seen");
+    EXPECT_EQ(FlagsToText({}), "");
+    EXPECT_EQ(TextToFlags("(\\seen \\Deleted $Junk)"), (TixMailMessageFlags{F::mfSeen, F::mfDeleted}));
+    EXPECT_EQ(TextToFlags(FlagsToText({F::mfAnswered, F::mfFlagged, F::mfDeleted, F::mfSeen, F::mfDraft,
+                                       F::mfRecent}))
+                  .Bits(),
+              0x3F);
+}
+
+TEST(ImapQuoteTest, QuotesAndUnquotes) {
+    EXPECT_EQ(ImapQuote("plain"), "\"plain\"");
+    EXPECT_EQ(ImapQuote("a\"b\\c"), "\"a\\\"b\\\\c\"");
+    EXPECT_FALSE(NeedsLiteral("printable ~ \"\\"));
+    EXPECT_TRUE(NeedsLiteral("a\rb"));
+    EXPECT_TRUE(NeedsLiteral(std::string("a\0b", 3)));
+    EXPECT_TRUE(NeedsLiteral("\xC3\xA9"));
+    std::string text = "x \"a\\\"b\\\\c\" rest";
+    std::size_t pos = 2;
+    EXPECT_EQ(ImapUnquote(text, pos), "a\"b\\c");
+    EXPECT_EQ(text.substr(pos), " rest");
+    std::string open = "\"never closed\\";
+    pos = 0;
+    EXPECT_EQ(ImapUnquote(open, pos), "never closed\\");
+    EXPECT_EQ(pos, open.size());
+}
+
+// The test vectors of RFC 2202.
+TEST(HmacMd5Test, MatchesTheReferenceVectors) {
+    struct Vector {
+        std::string key, data, digest;
+    };
+    const Vector vectors[] = {
+        {std::string(16, '\x0b'), "Hi There", "9294727a3638bb1c13f48ef8158bfc9d"},
+        {"Jefe", "what do ya want for nothing?", "750c783e6ab0b503eaa86e310a5db738"},
+        {std::string(16, '\xaa'), std::string(50, '\xdd'), "56be34521d144c88dbb8c733f0e8b3f6"},
+        {"\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0a\x0b\x0c\x0d\x0e\x0f\x10\x11\x12\x13\x14\x15\x16\x17\x18"
+         "\x19",
+         std::string(50, '\xcd'), "697eaf0aca3a3aea3a75164746ffaa79"},
+        {std::string(16, '\x0c'), "Test With Truncation", "56461ef2342edc00f9bab995690efd4c"},
+        {std::string(80, '\xaa'), "Test Using Larger Than Block-Size Key - Hash Key First",
+         "6b1ab7fe4bd7bf8f0b62e6ce61b9d0cd"},
+        {std::string(80, '\xaa'), "Test Using Larger Than Block-Size Key and Larger Than One Block-Size Data",
+         "6f630fad67cda0ee1fb1f562db3aa53e"},
+    };
+    for (const Vector& v : vectors)
+        EXPECT_EQ(HmacMd5Hex(v.data, v.key), v.digest) << v.data;
+
+    // The MAC object keeps its key across messages and hashes numbers most significant byte first.
+    TixHmacMd5 mac;
+    TixByteArray key(16, 0x0b);
+    mac.Init(key, 0, key.size());
+    mac.Update(TixByteArray{'H', 'i', ' '});
+    mac.Update(reinterpret_cast<const std::uint8_t*>("xThere"), 1, 5);
+    EXPECT_EQ(mac.Digest().size(), 16u);
+    mac.Update(0x48692054u);  // "Hi T"
+    mac.Update(reinterpret_cast<const std::uint8_t*>("here"), 0, 4);
+    TixByteArray digest = mac.Digest();
+    static const char* hex = "0123456789abcdef";
+    std::string text;
+    for (std::uint8_t b : digest)
+        text += {hex[b >> 4], hex[b & 15]};
+    EXPECT_EQ(text, "9294727a3638bb1c13f48ef8158bfc9d");
+
+    EXPECT_EQ(HmacMd5Hex("", "key"), "");
+    EXPECT_EQ(HmacMd5Hex("text", ""), "");
+}
+
+}  // namespace
+}  // namespace ix
