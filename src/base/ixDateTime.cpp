@@ -10,9 +10,6 @@ namespace ix {
 
 namespace {
 
-// Days from 0001-01-01 (proleptic Gregorian) to 1899-12-30.
-constexpr std::int64_t DateDelta = 693594;
-
 std::int64_t DaysFromCivil(int y, int m, int d) {
     // Howard Hinnant's algorithm: days since 1970-01-01.
     y -= m <= 2 ? 1 : 0;

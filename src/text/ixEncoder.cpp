@@ -510,7 +510,7 @@ void TixEncoder::UUDecode(TixStream& source, TixStream& destination, std::int64_
         while (i < n && input[i] != '\r' && input[i] != '\n')
             ++i;
     }
-    std::uint8_t values[88];
+    std::uint8_t values[96];  // the longest line takes 85 values; the rest is zero padding
     while (i < n) {
         while (i < n && (input[i] == '\r' || input[i] == '\n'))
             ++i;

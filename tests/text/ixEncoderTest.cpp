@@ -177,6 +177,7 @@ TEST(EncoderTest, UuencodeFramesLinesAndDecoderSkipsBegin) {
     EXPECT_EQ(Decoded(cmUUEncode, "#86)C\r\n \r\n#86)C\r\n"), "abc");
     // Hostile lines: short data, absurd lengths, nothing but garbage.
     EXPECT_EQ(Decoded(cmUUEncode, "M").size(), 45u);
+    EXPECT_EQ(Decoded(cmUUEncode, "_" + std::string(200, '!')).size(), 63u);
     EXPECT_NO_THROW(Decoded(cmUUEncode, RandomBytes(5000, 3)));
 }
 
