@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <vector>
@@ -95,7 +96,7 @@ int TixEncoder::GetCharsPerLine() const {
         case cmBase64:
             if (c < 64) return 64;
             // A multiple of 4 so that every line but the last holds whole groups.
-            return 4 * static_cast<int>(std::nearbyint(c / 4.0 + 0.25));
+            return 4 * static_cast<int>(std::min(std::nearbyint(c / 4.0 + 0.25), double(INT_MAX / 4)));
         case cmUUEncode:
             return std::clamp(c, 3, 132);
         default:
@@ -250,55 +251,70 @@ void TixEncoder::CopyStream(TixStream& source, TixStream& destination, std::int6
 
 void TixEncoder::Base64Encode(TixStream& source, TixStream& destination, std::int64_t size) {
     DoProgress(0, size);
-    std::vector<std::uint8_t> input = ReadAll(source, size);
-    const std::size_t n = input.size();
+    const std::size_t n = static_cast<std::size_t>(size);
     const std::size_t perLine = suppressCrlf_ ? n : static_cast<std::size_t>(GetCharsPerLine()) * 3 / 4;
-    const std::size_t lines = (n + perLine - 1) / perLine;
-    std::string output((n + 2) / 3 * 4 + (lines > 0 ? (lines - 1) * 2 : 0), '\0');
+    const std::size_t lines = suppressCrlf_ ? 1 : (n + perLine - 1) / perLine;
+    const std::size_t outputSize = (n + 2) / 3 * 4 + (lines - 1) * 2;
+    // Whole lines (or, on one line, whole groups) per block, so only the last block can end in a
+    // padded group; the output is the same as from one pass over all the bytes.
+    constexpr std::size_t cBlock = 3 << 18;
+    const std::size_t blockBytes =
+        suppressCrlf_ ? cBlock : perLine * std::max<std::size_t>(1, cBlock / perLine);
+    const std::size_t inputSize = std::min(blockBytes, n);
+    std::vector<std::uint8_t> input(inputSize);
+    std::string output(inputSize / 3 * 4 + 4 + (suppressCrlf_ ? 0 : (inputSize / perLine + 1) * 2), '\0');
 
     // Progress rises from half of the size towards the whole in about a thousand steps.
-    const std::size_t step = output.size() / 1000;
+    const std::size_t step = outputSize / 1000;
     std::size_t nextReport = 0;
     std::int64_t reports = 0;
     const std::int64_t half = size / 2;
+    std::size_t written = 0;
 
-    char* out = output.data();
-    const std::uint8_t* in = input.data();
-    for (std::size_t lineStart = 0; lineStart < n; lineStart += perLine) {
-        if (lineStart > 0) {
-            *out++ = '\r';
-            *out++ = '\n';
-        }
-        std::size_t lineEnd = std::min(n, lineStart + perLine);
-        std::size_t i = lineStart;
-        for (; i + 3 <= lineEnd; i += 3) {
-            unsigned v = (unsigned(in[i]) << 16) | (unsigned(in[i + 1]) << 8) | in[i + 2];
-            out[0] = cBase64Alphabet[v >> 18];
-            out[1] = cBase64Alphabet[(v >> 12) & 63];
-            out[2] = cBase64Alphabet[(v >> 6) & 63];
-            out[3] = cBase64Alphabet[v & 63];
-            out += 4;
-        }
-        if (i < lineEnd) {
-            unsigned v = unsigned(in[i]) << 16;
-            if (i + 1 < lineEnd) v |= unsigned(in[i + 1]) << 8;
-            out[0] = cBase64Alphabet[v >> 18];
-            out[1] = cBase64Alphabet[(v >> 12) & 63];
-            out[2] = i + 1 < lineEnd ? cBase64Alphabet[(v >> 6) & 63] : '=';
-            out[3] = '=';
-            out += 4;
-        }
-        if (step > 0 && OnProgress) {
-            std::size_t position = static_cast<std::size_t>(out - output.data());
-            while (position > nextReport) {
-                std::int64_t value = reports * half / 1000 + half + 1;
-                if (value < size) DoProgress(value, size);
-                ++reports;
-                nextReport = static_cast<std::size_t>(reports) * step;
+    for (std::size_t blockStart = 0; blockStart < n; blockStart += blockBytes) {
+        const std::size_t count = std::min(blockBytes, n - blockStart);
+        source.ReadBuffer(input.data(), count);
+        const std::uint8_t* in = input.data();
+        char* out = output.data();
+        for (std::size_t lineStart = 0; lineStart < count;) {
+            if (!suppressCrlf_ && blockStart + lineStart > 0) {
+                *out++ = '\r';
+                *out++ = '\n';
+            }
+            const std::size_t lineEnd = suppressCrlf_ ? count : std::min(count, lineStart + perLine);
+            std::size_t i = lineStart;
+            for (; i + 3 <= lineEnd; i += 3) {
+                unsigned v = (unsigned(in[i]) << 16) | (unsigned(in[i + 1]) << 8) | in[i + 2];
+                out[0] = cBase64Alphabet[v >> 18];
+                out[1] = cBase64Alphabet[(v >> 12) & 63];
+                out[2] = cBase64Alphabet[(v >> 6) & 63];
+                out[3] = cBase64Alphabet[v & 63];
+                out += 4;
+            }
+            if (i < lineEnd) {
+                unsigned v = unsigned(in[i]) << 16;
+                if (i + 1 < lineEnd) v |= unsigned(in[i + 1]) << 8;
+                out[0] = cBase64Alphabet[v >> 18];
+                out[1] = cBase64Alphabet[(v >> 12) & 63];
+                out[2] = i + 1 < lineEnd ? cBase64Alphabet[(v >> 6) & 63] : '=';
+                out[3] = '=';
+                out += 4;
+            }
+            lineStart = lineEnd;
+            if (step > 0 && OnProgress) {
+                std::size_t position = written + static_cast<std::size_t>(out - output.data());
+                while (position > nextReport) {
+                    std::int64_t value = reports * half / 1000 + half + 1;
+                    if (value < size) DoProgress(value, size);
+                    ++reports;
+                    nextReport = static_cast<std::size_t>(reports) * step;
+                }
             }
         }
+        const std::size_t produced = static_cast<std::size_t>(out - output.data());
+        destination.WriteBuffer(output.data(), produced);
+        written += produced;
     }
-    WriteText(destination, output);
     DoProgress(size, size);
 }
 

@@ -305,7 +305,7 @@ TixCharSet& LookUp(std::string_view charSet) {
                 iconv(enc, nullptr, nullptr, &fp, &fl);
                 cs->question.assign(buf, static_cast<std::size_t>(op - buf));
             } else {
-                cs->question = "?";
+                cs->question.assign(1, '?');
             }
             iconv(enc, nullptr, nullptr, nullptr, nullptr);
         } else {

@@ -132,6 +132,15 @@ TEST(EncoderTest, RoundTripsRandomBytesInEveryMethod) {
         for (auto method : {cmNone, cmQuotedPrintable, cmBase64, cmUUEncode, cm8Bit})
             EXPECT_EQ(Decoded(method, Encoded(method, data)), data) << method << " " << seed;
     }
+    // Several internal blocks: every line but the last holds 76 characters.
+    std::string big = RandomBytes(3'000'001, 5);
+    std::string encoded = Encoded(cmBase64, big);
+    EXPECT_EQ(Decoded(cmBase64, encoded), big);
+    std::size_t start = 0, end;
+    for (; (end = encoded.find("\r\n", start)) != std::string::npos; start = end + 2)
+        ASSERT_EQ(end - start, 76u);
+    EXPECT_EQ(encoded.size() - start, 4u * ((3'000'001 % 57 + 2) / 3));
+    EXPECT_EQ(Text(TixEncoder::DecodeBytes(TixEncoder::EncodeBytes(Bytes(big), cmBase64), cmBase64)), big);
     // Uuencode lines stay readable even when the settings ask for longer ones.
     std::string data = RandomBytes(1000, 7);
     TixEncoder wide;
