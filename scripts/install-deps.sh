@@ -12,6 +12,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev tzdata python3 idn2 libgmime-3.0-dev curl
   # the sandbox IMAP server
   dovecot-core dovecot-imapd
+  mailutils-imap4d  # the second IMAP server of the client's interop tests (scripts/imap2-server.sh)
   # running the client on a headless machine
   xvfb xauth
 )

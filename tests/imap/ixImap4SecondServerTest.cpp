@@ -1,0 +1,275 @@
+#include "imap/ixImap4.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <functional>
+#include <map>
+#include <sstream>
+
+#include "ixTestSupport.h"
+
+// The client against a second server that is not the sandbox one: it separates levels with ".",
+// lists INBOX with a NIL delimiter, greets without capabilities, answers SELECT in another order
+// and ends some lines with a bare LF.
+
+namespace ix {
+namespace {
+
+using State = TixImap4ConnectionState;
+
+int CodeOf(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const EixSocketError& e) {
+        return e.ErrorCode();
+    }
+    return 0;
+}
+
+struct SecondServer {
+    std::string host, user, password, name;
+    int port = 0;
+};
+
+// IX_IMAP2_DIR/imap2.env, written by scripts/imap2-server.sh.
+bool ReadSecondServer(SecondServer& server, std::string& error) {
+    const char* dir = std::getenv("IX_IMAP2_DIR");
+    if (dir == nullptr || *dir == '\0') {
+        error = "IX_IMAP2_DIR is not set (run through ctest, which starts the server)";
+        return false;
+    }
+    std::map<std::string, std::string> values;
+    try {
+        std::istringstream in(test::ReadFile(std::string(dir) + "/imap2.env"));
+        for (std::string line; std::getline(in, line);) {
+            const auto eq = line.find('=');
+            if (eq != std::string::npos) values[line.substr(0, eq)] = line.substr(eq + 1);
+        }
+    } catch (const std::exception& e) {
+        error = e.what();
+        return false;
+    }
+    server.host = values["IX_IMAP2_HOST"];
+    server.user = values["IX_IMAP2_USER"];
+    server.password = values["IX_IMAP2_PASSWORD"];
+    server.name = values["IX_IMAP2_NAME"];
+    server.port = std::atoi(values["IX_IMAP2_PORT"].c_str());
+    if (server.host.empty() || server.port <= 0 || server.user.empty()) {
+        error = std::string("incomplete ") + dir + "/imap2.env";
+        return false;
+    }
+    return true;
+}
+
+class Imap4SecondServerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string error;
+        ASSERT_TRUE(ReadSecondServer(server, error)) << error;
+        imap.SetServer(server.host);
+        imap.SetPort(server.port);
+        imap.SetUserName(server.user);
+        imap.SetPassword(server.password);
+        imap.SetTimeOut(10000);
+        imap.OnSendCommand = [this](TixObject*, const std::string& text) { sent += text + "\n"; };
+        imap.OnReceiveResponse = [this](TixObject*, TixStringList& list) { received = list.Text(); };
+    }
+    void TearDown() override { imap.Close(); }
+
+    std::vector<std::string> Names(TixStringList& list) {
+        std::vector<std::string> names;
+        for (int i = 0; i < list.Count(); ++i)
+            names.push_back(list.Strings(i));
+        return names;
+    }
+    bool Lists(bool subscribed, const std::string& name) {
+        TixStringList list;
+        if (subscribed)
+            imap.GetSubscribedMailBoxes(list);
+        else
+            imap.GetMailBoxes(list);
+        return list.IndexOfExact(name) >= 0;
+    }
+    // The separator as the server reports it for its folders.
+    char LearnSeparator() {
+        TixStringList list;
+        imap.GetMailBoxes(list, "", "%");
+        return imap.MailBoxSeparator;
+    }
+
+    SecondServer server;
+    TixImap4 imap;
+    std::string sent, received;
+};
+
+TEST_F(Imap4SecondServerTest, LogsInWithLoginReadsCapabilitiesAndLogsOut) {
+    imap.Open();
+    EXPECT_EQ(imap.ConnectionState, State::csAuthenticated) << server.name;
+    EXPECT_NE(sent.find("a0001 LOGIN \""), std::string::npos) << sent;
+    TixStringList capabilities;
+    imap.GetCapabilities(capabilities);
+    EXPECT_GE(capabilities.IndexOf("IMAP4rev1"), 0) << capabilities.Text();
+    EXPECT_GE(capabilities.IndexOf("NAMESPACE"), 0) << capabilities.Text();
+    EXPECT_GE(capabilities.IndexOf("LITERAL+"), 0) << capabilities.Text();
+    imap.Noop();
+    // This server says BYE before the tagged answer: the untagged line must not end the wait.
+    imap.Close();
+    EXPECT_EQ(imap.ConnectionState, State::csNonAuthenticated);
+    EXPECT_FALSE(imap.Active());
+    EXPECT_NE(sent.find(" LOGOUT"), std::string::npos) << sent;
+    EXPECT_NE(received.find("* BYE"), std::string::npos) << received;
+    EXPECT_NE(received.find(" OK LOGOUT"), std::string::npos) << received;
+
+    // The same object opens again and the tags start over.
+    sent.clear();
+    imap.Open();
+    EXPECT_EQ(imap.ConnectionState, State::csAuthenticated);
+    EXPECT_EQ(sent.rfind("a0001 LOGIN ", 0), 0u) << sent;
+}
+
+TEST_F(Imap4SecondServerTest, WrongPasswordIsRefusedAndTheRightOneStillWorks) {
+    imap.SetPassword("not the password");
+    int code = CodeOf([&] { imap.Open(); });
+    EXPECT_TRUE(code == IMAP_NO || code == IMAP_BAD) << code;
+    EXPECT_FALSE(imap.Active());
+    EXPECT_EQ(imap.ConnectionState, State::csNonAuthenticated);
+
+    imap.SetUseSasl(true);
+    code = CodeOf([&] { imap.Open(); });
+    EXPECT_TRUE(code == IMAP_NO || code == IMAP_BAD) << code;
+    EXPECT_EQ(imap.ConnectionState, State::csNonAuthenticated);
+
+    imap.SetUseSasl(false);
+    imap.SetPassword(server.password);
+    imap.Open();
+    EXPECT_EQ(imap.ConnectionState, State::csAuthenticated);
+    imap.Noop();
+}
+
+TEST_F(Imap4SecondServerTest, SaslLogsInOverCramMd5AndPlain) {
+    // The success line of AUTHENTICATE ends with a bare LF here; the next exchange must still
+    // pair each answer with its own command.
+    imap.SetUseSasl(true);
+    imap.Open();
+    EXPECT_EQ(imap.ConnectionState, State::csAuthenticated);
+    EXPECT_NE(sent.find("AUTHENTICATE CRAM-MD5"), std::string::npos) << sent;
+    imap.Noop();
+    TixStringList list;
+    imap.GetMailBoxes(list);
+    EXPECT_GE(list.IndexOfExact("INBOX"), 0) << list.Text();
+    imap.Close();
+
+    // PLAIN, when it is the only mechanism the client sees: this server's go-ahead is an empty "+ ".
+    sent.clear();
+    imap.OnReceiveResponse = [](TixObject*, TixStringList& lines) {
+        for (int i = 0; i < lines.Count(); ++i)
+            if (lines.Strings(i).rfind("* CAPABILITY ", 0) == 0)
+                lines.SetString(i, "* CAPABILITY IMAP4rev1 AUTH=PLAIN");
+    };
+    imap.Open();
+    EXPECT_EQ(imap.ConnectionState, State::csAuthenticated);
+    EXPECT_NE(sent.find("AUTHENTICATE PLAIN"), std::string::npos) << sent;
+    imap.SelectMailBox("INBOX");
+    EXPECT_EQ(imap.ConnectionState, State::csSelected);
+}
+
+TEST_F(Imap4SecondServerTest, LearnsTheSeparatorAndListsTheServersFolders) {
+    imap.Open();
+    TixStringList list;
+    imap.GetMailBoxes(list);
+    auto names = Names(list);
+    for (const char* expected : {"INBOX", "Sent", "Archive", "Archive.2024"})
+        EXPECT_NE(std::find(names.begin(), names.end(), expected), names.end()) << expected << "\n"
+                                                                                << list.Text();
+    EXPECT_EQ(imap.MailBoxSeparator, '.');
+
+    // Levels below a folder, with the server's own separator in the pattern.
+    imap.GetMailBoxes(list, "", std::string("Archive") + imap.MailBoxSeparator + "%");
+    EXPECT_EQ(Names(list), std::vector<std::string>{"Archive.2024"});
+    imap.GetMailBoxes(list, "", "%");
+    names = Names(list);
+    EXPECT_EQ(std::count(names.begin(), names.end(), "Archive.2024"), 0) << list.Text();
+    EXPECT_EQ(std::count(names.begin(), names.end(), "Archive"), 1) << list.Text();
+
+    // INBOX comes with a NIL delimiter: alone, it leaves no separator.
+    imap.GetMailBoxes(list, "", "INBOX");
+    EXPECT_EQ(Names(list), std::vector<std::string>{"INBOX"});
+    EXPECT_EQ(imap.MailBoxSeparator, '\0');
+
+    imap.GetSubscribedMailBoxes(list);
+    EXPECT_GE(list.IndexOfExact("Sent"), 0) << list.Text();
+    EXPECT_LT(list.IndexOfExact("Archive"), 0) << list.Text();
+}
+
+TEST_F(Imap4SecondServerTest, SelectReadsCountsInThisServersOrderAndCloseReturns) {
+    imap.Open();
+    imap.SelectMailBox("INBOX");
+    const TixImap4MailBoxInfo& box = imap.CurrentMailBox();
+    EXPECT_EQ(imap.ConnectionState, State::csSelected);
+    EXPECT_EQ(box.Name, "INBOX");
+    EXPECT_EQ(box.ExistsMessages, 2);
+    EXPECT_LE(box.RecentMessages, 2);
+    EXPECT_EQ(box.FirstUnseen, 1);
+    EXPECT_FALSE(box.ReadOnly);
+    EXPECT_FALSE(box.UIDValidity.empty());
+    // FLAGS comes after the counts and UIDVALIDITY here.
+    EXPECT_TRUE(box.Flags.Contains(TixMailMessageFlag::mfSeen));
+    EXPECT_TRUE(box.Flags.Contains(TixMailMessageFlag::mfDraft));
+    EXPECT_TRUE(box.PermanentFlags.Contains(TixMailMessageFlag::mfDeleted));
+
+    imap.SelectMailBox("Archive.2024");
+    EXPECT_EQ(imap.CurrentMailBox().Name, "Archive.2024");
+    EXPECT_EQ(imap.CurrentMailBox().ExistsMessages, 0);
+    EXPECT_EQ(imap.CurrentMailBox().FirstUnseen, 0);
+    imap.CloseMailBox();
+    EXPECT_EQ(imap.ConnectionState, State::csAuthenticated);
+
+    EXPECT_EQ(CodeOf([&] { imap.SelectMailBox("No such folder"); }), IMAP_NO);
+    EXPECT_EQ(imap.ConnectionState, State::csAuthenticated);
+    EXPECT_EQ(CodeOf([&] { imap.CloseMailBox(); }), IMAP_BAD);
+}
+
+TEST_F(Imap4SecondServerTest, MailboxLifecycleRoundTripsNamesWithTheServersSeparator) {
+    imap.Open();
+    const char separator = LearnSeparator();
+    ASSERT_EQ(separator, '.');
+    const std::string parent = "T\xC3\xABst \xC3\x9Cn\xC3\xAF";  // "Tëst Ünï"
+    // A character above U+FFFF travels as a surrogate pair in the encoded name.
+    const std::vector<std::string> names = {
+        parent,
+        parent + separator + "Kind \xF0\x9F\x98\x80",
+        "Smile \xF0\x9F\x98\x80 & 50%",
+    };
+    for (const std::string& name : names)
+        imap.CreateMailBox(name);
+    for (const std::string& name : names) {
+        EXPECT_TRUE(Lists(false, name)) << name;
+        imap.SelectMailBox(name);
+        EXPECT_EQ(imap.CurrentMailBox().ExistsMessages, 0) << name;
+        imap.SubscribeMailBox(name);
+        EXPECT_TRUE(Lists(true, name)) << name;
+        imap.UnsubscribeMailBox(name);
+        EXPECT_FALSE(Lists(true, name)) << name;
+    }
+    // The child is one level below its parent, not a name of its own at the top.
+    TixStringList list;
+    imap.GetMailBoxes(list, "", parent + separator + "%");
+    EXPECT_EQ(Names(list), std::vector<std::string>{names[1]});
+    EXPECT_EQ(imap.MailBoxSeparator, '.');
+
+    imap.CloseMailBox();
+    for (auto it = names.rbegin(); it != names.rend(); ++it)
+        imap.DeleteMailBox(*it);
+    for (const std::string& name : names)
+        EXPECT_FALSE(Lists(false, name)) << name;
+    EXPECT_EQ(CodeOf([&] { imap.DeleteMailBox(names[0]); }), IMAP_NO);
+
+    // The name check uses the separator the server reported, not "/".
+    LearnSeparator();
+    EXPECT_EQ(CodeOf([&] { imap.CreateMailBox(".rooted"); }), IX_IMAP_INVALID_MAILBOX_NAME);
+}
+
+}  // namespace
+}  // namespace ix
