@@ -118,13 +118,13 @@ void TixImap4::SendTaggedCommand(const std::string& format, const std::vector<st
     for (std::size_t i = 0; i < format.size(); ++i) {
         char c = format[i];
         if (c == '%' && i + 1 < format.size()) {
-            char spec = format[i + 1];
-            if (spec == '%') {
+            char conversion = format[i + 1];
+            if (conversion == '%') {
                 text += '%';
                 ++i;
                 continue;
             }
-            if (spec == 's' || spec == 'd') {
+            if (conversion == 's' || conversion == 'd') {
                 if (next >= args.size()) throw EixImap4Error(IX_IMAP_INVALID_ARGUMENTS);
                 text += args[next++];
                 ++i;

@@ -4,6 +4,7 @@
 
 #include "base/ixError.h"
 #include "base/ixStringList.h"
+#include "mail/ixHeaderFieldList.h"
 
 namespace ix {
 
@@ -27,12 +28,7 @@ std::string StripPair(std::string_view text, char open, char close) {
 }
 
 std::string Trim(std::string_view text) {
-    std::size_t b = 0, e = text.size();
-    while (b < e && static_cast<unsigned char>(text[b]) <= 32)
-        ++b;
-    while (e > b && static_cast<unsigned char>(text[e - 1]) <= 32)
-        --e;
-    return std::string(text.substr(b, e - b));
+    return TrimHeaderText(text);
 }
 
 bool IsAddressChar(char c, bool basic) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "ixTestSupport.h"
+
 #include <functional>
 
 #include "command/ixMC.h"
@@ -13,15 +15,7 @@ namespace {
 using test::LoopbackPeer;
 using test::LoopbackServer;
 
-int CodeOf(const std::function<void()>& action, std::string* message = nullptr) {
-    try {
-        action();
-    } catch (const EixSocketError& e) {
-        if (message != nullptr) *message = e.what();
-        return e.ErrorCode();
-    }
-    return 0;
-}
+using test::CodeOf;
 
 // A line protocol for the tests: "OK ..." is 10, "NO ..." 20, "." 1; everything else carries no code.
 class CommandClientTest : public ::testing::Test {
@@ -139,6 +133,7 @@ TEST_F(CommandClientTest, MultipleLinesAreDotStuffedOnlyForADotEnd) {
         progress.push_back(done);
     };
     client.SendMultipleLines(lines, ".\r\n");
+    client.OnProgress = nullptr;  // later exchanges report too, after `progress` is gone
     ASSERT_FALSE(progress.empty());
     TixStringList plain;
     plain.SetText(".\r\nplain");

@@ -13,14 +13,7 @@ namespace {
 
 using State = TixImap4ConnectionState;
 
-int CodeOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const EixSocketError& e) {
-        return e.ErrorCode();
-    }
-    return 0;
-}
+using test::CodeOf;
 
 class Imap4SandboxTest : public ::testing::Test {
 protected:

@@ -19,14 +19,7 @@ namespace {
 
 using State = TixImap4ConnectionState;
 
-int CodeOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const EixSocketError& e) {
-        return e.ErrorCode();
-    }
-    return 0;
-}
+using test::CodeOf;
 
 struct SecondServer {
     std::string host, user, password, name;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "ixTestSupport.h"
+
 #include <chrono>
 #include <functional>
 
@@ -14,15 +16,7 @@ using test::LoopbackPeer;
 using test::LoopbackServer;
 using State = TixImap4ConnectionState;
 
-int CodeOf(const std::function<void()>& action, std::string* message = nullptr) {
-    try {
-        action();
-    } catch (const EixSocketError& e) {
-        if (message != nullptr) *message = e.what();
-        return e.ErrorCode();
-    }
-    return 0;
-}
+using test::CodeOf;
 
 // A greeting, then LOGIN u/p accepted.
 void GreetAndLogin(LoopbackPeer& peer) {
@@ -414,7 +408,9 @@ struct SaslCase {
     const char* password = "p";
 };
 
-void PrintTo(const SaslCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const SaslCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class Imap4SaslTest : public Imap4WireTest, public ::testing::WithParamInterface<SaslCase> {};
 

@@ -1,7 +1,10 @@
 #pragma once
 // Helpers shared by the test executables.
 
+#include <functional>
 #include <string>
+
+#include "base/ixError.h"
 
 namespace ix::test {
 
@@ -23,5 +26,17 @@ std::string SourcePath(const std::string& relative);
 std::string BinaryPath(const std::string& relative);
 
 std::string ReadFile(const std::string& path);
+
+// The code of the coded error an action raises (its text into message when given); 0 when it
+// raises nothing.
+inline int CodeOf(const std::function<void()>& action, std::string* message = nullptr) {
+    try {
+        action();
+    } catch (const EixCodedError& e) {
+        if (message != nullptr) *message = e.what();
+        return e.ErrorCode();
+    }
+    return 0;
+}
 
 }  // namespace ix::test

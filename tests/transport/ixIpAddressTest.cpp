@@ -1,22 +1,17 @@
 #include "transport/ixIpAddress.h"
 
 #include <gtest/gtest.h>
+
 #include <netdb.h>
 #include <netinet/in.h>
+#include "ixTestSupport.h"
 
 #include "transport/ixSocketError.h"
 
 namespace ix {
 namespace {
 
-int CodeOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const EixSocketError& e) {
-        return e.ErrorCode();
-    }
-    return 0;
-}
+using test::CodeOf;
 
 TEST(IpAddress, Ipv6TextCompressesTheFirstRunOfTwoOrMoreZeroGroups) {
     struct Case {

@@ -1,10 +1,12 @@
 #include "transport/ixTcpClient.h"
 
 #include <gtest/gtest.h>
+
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include "ixTestSupport.h"
 
 #include <atomic>
 #include <chrono>
@@ -23,14 +25,7 @@ std::string AsText(TixMemoryStream& stream) {
     return {reinterpret_cast<const char*>(stream.Memory()), static_cast<std::size_t>(stream.Size())};
 }
 
-int CodeOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const EixSocketError& e) {
-        return e.ErrorCode();
-    }
-    return 0;
-}
+using test::CodeOf;
 
 std::int64_t MillisSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
@@ -109,6 +104,7 @@ TEST_F(TcpClientTest, ResponseInManySmallSegments) {
     Connection().OnProgress = [&](TixObject*, std::int64_t done, std::int64_t) { progress.push_back(done); };
     Connection().InitProgress(0, 0);
     EXPECT_EQ(ReadUntil("\r\n"), greeting);
+    Connection().OnProgress = nullptr;  // closing reports too, after `progress` is gone
     ASSERT_FALSE(progress.empty());
     EXPECT_EQ(progress.back(), static_cast<std::int64_t>(greeting.size()));
     EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
@@ -168,6 +164,7 @@ TEST_F(TcpClientTest, LargeSendToASlowReaderArrivesIntact) {
     Connection().OnProgress = [&](TixObject*, std::int64_t done, std::int64_t) { lastProgress = done; };
     Connection().InitProgress(0, static_cast<std::int64_t>(payload.size()));
     Connection().WriteData(&source);
+    Connection().OnProgress = nullptr;  // closing reports too, after `lastProgress` is gone
     EXPECT_EQ(source.Position(), source.Size());
     EXPECT_EQ(lastProgress, static_cast<std::int64_t>(payload.size()));
     EXPECT_EQ(server.Join(), "");
