@@ -1,12 +1,16 @@
 #include "base/ixStream.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <new>
+#include <utility>
 #include <vector>
 
 namespace ix {
@@ -45,31 +49,87 @@ std::int64_t TixStream::CopyFrom(TixStream& source, std::int64_t count) {
 }
 
 TixMemoryStream::TixMemoryStream(std::string_view bytes) {
-    Write(bytes.data(), bytes.size()), position_ = 0;
+    Write(bytes.data(), bytes.size());
+    position_ = 0;
 }
 
-TixMemoryStream::TixMemoryStream(const TixByteArray& bytes) : data_(bytes), size_(bytes.size()) {}
+TixMemoryStream::TixMemoryStream(const TixByteArray& bytes) {
+    if (!bytes.empty()) Write(bytes.data(), bytes.size());
+    position_ = 0;
+}
+
+TixMemoryStream::TixMemoryStream(const TixMemoryStream& other) : TixStream(other) {
+    if (other.size_ > 0) Write(other.data_, other.size_);
+    position_ = other.position_;
+}
+
+TixMemoryStream& TixMemoryStream::operator=(const TixMemoryStream& other) {
+    if (this != &other) {
+        size_ = 0;
+        position_ = 0;
+        if (other.size_ > 0) Write(other.data_, other.size_);
+        position_ = other.position_;
+    }
+    return *this;
+}
+
+TixMemoryStream::TixMemoryStream(TixMemoryStream&& other) noexcept
+    : TixStream(other),
+      data_(std::exchange(other.data_, nullptr)),
+      capacity_(std::exchange(other.capacity_, 0)),
+      size_(std::exchange(other.size_, 0)),
+      position_(std::exchange(other.position_, 0)) {}
+
+TixMemoryStream& TixMemoryStream::operator=(TixMemoryStream&& other) noexcept {
+    if (this != &other) {
+        std::free(data_);
+        data_ = std::exchange(other.data_, nullptr);
+        capacity_ = std::exchange(other.capacity_, 0);
+        size_ = std::exchange(other.size_, 0);
+        position_ = std::exchange(other.position_, 0);
+    }
+    return *this;
+}
+
+TixMemoryStream::~TixMemoryStream() {
+    std::free(data_);
+}
 
 std::size_t TixMemoryStream::Read(void* buffer, std::size_t count) {
     if (position_ >= size_) return 0;
     const std::size_t n = std::min(count, size_ - position_);
-    std::memcpy(buffer, data_.data() + position_, n);
+    std::memcpy(buffer, data_ + position_, n);
     position_ += n;
     return n;
 }
 
+void TixMemoryStream::Reallocate(std::size_t capacity) {
+    auto* block = static_cast<std::uint8_t*>(std::realloc(data_, capacity));
+    if (block == nullptr) throw std::bad_alloc();
+    data_ = block;
+    capacity_ = capacity;
+    // Large blocks (whole messages, decoded attachments) are written once from start to end;
+    // huge pages spare most of the page faults of that first touch.
+    constexpr std::uintptr_t cHugePage = 2u << 20;
+    if (capacity >= 4 * cHugePage) {
+        const auto begin = (reinterpret_cast<std::uintptr_t>(block) + cHugePage - 1) & ~(cHugePage - 1);
+        const auto end = (reinterpret_cast<std::uintptr_t>(block) + capacity) & ~(cHugePage - 1);
+        if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+    }
+}
+
 void TixMemoryStream::Grow(std::size_t needed) {
-    if (needed <= data_.size()) return;
-    // Geometric growth keeps a long series of small writes linear.
-    data_.resize(std::max(needed, data_.size() + data_.size() / 2));
+    if (needed <= capacity_) return;
+    // Doubling keeps a long series of small writes linear.
+    Reallocate(std::max({needed, capacity_ * 2, std::size_t{256}}));
 }
 
 std::size_t TixMemoryStream::Write(const void* buffer, std::size_t count) {
     if (count == 0) return 0;
     const std::size_t end = position_ + count;
     Grow(end);
-    if (position_ > size_) std::memset(data_.data() + size_, 0, position_ - size_);
-    std::memcpy(data_.data() + position_, buffer, count);
+    if (position_ > size_) std::memset(data_ + size_, 0, position_ - size_);
+    std::memcpy(data_ + position_, buffer, count);
     position_ = end;
     size_ = std::max(size_, end);
     return count;
@@ -90,21 +150,22 @@ void TixMemoryStream::SetSize(std::int64_t size) {
     const auto n = static_cast<std::size_t>(size);
     if (n > size_) {
         Grow(n);
-        std::memset(data_.data() + size_, 0, n - size_);
+        std::memset(data_ + size_, 0, n - size_);
     }
     size_ = n;
     position_ = std::min(position_, size_);
 }
 
 void TixMemoryStream::Clear() {
-    data_.clear();
-    data_.shrink_to_fit();
+    std::free(data_);
+    data_ = nullptr;
+    capacity_ = 0;
     size_ = 0;
     position_ = 0;
 }
 
 void TixMemoryStream::Reserve(std::size_t n) {
-    Grow(n);
+    if (n > capacity_) Reallocate(n);
 }
 
 TixFileStream::TixFileStream(const std::string& fileName, TixFileMode mode) : fileName_(fileName) {

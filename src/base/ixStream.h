@@ -36,6 +36,9 @@ public:
     void WriteBuffer(const void* buffer, std::size_t count);
     // Copies count bytes (all remaining when count is 0) from source at its position; returns the count.
     std::int64_t CopyFrom(TixStream& source, std::int64_t count = 0);
+    // A hint that the stream will hold about n bytes in all, so that a memory stream can allocate
+    // once; other streams ignore it.
+    virtual void Reserve(std::size_t n) { (void)n; }
 };
 
 // A stream over a growable block of memory.
@@ -44,6 +47,11 @@ public:
     TixMemoryStream() = default;
     explicit TixMemoryStream(std::string_view bytes);
     explicit TixMemoryStream(const TixByteArray& bytes);
+    TixMemoryStream(const TixMemoryStream& other);
+    TixMemoryStream& operator=(const TixMemoryStream& other);
+    TixMemoryStream(TixMemoryStream&& other) noexcept;
+    TixMemoryStream& operator=(TixMemoryStream&& other) noexcept;
+    ~TixMemoryStream() override;
 
     std::size_t Read(void* buffer, std::size_t count) override;
     std::size_t Write(const void* buffer, std::size_t count) override;
@@ -52,19 +60,21 @@ public:
     void SetSize(std::int64_t size) override;
 
     // The valid bytes; the pointer is stable until the next write or resize.
-    const std::uint8_t* Memory() const { return data_.data(); }
-    std::uint8_t* Memory() { return data_.data(); }
-    std::string_view View() const { return {reinterpret_cast<const char*>(data_.data()), size_}; }
-    TixByteArray ToBytes() const {
-        return TixByteArray(data_.begin(), data_.begin() + static_cast<std::ptrdiff_t>(size_));
-    }
+    const std::uint8_t* Memory() const { return data_; }
+    std::uint8_t* Memory() { return data_; }
+    std::string_view View() const { return {reinterpret_cast<const char*>(data_), size_}; }
+    TixByteArray ToBytes() const { return TixByteArray(data_, data_ + size_); }
     void Clear();
-    void Reserve(std::size_t n);
+    void Reserve(std::size_t n) override;
 
 private:
     void Grow(std::size_t needed);
+    void Reallocate(std::size_t capacity);
 
-    TixByteArray data_;  // capacity; only the first size_ bytes are valid
+    // malloc'd and grown with realloc: no zero-filling of the spare room, and large blocks grow by
+    // remapping pages rather than copying. Only the first size_ bytes are valid.
+    std::uint8_t* data_ = nullptr;
+    std::size_t capacity_ = 0;
     std::size_t size_ = 0;
     std::size_t position_ = 0;
 };

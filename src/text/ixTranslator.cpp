@@ -220,6 +220,8 @@ struct TixSingleByte {
     std::array<std::string, 256> toUtf8;  // empty: undefined byte
     std::unordered_map<char32_t, std::uint8_t> fromUnicode;
     std::array<std::int16_t, 128> fromAscii{};  // -1: not representable
+    // The UTF-8 bytes of each byte (U+FFFD for an undefined one) in [0..2], their count in [3].
+    std::array<std::array<char, 4>, 256> fixedUtf8{};
 };
 
 struct TixCharSet {
@@ -272,6 +274,14 @@ std::unique_ptr<TixSingleByte> BuildSingleByte(const std::string& iconvName) {
         table->toUtf8[b] = std::string(utf8);
         table->fromUnicode.emplace(cp, static_cast<std::uint8_t>(b));
         if (cp < 128 && table->fromAscii[cp] < 0) table->fromAscii[cp] = static_cast<std::int16_t>(b);
+    }
+    for (int b = 0; b < 256; ++b) {
+        const std::string_view utf8 =
+            table->toUtf8[b].empty() ? std::string_view(kReplacement) : table->toUtf8[b];
+        if (utf8.size() > 3) return nullptr;  // beyond the BMP: leave it to iconv
+        auto& entry = table->fixedUtf8[b];
+        std::copy(utf8.begin(), utf8.end(), entry.begin());
+        entry[3] = static_cast<char>(utf8.size());
     }
     return table;
 }
@@ -387,17 +397,18 @@ std::string Decode(std::string_view bytes, std::string_view charSet) {
     if (cs.utf8) return TixTranslator::Utf8Sanitize(bytes);
     if (!cs.known) return std::string(bytes);
     if (cs.single) {
-        std::string out;
-        out.reserve(bytes.size() + bytes.size() / 4);
+        // Exact size first, then one four-byte store per character.
+        const auto& fixed = cs.single->fixedUtf8;
+        std::size_t total = 0;
+        for (unsigned char b : bytes)
+            total += static_cast<unsigned char>(fixed[b][3]);
+        std::string out(total + 4, '\0');
+        char* o = out.data();
         for (unsigned char b : bytes) {
-            const std::string& s = cs.single->toUtf8[b];
-            if (s.size() == 1)
-                out.push_back(s[0]);
-            else if (s.empty())
-                out.append(kReplacement);
-            else
-                out.append(s);
+            std::memcpy(o, fixed[b].data(), 4);
+            o += static_cast<unsigned char>(fixed[b][3]);
         }
+        out.resize(total);
         return out;
     }
     std::string out;
