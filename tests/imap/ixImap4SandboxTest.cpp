@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <functional>
 
+#include "ixImapTestHelpers.h"
 #include "ixTestSupport.h"
 
 namespace ix {
@@ -29,20 +30,7 @@ protected:
         imap.OnSendCommand = [this](TixObject*, const std::string& text) { sent += text; };
     }
     void TearDown() override { imap.Close(); }
-    std::vector<std::string> Names(TixStringList& list) {
-        std::vector<std::string> names;
-        for (int i = 0; i < list.Count(); ++i)
-            names.push_back(list.Strings(i));
-        return names;
-    }
-    bool Lists(bool subscribed, const std::string& name) {
-        TixStringList list;
-        if (subscribed)
-            imap.GetSubscribedMailBoxes(list);
-        else
-            imap.GetMailBoxes(list);
-        return list.IndexOfExact(name) >= 0;
-    }
+    bool Lists(bool subscribed, const std::string& name) { return test::Lists(imap, subscribed, name); }
     test::SandboxInfo info;
     TixImap4 imap;
     std::string sent;
@@ -96,7 +84,7 @@ TEST_F(Imap4SandboxTest, ListsNestedSubscribedAndNonAsciiFolders) {
     imap.Open();
     TixStringList list;
     imap.GetMailBoxes(list);
-    auto names = Names(list);
+    auto names = test::Names(list);
     for (const char* expected : {"INBOX", "Sent", "Archive", "Archive/2024",
                                  "Entw\xC3\xBC"
                                  "rfe"})
@@ -108,7 +96,7 @@ TEST_F(Imap4SandboxTest, ListsNestedSubscribedAndNonAsciiFolders) {
                                 "rfe"),
               0);
     imap.GetMailBoxes(list, "", "Archive/%");
-    EXPECT_EQ(Names(list), std::vector<std::string>{"Archive/2024"});
+    EXPECT_EQ(test::Names(list), std::vector<std::string>{"Archive/2024"});
 }
 
 TEST_F(Imap4SandboxTest, SelectReadsCountsAndFlagsAndCloseReturns) {

@@ -8,6 +8,7 @@
 #include <map>
 #include <sstream>
 
+#include "ixImapTestHelpers.h"
 #include "ixTestSupport.h"
 
 // The client against a second server that is not the sandbox one: it separates levels with ".",
@@ -71,20 +72,7 @@ protected:
     }
     void TearDown() override { imap.Close(); }
 
-    std::vector<std::string> Names(TixStringList& list) {
-        std::vector<std::string> names;
-        for (int i = 0; i < list.Count(); ++i)
-            names.push_back(list.Strings(i));
-        return names;
-    }
-    bool Lists(bool subscribed, const std::string& name) {
-        TixStringList list;
-        if (subscribed)
-            imap.GetSubscribedMailBoxes(list);
-        else
-            imap.GetMailBoxes(list);
-        return list.IndexOfExact(name) >= 0;
-    }
+    bool Lists(bool subscribed, const std::string& name) { return test::Lists(imap, subscribed, name); }
     // The separator as the server reports it for its folders.
     char LearnSeparator() {
         TixStringList list;
@@ -172,7 +160,7 @@ TEST_F(Imap4SecondServerTest, LearnsTheSeparatorAndListsTheServersFolders) {
     imap.Open();
     TixStringList list;
     imap.GetMailBoxes(list);
-    auto names = Names(list);
+    auto names = test::Names(list);
     for (const char* expected : {"INBOX", "Sent", "Archive", "Archive.2024"})
         EXPECT_NE(std::find(names.begin(), names.end(), expected), names.end()) << expected << "\n"
                                                                                 << list.Text();
@@ -180,15 +168,15 @@ TEST_F(Imap4SecondServerTest, LearnsTheSeparatorAndListsTheServersFolders) {
 
     // Levels below a folder, with the server's own separator in the pattern.
     imap.GetMailBoxes(list, "", std::string("Archive") + imap.MailBoxSeparator + "%");
-    EXPECT_EQ(Names(list), std::vector<std::string>{"Archive.2024"});
+    EXPECT_EQ(test::Names(list), std::vector<std::string>{"Archive.2024"});
     imap.GetMailBoxes(list, "", "%");
-    names = Names(list);
+    names = test::Names(list);
     EXPECT_EQ(std::count(names.begin(), names.end(), "Archive.2024"), 0) << list.Text();
     EXPECT_EQ(std::count(names.begin(), names.end(), "Archive"), 1) << list.Text();
 
     // INBOX comes with a NIL delimiter: alone, it leaves no separator.
     imap.GetMailBoxes(list, "", "INBOX");
-    EXPECT_EQ(Names(list), std::vector<std::string>{"INBOX"});
+    EXPECT_EQ(test::Names(list), std::vector<std::string>{"INBOX"});
     EXPECT_EQ(imap.MailBoxSeparator, '\0');
 
     imap.GetSubscribedMailBoxes(list);
@@ -249,7 +237,7 @@ TEST_F(Imap4SecondServerTest, MailboxLifecycleRoundTripsNamesWithTheServersSepar
     // The child is one level below its parent, not a name of its own at the top.
     TixStringList list;
     imap.GetMailBoxes(list, "", parent + separator + "%");
-    EXPECT_EQ(Names(list), std::vector<std::string>{names[1]});
+    EXPECT_EQ(test::Names(list), std::vector<std::string>{names[1]});
     EXPECT_EQ(imap.MailBoxSeparator, '.');
 
     imap.CloseMailBox();

@@ -1,0 +1,29 @@
+#pragma once
+// Small look-ups the tests against real servers share.
+
+#include <string>
+#include <vector>
+
+#include "base/ixStringList.h"
+#include "imap/ixImap4.h"
+
+namespace ix::test {
+
+inline std::vector<std::string> Names(TixStringList& list) {
+    std::vector<std::string> names;
+    for (int i = 0; i < list.Count(); ++i)
+        names.push_back(list.Strings(i));
+    return names;
+}
+
+// Whether the server lists the folder (LSUB when subscribed, else LIST).
+inline bool Lists(TixImap4& imap, bool subscribed, const std::string& name) {
+    TixStringList list;
+    if (subscribed)
+        imap.GetSubscribedMailBoxes(list);
+    else
+        imap.GetMailBoxes(list);
+    return list.IndexOfExact(name) >= 0;
+}
+
+}  // namespace ix::test
