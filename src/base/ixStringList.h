@@ -87,6 +87,18 @@ private:
     bool changedInUpdate_ = false;
 };
 
+// Holds a list's change notifications for a scope, also when the scope ends by an exception.
+class TixListUpdate {
+public:
+    explicit TixListUpdate(TixStringList& list) : list_(list) { list_.BeginUpdate(); }
+    ~TixListUpdate() { list_.EndUpdate(); }
+    TixListUpdate(const TixListUpdate&) = delete;
+    TixListUpdate& operator=(const TixListUpdate&) = delete;
+
+private:
+    TixStringList& list_;
+};
+
 // ASCII case-insensitive comparison helpers shared by every subsystem.
 bool SameText(std::string_view a, std::string_view b);
 std::string LowerCase(std::string_view text);
