@@ -47,17 +47,42 @@ int IntegerOf(const QLineEdit* edit) {
 }
 
 // The length of the IMAP argument at the start of text: a quoted string, a literal announcement
-// or an atom.
+// or an atom. An unterminated quoted string counts as nothing, so that all of it is masked.
 std::size_t ArgumentLength(const std::string& text) {
     if (text.empty()) return 0;
     if (text[0] == '"') {
         std::size_t i = 1;
         while (i < text.size() && text[i] != '"')
             i += text[i] == '\\' ? 2 : 1;
-        return std::min(i + 1, text.size());
+        return i < text.size() ? i + 1 : 0;
     }
     std::size_t end = text.find(text[0] == '{' ? '}' : ' ');
     return end == std::string::npos ? text.size() : (text[0] == '{' ? end + 1 : end);
+}
+
+// Ends with "{n+}": the literal's bytes follow without waiting for the server's "+".
+bool EndsWithNonSynchronizingLiteral(const std::string& line) {
+    if (line.size() < 4 || line.back() != '}' || line[line.size() - 2] != '+') return false;
+    std::size_t open = line.rfind('{');
+    if (open == std::string::npos || open + 3 > line.size() - 1) return false;
+    for (std::size_t i = open + 1; i < line.size() - 2; ++i)
+        if (line[i] < '0' || line[i] > '9') return false;
+    return true;
+}
+
+// A command line as the log shows it: LOGIN keeps its user name and AUTHENTICATE its mechanism;
+// whatever follows is a credential (password, initial SASL response or a literal announcement).
+std::string MaskedCommand(const std::string& line, bool& secret) {
+    secret = false;
+    std::size_t tagEnd = line.find(' ');
+    if (tagEnd == std::string::npos) return line;
+    std::size_t wordEnd = std::min(line.find(' ', tagEnd + 1), line.size());
+    std::string command = UpperCase(line.substr(tagEnd + 1, wordEnd - tagEnd - 1));
+    secret = command == "LOGIN" || command == "AUTHENTICATE";
+    if (!secret || wordEnd >= line.size()) return line;
+    std::size_t keep = wordEnd + 1 + ArgumentLength(line.substr(wordEnd + 1));
+    if (TrimmedText(line.substr(std::min(keep, line.size()))).empty()) return line;
+    return TrimmedText(line.substr(0, keep)) + " ****";
 }
 
 // Swallows the user's input to the window's controls while an operation waits, so that nothing
@@ -301,6 +326,14 @@ void TForm1::btnLogoutClick() {
 }
 
 void TForm1::FillFolderList() {
+    // Both lists are read before the tree is touched: a refused or broken listing leaves the tree
+    // as it was instead of empty.
+    TixStringList all, subscribed;
+    ixImap.GetMailBoxes(all, "", "*");
+    // The hierarchy is the LIST answer's: LSUB may leave another separator behind, or none.
+    const char separator = ixImap.MailBoxSeparator;
+    ixImap.GetSubscribedMailBoxes(subscribed, "", "*");
+
     // The tree refills without repainting per node, and without loading the folders it passes
     // through as current item.
     tvFolders->setUpdatesEnabled(false);
@@ -314,11 +347,7 @@ void TForm1::FillFolderList() {
     tvFolders->clear();
     lvMessages->clear();
     ClearDetails();
-    TixStringList all, subscribed;
-    ixImap.GetMailBoxes(all, "", "*");
-    // The hierarchy is the LIST answer's: LSUB may leave another separator behind, or none.
-    folderSeparator_ = ixImap.MailBoxSeparator;
-    ixImap.GetSubscribedMailBoxes(subscribed, "", "*");
+    folderSeparator_ = separator;
     for (const auto& name : all) {
         AddFolderToTree(name.line);
         SetSubscribed(name.line, subscribed.IndexOf(name.line) >= 0);
@@ -401,7 +430,29 @@ void TForm1::btnDeleteFolderClick() {
     if (ShowMessage(QMessageBox::Question, Local("Do you wish to delete the " + name + " folder ?"),
                     QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
         return;
-    ixImap.DeleteMailBox(name);
+    // Servers end the session, or refuse, when the selected folder is deleted under it, so INBOX
+    // is selected instead first. Selecting another folder, unlike CLOSE, expunges nothing, so a
+    // refused delete loses no messages. INBOX itself can never be deleted: the server's refusal
+    // is all there is to show, and the folder stays selected as it was.
+    bool closed = false;
+    if (ixImap.ConnectionState == TixImap4ConnectionState::csSelected && !SameText(name, "INBOX") &&
+        ixImap.CurrentMailBox().Name == name) {
+        ixImap.SelectMailBox("INBOX");
+        closed = true;
+    }
+    try {
+        ixImap.DeleteMailBox(name);
+    } catch (const std::exception&) {
+        // The folder is still there: select it again so that the session and the details agree.
+        // Only the refusal is news; a failure on the way back is not shown on top of it.
+        if (closed && ixImap.Active()) {
+            try {
+                tvFoldersChange();
+            } catch (const std::exception&) {
+            }
+        }
+        throw;
+    }
     FillFolderList();
 }
 
@@ -427,22 +478,17 @@ void TForm1::btnUnsubscribeClick() {
 
 std::string TForm1::LogTextOfCommand(const std::string& text) {
     std::string line = TrimmedText(text);
-    // A line sent on the server's "+" goes on with the command before it: literal data or a SASL
+    // A line sent on the server's "+", or right after a non-synchronizing literal announcement
+    // (which does not wait for "+"), goes on with the command before it: literal data or a SASL
     // answer.
-    if (ixImap.LastResponseCode() == IMAP_CONTINUE) return secretCommand_ && !line.empty() ? "****" : line;
-    std::size_t tagEnd = line.find(' ');
-    if (tagEnd == std::string::npos) {
-        secretCommand_ = false;
-        return line;
-    }
-    std::size_t wordEnd = std::min(line.find(' ', tagEnd + 1), line.size());
-    std::string command = UpperCase(line.substr(tagEnd + 1, wordEnd - tagEnd - 1));
-    secretCommand_ = command == "LOGIN" || command == "AUTHENTICATE";
-    if (!secretCommand_ || wordEnd >= line.size()) return line;
-    // LOGIN keeps its user name, AUTHENTICATE its mechanism; what follows is a credential.
-    std::size_t keep = wordEnd + 1 + ArgumentLength(line.substr(wordEnd + 1));
-    if (TrimmedText(line.substr(std::min(keep, line.size()))).empty()) return line;
-    return line.substr(0, keep) + " ****";
+    bool continuation = literalFollows_ || ixImap.LastResponseCode() == IMAP_CONTINUE;
+    literalFollows_ = EndsWithNonSynchronizingLiteral(line);
+    if (continuation && secretCommand_) return line.empty() ? line : "****";
+    bool secret = false;
+    std::string shown = MaskedCommand(line, secret);
+    // Literal data of another command is shown as sent, unless it reads like a login itself.
+    if (!continuation) secretCommand_ = secret;
+    return shown;
 }
 
 void TForm1::ixImapSendCommand(TixObject*, const std::string& text) {

@@ -142,6 +142,8 @@ private:
     char folderSeparator_ = '/';
     // The command in progress carries credentials in its continuation lines.
     bool secretCommand_ = false;
+    // The line before announced a literal that follows without the server's "+".
+    bool literalFollows_ = false;
     std::unique_ptr<QObject> inputBlocker_;
 };
 

@@ -5,7 +5,8 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 "$root/scripts/install-deps.sh"
 build=$root/build
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+# The window is asked for explicitly: a build tree configured without it keeps that choice in its cache.
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DIX_BUILD_DEMO=ON >/dev/null
 cmake --build "$build" -j"$(nproc)"
 sandbox=$build/sandbox-demo
 "$root/scripts/sandbox-server.sh" start "$sandbox"

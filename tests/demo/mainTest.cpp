@@ -10,10 +10,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
 #include <QTreeWidget>
+#include <algorithm>
 #include <deque>
 
 #include "ixLoopbackServer.h"
@@ -103,6 +105,12 @@ protected:
     }
 
     std::string Log() const { return form->memLog->toPlainText().toStdString(); }
+    std::vector<std::string> LogLines() const {
+        std::vector<std::string> lines;
+        for (const QString& line : form->memLog->toPlainText().split('\n'))
+            lines.push_back(line.toStdString());
+        return lines;
+    }
 
     void SaveScreenshot(const char* name) {
         QDir().mkpath(QString::fromStdString(test::BinaryPath("demo-screenshots")));
@@ -207,6 +215,57 @@ TEST_F(MainWindowTest, CommandLinePresetsOnlyTheFieldsGiven) {
     EXPECT_FALSE(ApplyCommandLine(*form, {"imap-client", "--colour"}).isEmpty());
 }
 
+// The arguments scripts/demo.sh starts the program with.
+QStringList DemoScriptArguments(const test::SandboxInfo& info) {
+    return {"imap-client",
+            "--server",
+            QString::fromStdString(info.host),
+            "--port",
+            QString::number(info.imapPort),
+            "--user",
+            QString::fromStdString(info.user),
+            "--password",
+            QString::fromStdString(info.password)};
+}
+
+TEST_F(MainWindowTest, TheDemoScriptsArgumentsPresetALoginToTheSandbox) {
+    info = test::Sandbox();
+    ASSERT_TRUE(ApplyCommandLine(*form, DemoScriptArguments(info)).isEmpty());
+    form->btnLogin->click();
+    ASSERT_TRUE(form->ixImap.Active()) << (shown.empty() ? "" : shown.back().text);
+    EXPECT_EQ(form->ixImap.Port(), info.imapPort);
+    EXPECT_NE(Node("INBOX"), nullptr);
+    EXPECT_TRUE(shown.empty());
+}
+
+TEST(ImapClientProgramTest, RunsWithTheDemoScriptsArgumentsAndRefusesUnknownOnes) {
+    App();
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    QStringList arguments = DemoScriptArguments(test::Sandbox());
+    arguments.removeFirst();
+
+    QProcess program;
+    program.setProcessEnvironment(environment);
+    program.start(IX_IMAP_CLIENT_PROGRAM, arguments);
+    ASSERT_TRUE(program.waitForStarted(10000)) << program.errorString().toStdString();
+    // Still up with its window: nothing refused the arguments or failed on the way to the loop.
+    EXPECT_FALSE(program.waitForFinished(2000)) << program.readAllStandardError().toStdString();
+    program.kill();
+    program.waitForFinished(10000);
+
+    QProcess refused;
+    refused.setProcessEnvironment(environment);
+    refused.start(IX_IMAP_CLIENT_PROGRAM, {"--server", "127.0.0.1", "--colour"});
+    ASSERT_TRUE(refused.waitForFinished(20000));
+    EXPECT_EQ(refused.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(refused.exitCode(), 2);
+    std::string error = refused.readAllStandardError().toStdString();
+    EXPECT_NE(error.find("colour"), std::string::npos) << error;
+    EXPECT_NE(error.find("--server HOST --port PORT --user NAME --password TEXT"), std::string::npos)
+        << error;
+}
+
 TEST_F(MainWindowTest, LoginFillsTheTreeAndLogoutEmptiesIt) {
     SaveScreenshot("before-login.png");
     Login();
@@ -235,7 +294,7 @@ TEST_F(MainWindowTest, LoginFillsTheTreeAndLogoutEmptiesIt) {
     EXPECT_NE(Log().find("LOGOUT"), std::string::npos);
 }
 
-TEST_F(MainWindowTest, DISABLED_LogHoldsEachCommandAndFirstResponseLineWithThePasswordMasked) {
+TEST_F(MainWindowTest, LogHoldsEachCommandAndFirstResponseLineWithThePasswordMasked) {
     Login();
     form->tvFolders->setCurrentItem(Node("Sent"));
     ASSERT_FALSE(sent.empty());
@@ -250,10 +309,17 @@ TEST_F(MainWindowTest, DISABLED_LogHoldsEachCommandAndFirstResponseLineWithThePa
         EXPECT_NE(found, std::string::npos) << line;
         if (found != std::string::npos) at = found;
     }
-    for (const std::string& line : sent)
+    // Commands go out with their CRLF; the log holds them without it, one to a line.
+    std::vector<std::string> lines = LogLines();
+    for (const std::string& line : sent) {
+        ASSERT_GE(line.size(), 2u);
+        EXPECT_EQ(line.substr(line.size() - 2), "\r\n");
         if (line.find("LOGIN") == std::string::npos) {
-            EXPECT_NE(log.find(line), std::string::npos) << line;
+            std::string command = line.substr(0, line.size() - 2);
+            EXPECT_NE(std::find(lines.begin(), lines.end(), command), lines.end()) << command;
         }
+    }
+    EXPECT_EQ(log.find('\r'), std::string::npos);
     EXPECT_NE(log.find("SELECT \"Sent\""), std::string::npos);
     EXPECT_NE(log.find("* OK"), std::string::npos);
 }
@@ -284,6 +350,45 @@ TEST_F(MainWindowTest, SaslAnswersAndLiteralPasswordsNeverReachTheLog) {
         literalSent = literalSent || line.find("pässwörd") != std::string::npos;
     EXPECT_TRUE(literalSent);
     EXPECT_EQ(log.find("pässwörd"), std::string::npos) << log;
+
+    // A user name with 8-bit characters is the literal; the password follows on its line.
+    form->edtUser->setText(QString::fromUtf8("Tärvel"));
+    form->edtPassword->setText("quartzmellow");
+    sent.clear();
+    form->btnLogin->click();
+    EXPECT_FALSE(form->ixImap.Active());
+    bool passwordAfterLiteral = false;
+    for (const std::string& line : sent)
+        passwordAfterLiteral = passwordAfterLiteral || line.rfind("Tärvel \"quartzmellow\"", 0) == 0;
+    EXPECT_TRUE(passwordAfterLiteral);
+    EXPECT_EQ(Log().find("quartzmellow"), std::string::npos) << Log();
+}
+
+TEST_F(MainWindowTest, LogMasksTheLoginPasswordWhateverFormItsArgumentsTake) {
+    struct Line {
+        const char* sent;
+        const char* logged;
+    };
+    // In the order sent: the bytes of a non-synchronizing literal follow the line announcing it.
+    const Line lines[] = {
+        {"a1 LOGIN \"TarvelTester\" \"quartzmellow\"\r\n", "a1 LOGIN \"TarvelTester\" ****"},
+        {"a2 login TarvelTester quartzmellow\r\n", "a2 login TarvelTester ****"},
+        {"a3 LOGIN \"Tarvel \\\"T\\\" Tester\" \"quartzmellow\"\r\n",
+         "a3 LOGIN \"Tarvel \\\"T\\\" Tester\" ****"},
+        {"a4 LOGIN \"Tester\\\\\" quartzmellow\r\n", "a4 LOGIN \"Tester\\\\\" ****"},
+        {"a5 LOGIN \"unterminated quartzmellow\r\n", "a5 LOGIN ****"},
+        {"a6 LOGIN TarvelTester {12+}\r\n", "a6 LOGIN TarvelTester ****"},
+        {"quartzmellow\r\n", "****"},
+        {"a7 LOGIN {12+}\r\n", "a7 LOGIN {12+}"},
+        {"TarvelTester quartzmellow\r\n", "****"},
+        {"a8 AUTHENTICATE PLAIN AFRhcnZlbFRlc3RlcgBxdWFydHptZWxsb3c=\r\n", "a8 AUTHENTICATE PLAIN ****"},
+        {"a9 LOGIN TarvelTester\r\n", "a9 LOGIN TarvelTester"},
+        {"a10 APPEND \"Sent\" {5+}\r\n", "a10 APPEND \"Sent\" {5+}"},
+        {"hello\r\n", "hello"},
+        {"  a11 SELECT \"Sent\"  \r\n", "a11 SELECT \"Sent\""},
+    };
+    for (const Line& line : lines)
+        EXPECT_EQ(form->LogTextOfCommand(line.sent), line.logged) << line.sent;
 }
 
 TEST_F(MainWindowTest, SelectingAFolderFillsTheFourDetails) {
@@ -342,7 +447,7 @@ TEST_F(MainWindowTest, SubscribeAndUnsubscribeChangeTheDetailsAndTheServer) {
     EXPECT_EQ(sent.size(), sentBefore);
 }
 
-TEST_F(MainWindowTest, DISABLED_DeleteFolderAsksFirstAndDeletesOnlyOnYes) {
+TEST_F(MainWindowTest, DeleteFolderAsksFirstAndDeletesOnlyOnYes) {
     UseSandbox();
     ServerView view(info);
     ScratchFolder folder(view, "GuiDelete");
@@ -363,6 +468,87 @@ TEST_F(MainWindowTest, DISABLED_DeleteFolderAsksFirstAndDeletesOnlyOnYes) {
     EXPECT_FALSE(view.Listed(folder.Name()));
     EXPECT_EQ(Node(folder.QName()), nullptr);
     EXPECT_NE(Node("INBOX"), nullptr);
+    EXPECT_NE(Node("Archive/2024"), nullptr);
+    EXPECT_TRUE(form->edtAll->text().isEmpty());
+    // The folder was the selected one; the session outlives its deletion.
+    EXPECT_TRUE(form->ixImap.Active());
+    form->tvFolders->setCurrentItem(Node("INBOX"));
+    EXPECT_EQ(form->ixImap.CurrentMailBox().Name, "INBOX");
+    EXPECT_EQ(shown.size(), 2u) << shown.back().text;
+}
+
+TEST_F(MainWindowTest, DeletingInboxIsRefusedOnceAndLeavesTreeAndSelectionAsTheyWere) {
+    Login();
+    form->tvFolders->setCurrentItem(Node("INBOX"));
+    QString count = form->edtAll->text();
+    int topLevel = form->tvFolders->topLevelItemCount();
+    std::size_t sentBefore = sent.size();
+    form->btnDeleteFolder->click();
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[1].icon, QMessageBox::Critical);
+    EXPECT_NE(shown[1].text.find("NO"), std::string::npos) << shown[1].text;
+    // Only the DELETE went out: INBOX stays selected with whatever it holds.
+    ASSERT_EQ(sent.size(), sentBefore + 1);
+    EXPECT_NE(sent.back().find("DELETE \"INBOX\""), std::string::npos);
+    EXPECT_TRUE(form->ixImap.Active());
+    EXPECT_EQ(form->tvFolders->topLevelItemCount(), topLevel);
+    EXPECT_EQ(form->tvFolders->currentItem(), Node("INBOX"));
+    EXPECT_EQ(form->edtAll->text(), count);
+    EXPECT_EQ(form->ixImap.ConnectionState, TixImap4ConnectionState::csSelected);
+    EXPECT_EQ(form->ixImap.CurrentMailBox().Name, "INBOX");
+}
+
+TEST_F(MainWindowTest, TheSelectedFolderIsLeftForInboxBeforeItsDeleteAndSelectedAgainWhenRefused) {
+    test::LoopbackServer server;
+    server.Serve([](test::LoopbackPeer& peer) {
+        peer.Send("* OK ready\r\n");
+        peer.Expect("a0001 LOGIN \"TarvelTester\" \"quartzmellow\"\r\n");
+        peer.Send("a0001 OK logged in\r\n");
+        peer.Expect("a0002 LIST \"\" \"*\"\r\n");
+        peer.Send("* LIST () \"/\" INBOX\r\n* LIST () \"/\" Shared\r\na0002 OK\r\n");
+        peer.Expect("a0003 LSUB \"\" \"*\"\r\n");
+        peer.Send("a0003 OK\r\n");
+        peer.Expect("a0004 SELECT \"Shared\"\r\n");
+        peer.Send("* 3 EXISTS\r\n* 1 RECENT\r\na0004 OK [READ-WRITE] selected\r\n");
+        peer.Expect("a0005 SELECT \"INBOX\"\r\n");
+        peer.Send("* 0 EXISTS\r\n* 0 RECENT\r\na0005 OK [READ-WRITE] selected\r\n");
+        peer.Expect("a0006 DELETE \"Shared\"\r\n");
+        peer.Send("a0006 NO [NOPERM] Permission denied\r\n");
+        peer.Expect("a0007 SELECT \"Shared\"\r\n");
+        peer.Send("* 3 EXISTS\r\n* 0 RECENT\r\na0007 OK [READ-WRITE] selected\r\n");
+        peer.Expect("a0008 LOGOUT\r\n");
+        peer.Send("* BYE\r\na0008 OK\r\n");
+        peer.WaitForClose(10000);
+    });
+    // However the test ends, the client lets go before the script is waited for.
+    struct CloseFirst {
+        TixImap4& imap;
+        ~CloseFirst() {
+            try {
+                imap.Close();
+            } catch (...) {
+            }
+        }
+    } closeFirst{form->ixImap};
+    form->edtServer->setText(QString::fromStdString(server.Host()));
+    form->edtPort->setText(QString::number(server.Port()));
+    form->edtTimeOut->setText("10");
+    form->btnLogin->click();
+    ASSERT_TRUE(form->ixImap.Active()) << (shown.empty() ? "" : shown.back().text);
+    form->tvFolders->setCurrentItem(Node("Shared"));
+    EXPECT_EQ(form->edtRecent->text(), "1");
+
+    form->btnDeleteFolder->click();
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[1].text, "a0006 NO [NOPERM] Permission denied");
+    EXPECT_EQ(form->ixImap.ConnectionState, TixImap4ConnectionState::csSelected);
+    EXPECT_EQ(form->ixImap.CurrentMailBox().Name, "Shared");
+    EXPECT_EQ(form->tvFolders->currentItem(), Node("Shared"));
+    EXPECT_EQ(form->edtAll->text(), "3");
+    EXPECT_EQ(form->edtRecent->text(), "0");
+    EXPECT_EQ(form->tvFolders->topLevelItemCount(), 2);
+    form->btnLogoutClick();
+    EXPECT_EQ(server.Join(), "");
 }
 
 TEST_F(MainWindowTest, SecondLoginSaysAlreadyConnectedAndSendsNothing) {
