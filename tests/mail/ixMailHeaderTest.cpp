@@ -1,0 +1,481 @@
+#include "mail/ixMailHeader.h"
+
+#include <gtest/gtest.h>
+
+#include "text/ixTranslator.h"
+
+namespace ix {
+namespace {
+
+using H = TixMailHeaderFieldList;
+
+const std::string kCyrillic = "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82";  // "Privet" in Cyrillic
+const std::string kGerman =
+    "Gr\xC3\xBC\xC3\x9F"
+    "e aus M\xC3\xBCnchen";                     // Latin-1 can hold it
+const std::string kEmoji = "\xF0\x9F\x98\x80";  // 4-byte character
+
+std::vector<std::string> SplitCrLf(const std::string& text) {
+    std::vector<std::string> out;
+    std::size_t start = 0, p;
+    while ((p = text.find("\r\n", start)) != std::string::npos) {
+        out.push_back(text.substr(start, p - start));
+        start = p + 2;
+    }
+    out.push_back(text.substr(start));
+    return out;
+}
+
+// Standard unfolding of the field starting at line first: only the line breaks go.
+std::string Unfold(const TixStringList& lines, int first) {
+    std::string value = lines[first];
+    for (int i = first + 1;
+         i < lines.Count() && !lines[i].empty() && (lines[i][0] == ' ' || lines[i][0] == '\t'); ++i)
+        value += lines[i];
+    return value;
+}
+
+// ------------------------------------------------------------------------------------------
+// Decoding encoded words
+
+TEST(MailHeaderDecode, WordsAndTheWhiteSpaceBetweenThem) {
+    EXPECT_EQ(H::DecodeText("=?iso-8859-1?Q?a_b?=", ""), "a b");
+    EXPECT_EQ(H::DecodeText("=?utf-8?Q?x?= =?utf-8?Q?y?=", ""), "xy");
+    EXPECT_EQ(H::DecodeText("=?utf-8?Q?x?=\r\n\t =?utf-8?B?eQ==?=", ""), "xy");
+    EXPECT_EQ(H::DecodeText("=?utf-8?Q?x?= plain", ""), "x plain");
+    EXPECT_EQ(H::DecodeText("plain =?utf-8?Q?x?=", ""), "plain x");
+    // Folding white space before plain text is real white space.
+    EXPECT_EQ(H::DecodeText("=?utf-8?Q?x?=\tplain", ""), "x\tplain");
+    EXPECT_EQ(H::DecodeText("=?UTF-8?b?w7w=?=", ""), "\xC3\xBC");
+    EXPECT_EQ(H::DecodeText("=?utf-8?q?=C3=BC?=", ""), "\xC3\xBC");
+    // The language suffix of RFC 2231 is not part of the charset name.
+    EXPECT_EQ(H::DecodeText("=?iso-8859-1*de?Q?=FC?=", ""), "\xC3\xBC");
+}
+
+TEST(MailHeaderDecode, AnyCharsetComesOutAsUtf8) {
+    EXPECT_EQ(H::DecodeText("=?iso-8859-1?Q?Gr=FC=DFe?=", ""),
+              "Gr\xC3\xBC\xC3\x9F"
+              "e");
+    EXPECT_EQ(H::DecodeText("=?koi8-r?B?8NLJ18XU?=", ""), kCyrillic);
+    EXPECT_EQ(H::DecodeText("=?windows-1251?Q?=CF=F0=E8=E2=E5=F2?=", ""), kCyrillic);
+    // Unknown charset: valid UTF-8 bytes stay, others are read in the fallback charset.
+    EXPECT_EQ(H::DecodeText("=?x-unknown?Q?=C3=BC?=", ""), "\xC3\xBC");
+    EXPECT_EQ(H::DecodeText("=?x-unknown?Q?=FC?=", "iso-8859-1"), "\xC3\xBC");
+    EXPECT_TRUE(TixTranslator::IsValidUtf8(H::DecodeText("=?x-unknown?Q?=FC=FE?=", "")));
+    EXPECT_TRUE(TixTranslator::IsValidUtf8(H::DecodeText("=?utf-8?Q?=FF=C3?=", "")));
+    EXPECT_TRUE(TixTranslator::IsValidUtf8(H::DecodeText("=?utF!8?Q?=F7=A3=A3=A3?=", "")));
+    EXPECT_TRUE(TixTranslator::IsValidUtf8(H::DecodeText("\xF7\xA3\xA3\xA3", "utF!8")));
+}
+
+TEST(MailHeaderDecode, UnencodedEightBitTextUsesTheFallbackCharset) {
+    EXPECT_EQ(H::DecodeText("Gr\xFC\xDF"
+                            "e",
+                            "iso-8859-1"),
+              "Gr\xC3\xBC\xC3\x9F"
+              "e");
+    EXPECT_EQ(H::DecodeText("\xF0\xD2\xC9\xD7\xC5\xD4", "koi8-r"), kCyrillic);
+    // Raw UTF-8 (as modern senders write it) is kept even when the message charset differs.
+    EXPECT_EQ(H::DecodeText(kGerman, "iso-8859-1"), kGerman);
+    // Also the plain text around a word.
+    EXPECT_EQ(H::DecodeText("\xFC =?utf-8?Q?x?=", "iso-8859-1"), "\xC3\xBC x");
+    EXPECT_TRUE(TixTranslator::IsValidUtf8(H::DecodeText("\xFC\xFF", "")));
+}
+
+TEST(MailHeaderDecode, MalformedWordsAreCopiedAndDecodingGoesOn) {
+    EXPECT_EQ(H::DecodeText("=?utf-8?Q?no end", ""), "=?utf-8?Q?no end");
+    EXPECT_EQ(H::DecodeText("a =? b", ""), "a =? b");
+    EXPECT_EQ(H::DecodeText("=?utf-8?X?abc?=", ""), "=?utf-8?X?abc?=");
+    EXPECT_EQ(H::DecodeText("=??Q?abc?=", ""), "=??Q?abc?=");
+    // A stray "=?" before a good word does not hide the word.
+    EXPECT_EQ(H::DecodeText("1 =? 2 =?utf-8?Q?x?=", ""), "1 =? 2 x");
+    EXPECT_EQ(H::DecodeText("=?bad charset?Q?a?= =?utf-8?Q?b?=", ""), "=?bad charset?Q?a?= b");
+    // White space next to something that is not a word is kept.
+    EXPECT_EQ(H::DecodeText("=?utf-8?Q?x?= =?utf-8?Z?y?=", ""), "x =?utf-8?Z?y?=");
+    // Over-long charset names are not words (and keep the scan linear).
+    const std::string longName = "=?" + std::string(200, 'c') + "?Q?a?=";
+    EXPECT_EQ(H::DecodeText(longName, ""), longName);
+    // Broken escapes and base64 decode to what can be read, never fail.
+    EXPECT_EQ(H::DecodeText("=?utf-8?Q?a=4?=", ""), "a=4");
+    EXPECT_EQ(H::DecodeText("=?utf-8?Q?a=ZZ?=", ""), "a=ZZ");
+    EXPECT_NO_THROW(H::DecodeText("=?utf-8?B?eQ?=", ""));
+    EXPECT_NO_THROW(H::DecodeText("=?utf-8?B?*@!#?=", ""));
+    EXPECT_EQ(H::DecodeText("=?utf-8?B?eHl6?=", ""), "xyz");
+}
+
+TEST(MailHeaderDecode, HostileInputStaysLinear) {
+    // Each of these is quadratic for a decoder that rescans for every "=?".
+    // (Compared with EXPECT_TRUE so a failure does not print megabytes.)
+    std::string manyStarts;
+    for (int i = 0; i < 100000; ++i)
+        manyStarts += "=?u?X?";
+    EXPECT_TRUE(H::DecodeText(manyStarts, "") == manyStarts);
+    std::string noEnd;
+    for (int i = 0; i < 100000; ++i)
+        noEnd += "=?u?Q?a";
+    EXPECT_TRUE(H::DecodeText(noEnd, "") == noEnd);
+    std::string manyWords;
+    for (int i = 0; i < 50000; ++i)
+        manyWords += "=?utf-8?Q?a?= ";
+    EXPECT_TRUE(H::DecodeText(manyWords, "") == std::string(50000, 'a') + " ");
+    const std::string marks(300000, '?');
+    EXPECT_TRUE(H::DecodeText("=?" + marks, "") == "=?" + marks);
+    const std::string longCharSet = "=?" + std::string(300000, 'c');
+    EXPECT_TRUE(H::DecodeText(longCharSet + longCharSet, "") == longCharSet + longCharSet);
+}
+
+// ------------------------------------------------------------------------------------------
+// Encoding
+
+// Every word of an encoded text, decoded alone, must be valid UTF-8 (no character split), at most
+// 75 characters long, and all words together give back the text.
+void ExpectGoodWords(const std::string& encoded, const std::string& text, std::size_t maxLength = 75) {
+    std::string joined;
+    for (const std::string& word : SplitCrLf(encoded)) {
+        EXPECT_LE(word.size(), maxLength) << word;
+        ASSERT_EQ(word.rfind("=?", 0), 0u) << word;
+        const std::string decoded = H::DecodeText(word, "");
+        EXPECT_TRUE(TixTranslator::IsValidUtf8(decoded)) << word;
+        joined += decoded;
+    }
+    EXPECT_EQ(joined, text);
+    EXPECT_EQ(H::DecodeText(encoded, ""), text);
+}
+
+TEST(MailHeaderEncode, QEscapesAllButLettersDigitsAndFewMarks) {
+    TixEncodeMethod method = cmQuotedPrintable;
+    EXPECT_EQ(H::EncodeWord("aZ9!*+-/ \t,\"().?=_:;<>@[]\\'%", "utf-8", method),
+              "=?utf-8?Q?aZ9!*+-/_=09=2C=22=28=29=2E=3F=3D=5F=3A=3B=3C=3E=40=5B=5D=5C=27=25?=");
+    method = cmBase64;
+    EXPECT_EQ(H::EncodeWord("xyz", "utf-8", method), "=?utf-8?B?eHl6?=");
+}
+
+TEST(MailHeaderEncode, MethodIsChosenWhenNoneIsGiven) {
+    TixEncodeMethod method = cmNone;
+    EXPECT_EQ(H::EncodeWord("plain text", "utf-8", method), "plain text");
+    EXPECT_EQ(method, cmNone);
+    method = cmNone;
+    EXPECT_EQ(H::EncodeWord("caf\xC3\xA9 au lait", "iso-8859-1", method), "=?iso-8859-1?Q?caf=E9_au_lait?=");
+    EXPECT_EQ(method, cmQuotedPrintable);
+    method = cmNone;
+    H::EncodeWord(kCyrillic, "utf-8", method);
+    EXPECT_EQ(method, cmBase64);
+    // Text that looks like an encoded word must not be left for a reader to decode.
+    for (const char* tricky : {"see =?utf-8?Q?x?= here", "a\r\nBcc: x@y.z", "bare\nline"}) {
+        method = cmNone;
+        const std::string word = H::EncodeWord(tricky, "utf-8", method);
+        EXPECT_EQ(method, cmQuotedPrintable) << tricky;
+        EXPECT_EQ(word.find_first_of("\r\n"), std::string::npos);
+        EXPECT_EQ(H::DecodeText(word, ""), tricky);
+    }
+}
+
+TEST(MailHeaderEncode, CharsetFallsBackToUtf8WhenItCannotHoldTheText) {
+    TixEncodeMethod method = cmQuotedPrintable;
+    EXPECT_EQ(H::EncodeWord(kGerman, "iso-8859-1", method).rfind("=?iso-8859-1?Q?", 0), 0u);
+    EXPECT_EQ(H::EncodeWord(kCyrillic, "iso-8859-1", method).rfind("=?utf-8?Q?", 0), 0u);
+    EXPECT_EQ(H::EncodeWord(kCyrillic, "koi8-r", method), "=?koi8-r?Q?=F0=D2=C9=D7=C5=D4?=");
+    EXPECT_EQ(H::EncodeWord(kCyrillic, "", method).rfind("=?utf-8?Q?", 0), 0u);
+    EXPECT_EQ(H::EncodeWord(kCyrillic, "no-such-charset", method).rfind("=?utf-8?Q?", 0), 0u);
+}
+
+TEST(MailHeaderEncode, LongTextIsCutAtCharacterBoundaries) {
+    std::string text;
+    for (int i = 0; i < 20; ++i)
+        text += kCyrillic + " " + kEmoji + "\xC3\xA9";
+    for (TixEncodeMethod method : {cmNone, cmQuotedPrintable, cmBase64}) {
+        for (int room : {76, 40, 31, 200, 0, -5}) {
+            SCOPED_TRACE(testing::Message() << "method " << method << " room " << room);
+            const std::string encoded = H::EncodeText(text, "utf-8", room, method);
+            EXPECT_GT(SplitCrLf(encoded).size(), 1u);
+            ExpectGoodWords(encoded, text, room > 0 ? std::min<std::size_t>(room, 75) : 75);
+        }
+    }
+    ExpectGoodWords(H::EncodeText(text, "koi8-r", 50, cmNone), text);  // falls back to utf-8
+    const std::string russian = kCyrillic + " " + kCyrillic + " " + kCyrillic + " " + kCyrillic;
+    const std::string koi = H::EncodeText(russian, "koi8-r", 30, cmQuotedPrintable);
+    EXPECT_NE(koi.find("koi8-r"), std::string::npos);
+    ExpectGoodWords(koi, russian, 30);
+    const std::string jis = H::EncodeText(
+        "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\xE3\x81\xAE\xE4\xBB\xB6\xE5\x90\x8D"
+        "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\xE3\x81\xAE\xE4\xBB\xB6\xE5\x90\x8D",
+        "iso-2022-jp", 40, cmBase64);
+    for (const std::string& word : SplitCrLf(jis))
+        EXPECT_LE(word.size(), 40u);
+}
+
+TEST(MailHeaderEncode, TinyRoomStillEndsWithOneCharacterPerWord) {
+    const std::string encoded = H::EncodeText("abc" + kEmoji, "utf-8", 1, cmQuotedPrintable);
+    EXPECT_EQ(SplitCrLf(encoded).size(), 4u);
+    EXPECT_EQ(H::DecodeText(encoded, ""), "abc" + kEmoji);
+}
+
+TEST(MailHeaderEncode, PlainTextAndTheMethodsThatWriteNoWords) {
+    EXPECT_EQ(H::EncodeText("", "utf-8", 70, cmBase64), "");
+    EXPECT_EQ(H::EncodeText("Hello world", "utf-8", 70, cmNone), "Hello world");
+    EXPECT_EQ(H::EncodeText(kCyrillic, "utf-8", 70, cmUUEncode), kCyrillic);
+    EXPECT_EQ(H::EncodeText(kCyrillic, "utf-8", 70, cm8Bit), kCyrillic);
+    // ASCII longer than the room becomes Q words (which any reader joins back).
+    const std::string longAscii =
+        "The quick brown fox jumps over the lazy dog, twice: " + std::string(40, 'x');
+    const std::string encoded = H::EncodeText(longAscii, "us-ascii", 40, cmNone);
+    EXPECT_NE(encoded.find("?Q?"), std::string::npos);
+    ExpectGoodWords(encoded, longAscii, 40);
+}
+
+// ------------------------------------------------------------------------------------------
+// Fields
+
+TEST(MailHeaderFields, EncodedFieldsReadBackAsWritten) {
+    const std::string longText = kGerman + ", " + kCyrillic + " " + kEmoji + " and an ASCII tail " +
+                                 std::string(30, 'z') + " " + kCyrillic;
+    for (const char* charSet : {"utf-8", "iso-8859-1", "koi8-r", ""}) {
+        for (TixEncodeMethod method : {cmNone, cmQuotedPrintable, cmBase64}) {
+            for (const std::string& text :
+                 {longText, kGerman, std::string("Short ASCII"), std::string("  =?x?= ")}) {
+                SCOPED_TRACE(testing::Message() << charSet << " " << method << " " << text);
+                TixStringList lines{"From: a@b.c", "", "body"};
+                H header(charSet, 76, method);
+                header.Parse(0, &lines);
+                header.AddEncodedField("Subject", text);
+                header.AddEncodedField("X-Note", text);
+                EXPECT_EQ(header.GetDecodedFieldValue("subject"), TrimHeaderText(text));
+                EXPECT_EQ(header.GetDecodedFieldValue("x-note"), TrimHeaderText(text));
+                EXPECT_EQ(lines[lines.Count() - 1], "body");
+                for (int i = 0; i < header.HeaderEnd(); ++i)
+                    EXPECT_LE(lines[i].size(), 76u) << lines[i];
+            }
+        }
+    }
+}
+
+TEST(MailHeaderFields, ValuesCannotInjectFields) {
+    for (TixEncodeMethod method : {cmNone, cm8Bit, cmUUEncode}) {
+        TixStringList lines;
+        H header("utf-8", 76, method);
+        header.Parse(0, &lines);
+        header.AddEncodedField("Subject", "hi\r\nBcc: victim@x.org\nX-Evil: 1\rX-Evil2: 2");
+        EXPECT_EQ(header.Count(), 1) << lines.Text();
+        EXPECT_EQ(header.GetFieldIndex("bcc"), -1);
+        for (int i = 0; i < lines.Count(); ++i)
+            EXPECT_EQ(lines[i].find_first_of("\r\n"), std::string::npos);
+    }
+}
+
+TEST(MailHeaderFields, UnencodedTextIsFoldedAtWhiteSpaceOnly) {
+    TixStringList lines;
+    H header("utf-8", 30, cm8Bit);
+    header.Parse(0, &lines);
+    const std::string text = kGerman + " " + kGerman + " " + std::string(40, 'w') + " end";
+    header.AddEncodedField("Subject", text);
+    EXPECT_GT(lines.Count(), 2);
+    EXPECT_EQ(Unfold(lines, 0), "Subject: " + text);
+    EXPECT_EQ(header.GetDecodedFieldValue("subject"), text);
+}
+
+TEST(MailHeaderFields, SubjectKeepsItsWhiteSpaceOtherFieldsAreTrimmed) {
+    TixStringList lines{"Subject:  two  ", "X-Other:  two  ", ""};
+    H header("utf-8", 76, cmNone);
+    header.Parse(0, &lines);
+    EXPECT_EQ(header.GetFieldValue("subject"), " two  ");
+    EXPECT_EQ(header.GetFieldValue("x-other"), "two");
+}
+
+TEST(MailHeaderFields, AddressFieldsUnfoldIntoLists) {
+    TixStringList lines{"To: A <a@x.org>", "\tB <b@x.org>",     " (comment)", "Cc: C <c@x.org>,",
+                        "\tD <d@x.org>",   "References: <1@x>", "\t<2@x>",    ""};
+    H header("utf-8", 76, cmNone);
+    header.Parse(0, &lines);
+    EXPECT_EQ(header.GetFieldValue("to"), "A <a@x.org>,\tB <b@x.org> (comment)");
+    EXPECT_EQ(header.GetFieldValue("cc"), "C <c@x.org>,\tD <d@x.org>");
+    // Message identifiers are not addresses: no comma between them.
+    EXPECT_EQ(header.GetFieldValue("references"), "<1@x>\t<2@x>");
+    TixEmailAddressList list;
+    header.GetDecodedEmailList("to", list);
+    ASSERT_EQ(list.Count(), 2);
+    EXPECT_EQ(list.Items(1).Email(), "b@x.org");
+}
+
+// ------------------------------------------------------------------------------------------
+// Addresses
+
+TEST(MailHeaderAddresses, DisplayNamesAreEncodedAndDecoded) {
+    for (TixEncodeMethod method : {cmNone, cmQuotedPrintable, cmBase64}) {
+        TixStringList lines;
+        H header("iso-8859-1", 76, method);
+        header.Parse(0, &lines);
+        header.AddEncodedEmail("From", BuildFullAddress(kGerman, "gruss@example.de"));
+        header.AddEncodedEmail("Sender", "plain@example.org");
+        header.AddEncodedEmail("Reply-To", "John Smith <js@example.org>");
+        EXPECT_EQ(lines[0].find(kGerman), std::string::npos);
+        EXPECT_EQ(header.GetDecodedEmail("from"), BuildFullAddress(kGerman, "gruss@example.de"));
+        EXPECT_EQ(header.GetFieldValue("sender"), "plain@example.org");
+        EXPECT_EQ(header.GetDecodedEmail("reply-to"), "\"John Smith\" <js@example.org>");
+        if (method == cmNone) {
+            EXPECT_EQ(header.GetFieldValue("reply-to"), "\"John Smith\" <js@example.org>");
+        }
+    }
+}
+
+TEST(MailHeaderAddresses, DecodedNamesWithSpecialsAreQuotedAgain) {
+    TixStringList lines{"From: =?utf-8?Q?Smith=2C_John?= <j@x.org>",
+                        "To: =?utf-8?Q?Smith=2C_John?= <j@x.org>, \"Doe, Jane\" <d@x.org>, (a, b) c@x.org",
+                        ""};
+    H header("utf-8", 76, cmNone);
+    header.Parse(0, &lines);
+    EXPECT_EQ(header.GetDecodedEmail("from"), "\"Smith, John\" <j@x.org>");
+    TixEmailAddressList list;
+    header.GetDecodedEmailList("to", list);
+    ASSERT_EQ(list.Count(), 3);
+    EXPECT_EQ(list.Items(0).Name(), "Smith, John");
+    EXPECT_EQ(list.Items(1).Name(), "Doe, Jane");
+    EXPECT_EQ(list.Items(2).Email(), "c@x.org");
+    // The text form keeps them apart.
+    TixEmailAddressList again;
+    again.SetEmailAddresses(list.EmailAddresses());
+    EXPECT_TRUE(again == list);
+}
+
+TEST(MailHeaderAddresses, LongAddressesMoveWholeToTheNextLine) {
+    const std::string email = "a.very.long.local.part.that.goes.on@subdomain.example-company.example.org";
+    const std::string name = kGerman + " " + kGerman;
+    const std::string encoded = H::EncodeEmail(BuildFullAddress(name, email), "utf-8", 60, cmNone);
+    const auto lines = SplitCrLf(encoded);
+    EXPECT_EQ(lines.back(), "<" + email + ">");
+    TixStringList header;
+    H list("utf-8", 60, cmNone);
+    list.Parse(0, &header);
+    list.AddEncodedEmail("To", BuildFullAddress(name, email));
+    EXPECT_EQ(header[header.Count() - 1], "\t<" + email + ">");
+    EXPECT_EQ(list.GetDecodedEmail("to"), BuildFullAddress(name, email));
+}
+
+TEST(MailHeaderAddresses, AddressListsRoundTrip) {
+    TixEmailAddressList list;
+    list.Add().SetName(kCyrillic);
+    list.Items(0).SetEmail("ivan@example.ru");
+    list.Add("\"Smith, John\" <js@example.org>");
+    list.Add("bare@example.org");
+    list.Add().SetName("Say \"hi\" (" + kGerman + ")");
+    list.Items(3).SetEmail("hi@example.org");
+    list.Add().SetName(std::string(90, 'n') + " " + kEmoji);
+    list.Items(4).SetEmail("long@example.org");
+    for (TixEncodeMethod method : {cmNone, cmQuotedPrintable, cmBase64}) {
+        TixStringList lines{"Subject: s", ""};
+        H header("utf-8", 76, method);
+        header.Parse(0, &lines);
+        header.AddEncodedEmailList("To", list);
+        TixEmailAddressList back;
+        header.GetDecodedEmailList("to", back);
+        ASSERT_EQ(back.Count(), list.Count()) << lines.Text();
+        for (int i = 0; i < list.Count(); ++i) {
+            EXPECT_EQ(back.Items(i).Name(), list.Items(i).Name());
+            EXPECT_EQ(back.Items(i).Email(), list.Items(i).Email());
+        }
+        EXPECT_EQ(header.GetFieldValue("subject"), "s");
+    }
+    TixStringList lines;
+    H header("utf-8", 76, cmNone);
+    header.Parse(0, &lines);
+    header.AddEncodedEmailList("Cc", TixEmailAddressList());
+    EXPECT_EQ(lines.Count(), 0);
+}
+
+// ------------------------------------------------------------------------------------------
+// Items
+
+TEST(MailHeaderItems, RfcContinuationsAreRead) {
+    H header("utf-8", 76, cmNone);
+    EXPECT_EQ(header.GetDecodedFieldValueItem("attachment; filename*0*=utf-8''a%20b; filename*1*=%20c",
+                                              "filename*"),
+              "a b c");
+    EXPECT_EQ(header.GetDecodedFieldValueItem("attachment; filename*=iso-8859-1'de'%FC.txt", "filename*"),
+              "\xC3\xBC.txt");
+    EXPECT_EQ(header.GetDecodedFieldValueItem("a; filename*=\"utf-8''x%27y\"", "filename*"), "x'y");
+    // Plain and encoded pieces mixed; a character split between two pieces.
+    EXPECT_EQ(header.GetDecodedFieldValueItem(
+                  "a; name*0*=utf-8''%C3; name*1*=%BC; name*2=\" tail\"; name*3*=%C3%A9", "name*"),
+              "\xC3\xBC tail\xC3\xA9");
+    // Out of order pieces are put in order; a gap ends the value.
+    EXPECT_EQ(header.GetDecodedFieldValueItem("a; n*1=B; n*0=A; n*3=D", "n*"), "AB");
+    // No charset: read as UTF-8 where valid, else in the list's charset.
+    H latin("iso-8859-1", 76, cmNone);
+    EXPECT_EQ(latin.GetDecodedFieldValueItem("a; n*=%FC", "n*"), "\xC3\xBC");
+    EXPECT_EQ(latin.GetDecodedFieldValueItem("a; n*=%C3%BC", "n*"), "\xC3\xBC");
+    // Apostrophes quote only outside RFC 2231 items.
+    EXPECT_EQ(header.GetDecodedFieldValueItem("a; name='x y'; n*=utf-8''z", "name"), "x y");
+    EXPECT_EQ(header.GetDecodedFieldValueItem("a; name*=utf-8'en'z", "name*"), "z");
+    EXPECT_EQ(header.GetDecodedFieldValueItem("a; name=\"=?utf-8?Q?=C3=BC?=.txt\"", "name"), "\xC3\xBC.txt");
+}
+
+TEST(MailHeaderItems, ManyContinuationsStayLinear) {
+    std::string value = "a";
+    for (int i = 0; i < 30000; ++i)
+        value += "; n*" + std::to_string(i) + "=x";
+    H header("utf-8", 76, cmNone);
+    const std::string result = header.GetDecodedFieldValueItem(value, "n*");
+    EXPECT_EQ(result, std::string(10000, 'x'));  // indexes beyond 9999 are ignored
+}
+
+TEST(MailHeaderItems, WrittenItemsReadBack) {
+    const std::string longName = kCyrillic + " " + std::string(50, 'a') + " " + kEmoji + " %';\"()/?@*=.txt";
+    for (const char* charSet : {"utf-8", "koi8-r", ""}) {
+        for (const std::string& value :
+             {longName, std::string("simple.txt"), std::string("with \"quote\" \\ .txt"), kGerman,
+              std::string(200, 'q')}) {
+            for (const char* itemName : {"filename", "filename*"}) {
+                SCOPED_TRACE(testing::Message() << charSet << " " << itemName << " " << value);
+                TixStringList lines{"Content-Disposition: attachment", "Subject: s", ""};
+                H header(charSet, 76, cmNone);
+                header.Parse(0, &lines);
+                header.AddEncodedFieldItem("Content-Disposition", itemName, value);
+                EXPECT_EQ(header.Count(), 2);
+                EXPECT_EQ(header.GetFieldValue("subject"), "s");
+                const std::string field = header.GetFieldValue("content-disposition");
+                EXPECT_EQ(header.GetDecodedFieldValueItem(field, itemName), value) << lines.Text();
+                EXPECT_EQ(header.GetFieldValueItem(field, ""), "attachment");
+                for (int i = 0; i < header.HeaderEnd(); ++i)
+                    EXPECT_LE(lines[i].size(), 76u) << lines[i];
+            }
+        }
+    }
+}
+
+TEST(MailHeaderItems, RfcItemsShape) {
+    TixStringList lines{"Content-Type: text/plain;", ""};
+    H header("", 76, cmNone);
+    header.Parse(0, &lines);
+    header.AddEncodedFieldItem("Content-Type", "name*", "a b.txt");
+    EXPECT_EQ(lines[0], "Content-Type: text/plain;");
+    EXPECT_EQ(lines[1], "\tname*=utf-8''a%20b.txt");
+    header.AddEncodedFieldItem("Content-Type", "title*", std::string(100, 'x'));
+    EXPECT_EQ(lines[1], "\tname*=utf-8''a%20b.txt;");
+    EXPECT_EQ(lines[2].rfind("\ttitle*0*=utf-8''xxx", 0), 0u);
+    EXPECT_EQ(lines[3].rfind("\ttitle*1*=xxx", 0), 0u);
+    // Unknown field or empty value: nothing.
+    header.AddEncodedFieldItem("X-None", "a", "b");
+    header.AddEncodedFieldItem("Content-Type", "a", "   ");
+    EXPECT_EQ(header.GetFieldIndex("x-none"), -1);
+    EXPECT_EQ(lines.Count(), 5);
+}
+
+TEST(MailHeaderItems, Rfc2231EncoderEscapesAllButAttributeChars) {
+    TixRfc2231HeaderEncoder encoder;
+    std::string kept;
+    for (int b = 0; b < 256; ++b)
+        if (!encoder.IsEscapeNeeded(static_cast<std::uint8_t>(b))) kept += static_cast<char>(b);
+    EXPECT_EQ(kept, "!#$&+-.0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ^_`abcdefghijklmnopqrstuvwxyz{|}~");
+    encoder.SetCharSet("iso-8859-1");
+    encoder.SetLanguage("de");
+    EXPECT_EQ(encoder.EncodeValue("\xC3\xBC a"), "iso-8859-1'de'%FC%20a");
+    EXPECT_EQ(encoder.SplitValue("koi8-r'ru'%F0"), "%F0");
+    EXPECT_EQ(encoder.CharSet(), "koi8-r");
+    EXPECT_EQ(encoder.Language(), "ru");
+    EXPECT_EQ(encoder.JoinValue("t"), "koi8-r'ru't");
+    EXPECT_EQ(encoder.SplitValue("no%20charset"), "no%20charset");
+    EXPECT_EQ(encoder.CharSet(), "");
+    EXPECT_EQ(encoder.DecodeValue("koi8-r''%F0%D2%C9%D7%C5%D4"), kCyrillic);
+    EXPECT_EQ(encoder.DecodeValue("utf-8''%ZZ"), "%ZZ");
+}
+
+}  // namespace
+}  // namespace ix
