@@ -416,6 +416,9 @@ std::string Decode(std::string_view bytes, std::string_view charSet) {
         o.append(kReplacement);
         return std::size_t{1};
     });
+    // iconv takes spellings such as "utF!8" for UTF-8 itself and then copies malformed bytes
+    // through; local text is always valid UTF-8.
+    if (!TixTranslator::IsValidUtf8(out)) return TixTranslator::Utf8Sanitize(out);
     return out;
 }
 

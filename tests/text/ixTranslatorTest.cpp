@@ -15,6 +15,8 @@ TEST(TranslatorTest, ConvertsThroughTablesAndTheSystemConverter) {
     EXPECT_EQ(TixTranslator::FromLocal(local, "windows-1251"), "\xCF\xF0\xE8\xE2\xE5\xF2");
     EXPECT_EQ(TixTranslator::ToLocal("caf\xE9", "iso-8859-1"), "caf\xC3\xA9");
     EXPECT_EQ(TixTranslator::ToLocal("\x1B$B$3$s\x1B(B", "iso-2022-jp"), "\xE3\x81\x93\xE3\x82\x93");
+    // The system converter's other spellings of UTF-8 still give valid text.
+    EXPECT_EQ(TixTranslator::ToLocal("a\xFF", "utF!8"), "a\xEF\xBF\xBD");
     // Characters the target cannot hold become "?".
     EXPECT_EQ(TixTranslator::FromLocal("a\xE2\x82\xAC"
                                        "b",
