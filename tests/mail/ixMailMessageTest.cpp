@@ -1,0 +1,412 @@
+#include "mail/ixMailMessage.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+
+#include "ixTestSupport.h"
+#include "text/ixEncoder.h"
+
+namespace ix {
+namespace {
+
+TixStringList Lines(std::string_view text) {
+    TixStringList lines;
+    lines.SetText(text);
+    return lines;
+}
+
+// Keeps every attachment's data in memory and records the event order.
+struct Capture {
+    std::vector<std::string> events;
+    std::vector<std::string> data;
+    void Attach(TixMailMessage& m) {
+        m.OnSaveAttachment = [this](TixObject*, TixMessageBody*, std::string& name, std::unique_ptr<TixStream>& s, bool&) {
+            events.push_back("save:" + name);
+            s = std::make_unique<TixMemoryStream>();
+        };
+        m.OnDataAdded = [this](TixObject*, TixMessageBody*, TixStream&) { events.push_back("data"); };
+        m.OnAttachmentSaved = [this](TixObject*, TixMessageBody*, const std::string& name, TixStream& s) {
+            events.push_back("saved:" + name);
+            std::string bytes(static_cast<std::size_t>(s.Size()), '\0');
+            s.ReadBuffer(bytes.data(), bytes.size());
+            data.push_back(bytes);
+        };
+    }
+};
+
+class MailMessageTest : public ::testing::Test {
+protected:
+    void SetUp() override { setenv("TZ", "UTC", 1), tzset(); }
+};
+
+TEST_F(MailMessageTest, DefaultsAndChangeNotification) {
+    TixMailMessage m;
+    EXPECT_EQ(m.CharSet(), "iso-8859-1");
+    EXPECT_EQ(m.ContentType(), "text/plain");
+    EXPECT_EQ(m.Priority(), mpNormal);
+    EXPECT_EQ(m.MessageFormat(), mfNone);
+    EXPECT_EQ(m.CharsPerLine(), 76);
+    EXPECT_EQ(m.ErrorProcessing(), meExtractMaximumData);
+    EXPECT_GT(m.Date(), 40000.0);
+    int changes = 0;
+    m.OnChanged = [&](TixObject*) { ++changes; };
+    m.SetSubject("a");
+    m.SetSubject("a");
+    EXPECT_EQ(changes, 1);
+    m.ExtraFields().Add("X-A: 1");
+    EXPECT_EQ(changes, 2);
+    m.Bodies().AddText("hello");  // part changes notify the message
+    EXPECT_GE(changes, 3);
+    changes = 0;
+    m.LoadMessage(Lines("Subject: x\r\nX-B: y\r\n\r\nbody\r\n"));
+    EXPECT_EQ(changes, 1);  // held back during loading, one notification at the end
+    m.SetCharSet("ISO-2022-JP");
+    EXPECT_EQ(m.CharSet(), "iso-2022-jp");
+    EXPECT_EQ(m.Encoding(), cm8Bit);
+    EXPECT_TRUE(m.AllowESC());
+}
+
+TEST_F(MailMessageTest, HeaderFieldsDecoded) {
+    TixMailMessage m;
+    m.LoadMessage(Lines(
+        "From: =?koi8-r?B?8NLJ18XU?= <ivan@example.ru>\r\n"
+        "To: \"Smith, John\" <john@example.com>, =?iso-8859-1?Q?J=F6rg?= <joerg@example.de>,\r\n"
+        "\tbare@example.org\r\n"
+        "Cc: undisclosed-recipients:;\r\n"
+        "Subject: =?utf-8?B?0J/RgNC40LLQtdGC?= =?utf-8?Q?_world?= and\r\n more\r\n"
+        "Date: Tue, 1 Dec 2026 10:20:30 +0100 (CET)\r\n"
+        "X-Priority: 1 (Highest)\r\n"
+        "Importance: high\r\n"
+        "References: <a@x> <b@x>\r\n"
+        "Newsgroups: comp.a, comp.b\r\n"
+        "Message-ID: <id@x>\r\n"
+        "X-Custom: kept\r\n"
+        "\r\n"
+        "text\r\n"));
+    EXPECT_EQ(m.From().Name(), "Привет");
+    EXPECT_EQ(m.From().Email(), "ivan@example.ru");
+    ASSERT_EQ(m.ToList().Count(), 3);
+    EXPECT_EQ(m.ToList().Items(0).Name(), "Smith, John");
+    EXPECT_EQ(m.ToList().Items(1).Name(), "Jörg");
+    EXPECT_EQ(m.ToList().Items(2).Email(), "bare@example.org");
+    EXPECT_EQ(m.CCList().Count(), 0);
+    EXPECT_EQ(m.Subject(), "Привет world and more");
+    const TixDateParts d = DecodeDateTime(m.Date());
+    EXPECT_EQ(d.year, 2026);
+    EXPECT_EQ(d.day, 1);
+    EXPECT_EQ(d.hour, 9);  // UTC
+    EXPECT_EQ(m.Priority(), mpHigh);  // X-Priority with a comment is skipped, Importance decides
+    EXPECT_EQ(m.References().Count(), 2);
+    EXPECT_EQ(m.NewsGroups()[1], "comp.b");
+    EXPECT_EQ(m.MessageID(), "<id@x>");
+    EXPECT_EQ(m.ExtraFields().Count(), 1);
+    EXPECT_EQ(m.ExtraFields()[0], "X-Custom: kept");
+    EXPECT_EQ(m.MessageFormat(), mfUUencode);  // no MIME header
+    EXPECT_EQ(m.RawHeader().Count(), 14);
+}
+
+TEST_F(MailMessageTest, MalformedHeadersNeverStopParsing) {
+    TixMailMessage m;
+    m.LoadMessage(Lines("Subject: =?utf-8?B?broken\r\nDate: yesterday\r\nFrom: <>\r\n\r\nx\r\n"));
+    EXPECT_EQ(m.Subject(), "=?utf-8?B?broken");
+    EXPECT_EQ(m.Date(), 0.0);
+    TixMailMessage r;
+    r.LoadMessage(Lines("Received: from x by y; Wed, 2 Dec 2026 00:00:00 +0000\r\n\r\nx\r\n"));
+    EXPECT_EQ(DecodeDateTime(r.Date()).day, 2);
+}
+
+const char* const cMixed =
+    "MIME-Version: 1.0\r\n"
+    "Content-Type: multipart/mixed; boundary=\"outer\"\r\n"
+    "\r\n"
+    "preamble\r\n"
+    "--outer \r\n"  // trailing white space is allowed on delimiter lines
+    "Content-Type: multipart/alternative; boundary=inner\r\n"
+    "\r\n"
+    "--inner\r\n"
+    "Content-Type: text/plain; charset=iso-8859-1\r\n"
+    "Content-Transfer-Encoding: quoted-printable\r\n"
+    "\r\n"
+    "Gr=FC=DFe\r\n"
+    "--inner\r\n"
+    "Content-Type: text/html; charset=koi8-r\r\n"
+    "\r\n"
+    "<p>\xf0\xd2\xc9\xd7\xc5\xd4</p>\r\n"
+    "--inner--\r\n"
+    "--outer\r\n"
+    "Content-Type: application/octet-stream\r\n"
+    "Content-Disposition: attachment;\r\n"
+    " filename*0*=utf-8''%D1%84%D0%B0%D0%B9%D0%BB;\r\n"
+    " filename*1=\".bin\"\r\n"
+    "Content-Transfer-Encoding: base64\r\n"
+    "\r\n"
+    "AAECAw==\r\n"
+    "--outer--\r\n"
+    "epilogue\r\n"
+    "--outer\r\n";
+
+TEST_F(MailMessageTest, NestedMultipartWithEventsAndCharsets) {
+    TixMailMessage m;
+    Capture c;
+    c.Attach(m);
+    m.LoadMessage(Lines(cMixed));
+    ASSERT_EQ(m.Bodies().Count(), 2);
+    auto* alt = dynamic_cast<TixMultipartBody*>(&m.Bodies()[0]);
+    ASSERT_NE(alt, nullptr);
+    ASSERT_EQ(alt->Bodies().Count(), 2);
+    auto& plain = dynamic_cast<TixTextBody&>(alt->Bodies()[0]);
+    EXPECT_EQ(plain.Strings().Text(), "Grüße\r\n");
+    EXPECT_EQ(plain.HeaderStart(), 8);
+    EXPECT_EQ(plain.EncodedStart(), 11);
+    auto& html = dynamic_cast<TixTextBody&>(alt->Bodies()[1]);
+    EXPECT_EQ(html.Strings()[0], "<p>Привет</p>");
+    auto& file = dynamic_cast<TixAttachmentBody&>(m.Bodies()[1]);
+    EXPECT_EQ(file.FileName(), "файл.bin");
+    ASSERT_EQ(c.data.size(), 1u);
+    EXPECT_EQ(c.data[0], std::string("\0\1\2\3", 4));
+    // Text parts raise only OnDataAdded; attachments ask for a stream first.
+    EXPECT_EQ(c.events, (std::vector<std::string>{"data", "data", "save:файл.bin", "data", "saved:файл.bin"}));
+    EXPECT_EQ(m.MessageText()[0], "<p>Привет</p>");
+}
+
+TEST_F(MailMessageTest, AttachmentWithoutStreamKeepsHeaderValues) {
+    TixMailMessage m;
+    m.LoadMessage(Lines(cMixed));
+    auto& file = dynamic_cast<TixAttachmentBody&>(m.Bodies()[1]);
+    EXPECT_EQ(file.FileName(), "файл.bin");
+    EXPECT_EQ(file.EncodedSize(), 10);
+}
+
+TEST_F(MailMessageTest, BrokenBoundariesFallBackToSinglePart) {
+    TixMailMessage m;
+    m.LoadMessage(Lines("Content-Type: multipart/mixed; boundary=zz\r\n\r\n--other\r\nhello\r\n"));
+    ASSERT_EQ(m.Bodies().Count(), 1);
+    EXPECT_EQ(dynamic_cast<TixTextBody&>(m.Bodies()[0]).Strings()[1], "hello");
+    // No closing delimiter: the last part runs to the end; a part header without an empty line
+    // ends at the next delimiter instead of swallowing it.
+    TixMailMessage n;
+    n.LoadMessage(Lines("Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\nContent-Type: text/plain\r\n"
+                        "--b\r\n\r\nlast\r\n"));
+    ASSERT_EQ(n.Bodies().Count(), 2);
+    EXPECT_EQ(dynamic_cast<TixTextBody&>(n.Bodies()[1]).Strings()[0], "last");
+}
+
+TEST_F(MailMessageTest, DeepNestingIsCapped) {
+    std::string text = "Content-Type: multipart/mixed; boundary=b0\r\n\r\n";
+    const int depth = 5000;
+    for (int i = 0; i < depth; ++i)
+        text += "--b" + std::to_string(i) + "\r\nContent-Type: multipart/mixed; boundary=b" + std::to_string(i + 1) + "\r\n\r\n";
+    text += "--b" + std::to_string(depth) + "\r\n\r\ndeep\r\n";
+    TixMailMessage m;
+    m.LoadMessage(Lines(text));
+    int levels = 0;
+    const TixMessageBodies* bodies = &m.Bodies();
+    while (bodies->Count() > 0) {
+        auto* mp = dynamic_cast<TixMultipartBody*>(&(*bodies)[0]);
+        if (mp == nullptr) break;
+        bodies = &mp->Bodies();
+        ++levels;
+    }
+    EXPECT_LT(levels, TixMailMessage::cMaxNestingDepth);
+    EXPECT_GT(levels, 10);
+}
+
+TEST_F(MailMessageTest, UuencodedSectionsInPlainText) {
+    const std::string encoded = TixEncoder::EncodeBytesWrapped(TixByteArray{'h', 'i', '!', '\n'}, cmUUEncode);
+    TixMailMessage m;
+    Capture c;
+    c.Attach(m);
+    m.LoadMessage(Lines("Subject: uu\r\n\r\nsee attached\r\nbegin 644 a.txt\r\n" + encoded + "end\r\nbye\r\n"));
+    ASSERT_EQ(m.Bodies().Count(), 2);
+    auto& text = dynamic_cast<TixTextBody&>(m.Bodies()[0]);
+    EXPECT_EQ(text.Strings()[0], "see attached");
+    EXPECT_EQ(text.Strings()[text.Strings().Count() - 1], "bye");
+    auto& a = dynamic_cast<TixAttachmentBody&>(m.Bodies()[1]);
+    EXPECT_EQ(a.FileName(), "a.txt");
+    EXPECT_EQ(a.GetEncoding(), cmUUEncode);
+    ASSERT_EQ(c.data.size(), 1u);
+    EXPECT_EQ(c.data[0], "hi!\n");
+}
+
+TEST_F(MailMessageTest, ErrorProcessingOnCorruptBase64) {
+    const std::string text =
+        "Content-Type: application/pdf\r\nContent-Transfer-Encoding: base64\r\n\r\nQUJD*RE\r\n";
+    TixMailMessage ignore;
+    ignore.SetErrorProcessing(meIgnore);
+    Capture c;
+    c.Attach(ignore);
+    ignore.LoadMessage(Lines(text));
+    ASSERT_EQ(c.data.size(), 1u);
+    EXPECT_EQ(c.data[0], "QUJD*RE");
+    TixMailMessage stop;
+    stop.SetErrorProcessing(meStop);
+    Capture c2;
+    c2.Attach(stop);
+    EXPECT_THROW(stop.LoadMessage(Lines(text)), EixEncoderError);
+    EXPECT_FALSE(stop.IsParsing());
+    int changes = 0;
+    stop.OnChanged = [&](TixObject*) { ++changes; };
+    stop.SetSubject("after");  // the hold was released
+    EXPECT_EQ(changes, 1);
+}
+
+TEST_F(MailMessageTest, BodyKinds) {
+    TixMailMessage m;
+    m.LoadMessage(Lines("Content-Type: multipart/mixed; boundary=b\r\n\r\n"
+                        "--b\r\nContent-Type: image/png\r\nContent-Disposition: attachment\r\n\r\nx\r\n"
+                        "--b\r\nContent-Type: application/pdf\r\n\r\nx\r\n"
+                        "--b\r\nContent-Type: text/calendar\r\n\r\nx\r\n"
+                        "--b\r\nContent-Type: x-foo/bar\r\n\r\nx\r\n"
+                        "--b\r\nContent-Type: image/gif; name=\"a.gif\"\r\nContent-ID: <id1>\r\n\r\nx\r\n"
+                        "--b--\r\n"));
+    ASSERT_EQ(m.Bodies().Count(), 5);
+    EXPECT_STREQ(m.Bodies()[0].ClassName(), "TixAttachmentBody");
+    EXPECT_STREQ(m.Bodies()[1].ClassName(), "TixAttachmentBody");
+    EXPECT_STREQ(m.Bodies()[2].ClassName(), "TixTextBody");
+    EXPECT_STREQ(m.Bodies()[3].ClassName(), "TixAttachmentBody");
+    auto& image = dynamic_cast<TixImageBody&>(m.Bodies()[4]);
+    EXPECT_EQ(image.FileName(), "a.gif");
+    EXPECT_EQ(image.ContentID(), "id1");
+}
+
+TEST_F(MailMessageTest, SinglePartFieldsAndBlankText) {
+    TixMailMessage m;
+    m.LoadMessage(Lines("MIME-Version: 1.0\r\nX-A: 1\r\nContent-Type: text/plain\r\n\r\n  \r\n"));
+    EXPECT_EQ(m.Bodies().Count(), 0);  // white space only
+    m.LoadMessage(Lines("MIME-Version: 1.0\r\nX-A: 1\r\nContent-Type: text/plain\r\n\r\nhi\r\n"));
+    ASSERT_EQ(m.Bodies().Count(), 1);
+    EXPECT_EQ(m.Bodies()[0].ExtraFields().Count(), 2);  // MIME-Version and X-A
+    EXPECT_EQ(m.ExtraFields().Count(), 1);
+}
+
+std::string Source(TixMailMessage& m) { return m.MessageSource().Text(); }
+
+TEST_F(MailMessageTest, PlainAsciiMessageSource) {
+    TixMailMessage m;
+    m.From().SetFullAddress("Ann <ann@example.com>");
+    m.ToList().Add("bob@example.com");
+    m.SetSubject("Hello");
+    m.SetDate(EncodeDateTime(2026, 12, 7, 8, 0, 0));
+    m.BuildMessage("line one\r\nline two", "");
+    const TixStringList& s = m.MessageSource();
+    const std::string text = s.Text();
+    EXPECT_NE(text.find("From: Ann <ann@example.com>\r\n"), std::string::npos);
+    EXPECT_NE(text.find("Date: Mon, 7 Dec 2026 08:00:00 +0000\r\nMIME-Version: 1.0\r\n"), std::string::npos);
+    EXPECT_NE(text.find("Content-Type: text/plain; charset=\"iso-8859-1\"\r\n"), std::string::npos);
+    EXPECT_NE(text.find("Content-Transfer-Encoding: 7bit\r\n\r\nline one\r\nline two\r\n"), std::string::npos);
+    EXPECT_EQ(text.find("multi-part"), std::string::npos);
+    // Cached until a change; a change builds it again with a new boundary.
+    EXPECT_EQ(&m.MessageSource(), &s);
+    EXPECT_EQ(Source(m), text);
+}
+
+TEST_F(MailMessageTest, ComposedMessagesReadBack) {
+    const std::string dir = ::testing::TempDir();
+    const std::string image = dir + "/pic.png", file = dir + "/отчёт 2026.pdf";
+    std::ofstream(image, std::ios::binary) << std::string("\x89PNG\r\n\x1a\n\0\1", 10);
+    std::ofstream(file, std::ios::binary) << std::string(3000, '\xff');
+    TixMailMessage m;
+    m.SetCharSet("utf-8");
+    m.From().SetFullAddress("Jörg Müller <joerg@example.de>");
+    m.ToList().SetEmailAddresses("\"Иван Петров\" <ivan@example.ru>, plain@example.com");
+    m.SetSubject("Grüße aus Köln — ein sehr langer Betreff, der gefaltet werden muss, weil er lang ist");
+    TixStringList attachments{file}, images{image};
+    m.BuildMessage("Текст", "<p>Текст <img src=\"" + image + "\"></p>", attachments, images);
+    EXPECT_EQ(m.ContentType(), "multipart/mixed");
+    const std::string first = Source(m);
+    for (const auto& item : m.MessageSource()) EXPECT_LE(item.line.size(), 998u);
+
+    TixMailMessage r;
+    Capture c;
+    c.Attach(r);
+    r.LoadMessage(m.MessageSource());
+    EXPECT_EQ(r.Subject(), m.Subject());
+    EXPECT_EQ(r.From().Name(), "Jörg Müller");
+    ASSERT_EQ(r.ToList().Count(), 2);
+    EXPECT_EQ(r.ToList().Items(0).Name(), "Иван Петров");
+    ASSERT_EQ(r.Bodies().Count(), 2);
+    auto& related = dynamic_cast<TixMultipartBody&>(r.Bodies()[0]);
+    EXPECT_EQ(related.ContentType(), "multipart/related");
+    ASSERT_EQ(related.Bodies().Count(), 2);
+    auto& alt = dynamic_cast<TixMultipartBody&>(related.Bodies()[0]);  // text before the images
+    ASSERT_EQ(alt.Bodies().Count(), 2);
+    EXPECT_EQ(dynamic_cast<TixTextBody&>(alt.Bodies()[0]).Strings()[0], "Текст");
+    auto& pic = dynamic_cast<TixImageBody&>(related.Bodies()[1]);
+    EXPECT_NE(dynamic_cast<TixTextBody&>(alt.Bodies()[1]).Strings()[0].find("cid:" + pic.ContentID()),
+              std::string::npos);
+    auto& pdf = dynamic_cast<TixAttachmentBody&>(r.Bodies()[1]);
+    EXPECT_EQ(pdf.FileName(), "отчёт 2026.pdf");
+    ASSERT_EQ(c.data.size(), 2u);
+    EXPECT_EQ(c.data[1], std::string(3000, '\xff'));
+
+    m.SetSubject("changed");
+    EXPECT_NE(Source(m), first);
+}
+
+TEST_F(MailMessageTest, BuildVariants) {
+    TixMailMessage m;
+    m.BuildMessage("text", "<b>html</b>");
+    EXPECT_EQ(m.ContentType(), "multipart/alternative");
+    EXPECT_EQ(m.Bodies().Count(), 2);
+    m.BuildMessage("", "<b>x</b>", {}, TixStringList{"logo.gif"});
+    EXPECT_EQ(m.ContentType(), "multipart/related");
+    EXPECT_EQ(m.ContentSubType(), "text/html");
+    ASSERT_EQ(m.Bodies().Count(), 2);
+    EXPECT_STREQ(m.Bodies()[0].ClassName(), "TixTextBody");
+    EXPECT_EQ(m.Bodies()[1].ContentType(), "image/gif");
+
+    TixMailMessage news;
+    news.NewsGroups().Add("comp.test");
+    news.SetDate(EncodeDateTime(2026, 1, 1, 0, 0, 0));
+    news.BuildMessage("a\r\nb", "");
+    EXPECT_NE(Source(news).find("+0000\r\nLines: 2\r\nMIME-Version"), std::string::npos);
+}
+
+TEST_F(MailMessageTest, UuencodeFormat) {
+    const std::string file = ::testing::TempDir() + "/data.bin";
+    std::ofstream(file, std::ios::binary) << "payload";
+    TixMailMessage m;
+    m.BuildMessage("see file", "", TixStringList{file}, {});
+    m.SetMessageFormat(mfUUencode);
+    const std::string text = Source(m);
+    EXPECT_EQ(text.find("MIME-Version"), std::string::npos);
+    EXPECT_EQ(text.find("Content-Type"), std::string::npos);
+    EXPECT_NE(text.find("\r\nbegin 644 data.bin\r\n"), std::string::npos);
+    TixMailMessage r;
+    Capture c;
+    c.Attach(r);
+    r.LoadMessage(m.MessageSource());
+    ASSERT_EQ(c.data.size(), 1u);
+    EXPECT_EQ(c.data[0], "payload");
+}
+
+TEST_F(MailMessageTest, StoredFormRoundTrip) {
+    TixMailMessage m;
+    m.BuildMessage("one\r\ntwo \\ three", "<i>x</i>", TixStringList{"/nonexistent/a.zip"}, {});
+    m.Bodies()[1].ExtraFields().Add("X-Note: n");
+    TixMemoryStream stream;
+    m.Bodies().SaveToStream(stream);
+    stream.SetPosition(0);
+    TixMailMessage r;
+    r.Bodies().LoadFromStream(stream);
+    ASSERT_EQ(r.Bodies().Count(), 2);
+    auto& alt = dynamic_cast<TixMultipartBody&>(r.Bodies()[0]);
+    ASSERT_EQ(alt.Bodies().Count(), 2);
+    EXPECT_EQ(dynamic_cast<TixTextBody&>(alt.Bodies()[0]).Strings().Text(), "one\r\ntwo \\ three\r\n");
+    EXPECT_EQ(dynamic_cast<TixAttachmentBody&>(r.Bodies()[1]).FileName(), "/nonexistent/a.zip");
+    EXPECT_EQ(r.Bodies()[1].ExtraFields()[0], "X-Note: n");
+}
+
+TEST_F(MailMessageTest, TextPartsChooseEncoding) {
+    TixMailMessage m;
+    TixTextBody& ascii = m.Bodies().AddText("plain");
+    EXPECT_EQ(ascii.Encoding(), cmNone);
+    TixTextBody& accented = m.Bodies().AddText("café");
+    EXPECT_NE(accented.Encoding(), cmNone);
+}
+
+}  // namespace
+}  // namespace ix
