@@ -5,6 +5,7 @@
 #include <random>
 
 #include "mail/ixMimeCoding.h"
+#include "text/ixUtils.h"
 
 namespace ix {
 
@@ -65,21 +66,33 @@ void AddEncodedLines(TixStringList& lines, std::string_view data) {
     if (start < data.size()) lines.Add(std::string(data.substr(start)));
 }
 
+// A received date that cannot be read counts as 0, the same as one without day, month or year.
+TixDateTime ReadMailDate(std::string_view text) {
+    try {
+        return MailTimeToDateTime(text);
+    } catch (const EixConvertError&) {
+        return 0;
+    }
+}
+
 enum class TixDelimiter { None, Open, Close };
 
 // RFC 2046 section 5.1.1: a delimiter line may carry trailing white space.
 TixDelimiter Classify(const std::string& line, const std::string& open) {
     if (line.size() < open.size() || line.compare(0, open.size(), open) != 0) return TixDelimiter::None;
     std::string_view rest = std::string_view(line).substr(open.size());
-    if (rest.size() >= 2 && rest[0] == '-' && rest[1] == '-') return OnlyWhiteSpace(rest.substr(2)) ? TixDelimiter::Close : TixDelimiter::None;
+    if (rest.size() >= 2 && rest[0] == '-' && rest[1] == '-')
+        return OnlyWhiteSpace(rest.substr(2)) ? TixDelimiter::Close : TixDelimiter::None;
     return OnlyWhiteSpace(rest) ? TixDelimiter::Open : TixDelimiter::None;
 }
 
 // "begin <mode> <file name>" opening a uuencoded section.
 bool IsUuBegin(const std::string& line, std::string& fileName) {
-    if (line.size() < 6 || !SameText(std::string_view(line).substr(0, 5), "begin") || line[5] != ' ') return false;
+    if (line.size() < 6 || !SameText(std::string_view(line).substr(0, 5), "begin") || line[5] != ' ')
+        return false;
     std::string_view rest = std::string_view(line).substr(6);
-    while (!rest.empty() && (rest.front() == ' ' || rest.front() == '\t')) rest.remove_prefix(1);
+    while (!rest.empty() && (rest.front() == ' ' || rest.front() == '\t'))
+        rest.remove_prefix(1);
     const auto space = rest.find(' ');
     if (space == std::string_view::npos || space == 0) return false;
     for (char c : rest.substr(0, space))
@@ -109,7 +122,8 @@ std::string ReplaceText(const std::string& text, const std::string& what, const 
 
 }  // namespace
 
-TixMailMessage::TixMailMessage(TixComponent* owner) : TixComponent(owner), bodies_(std::make_unique<TixMessageBodies>(this)) {
+TixMailMessage::TixMailMessage(TixComponent* owner)
+    : TixComponent(owner), bodies_(std::make_unique<TixMessageBodies>(this)) {
     references_.OnChange = [this](TixStringList&) { DoChanged(); };
     newsGroups_.OnChange = [this](TixStringList&) { DoChanged(); };
     extraFields_.OnChange = [this](TixStringList&) { DoChanged(); };
@@ -124,10 +138,28 @@ TixMailMessage::~TixMailMessage() {
 
 void TixMailMessage::RegisterKnownFields() {
     knownFields_.Clear();
-    for (const char* name :
-         {"Content-Type", "Content-Disposition", "Content-Transfer-Encoding", "From", "To", "Cc", "Bcc", "Subject", "Date",
-          "Importance", "X-Priority", "X-MSMail-Priority", "X-MimeOLE", "X-Mailer", "Reply-To", "In-Reply-To",
-          "Disposition-Notification-To", "Message-ID", "MIME-Version", "Newsgroups", "References", "List-Unsubscribe"})
+    for (const char* name : {"Content-Type",
+                             "Content-Disposition",
+                             "Content-Transfer-Encoding",
+                             "From",
+                             "To",
+                             "Cc",
+                             "Bcc",
+                             "Subject",
+                             "Date",
+                             "Importance",
+                             "X-Priority",
+                             "X-MSMail-Priority",
+                             "X-MimeOLE",
+                             "X-Mailer",
+                             "Reply-To",
+                             "In-Reply-To",
+                             "Disposition-Notification-To",
+                             "Message-ID",
+                             "MIME-Version",
+                             "Newsgroups",
+                             "References",
+                             "List-Unsubscribe"})
         knownFields_.Add(name);
 }
 
@@ -231,17 +263,19 @@ TixEncodeMethod TixMailMessage::EffectiveHeaderEncoding() const {
     return headerEncoding_ != cmNone ? headerEncoding_ : encoding_;
 }
 
-std::string TixMailMessage::HeaderCharSet() const { return charSet_; }
+std::string TixMailMessage::HeaderCharSet() const {
+    return charSet_;
+}
 
 // ---- events ----
 
-void TixMailMessage::DoSaveAttachment(TixMessageBody* body, std::string& fileName, std::unique_ptr<TixStream>& data,
-                                      bool& handled) {
+void TixMailMessage::DoSaveAttachment(TixMessageBody* body, std::string& fileName,
+                                      std::unique_ptr<TixStream>& data, bool& handled) {
     if (OnSaveAttachment) OnSaveAttachment(this, body, fileName, data, handled);
 }
 
-void TixMailMessage::DoLoadAttachment(TixMessageBody* body, std::string& fileName, std::unique_ptr<TixStream>& data,
-                                      bool& handled) {
+void TixMailMessage::DoLoadAttachment(TixMessageBody* body, std::string& fileName,
+                                      std::unique_ptr<TixStream>& data, bool& handled) {
     if (OnLoadAttachment) OnLoadAttachment(this, body, fileName, data, handled);
 }
 
@@ -329,18 +363,21 @@ void TixMailMessage::ParseHeaderLines(const TixStringList& lines) {
 
     date_ = Now();
     if (header.GetFieldIndex("Date") >= 0) {
-        date_ = mime::ParseMailDate(header.GetFieldValue("Date"));
+        date_ = ReadMailDate(header.GetFieldValue("Date"));
     } else if (header.GetFieldIndex("Received") >= 0) {
         const std::string received = header.GetFieldValue("Received");
         const auto semicolon = received.rfind(';');
-        if (semicolon != std::string::npos) date_ = mime::ParseMailDate(TrimHeaderText(received.substr(semicolon + 1)));
+        if (semicolon != std::string::npos)
+            date_ = ReadMailDate(TrimHeaderText(received.substr(semicolon + 1)));
     }
 
     auto priorityOf = [&](std::string_view field, std::string_view low, std::string_view high) {
         if (priority_ != mpNormal) return;
         const std::string value = header.GetFieldValue(field);
-        if (SameText(value, low)) priority_ = mpLow;
-        else if (SameText(value, high)) priority_ = mpHigh;
+        if (SameText(value, low))
+            priority_ = mpLow;
+        else if (SameText(value, high))
+            priority_ = mpHigh;
     };
     priority_ = mpNormal;
     priorityOf("Importance", "Low", "High");
@@ -368,7 +405,8 @@ void TixMailMessage::ParseHeaderLines(const TixStringList& lines) {
     rawHeader_.BeginUpdate();
     rawHeader_.Clear();
     rawHeader_.Reserve(static_cast<std::size_t>(headerEnd));
-    for (int i = 0; i < headerEnd; ++i) rawHeader_.Add(lines[i]);
+    for (int i = 0; i < headerEnd; ++i)
+        rawHeader_.Add(lines[i]);
     rawHeader_.EndUpdate();
 
     extraFields_.BeginUpdate();
@@ -392,7 +430,8 @@ TixMessageBody& TixMailMessage::CreateBody(TixMessageBodies& bodies, std::string
     if (attachment) return bodies.Add<TixAttachmentBody>();
     for (const char* prefix : {"application/", "message/", "audio/", "video/", "image/"})
         if (StartsWithText(contentType, prefix)) return bodies.Add<TixAttachmentBody>();
-    if (StartsWithText(contentType, "text/")) return bodies.Add<TixTextBody>();
+    // A part without a type is plain text (RFC 2045 section 5.2).
+    if (contentType.empty() || StartsWithText(contentType, "text/")) return bodies.Add<TixTextBody>();
     return bodies.Add<TixAttachmentBody>();
 }
 
@@ -408,12 +447,13 @@ void TixMailMessage::ParseBodies(const TixStringList& lines, int headerEnd) {
     }
 }
 
-void TixMailMessage::StartPart(TixMessageBody& body, const TixStringList& lines, const TixHeaderFieldList& header,
-                               int headerStart, int headerEnd) {
+void TixMailMessage::StartPart(TixMessageBody& body, const TixStringList& lines,
+                               const TixHeaderFieldList& header, int headerStart, int headerEnd) {
     body.ParseHeader(header);
     body.rawHeader_.BeginUpdate();
     body.rawHeader_.Clear();
-    for (int i = headerStart; i < headerEnd; ++i) body.rawHeader_.Add(lines[i]);
+    for (int i = headerStart; i < headerEnd; ++i)
+        body.rawHeader_.Add(lines[i]);
     body.rawHeader_.EndUpdate();
     body.FillExtraFields(header);
     body.headerStart_ = headerStart;
@@ -422,11 +462,14 @@ void TixMailMessage::StartPart(TixMessageBody& body, const TixStringList& lines,
 void TixMailMessage::ParseSinglePart(const TixStringList& lines, int headerEnd) {
     if (headerEnd >= lines.Count()) return;  // a header without a body
     TixMessageBody* single = nullptr;
-    const bool attachment = SameText(contentDisposition_, "attachment") || StartsWithText(contentType_, "application/") ||
-                            StartsWithText(contentType_, "message/") || StartsWithText(contentType_, "audio/") ||
-                            StartsWithText(contentType_, "video/") || StartsWithText(contentType_, "image/");
-    if (attachment) single = &bodies_->Add<TixAttachmentBody>();
-    else single = &bodies_->Add<TixTextBody>();
+    const bool attachment =
+        SameText(contentDisposition_, "attachment") || StartsWithText(contentType_, "application/") ||
+        StartsWithText(contentType_, "message/") || StartsWithText(contentType_, "audio/") ||
+        StartsWithText(contentType_, "video/") || StartsWithText(contentType_, "image/");
+    if (attachment)
+        single = &bodies_->Add<TixAttachmentBody>();
+    else
+        single = &bodies_->Add<TixTextBody>();
     {
         TixHeaderFieldList header;
         header.Parse(0, const_cast<TixStringList*>(&lines));
@@ -477,7 +520,8 @@ void TixMailMessage::ParseMultipart(const TixStringList& lines, int from, int to
             return;
         }
         std::size_t size = 0;
-        for (int k = begin; k < end; ++k) size += lines[k].size() + 2;
+        for (int k = begin; k < end; ++k)
+            size += lines[k].size() + 2;
         std::string data;
         data.reserve(size);
         for (int k = begin; k < end; ++k) {
@@ -496,18 +540,20 @@ void TixMailMessage::ParseMultipart(const TixStringList& lines, int from, int to
 
         // The part header ends at an empty line; a delimiter or the end of the range ends it too.
         int j = i + 1;
-        while (j < to && !lines[j].empty() && Classify(lines[j], open) == TixDelimiter::None) ++j;
+        while (j < to && !lines[j].empty() && Classify(lines[j], open) == TixDelimiter::None)
+            ++j;
         TixStringList headerLines;
         headerLines.Reserve(static_cast<std::size_t>(j - i - 1));
-        for (int k = i + 1; k < j; ++k) headerLines.Add(lines[k]);
+        for (int k = i + 1; k < j; ++k)
+            headerLines.Add(lines[k]);
         TixHeaderFieldList header;
         header.Parse(0, &headerLines);
         const std::string type = mime::ParseParams(header.GetFieldValue("Content-Type")).value;
         const std::string disposition = mime::ParseParams(header.GetFieldValue("Content-Disposition")).value;
         TixMessageBody& body = CreateBody(bodies, type, disposition, depth);
         body.ParseHeader(header);
+        body.FillExtraFields(header);  // before the move: the header indexes headerLines
         body.rawHeader_ = std::move(headerLines);
-        body.FillExtraFields(header);
         body.headerStart_ = i + 1;
         const bool hasBody = j < to && lines[j].empty();
         dataStart = hasBody ? j + 1 : j;
@@ -516,7 +562,8 @@ void TixMailMessage::ParseMultipart(const TixStringList& lines, int from, int to
             attachment != nullptr && attachment->fileName_.empty() && SameText(type, "message/rfc822")) {
             // Named after the embedded message's subject; only its header is looked at.
             TixStringList embedded;
-            for (int k = dataStart; k < to && k < dataStart + 500 && !lines[k].empty(); ++k) embedded.Add(lines[k]);
+            for (int k = dataStart; k < to && k < dataStart + 500 && !lines[k].empty(); ++k)
+                embedded.Add(lines[k]);
             TixHeaderFieldList embeddedHeader;
             embeddedHeader.Parse(0, &embedded);
             const std::string subject = mime::DecodeWords(embeddedHeader.GetFieldValue("Subject"), charSet_);
@@ -534,9 +581,9 @@ void TixMailMessage::GenerateBoundary() {
     static std::atomic<unsigned> counter{0};
     static thread_local std::minstd_rand generator(
         static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count()));
-    const auto ticks = static_cast<std::uint64_t>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-            .count());
+    const auto ticks = static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                      std::chrono::steady_clock::now().time_since_epoch())
+                                                      .count());
     // The counter keeps boundaries generated within the same millisecond (nested parts) apart.
     const unsigned random = (generator() + counter.fetch_add(1)) % 1000;
     boundary_ = "Mark=_" + std::to_string(ticks) + std::to_string(ticks / 2) + std::to_string(random);
@@ -585,14 +632,15 @@ void TixMailMessage::BuildHeaderLines(TixStringList& lines, int& linesPlace) {
     header.AddField("Cc", addressList(ccList_));
     header.AddField("Bcc", addressList(bccList_));
     header.AddField("Subject", mime::EncodeText(subject_, cs, method));
-    header.AddField("Date", mime::FormatMailDate(date_));
+    header.AddField("Date", DateTimeToMailTime(date_));
     linesPlace = lines.Count();
     WriteContentFields(header);
     header.AddField("Content-Disposition", contentDisposition_);
     if (!IsMultipart()) {
         TixEncodeMethod cte = encoding_;
         if (cte == cmNone && bodies_->Count() == 1) cte = bodies_->Items(0).GetEncoding();
-        if (messageFormat_ != mfUUencode) header.AddField("Content-Transfer-Encoding", TixMessageBody::EncodingName(cte));
+        if (messageFormat_ != mfUUencode)
+            header.AddField("Content-Transfer-Encoding", TixMessageBody::EncodingName(cte));
     }
     header.AddField("Importance", priority_ == mpLow ? "Low" : priority_ == mpHigh ? "High" : "");
     header.AddField("X-Priority", priority_ == mpLow ? "5" : priority_ == mpHigh ? "1" : "");
@@ -604,8 +652,10 @@ void TixMailMessage::BuildHeaderLines(TixStringList& lines, int& linesPlace) {
     lines.Add("");
 }
 
-void TixMailMessage::WriteBodyList(TixMessageBodies& bodies, const std::string& boundary, TixStringList& lines) {
-    const bool multipart = messageFormat_ != mfUUencode && (bodies.Count() >= 2 || StartsWithText(contentType_, "multipart/"));
+void TixMailMessage::WriteBodyList(TixMessageBodies& bodies, const std::string& boundary,
+                                   TixStringList& lines) {
+    const bool multipart =
+        messageFormat_ != mfUUencode && (bodies.Count() >= 2 || StartsWithText(contentType_, "multipart/"));
     const TixMailMessage* settings = bodies.Message() != nullptr ? bodies.Message() : this;
     for (int i = 0; i < bodies.Count(); ++i) {
         TixMessageBody& part = bodies[i];
@@ -621,7 +671,8 @@ void TixMailMessage::WriteBodyList(TixMessageBodies& bodies, const std::string& 
             mp->NestedMessage().WriteBodyList(mp->Bodies(), mp->Boundary(), lines);
             continue;
         }
-        const bool uuAttachment = settings->messageFormat_ == mfUUencode && dynamic_cast<TixAttachmentBody*>(&part) != nullptr;
+        const bool uuAttachment =
+            settings->messageFormat_ == mfUUencode && dynamic_cast<TixAttachmentBody*>(&part) != nullptr;
         if (uuAttachment)
             lines.Add("begin 644 " + mime::ExtractFileName(static_cast<TixAttachmentBody&>(part).FileName()));
         const std::unique_ptr<TixMemoryStream> data = part.EncodedData();
@@ -677,25 +728,28 @@ const TixStringList& TixMailMessage::MessageText() {
         for (TixTextBody* text : texts)
             if (SameText(text->ContentType(), "text/plain")) messageText_.AddStrings(text->Strings());
         if (BlankText(messageText_))
-            for (TixTextBody* text : texts) messageText_.AddStrings(text->Strings());
+            for (TixTextBody* text : texts)
+                messageText_.AddStrings(text->Strings());
     }
     textBuilt_ = true;
     return messageText_;
 }
 
-void TixMailMessage::AddAlternative(TixMessageBodies& bodies, const std::string& text, const std::string& html,
-                                    std::string& type) {
+void TixMailMessage::AddAlternative(TixMessageBodies& bodies, const std::string& text,
+                                    const std::string& html, std::string& type) {
     if (!text.empty()) bodies.AddText(text);
     if (!html.empty()) bodies.AddHtml(html);
-    type = !text.empty() && !html.empty() ? "multipart/alternative" : !html.empty() ? "text/html" : "text/plain";
+    type = !text.empty() && !html.empty() ? "multipart/alternative"
+           : !html.empty()                ? "text/html"
+                                          : "text/plain";
 }
 
 void TixMailMessage::BuildMessage(const std::string& text, const std::string& html) {
     BuildMessage(text, html, TixStringList(), TixStringList());
 }
 
-void TixMailMessage::BuildMessage(const std::string& text, const std::string& html, const TixStringList& attachments,
-                                  const TixStringList& images) {
+void TixMailMessage::BuildMessage(const std::string& text, const std::string& html,
+                                  const TixStringList& attachments, const TixStringList& images) {
     BeginUpdate();
     try {
         ResetForLoad();
@@ -724,7 +778,8 @@ void TixMailMessage::BuildMessage(const std::string& text, const std::string& ht
         } else if (images.Empty()) {
             alternativeIn(*bodies_, html, type);
             if (bodies_->Count() == 0) bodies_->AddText("");
-            for (const auto& item : attachments) bodies_->AddAttachment(item.line);
+            for (const auto& item : attachments)
+                bodies_->AddAttachment(item.line);
             contentType_ = "multipart/mixed";
         } else if (attachments.Empty()) {
             relatedIn(*bodies_, type);
@@ -735,7 +790,8 @@ void TixMailMessage::BuildMessage(const std::string& text, const std::string& ht
             relatedIn(mp.Bodies(), type);
             mp.SetContentSubType(type);
             mp.SetContentType("multipart/related");
-            for (const auto& item : attachments) bodies_->AddAttachment(item.line);
+            for (const auto& item : attachments)
+                bodies_->AddAttachment(item.line);
             contentType_ = "multipart/mixed";
         }
     } catch (...) {

@@ -132,10 +132,10 @@ public:
     virtual void Clear();
 
     // Raisers of the part events (called by the parts).
-    virtual void DoSaveAttachment(TixMessageBody* body, std::string& fileName, std::unique_ptr<TixStream>& data,
-                                  bool& handled);
-    virtual void DoLoadAttachment(TixMessageBody* body, std::string& fileName, std::unique_ptr<TixStream>& data,
-                                  bool& handled);
+    virtual void DoSaveAttachment(TixMessageBody* body, std::string& fileName,
+                                  std::unique_ptr<TixStream>& data, bool& handled);
+    virtual void DoLoadAttachment(TixMessageBody* body, std::string& fileName,
+                                  std::unique_ptr<TixStream>& data, bool& handled);
     virtual void DoAttachmentSaved(TixMessageBody* body, const std::string& fileName, TixStream& data);
     virtual void DoDataAdded(TixMessageBody* body, TixStream& data);
     virtual void DoEncodingProgress(TixMessageBody* body, std::int64_t done, std::int64_t total);

@@ -50,7 +50,8 @@ std::string LeadingValue(const TixHeaderFieldList& header, std::string_view fiel
 
 // ---- TixMessageBody ----
 
-TixMessageBody::TixMessageBody(TixMessageBodies& owner) : owner_(&owner), encoder_(std::make_unique<TixEncoder>()) {
+TixMessageBody::TixMessageBody(TixMessageBodies& owner)
+    : owner_(&owner), encoder_(std::make_unique<TixEncoder>()) {
     encoder_->OnProgress = [this](TixObject*, std::int64_t done, std::int64_t total) {
         if (TixMailMessage* m = Message()) m->DoEncodingProgress(this, done, total);
     };
@@ -59,7 +60,9 @@ TixMessageBody::TixMessageBody(TixMessageBodies& owner) : owner_(&owner), encode
 
 TixMessageBody::~TixMessageBody() = default;
 
-TixMailMessage* TixMessageBody::Message() const { return owner_->Message(); }
+TixMailMessage* TixMessageBody::Message() const {
+    return owner_->Message();
+}
 
 bool TixMessageBody::Parsing() const {
     const TixMailMessage* m = Message();
@@ -132,9 +135,12 @@ void TixMessageBody::ParseHeader(const TixHeaderFieldList& header) {
     const TixMailMessage* m = Message();
     encoding_ = m != nullptr ? m->Encoding() : cmNone;
     const std::string cte = LowerCase(header.GetFieldValue("Content-Transfer-Encoding"));
-    if (cte == "quoted-printable") encoding_ = cmQuotedPrintable;
-    else if (cte == "base64") encoding_ = cmBase64;
-    else if (cte == "x-uuencode" || cte == "x-uue" || cte == "uuencode") encoding_ = cmUUEncode;
+    if (cte == "quoted-printable")
+        encoding_ = cmQuotedPrintable;
+    else if (cte == "base64")
+        encoding_ = cmBase64;
+    else if (cte == "x-uuencode" || cte == "x-uue" || cte == "uuencode")
+        encoding_ = cmUUEncode;
     contentDisposition_ = LeadingValue(header, "Content-Disposition");
 }
 
@@ -213,7 +219,8 @@ void TixMessageBody::Clear() {
 }
 
 void TixMessageBody::RemoveTrailingCrlf(std::string& data) {
-    if (data.size() >= 2 && data[data.size() - 2] == '\r' && data.back() == '\n') data.resize(data.size() - 2);
+    if (data.size() >= 2 && data[data.size() - 2] == '\r' && data.back() == '\n')
+        data.resize(data.size() - 2);
 }
 
 void TixMessageBody::FinishRead(std::string& encoded, int lineCount) {
@@ -235,11 +242,16 @@ void TixMessageBody::FinishRead(std::string& encoded, int lineCount) {
 
 const char* TixMessageBody::EncodingName(TixEncodeMethod method) {
     switch (method) {
-        case cmQuotedPrintable: return "quoted-printable";
-        case cmBase64: return "base64";
-        case cm8Bit: return "8bit";
-        case cmUUEncode: return "";
-        default: return "7bit";
+        case cmQuotedPrintable:
+            return "quoted-printable";
+        case cmBase64:
+            return "base64";
+        case cm8Bit:
+            return "8bit";
+        case cmUUEncode:
+            return "";
+        default:
+            return "7bit";
     }
 }
 
@@ -295,11 +307,14 @@ std::unique_ptr<TixStream> TixTextBody::GetSourceStream() {
     std::string text = strings_.Text();
     if (text.size() > 2) text.resize(text.size() - 2);
     const std::string cs = WriteCharSet();
-    const std::string bytes = mime::IsAscii(text) || SameText(cs, "utf-8") ? text : TixTranslator::FromLocal(text, cs);
+    const std::string bytes =
+        mime::IsAscii(text) || SameText(cs, "utf-8") ? text : TixTranslator::FromLocal(text, cs);
     return std::make_unique<TixMemoryStream>(bytes);
 }
 
-std::unique_ptr<TixStream> TixTextBody::GetDestinationStream() { return std::make_unique<TixMemoryStream>(); }
+std::unique_ptr<TixStream> TixTextBody::GetDestinationStream() {
+    return std::make_unique<TixMemoryStream>();
+}
 
 void TixTextBody::DataAdded(TixStream& data) {
     const std::string bytes = ReadAll(data);
@@ -384,7 +399,8 @@ void TixAttachmentBody::BuildHeader(TixHeaderFieldList& header) {
     const std::string name = mime::ExtractFileName(fileName_);
     if (!contentType_.empty() && !name.empty()) AddNameItem(header, "Content-Type", "name", extensions);
     header.AddField("Content-Transfer-Encoding", EncodingName(GetEncoding()));
-    header.AddField("Content-Disposition", contentDisposition_.empty() ? std::string("attachment") : contentDisposition_);
+    header.AddField("Content-Disposition",
+                    contentDisposition_.empty() ? std::string("attachment") : contentDisposition_);
     if (!name.empty()) AddNameItem(header, "Content-Disposition", "filename", extensions);
     if (!contentId_.empty()) header.AddField("Content-ID", "<" + contentId_ + ">");
     header.AddFields(extraFields_);
@@ -471,7 +487,8 @@ void TixImageBody::SetFileName(const std::string& value) {
     }
     if (!fileName_.empty() && contentType_.empty()) {
         const auto pos = fileName_.find_last_of(".\\/:");
-        if (pos != std::string::npos && fileName_[pos] == '.') SetContentType("image/" + LowerCase(fileName_.substr(pos + 1)));
+        if (pos != std::string::npos && fileName_[pos] == '.')
+            SetContentType("image/" + LowerCase(fileName_.substr(pos + 1)));
     }
 }
 
@@ -509,9 +526,15 @@ void TixMultipartBody::InitBody() {
     nested_->Bodies().SetMessage(Message());
 }
 
-TixMessageBodies& TixMultipartBody::Bodies() const { return nested_->Bodies(); }
-const std::string& TixMultipartBody::Boundary() const { return nested_->Boundary(); }
-void TixMultipartBody::SetBoundary(const std::string& value) { nested_->SetBoundary(value); }
+TixMessageBodies& TixMultipartBody::Bodies() const {
+    return nested_->Bodies();
+}
+const std::string& TixMultipartBody::Boundary() const {
+    return nested_->Boundary();
+}
+void TixMultipartBody::SetBoundary(const std::string& value) {
+    nested_->SetBoundary(value);
+}
 
 void TixMultipartBody::Assign(const TixMessageBody& source) {
     TixMessageBody::Assign(source);
@@ -536,7 +559,8 @@ void TixMultipartBody::SetContentSubType(const std::string& value) {
 void TixMultipartBody::BuildHeader(TixHeaderFieldList& header) {
     nested_->GenerateBoundary();
     header.AddField("Content-Type", contentType_);
-    if (!contentType_.empty() && !contentSubType_.empty()) header.AddQuotedFieldItem("Content-Type", "type", contentSubType_);
+    if (!contentType_.empty() && !contentSubType_.empty())
+        header.AddQuotedFieldItem("Content-Type", "type", contentSubType_);
     header.AddQuotedFieldItem("Content-Type", "boundary", Boundary());
     header.AddFields(extraFields_);
 }
@@ -557,15 +581,16 @@ std::unique_ptr<TixStream> TixMultipartBody::GetSourceStream() {
     return std::make_unique<TixMemoryStream>(lines.Text());
 }
 
-std::unique_ptr<TixStream> TixMultipartBody::GetDestinationStream() { return std::make_unique<TixMemoryStream>(); }
+std::unique_ptr<TixStream> TixMultipartBody::GetDestinationStream() {
+    return std::make_unique<TixMemoryStream>();
+}
 
 void TixMultipartBody::DataAdded(TixStream& data) {
     // The parser reads nested parts in place (ParseMultipart); data handed in here is parsed the
     // same way.
     TixStringList lines;
     lines.SetText(ReadAll(data));
-    if (TixMailMessage* m = Message())
-        m->ParseMultipart(lines, 0, lines.Count(), Boundary(), Bodies(), 1);
+    if (TixMailMessage* m = Message()) m->ParseMultipart(lines, 0, lines.Count(), Boundary(), Bodies(), 1);
     encodedLines_ = lines.Count();
 }
 
@@ -591,7 +616,8 @@ TixMessageBodies::~TixMessageBodies() {
 }
 
 TixMessageBody& TixMessageBodies::Items(int index) const {
-    if (index < 0 || index >= Count()) throw EixError("List index out of bounds (" + std::to_string(index) + ")");
+    if (index < 0 || index >= Count())
+        throw EixError("List index out of bounds (" + std::to_string(index) + ")");
     return *items_[static_cast<std::size_t>(index)];
 }
 
@@ -620,7 +646,9 @@ TixTextBody& TixMessageBodies::AddHtml(std::string_view text) {
     return body;
 }
 
-TixMultipartBody& TixMessageBodies::AddMultipart() { return Add<TixMultipartBody>(); }
+TixMultipartBody& TixMessageBodies::AddMultipart() {
+    return Add<TixMultipartBody>();
+}
 
 TixAttachmentBody& TixMessageBodies::AddAttachment(const std::string& fileName) {
     TixAttachmentBody& body = Add<TixAttachmentBody>();
@@ -693,10 +721,14 @@ std::string Escape(std::string_view text) {
     std::string out;
     out.reserve(text.size());
     for (char c : text) {
-        if (c == '\\') out += "\\\\";
-        else if (c == '\n') out += "\\n";
-        else if (c == '\r') out += "\\r";
-        else out += c;
+        if (c == '\\')
+            out += "\\\\";
+        else if (c == '\n')
+            out += "\\n";
+        else if (c == '\r')
+            out += "\\r";
+        else
+            out += c;
     }
     return out;
 }

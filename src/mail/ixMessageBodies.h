@@ -25,13 +25,14 @@ class TixMessageBody;
 // Asks the application for the stream a part's data goes to (saving) or comes from (loading).
 // The stream handed back is owned by the part, which frees it after use; Handled (loading only)
 // says that the handler supplied the data, so no file is opened.
-using TixGetBodyStreamEvent = std::function<void(TixObject* Sender, TixMessageBody* Body, std::string& FileName,
-                                                 std::unique_ptr<TixStream>& Data, bool& Handled)>;
-using TixAttachmentSavedEvent =
-    std::function<void(TixObject* Sender, TixMessageBody* Body, const std::string& FileName, TixStream& Data)>;
+using TixGetBodyStreamEvent =
+    std::function<void(TixObject* Sender, TixMessageBody* Body, std::string& FileName,
+                       std::unique_ptr<TixStream>& Data, bool& Handled)>;
+using TixAttachmentSavedEvent = std::function<void(TixObject* Sender, TixMessageBody* Body,
+                                                   const std::string& FileName, TixStream& Data)>;
 using TixBodyDataAddedEvent = std::function<void(TixObject* Sender, TixMessageBody* Body, TixStream& Data)>;
-using TixBodyEncodingProgress =
-    std::function<void(TixObject* Sender, TixMessageBody* Body, std::int64_t ABytesProceed, std::int64_t ATotalBytes)>;
+using TixBodyEncodingProgress = std::function<void(TixObject* Sender, TixMessageBody* Body,
+                                                   std::int64_t ABytesProceed, std::int64_t ATotalBytes)>;
 
 class TixMessageBody : public TixObject {
 public:
@@ -171,7 +172,8 @@ protected:
     using TixMessageBody::TixMessageBody;
     void RegisterKnownFields() override;
     // Writes name/filename items (and their RFC 2231 forms when asked or needed).
-    void AddNameItem(TixHeaderFieldList& header, std::string_view field, std::string_view item, bool extensions);
+    void AddNameItem(TixHeaderFieldList& header, std::string_view field, std::string_view item,
+                     bool extensions);
     friend class TixMessageBodies;
     friend class TixMailMessage;
 

@@ -23,11 +23,15 @@ int HexValue(char c) {
 
 const char* const cHex = "0123456789ABCDEF";
 
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+bool IsSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
 
 std::string_view Trim(std::string_view s) {
-    while (!s.empty() && static_cast<unsigned char>(s.front()) <= ' ') s.remove_prefix(1);
-    while (!s.empty() && static_cast<unsigned char>(s.back()) <= ' ') s.remove_suffix(1);
+    while (!s.empty() && static_cast<unsigned char>(s.front()) <= ' ')
+        s.remove_prefix(1);
+    while (!s.empty() && static_cast<unsigned char>(s.back()) <= ' ')
+        s.remove_suffix(1);
     return s;
 }
 
@@ -36,7 +40,8 @@ std::string PercentDecode(std::string_view text) {
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 && HexValue(text[i + 2]) >= 0) {
+        if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
+            HexValue(text[i + 2]) >= 0) {
             out += static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
             i += 2;
         } else {
@@ -57,7 +62,8 @@ std::string QDecode(std::string_view text) {
         const char c = text[i];
         if (c == '_') {
             out += ' ';
-        } else if (c == '=' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 && HexValue(text[i + 2]) >= 0) {
+        } else if (c == '=' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
+                   HexValue(text[i + 2]) >= 0) {
             out += static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
             i += 2;
         } else {
@@ -73,7 +79,8 @@ bool QSafe(unsigned char c) {
 
 std::size_t QLength(std::string_view bytes) {
     std::size_t n = 0;
-    for (unsigned char c : bytes) n += (QSafe(c) || c == ' ') ? 1 : 3;
+    for (unsigned char c : bytes)
+        n += (QSafe(c) || c == ' ') ? 1 : 3;
     return n;
 }
 
@@ -93,7 +100,9 @@ std::string QEncode(std::string_view bytes) {
     return out;
 }
 
-std::string ToString(const TixByteArray& bytes) { return {bytes.begin(), bytes.end()}; }
+std::string ToString(const TixByteArray& bytes) {
+    return {bytes.begin(), bytes.end()};
+}
 
 // Length of the UTF-8 sequence starting with lead (1 for stray bytes, which sanitising replaces).
 std::size_t Utf8Length(unsigned char lead) {
@@ -110,7 +119,8 @@ bool IsPrintableAscii(std::string_view text) {
 }
 
 bool AttributeChar(unsigned char c) {
-    return std::isalnum(c) != 0 || std::string_view("!#$&+-.^_`|~").find(static_cast<char>(c)) != std::string_view::npos;
+    return std::isalnum(c) != 0 ||
+           std::string_view("!#$&+-.^_`|~").find(static_cast<char>(c)) != std::string_view::npos;
 }
 
 }  // namespace
@@ -135,19 +145,25 @@ TixParamValue ParseParams(std::string_view text) {
     std::string lead;
     int comment = 0;
     for (; i < n && (text[i] != ';' || comment > 0); ++i) {
-        if (text[i] == '(') ++comment;
-        else if (text[i] == ')' && comment > 0) --comment;
-        else if (comment == 0) lead += text[i];
+        if (text[i] == '(')
+            ++comment;
+        else if (text[i] == ')' && comment > 0)
+            --comment;
+        else if (comment == 0)
+            lead += text[i];
     }
     result.value = std::string(Trim(lead));
     while (i < n) {
         ++i;  // past ';'
-        while (i < n && IsSpace(text[i])) ++i;
+        while (i < n && IsSpace(text[i]))
+            ++i;
         std::string name;
-        while (i < n && text[i] != '=' && text[i] != ';') name += static_cast<char>(std::tolower(static_cast<unsigned char>(text[i++])));
+        while (i < n && text[i] != '=' && text[i] != ';')
+            name += static_cast<char>(std::tolower(static_cast<unsigned char>(text[i++])));
         if (i >= n || text[i] == ';') continue;  // no "=": not a parameter
         ++i;                                     // past '='
-        while (i < n && IsSpace(text[i])) ++i;
+        while (i < n && IsSpace(text[i]))
+            ++i;
         std::string value;
         if (i < n && text[i] == '"') {
             ++i;
@@ -156,9 +172,11 @@ TixParamValue ParseParams(std::string_view text) {
                 value += text[i++];
             }
             if (i < n) ++i;  // closing quote
-            while (i < n && text[i] != ';') ++i;
+            while (i < n && text[i] != ';')
+                ++i;
         } else {
-            while (i < n && text[i] != ';') value += text[i++];
+            while (i < n && text[i] != ';')
+                value += text[i++];
             value = std::string(Trim(value));
         }
         const std::string_view trimmedName = Trim(name);
@@ -167,7 +185,8 @@ TixParamValue ParseParams(std::string_view text) {
     return result;
 }
 
-std::string DecodedParam(const TixParamValue& value, std::string_view name, std::string_view fallbackCharSet) {
+std::string DecodedParam(const TixParamValue& value, std::string_view name,
+                         std::string_view fallbackCharSet) {
     const std::string base(name);
     auto splitExtended = [](std::string_view v, std::string& charSet) -> std::string {
         const auto a = v.find('\'');
@@ -183,7 +202,8 @@ std::string DecodedParam(const TixParamValue& value, std::string_view name, std:
     }
     if (value.Find(base + "*0") != nullptr || value.Find(base + "*0*") != nullptr) {
         std::unordered_map<std::string, const std::string*> byName;
-        for (const auto& [n, v] : value.params) byName.emplace(n, &v);
+        for (const auto& [n, v] : value.params)
+            byName.emplace(n, &v);
         std::string bytes, charSet;
         for (std::size_t index = 0; index < value.params.size(); ++index) {
             const std::string key = base + "*" + std::to_string(index);
@@ -227,7 +247,8 @@ std::string DecodeWords(std::string_view text, std::string_view fallbackCharSet)
             continue;
         }
         std::string charSet(text.substr(start + 2, q1 - start - 2));
-        if (const auto star = charSet.find('*'); star != std::string::npos) charSet.resize(star);  // RFC 2231 language
+        if (const auto star = charSet.find('*'); star != std::string::npos)
+            charSet.resize(star);  // RFC 2231 language
         const char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(text[q1 + 1])));
         const std::string_view encoded = text.substr(q1 + 3, end - q1 - 3);
         std::string bytes;
@@ -272,7 +293,8 @@ std::string DecodeWords(std::string_view text, std::string_view fallbackCharSet)
 
 std::string WriteCharSet(std::string_view text, std::string_view charSet) {
     if (IsAscii(text)) return charSet.empty() ? std::string("us-ascii") : std::string(charSet);
-    if (charSet.empty() || SameText(charSet, "utf-8") || !TixTranslator::IsKnownCharSet(charSet)) return "utf-8";
+    if (charSet.empty() || SameText(charSet, "utf-8") || !TixTranslator::IsKnownCharSet(charSet))
+        return "utf-8";
     const std::string bytes = TixTranslator::FromLocal(text, charSet);
     if (TixTranslator::ToLocal(bytes, charSet) == text) return std::string(charSet);
     return "utf-8";
@@ -286,7 +308,8 @@ std::string EncodeText(std::string_view text, std::string_view charSet, TixEncod
     bool useQ = method == cmQuotedPrintable;
     if (method != cmQuotedPrintable && method != cmBase64) {
         std::size_t high = 0;
-        for (unsigned char c : local) high += c >= 128 ? 1 : 0;
+        for (unsigned char c : local)
+            high += c >= 128 ? 1 : 0;
         useQ = high * 4 <= local.size();
     }
     const std::size_t overhead = cs.size() + 7;  // =?cs?X??=
@@ -296,7 +319,8 @@ std::string EncodeText(std::string_view text, std::string_view charSet, TixEncod
         const std::string bytes = utf8 ? std::string(chunk) : TixTranslator::FromLocal(chunk, cs);
         if (!out.empty()) out += ' ';
         out += "=?" + cs + (useQ ? "?Q?" : "?B?");
-        out += useQ ? QEncode(bytes) : TixEncoder::EncodeBytes(TixByteArray(bytes.begin(), bytes.end()), cmBase64);
+        out += useQ ? QEncode(bytes)
+                    : TixEncoder::EncodeBytes(TixByteArray(bytes.begin(), bytes.end()), cmBase64);
         out += "?=";
     };
     std::size_t chunkStart = 0, chunkBytes = 0, chunkQ = 0;
@@ -325,14 +349,16 @@ std::string EncodeText(std::string_view text, std::string_view charSet, TixEncod
 std::string EncodeAddress(std::string_view fullAddress, std::string_view charSet, TixEncodeMethod method) {
     std::string name, email;
     if (!ParseFullAddress(fullAddress, name, email)) return std::string(fullAddress);
-    if (IsPrintableAscii(name) || method == cmUUEncode || method == cm8Bit) return BuildFullAddress(name, email);
+    if (IsPrintableAscii(name) || method == cmUUEncode || method == cm8Bit)
+        return BuildFullAddress(name, email);
     return EncodeText(name, charSet, method) + " <" + email + ">";
 }
 
 std::string EncodeRfc2231Param(std::string_view name, std::string_view value, std::string_view charSet,
                                std::size_t maxLength) {
     const std::string cs = WriteCharSet(value, charSet);
-    const std::string bytes = SameText(cs, "utf-8") ? std::string(value) : TixTranslator::FromLocal(value, cs);
+    const std::string bytes =
+        SameText(cs, "utf-8") ? std::string(value) : TixTranslator::FromLocal(value, cs);
     std::string escaped;
     for (unsigned char c : bytes) {
         if (AttributeChar(c)) {
@@ -353,12 +379,14 @@ std::string EncodeRfc2231Param(std::string_view name, std::string_view value, st
         std::size_t take = std::min(room, escaped.size() - pos);
         // Never cut inside "%XX".
         if (pos + take < escaped.size()) {
-            if (take >= 1 && escaped[pos + take - 1] == '%') take -= 1;
-            else if (take >= 2 && escaped[pos + take - 2] == '%') take -= 2;
+            if (take >= 1 && escaped[pos + take - 1] == '%')
+                take -= 1;
+            else if (take >= 2 && escaped[pos + take - 2] == '%')
+                take -= 2;
         }
         if (!out.empty()) out += "; ";
-        out += std::string(name) + "*" + std::to_string(index) + "*=" + (index == 0 ? prefix : std::string()) +
-               escaped.substr(pos, take);
+        out += std::string(name) + "*" + std::to_string(index) +
+               "*=" + (index == 0 ? prefix : std::string()) + escaped.substr(pos, take);
         pos += take;
     }
     return out;
@@ -388,12 +416,17 @@ void DecodeAddressList(std::string_view text, std::string_view charSet, TixEmail
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
         if (inQuote) {
-            if (c == '\\') ++i;
-            else if (c == '"') inQuote = false;
+            if (c == '\\')
+                ++i;
+            else if (c == '"')
+                inQuote = false;
         } else if (comment > 0) {
-            if (c == '\\') ++i;
-            else if (c == '(') ++comment;
-            else if (c == ')') --comment;
+            if (c == '\\')
+                ++i;
+            else if (c == '(')
+                ++comment;
+            else if (c == ')')
+                --comment;
         } else if (c == '"') {
             inQuote = true;
         } else if (c == '(') {
@@ -408,81 +441,6 @@ void DecodeAddressList(std::string_view text, std::string_view charSet, TixEmail
         }
     }
     piece(text.size());
-}
-
-std::string FormatMailDate(TixDateTime local) {
-    static const char* const days[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-    static const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-    const TixDateParts p = DecodeDateTime(local);
-    const long offset = LocalUtcOffsetSeconds(local) / 60;
-    const long absOffset = offset < 0 ? -offset : offset;
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%s, %d %s %04d %02d:%02d:%02d %c%02ld%02ld",
-                  days[(p.dayOfWeek + 6) % 7], p.day, months[(p.month + 11) % 12], p.year, p.hour, p.minute,
-                  p.second, offset < 0 ? '-' : '+', absOffset / 60, absOffset % 60);
-    return buffer;
-}
-
-TixDateTime ParseMailDate(std::string_view text) {
-    static const char* const months[] = {"jan", "feb", "mar", "apr", "may", "jun",
-                                         "jul", "aug", "sep", "oct", "nov", "dec"};
-    static const std::pair<const char*, int> zones[] = {
-        {"ut", 0},     {"gmt", 0},    {"z", 0},      {"utc", 0},    {"est", -300}, {"edt", -240},
-        {"cst", -360}, {"cdt", -300}, {"mst", -420}, {"mdt", -360}, {"pst", -480}, {"pdt", -420}};
-    if (text.size() > 1000) text = text.substr(0, 1000);
-    std::vector<std::string> tokens;
-    std::string current;
-    int comment = 0;
-    for (char c : text) {
-        if (c == '(') {
-            ++comment;
-        } else if (c == ')' && comment > 0) {
-            --comment;
-        } else if (comment == 0 && !IsSpace(c) && c != ',') {
-            current += c;
-            continue;
-        }
-        if (!current.empty()) tokens.push_back(std::move(current));
-        current.clear();
-    }
-    if (!current.empty()) tokens.push_back(std::move(current));
-    int day = -1, month = -1, year = -1, hour = 0, minute = 0, second = 0, zone = 0;
-    auto isNumber = [](const std::string& t) {
-        if (t.empty() || t.size() > 4) return false;
-        for (char c : t)
-            if (c < '0' || c > '9') return false;
-        return true;
-    };
-    for (const std::string& raw : tokens) {
-        const std::string t = LowerCase(raw);
-        if (t.find(':') != std::string::npos) {
-            int h = 0, m = 0, s = 0;
-            if (std::sscanf(t.c_str(), "%2d:%2d:%2d", &h, &m, &s) >= 2) {
-                hour = h;
-                minute = m;
-                second = s;
-            }
-        } else if ((t[0] == '+' || t[0] == '-') && t.size() == 5 && isNumber(t.substr(1))) {
-            const int v = std::stoi(t.substr(1));
-            zone = (v / 100 * 60 + v % 100) * (t[0] == '-' ? -1 : 1);
-        } else if (isNumber(t)) {
-            const int v = std::stoi(t);
-            if (day < 0 && t.size() <= 2) day = v;
-            else if (year < 0) year = t.size() <= 2 ? (v < 50 ? 2000 + v : 1900 + v) : v;
-        } else {
-            for (int m = 0; m < 12; ++m)
-                if (t.compare(0, 3, months[m]) == 0) month = m + 1;
-            for (const auto& [name, offset] : zones)
-                if (t == name) zone = offset;
-        }
-    }
-    if (second == 60) second = 59;  // leap second
-    if (day < 1 || month < 1 || year < 1 || !IsValidDate(year, month, day) || hour > 23 || minute > 59 ||
-        second > 59 || hour < 0 || minute < 0 || second < 0)
-        return 0;
-    const TixDateTime utc = EncodeDateTime(year, month, day, hour, minute, second) - zone / 1440.0;
-    return UtcToLocal(utc);
 }
 
 std::string SanitizeFileName(std::string_view name) {

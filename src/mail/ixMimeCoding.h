@@ -56,11 +56,6 @@ void DecodeAddress(std::string_view text, std::string_view charSet, TixEmailAddr
 // Addresses split at commas outside quotes, comments and angle brackets.
 void DecodeAddressList(std::string_view text, std::string_view charSet, TixEmailAddressList& list);
 
-// "Mon, 7 Dec 2026 09:05:00 +0100" for a local time.
-std::string FormatMailDate(TixDateTime local);
-// A mail date read into local time; 0 when the text holds no readable date.
-TixDateTime ParseMailDate(std::string_view text);
-
 // Characters no file system likes become "_"; one final space or dot is dropped; "" becomes "_".
 std::string SanitizeFileName(std::string_view name);
 // The name after its last "/", "\" or ":".
