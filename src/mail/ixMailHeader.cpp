@@ -137,14 +137,6 @@ std::string BytesToLocal(const TixByteArray& bytes, std::string_view charSet,
 }
 
 // The charset to write text in: the requested one when it is known and holds the text, else utf-8.
-std::string EffectiveCharSet(std::string_view text, std::string_view charSet) {
-    if (charSet.empty() || !TixTranslator::IsKnownCharSet(charSet)) return "utf-8";
-    if (IsAsciiText(text)) return std::string(charSet);
-    const std::string bytes = TixTranslator::FromLocal(text, charSet);
-    if (TixTranslator::ToLocal(bytes, charSet) != text) return "utf-8";
-    return std::string(charSet);
-}
-
 // The method for bytes of header text when none is requested: the transfer encoder's rule (control
 // bytes or ESC: base64; 8-bit bytes: quoted-printable, or base64 when they are more than half) with
 // what differs for a header: it is one logical line, so line length does not matter, TAB is
@@ -220,6 +212,7 @@ std::string TrimRight(std::string_view text) {
 std::vector<std::string> SplitAddresses(std::string_view text) {
     std::vector<std::string> pieces;
     bool inQuote = false;
+    bool inAngle = false;
     int depth = 0;
     std::size_t start = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -234,7 +227,17 @@ std::vector<std::string> SplitAddresses(std::string_view text) {
             ++depth;
         } else if (c == ')' && depth > 0) {
             --depth;
-        } else if (c == ',' && depth == 0) {
+        } else if (depth > 0) {
+        } else if (c == '<') {
+            inAngle = true;
+        } else if (c == '>') {
+            inAngle = false;
+        } else if (inAngle) {
+            // A route such as <@a,@b:user@host> stays inside its brackets.
+        } else if (c == ':') {
+            // "name:" opens a group (RFC 5322 3.4): its members are the addresses, not the name.
+            start = i + 1;
+        } else if (c == ',' || c == ';') {
             pieces.emplace_back(text.substr(start, i - start));
             start = i + 1;
         }
@@ -273,7 +276,7 @@ std::string TixRfc2231HeaderEncoder::JoinValue(std::string_view text) const {
 }
 
 std::string TixRfc2231HeaderEncoder::EncodeValue(std::string_view text) {
-    charSet_ = EffectiveCharSet(text, charSet_);
+    charSet_ = TixMailHeaderFieldList::WritingCharSet(text, charSet_);
     return JoinValue(Encode(TixTranslator::GetBytes(text, charSet_)));
 }
 
@@ -287,7 +290,7 @@ std::string TixRfc2231HeaderEncoder::DecodeValue(std::string_view value) {
 
 std::string TixMailHeaderFieldList::EncodeWord(std::string_view text, std::string_view charSet,
                                                TixEncodeMethod& encoding) {
-    const std::string cs = EffectiveCharSet(text, charSet);
+    const std::string cs = TixMailHeaderFieldList::WritingCharSet(text, charSet);
     const TixByteArray bytes = TixTranslator::GetBytes(text, cs);
     if (encoding == cmNone) encoding = PreferredMethod(bytes);
     if (encoding != cmQuotedPrintable && encoding != cmBase64) return std::string(text);
@@ -297,7 +300,7 @@ std::string TixMailHeaderFieldList::EncodeWord(std::string_view text, std::strin
 std::string TixMailHeaderFieldList::EncodeText(std::string_view text, std::string_view charSet, int room,
                                                TixEncodeMethod encoding) {
     if (text.empty() || encoding == cmUUEncode || encoding == cm8Bit) return std::string(text);
-    const std::string cs = EffectiveCharSet(text, charSet);
+    const std::string cs = TixMailHeaderFieldList::WritingCharSet(text, charSet);
     TixEncodeMethod method = encoding;
     if (method != cmQuotedPrintable && method != cmBase64) {
         method = PreferredMethod(TixTranslator::GetBytes(text, cs));
@@ -376,6 +379,14 @@ std::string TixMailHeaderFieldList::EncodeEmail(std::string_view text, std::stri
 
 // ---------------------------------------------------------------------------------------------
 // Decoding
+
+std::string TixMailHeaderFieldList::WritingCharSet(std::string_view text, std::string_view charSet) {
+    if (charSet.empty() || !TixTranslator::IsKnownCharSet(charSet)) return "utf-8";
+    if (IsAsciiText(text)) return std::string(charSet);
+    const std::string bytes = TixTranslator::FromLocal(text, charSet);
+    if (TixTranslator::ToLocal(bytes, charSet) != text) return "utf-8";
+    return std::string(charSet);
+}
 
 std::string TixMailHeaderFieldList::DecodeText(std::string_view text, std::string_view fallbackCharSet) {
     std::string result;
@@ -565,7 +576,7 @@ void TixMailHeaderFieldList::AddEncodedFieldItem(std::string_view fieldName, std
         item = itemName.empty() ? quoted : std::string(itemName) + "=" + quoted;
     } else {
         TixRfc2231HeaderEncoder encoder;
-        encoder.SetCharSet(EffectiveCharSet(trimmed, charSet_));
+        encoder.SetCharSet(TixMailHeaderFieldList::WritingCharSet(trimmed, charSet_));
         const std::string whole = encoder.EncodeValue(trimmed);
         const std::string cs = encoder.CharSet();
         if (cpl <= 0 || static_cast<int>(whole.size()) <= cpl - 1 - nameLength - 7) {

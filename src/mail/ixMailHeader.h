@@ -104,6 +104,9 @@ public:
     // Decodes every well-formed encoded word; white space between two adjacent words is dropped.
     // Text outside words that is not valid UTF-8 is translated from fallbackCharSet.
     static std::string DecodeText(std::string_view text, std::string_view fallbackCharSet);
+    // The charset text is written in: charSet when it is known and holds every character of the
+    // text, else utf-8.
+    static std::string WritingCharSet(std::string_view text, std::string_view charSet);
 
 protected:
     std::string_view GetQuoteChars() const override;

@@ -4,7 +4,6 @@
 #include <chrono>
 #include <random>
 
-#include "mail/ixMimeCoding.h"
 #include "text/ixUtils.h"
 
 namespace ix {
@@ -100,7 +99,7 @@ bool IsUuBegin(const std::string& line, std::string& fileName) {
     std::string name = TrimHeaderText(rest.substr(space + 1));
     if (name.empty()) return false;
     if (name.size() > 1000) name.resize(1000);
-    fileName = mime::SanitizeFileName(mime::ExtractFileName(name));
+    fileName = SanitizeFileName(ExtractFileName(name));
     return true;
 }
 
@@ -325,15 +324,13 @@ void TixMailMessage::LoadHeader(const TixStringList& lines) {
     EndUpdate();
 }
 
-void TixMailMessage::ReadContentFields(const TixHeaderFieldList& header) {
+void TixMailMessage::ReadContentFields(const TixMailHeaderFieldList& header) {
     const std::string typeText = header.GetFieldValue("Content-Type");
-    const mime::TixParamValue type = mime::ParseParams(typeText);
-    contentType_ = type.value;
+    contentType_ = header.GetFieldValueItem(typeText, "");
     messageFormat_ = !typeText.empty() || !header.GetFieldValue("MIME-Version").empty() ? mfMIME : mfUUencode;
-    contentSubType_ = mime::DecodedParam(type, "type", {});
-    const std::string* boundary = type.Find("boundary");
-    boundary_ = boundary != nullptr ? *boundary : std::string();
-    const std::string charSet = mime::DecodedParam(type, "charset", {});
+    contentSubType_ = header.GetDecodedFieldValueItem(typeText, "type");
+    boundary_ = header.GetFieldValueItem(typeText, "boundary");
+    const std::string charSet = header.GetFieldValueItem(typeText, "charset");
     if (!charSet.empty()) {
         if (SameText(charSet, "iso-2022-jp")) {
             charSet_ = "iso-2022-jp";
@@ -343,23 +340,23 @@ void TixMailMessage::ReadContentFields(const TixHeaderFieldList& header) {
             charSet_ = charSet;
         }
     }
-    contentDisposition_ = mime::ParseParams(header.GetFieldValue("Content-Disposition")).value;
+    contentDisposition_ = header.GetFieldValueItem(header.GetFieldValue("Content-Disposition"), "");
     const std::string cte = LowerCase(header.GetFieldValue("Content-Transfer-Encoding"));
     encoding_ = cte == "quoted-printable" ? cmQuotedPrintable : cte == "base64" ? cmBase64 : cmNone;
 }
 
 void TixMailMessage::ParseHeaderLines(const TixStringList& lines) {
     auto* source = const_cast<TixStringList*>(&lines);  // the index only reads its source
-    TixHeaderFieldList header;
+    TixMailHeaderFieldList header;
     const int headerEnd = header.Parse(0, source);
     ReadContentFields(header);
-    const std::string cs = charSet_;
+    header.SetCharSet(charSet_);
 
-    mime::DecodeAddress(header.GetFieldValue("From"), cs, from_);
-    mime::DecodeAddressList(header.GetFieldValue("To"), cs, toList_);
-    mime::DecodeAddressList(header.GetFieldValue("Cc"), cs, ccList_);
-    mime::DecodeAddressList(header.GetFieldValue("Bcc"), cs, bccList_);
-    subject_ = mime::DecodeWords(header.GetFieldValue("Subject"), cs);
+    from_.SetFullAddress(header.GetDecodedEmail("From"));
+    header.GetDecodedEmailList("To", toList_);
+    header.GetDecodedEmailList("Cc", ccList_);
+    header.GetDecodedEmailList("Bcc", bccList_);
+    subject_ = header.GetDecodedFieldValue("Subject");
 
     date_ = Now();
     if (header.GetFieldIndex("Date") >= 0) {
@@ -384,17 +381,10 @@ void TixMailMessage::ParseHeaderLines(const TixStringList& lines) {
     priorityOf("X-Priority", "5", "1");
     priorityOf("X-MSMail-Priority", "Low", "High");
 
-    auto decodedAddress = [&](std::string_view field) {
-        const std::string value = header.GetFieldValue(field);
-        if (value.empty()) return std::string();
-        TixEmailAddressItem item;
-        mime::DecodeAddress(value, cs, item);
-        return item.FullAddress();
-    };
-    replyTo_ = decodedAddress("Reply-To");
-    readReceiptTo_ = decodedAddress("Disposition-Notification-To");
+    replyTo_ = header.GetDecodedEmail("Reply-To");
+    readReceiptTo_ = header.GetDecodedEmail("Disposition-Notification-To");
     // A list of URLs in angle brackets, not a mailbox: kept whole.
-    listUnsubscribe_ = mime::DecodeWords(header.GetFieldValue("List-Unsubscribe"), cs);
+    listUnsubscribe_ = header.GetDecodedFieldValue("List-Unsubscribe");
     messageId_ = header.GetFieldValue("Message-ID");
     inReplyTo_ = header.GetFieldValue("In-Reply-To");
     mimeOle_ = header.GetFieldValue("X-MimeOLE");
@@ -448,7 +438,7 @@ void TixMailMessage::ParseBodies(const TixStringList& lines, int headerEnd) {
 }
 
 void TixMailMessage::StartPart(TixMessageBody& body, const TixStringList& lines,
-                               const TixHeaderFieldList& header, int headerStart, int headerEnd) {
+                               const TixMailHeaderFieldList& header, int headerStart, int headerEnd) {
     body.ParseHeader(header);
     body.rawHeader_.BeginUpdate();
     body.rawHeader_.Clear();
@@ -471,7 +461,8 @@ void TixMailMessage::ParseSinglePart(const TixStringList& lines, int headerEnd) 
     else
         single = &bodies_->Add<TixTextBody>();
     {
-        TixHeaderFieldList header;
+        TixMailHeaderFieldList header;
+        header.SetCharSet(charSet_);
         header.Parse(0, const_cast<TixStringList*>(&lines));
         StartPart(*single, lines, header, 0, headerEnd);
     }
@@ -546,10 +537,12 @@ void TixMailMessage::ParseMultipart(const TixStringList& lines, int from, int to
         headerLines.Reserve(static_cast<std::size_t>(j - i - 1));
         for (int k = i + 1; k < j; ++k)
             headerLines.Add(lines[k]);
-        TixHeaderFieldList header;
+        TixMailHeaderFieldList header;
+        header.SetCharSet(charSet_);
         header.Parse(0, &headerLines);
-        const std::string type = mime::ParseParams(header.GetFieldValue("Content-Type")).value;
-        const std::string disposition = mime::ParseParams(header.GetFieldValue("Content-Disposition")).value;
+        const std::string type = header.GetFieldValueItem(header.GetFieldValue("Content-Type"), "");
+        const std::string disposition =
+            header.GetFieldValueItem(header.GetFieldValue("Content-Disposition"), "");
         TixMessageBody& body = CreateBody(bodies, type, disposition, depth);
         body.ParseHeader(header);
         body.FillExtraFields(header);  // before the move: the header indexes headerLines
@@ -564,10 +557,11 @@ void TixMailMessage::ParseMultipart(const TixStringList& lines, int from, int to
             TixStringList embedded;
             for (int k = dataStart; k < to && k < dataStart + 500 && !lines[k].empty(); ++k)
                 embedded.Add(lines[k]);
-            TixHeaderFieldList embeddedHeader;
+            TixMailHeaderFieldList embeddedHeader;
             embeddedHeader.Parse(0, &embedded);
-            const std::string subject = mime::DecodeWords(embeddedHeader.GetFieldValue("Subject"), charSet_);
-            if (!subject.empty()) attachment->fileName_ = mime::SanitizeFileName(subject + ".eml");
+            embeddedHeader.SetCharSet(charSet_);
+            const std::string subject = embeddedHeader.GetDecodedFieldValue("Subject");
+            if (!subject.empty()) attachment->fileName_ = SanitizeFileName(subject + ".eml");
         }
         current = &body;
         i = hasBody ? j : j - 1;
@@ -589,7 +583,7 @@ void TixMailMessage::GenerateBoundary() {
     boundary_ = "Mark=_" + std::to_string(ticks) + std::to_string(ticks / 2) + std::to_string(random);
 }
 
-void TixMailMessage::WriteContentFields(TixHeaderFieldList& header) {
+void TixMailMessage::WriteContentFields(TixMailHeaderFieldList& header) {
     if (messageFormat_ == mfUUencode) return;
     header.AddField("MIME-Version", "1.0");
     if (IsMultipart()) {
@@ -609,29 +603,18 @@ void TixMailMessage::WriteContentFields(TixHeaderFieldList& header) {
 
 void TixMailMessage::BuildHeaderLines(TixStringList& lines, int& linesPlace) {
     GenerateBoundary();
-    TixHeaderFieldList header;
-    header.SetCharsPerLine(charsPerLine_);
+    TixMailHeaderFieldList header(HeaderCharSet(), charsPerLine_, EffectiveHeaderEncoding());
     header.Parse(0, &lines);
-    const std::string cs = HeaderCharSet();
-    const TixEncodeMethod method = EffectiveHeaderEncoding();
-    auto addressList = [&](const TixEmailAddressList& list) {
-        std::string out;
-        for (int i = 0; i < list.Count(); ++i) {
-            if (i > 0) out += ", ";
-            out += mime::EncodeAddress(list.Items(i).FullAddress(), cs, method);
-        }
-        return out;
-    };
     header.AddField("Message-ID", messageId_);
     header.AddField("In-Reply-To", inReplyTo_);
-    header.AddField("From", mime::EncodeAddress(from_.FullAddress(), cs, method));
-    header.AddField("Reply-To", mime::EncodeAddress(replyTo_, cs, method));
+    header.AddEncodedEmail("From", from_.FullAddress());
+    header.AddEncodedEmail("Reply-To", replyTo_);
     header.AddField("Newsgroups", Join(newsGroups_, ","));
     header.AddField("References", Join(references_, " "));
-    header.AddField("To", addressList(toList_));
-    header.AddField("Cc", addressList(ccList_));
-    header.AddField("Bcc", addressList(bccList_));
-    header.AddField("Subject", mime::EncodeText(subject_, cs, method));
+    header.AddEncodedEmailList("To", toList_);
+    header.AddEncodedEmailList("Cc", ccList_);
+    header.AddEncodedEmailList("Bcc", bccList_);
+    header.AddEncodedField("Subject", subject_);
     header.AddField("Date", DateTimeToMailTime(date_));
     linesPlace = lines.Count();
     WriteContentFields(header);
@@ -646,7 +629,7 @@ void TixMailMessage::BuildHeaderLines(TixStringList& lines, int& linesPlace) {
     header.AddField("X-Priority", priority_ == mpLow ? "5" : priority_ == mpHigh ? "1" : "");
     header.AddField("X-MimeOLE", mimeOle_);
     header.AddField("X-Mailer", mailer_);
-    header.AddField("Disposition-Notification-To", mime::EncodeAddress(readReceiptTo_, cs, method));
+    header.AddEncodedEmail("Disposition-Notification-To", readReceiptTo_);
     header.AddFieldNoFold("List-Unsubscribe", listUnsubscribe_);
     header.AddFields(extraFields_);
     lines.Add("");
@@ -661,8 +644,8 @@ void TixMailMessage::WriteBodyList(TixMessageBodies& bodies, const std::string& 
         TixMessageBody& part = bodies[i];
         if (multipart) {
             lines.Add("--" + boundary);
-            TixHeaderFieldList header;
-            header.SetCharsPerLine(settings->charsPerLine_);
+            TixMailHeaderFieldList header(settings->HeaderCharSet(), settings->charsPerLine_,
+                                          settings->EffectiveHeaderEncoding());
             header.Parse(lines.Count(), &lines);
             part.BuildHeader(header);
             lines.Add("");
@@ -674,7 +657,7 @@ void TixMailMessage::WriteBodyList(TixMessageBodies& bodies, const std::string& 
         const bool uuAttachment =
             settings->messageFormat_ == mfUUencode && dynamic_cast<TixAttachmentBody*>(&part) != nullptr;
         if (uuAttachment)
-            lines.Add("begin 644 " + mime::ExtractFileName(static_cast<TixAttachmentBody&>(part).FileName()));
+            lines.Add("begin 644 " + ExtractFileName(static_cast<TixAttachmentBody&>(part).FileName()));
         const std::unique_ptr<TixMemoryStream> data = part.EncodedData();
         AddEncodedLines(lines, data->View());
         if (uuAttachment) lines.Add("end");

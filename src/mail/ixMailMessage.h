@@ -151,8 +151,8 @@ protected:
     // The class of a part read from a multipart message.
     virtual TixMessageBody& CreateBody(TixMessageBodies& bodies, std::string_view contentType,
                                        std::string_view disposition, int depth);
-    virtual void ReadContentFields(const TixHeaderFieldList& header);
-    virtual void WriteContentFields(TixHeaderFieldList& header);
+    virtual void ReadContentFields(const TixMailHeaderFieldList& header);
+    virtual void WriteContentFields(TixMailHeaderFieldList& header);
     virtual void RegisterKnownFields();
 
 private:
@@ -163,7 +163,7 @@ private:
     // Reads the parts between lines [from, to) delimited by boundary into bodies.
     void ParseMultipart(const TixStringList& lines, int from, int to, const std::string& boundary,
                         TixMessageBodies& bodies, int depth);
-    void StartPart(TixMessageBody& body, const TixStringList& lines, const TixHeaderFieldList& header,
+    void StartPart(TixMessageBody& body, const TixStringList& lines, const TixMailHeaderFieldList& header,
                    int headerStart, int headerEnd);
     void BuildHeaderLines(TixStringList& lines, int& linesPlace);
     void WriteBodyList(TixMessageBodies& bodies, const std::string& boundary, TixStringList& lines);

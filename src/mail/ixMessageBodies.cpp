@@ -4,7 +4,7 @@
 #include <random>
 
 #include "mail/ixMailMessage.h"
-#include "mail/ixMimeCoding.h"
+#include "text/ixIdnTranslator.h"
 #include "text/ixTranslator.h"
 
 namespace ix {
@@ -37,16 +37,32 @@ std::string ReadAll(TixStream& stream, bool fromStart = true) {
     return data;
 }
 
-std::string Param(const TixHeaderFieldList& header, std::string_view field, std::string_view item,
-                  std::string_view charSet) {
-    return mime::DecodedParam(mime::ParseParams(header.GetFieldValue(field)), item, charSet);
+// The RFC 2231 form of a parameter wins over the plain one, whose value may hold encoded words.
+std::string Param(const TixMailHeaderFieldList& header, std::string_view field, std::string_view item) {
+    const std::string value = header.GetFieldValue(field);
+    std::string result = header.GetDecodedFieldValueItem(value, std::string(item) + "*");
+    if (result.empty()) result = header.GetDecodedFieldValueItem(value, item);
+    return result;
 }
 
-std::string LeadingValue(const TixHeaderFieldList& header, std::string_view field) {
-    return mime::ParseParams(header.GetFieldValue(field)).value;
+std::string LeadingValue(const TixMailHeaderFieldList& header, std::string_view field) {
+    return header.GetFieldValueItem(header.GetFieldValue(field), "");
 }
 
 }  // namespace
+
+std::string SanitizeFileName(std::string_view name) {
+    std::string out(name);
+    for (char& c : out)
+        if (c == '\0' || std::string_view("\"*/:<>?\\|").find(c) != std::string_view::npos) c = '_';
+    if (!out.empty() && (out.back() == ' ' || out.back() == '.')) out.pop_back();
+    return out.empty() ? std::string("_") : out;
+}
+
+std::string ExtractFileName(std::string_view path) {
+    const auto pos = path.find_last_of("/\\:");
+    return std::string(pos == std::string_view::npos ? path : path.substr(pos + 1));
+}
 
 // ---- TixMessageBody ----
 
@@ -130,7 +146,7 @@ TixEncodeMethod TixMessageBody::GetEncoding() const {
     return m->Encoding() != cmNone ? m->Encoding() : encoding_;
 }
 
-void TixMessageBody::ParseHeader(const TixHeaderFieldList& header) {
+void TixMessageBody::ParseHeader(const TixMailHeaderFieldList& header) {
     contentType_ = LeadingValue(header, "Content-Type");
     const TixMailMessage* m = Message();
     encoding_ = m != nullptr ? m->Encoding() : cmNone;
@@ -144,7 +160,7 @@ void TixMessageBody::ParseHeader(const TixHeaderFieldList& header) {
     contentDisposition_ = LeadingValue(header, "Content-Disposition");
 }
 
-void TixMessageBody::FillExtraFields(const TixHeaderFieldList& header) {
+void TixMessageBody::FillExtraFields(const TixMailHeaderFieldList& header) {
     extraFields_.BeginUpdate();
     extraFields_.Clear();
     for (int i = 0; i < header.Count(); ++i) {
@@ -287,10 +303,12 @@ std::string TixTextBody::EffectiveCharSet() const {
 std::string TixTextBody::WriteCharSet() const {
     std::string cs = EffectiveCharSet();
     if (cs.empty() && Message() != nullptr) cs = Message()->CharSet();
-    return mime::WriteCharSet(strings_.Text(), cs);
+    const std::string text = strings_.Text();
+    if (TixIdnTranslator::IsBasicString(text)) return cs.empty() ? std::string("us-ascii") : cs;
+    return TixMailHeaderFieldList::WritingCharSet(text, cs);
 }
 
-void TixTextBody::BuildHeader(TixHeaderFieldList& header) {
+void TixTextBody::BuildHeader(TixMailHeaderFieldList& header) {
     header.AddField("Content-Type", contentType_);
     const std::string cs = WriteCharSet();
     if (!contentType_.empty() && !cs.empty()) header.AddQuotedFieldItem("Content-Type", "charset", cs);
@@ -298,17 +316,18 @@ void TixTextBody::BuildHeader(TixHeaderFieldList& header) {
     header.AddFields(extraFields_);
 }
 
-void TixTextBody::ParseHeader(const TixHeaderFieldList& header) {
+void TixTextBody::ParseHeader(const TixMailHeaderFieldList& header) {
     TixMessageBody::ParseHeader(header);
-    charSet_ = Param(header, "Content-Type", "charset", {});
+    charSet_ = Param(header, "Content-Type", "charset");
 }
 
 std::unique_ptr<TixStream> TixTextBody::GetSourceStream() {
     std::string text = strings_.Text();
     if (text.size() > 2) text.resize(text.size() - 2);
     const std::string cs = WriteCharSet();
-    const std::string bytes =
-        mime::IsAscii(text) || SameText(cs, "utf-8") ? text : TixTranslator::FromLocal(text, cs);
+    const std::string bytes = TixIdnTranslator::IsBasicString(text) || SameText(cs, "utf-8")
+                                  ? text
+                                  : TixTranslator::FromLocal(text, cs);
     return std::make_unique<TixMemoryStream>(bytes);
 }
 
@@ -379,24 +398,22 @@ void TixAttachmentBody::ChooseEncoding() {
     choosingEncoding_ = false;
 }
 
-void TixAttachmentBody::AddNameItem(TixHeaderFieldList& header, std::string_view field, std::string_view item,
-                                    bool extensions) {
-    const std::string name = mime::ExtractFileName(fileName_);
-    const TixMailMessage* m = Message();
-    const std::string cs = m != nullptr ? m->CharSet() : std::string();
-    const TixEncodeMethod method = m != nullptr ? m->HeaderEncoding() : cmNone;
-    header.AddQuotedFieldItem(field, item, mime::EncodeText(name, cs, method));
+void TixAttachmentBody::AddNameItem(TixMailHeaderFieldList& header, std::string_view field,
+                                    std::string_view item, bool extensions) {
+    const std::string name = ExtractFileName(fileName_);
+    const TixEncodeMethod method = header.HeaderEncoding();
+    header.AddEncodedFieldItem(field, item, name);
     // Readers take the RFC 2231 form over encoded words inside quotes, which the standard does not
     // define for parameters: write it for every name that is not plain ASCII.
-    if ((extensions || !mime::IsAscii(name)) && method != cmUUEncode && method != cm8Bit)
-        header.AddFieldItem(field, "", mime::EncodeRfc2231Param(item, name, cs, 70));
+    if ((extensions || !TixIdnTranslator::IsBasicString(name)) && method != cmUUEncode && method != cm8Bit)
+        header.AddEncodedFieldItem(field, std::string(item) + "*", name);
 }
 
-void TixAttachmentBody::BuildHeader(TixHeaderFieldList& header) {
+void TixAttachmentBody::BuildHeader(TixMailHeaderFieldList& header) {
     const TixMailMessage* m = Message();
     const bool extensions = m != nullptr && m->UseHeaderEncodingExtensions();
     header.AddField("Content-Type", contentType_);
-    const std::string name = mime::ExtractFileName(fileName_);
+    const std::string name = ExtractFileName(fileName_);
     if (!contentType_.empty() && !name.empty()) AddNameItem(header, "Content-Type", "name", extensions);
     header.AddField("Content-Transfer-Encoding", EncodingName(GetEncoding()));
     header.AddField("Content-Disposition",
@@ -406,31 +423,29 @@ void TixAttachmentBody::BuildHeader(TixHeaderFieldList& header) {
     header.AddFields(extraFields_);
 }
 
-void TixAttachmentBody::ParseHeader(const TixHeaderFieldList& header) {
+void TixAttachmentBody::ParseHeader(const TixMailHeaderFieldList& header) {
     TixMessageBody::ParseHeader(header);
-    const std::string cs = FallbackCharSet();
-    const mime::TixParamValue disposition = mime::ParseParams(header.GetFieldValue("Content-Disposition"));
-    const mime::TixParamValue type = mime::ParseParams(header.GetFieldValue("Content-Type"));
-    std::string name = mime::DecodedParam(disposition, "filename", cs);
-    if (name.empty()) name = mime::DecodedParam(type, "filename", cs);
+    std::string name = Param(header, "Content-Disposition", "filename");
+    if (name.empty()) name = Param(header, "Content-Type", "filename");
     // The name parameter comes before the description: a description is prose ("Scanned
     // document"), the name is what the sender called the file.
-    if (name.empty()) name = mime::DecodedParam(type, "name", cs);
+    if (name.empty()) name = Param(header, "Content-Type", "name");
     if (name.empty()) {
-        std::string description = mime::DecodeWords(header.GetFieldValue("Content-Description"), cs);
+        std::string description = header.GetDecodedFieldValue("Content-Description");
         if (!description.empty()) {
             if (description.size() <= 3 || description[description.size() - 4] != '.') description += ".dat";
-            name = mime::SanitizeFileName(description);
+            name = SanitizeFileName(description);
         }
     }
     if (name.empty() && SameText(contentType_, "message/rfc822") && header.Source() != nullptr) {
-        TixHeaderFieldList embedded;
+        TixMailHeaderFieldList embedded;
+        embedded.SetCharSet(header.CharSet());
         embedded.Parse(header.HeaderEnd() + 1, header.Source());
-        const std::string subject = mime::DecodeWords(embedded.GetFieldValue("Subject"), cs);
+        const std::string subject = embedded.GetDecodedFieldValue("Subject");
         if (!subject.empty()) name = subject + ".eml";
     }
     // Names from the wire never carry a path.
-    fileName_ = name.empty() ? name : mime::SanitizeFileName(name);
+    fileName_ = name.empty() ? name : SanitizeFileName(ExtractFileName(name));
     std::string id = TrimHeaderText(header.GetFieldValue("Content-ID"));
     if (id.size() >= 2 && id.front() == '<' && id.back() == '>') id = id.substr(1, id.size() - 2);
     contentId_ = id;
@@ -483,7 +498,7 @@ void TixImageBody::SetFileName(const std::string& value) {
     if (!fileName_.empty() && contentId_.empty()) {
         char day[32];
         std::snprintf(day, sizeof day, "%.8f", Now());
-        SetContentID(mime::ExtractFileName(fileName_) + "@" + day + "." + std::to_string(RandomBelow(1000)));
+        SetContentID(ExtractFileName(fileName_) + "@" + day + "." + std::to_string(RandomBelow(1000)));
     }
     if (!fileName_.empty() && contentType_.empty()) {
         const auto pos = fileName_.find_last_of(".\\/:");
@@ -492,9 +507,9 @@ void TixImageBody::SetFileName(const std::string& value) {
     }
 }
 
-void TixImageBody::BuildHeader(TixHeaderFieldList& header) {
+void TixImageBody::BuildHeader(TixMailHeaderFieldList& header) {
     header.AddField("Content-Type", contentType_);
-    const std::string name = mime::ExtractFileName(fileName_);
+    const std::string name = ExtractFileName(fileName_);
     if (!name.empty()) AddNameItem(header, "Content-Type", "name", false);
     header.AddField("Content-Transfer-Encoding", EncodingName(GetEncoding()));
     if (!contentDisposition_.empty()) {
@@ -505,10 +520,10 @@ void TixImageBody::BuildHeader(TixHeaderFieldList& header) {
     header.AddFields(extraFields_);
 }
 
-void TixImageBody::ParseHeader(const TixHeaderFieldList& header) {
+void TixImageBody::ParseHeader(const TixMailHeaderFieldList& header) {
     TixAttachmentBody::ParseHeader(header);
-    const std::string name = Param(header, "Content-Type", "name", FallbackCharSet());
-    if (!name.empty()) fileName_ = mime::SanitizeFileName(name);
+    const std::string name = Param(header, "Content-Type", "name");
+    if (!name.empty()) fileName_ = SanitizeFileName(name);
 }
 
 void TixImageBody::Clear() {
@@ -556,7 +571,7 @@ void TixMultipartBody::SetContentSubType(const std::string& value) {
     Changed();
 }
 
-void TixMultipartBody::BuildHeader(TixHeaderFieldList& header) {
+void TixMultipartBody::BuildHeader(TixMailHeaderFieldList& header) {
     nested_->GenerateBoundary();
     header.AddField("Content-Type", contentType_);
     if (!contentType_.empty() && !contentSubType_.empty())
@@ -565,13 +580,12 @@ void TixMultipartBody::BuildHeader(TixHeaderFieldList& header) {
     header.AddFields(extraFields_);
 }
 
-void TixMultipartBody::ParseHeader(const TixHeaderFieldList& header) {
+void TixMultipartBody::ParseHeader(const TixMailHeaderFieldList& header) {
     TixMessageBody::ParseHeader(header);
     nested_->contentType_ = contentType_;
-    const mime::TixParamValue type = mime::ParseParams(header.GetFieldValue("Content-Type"));
-    const std::string* boundary = type.Find("boundary");
-    SetBoundary(boundary != nullptr ? *boundary : std::string());
-    contentSubType_ = mime::DecodedParam(type, "type", {});
+    const std::string type = header.GetFieldValue("Content-Type");
+    SetBoundary(header.GetFieldValueItem(type, "boundary"));
+    contentSubType_ = header.GetDecodedFieldValueItem(type, "type");
     encoding_ = cmNone;
 }
 

@@ -13,7 +13,7 @@
 
 #include "base/ixStream.h"
 #include "base/ixStringList.h"
-#include "mail/ixHeaderFieldList.h"
+#include "mail/ixMailHeader.h"
 #include "text/ixEncoder.h"
 
 namespace ix {
@@ -21,6 +21,12 @@ namespace ix {
 class TixMailMessage;
 class TixMessageBodies;
 class TixMessageBody;
+
+// File names from the wire: characters no file system likes become "_", one final space or dot is
+// dropped, and an empty result becomes "_".
+std::string SanitizeFileName(std::string_view name);
+// The name after its last "/", "\" or ":".
+std::string ExtractFileName(std::string_view path);
 
 // Asks the application for the stream a part's data goes to (saving) or comes from (loading).
 // The stream handed back is owned by the part, which frees it after use; Handled (loading only)
@@ -71,9 +77,9 @@ public:
     // The transfer encoding the part is written with and read by.
     virtual TixEncodeMethod GetEncoding() const;
     // Writes the part's header fields into header (parsed at the place they go).
-    virtual void BuildHeader(TixHeaderFieldList& header) = 0;
+    virtual void BuildHeader(TixMailHeaderFieldList& header) = 0;
     // Reads the part's values from its header.
-    virtual void ParseHeader(const TixHeaderFieldList& header);
+    virtual void ParseHeader(const TixMailHeaderFieldList& header);
     // The unencoded data for writing; null when there is none.
     virtual std::unique_ptr<TixStream> GetSourceStream() = 0;
     // Where decoded data goes when reading; null skips the data.
@@ -97,7 +103,7 @@ protected:
     virtual void RegisterKnownFields();
     static void RemoveTrailingCrlf(std::string& data);
     // Fills ExtraFields with the fields of the header that are not among KnownFields.
-    void FillExtraFields(const TixHeaderFieldList& header);
+    void FillExtraFields(const TixMailHeaderFieldList& header);
     void Changed();
     bool Parsing() const;
     std::string FallbackCharSet() const;
@@ -133,8 +139,8 @@ public:
     // The charset written: the effective one when it holds every character of the text, else utf-8.
     std::string WriteCharSet() const;
 
-    void BuildHeader(TixHeaderFieldList& header) override;
-    void ParseHeader(const TixHeaderFieldList& header) override;
+    void BuildHeader(TixMailHeaderFieldList& header) override;
+    void ParseHeader(const TixMailHeaderFieldList& header) override;
     std::unique_ptr<TixStream> GetSourceStream() override;
     std::unique_ptr<TixStream> GetDestinationStream() override;
     void DataAdded(TixStream& data) override;
@@ -160,8 +166,8 @@ public:
     virtual void SetFileName(const std::string& value);
 
     TixEncodeMethod GetEncoding() const override;
-    void BuildHeader(TixHeaderFieldList& header) override;
-    void ParseHeader(const TixHeaderFieldList& header) override;
+    void BuildHeader(TixMailHeaderFieldList& header) override;
+    void ParseHeader(const TixMailHeaderFieldList& header) override;
     std::unique_ptr<TixStream> GetSourceStream() override;
     std::unique_ptr<TixStream> GetDestinationStream() override;
     void DataAdded(TixStream& data) override;
@@ -172,7 +178,7 @@ protected:
     using TixMessageBody::TixMessageBody;
     void RegisterKnownFields() override;
     // Writes name/filename items (and their RFC 2231 forms when asked or needed).
-    void AddNameItem(TixHeaderFieldList& header, std::string_view field, std::string_view item,
+    void AddNameItem(TixMailHeaderFieldList& header, std::string_view field, std::string_view item,
                      bool extensions);
     friend class TixMessageBodies;
     friend class TixMailMessage;
@@ -186,8 +192,8 @@ class TixImageBody : public TixAttachmentBody {
 public:
     const char* ClassName() const override { return "TixImageBody"; }
     void SetFileName(const std::string& value) override;
-    void BuildHeader(TixHeaderFieldList& header) override;
-    void ParseHeader(const TixHeaderFieldList& header) override;
+    void BuildHeader(TixMailHeaderFieldList& header) override;
+    void ParseHeader(const TixMailHeaderFieldList& header) override;
     void Clear() override;
 
 protected:
@@ -209,8 +215,8 @@ public:
     void SetBoundary(const std::string& value);
 
     bool RecordsEncodedSize() const override { return false; }
-    void BuildHeader(TixHeaderFieldList& header) override;
-    void ParseHeader(const TixHeaderFieldList& header) override;
+    void BuildHeader(TixMailHeaderFieldList& header) override;
+    void ParseHeader(const TixMailHeaderFieldList& header) override;
     std::unique_ptr<TixStream> GetSourceStream() override;
     std::unique_ptr<TixStream> GetDestinationStream() override;
     void DataAdded(TixStream& data) override;

@@ -295,6 +295,23 @@ TEST(MailHeaderFields, AddressFieldsUnfoldIntoLists) {
     EXPECT_EQ(list.Items(1).Email(), "b@x.org");
 }
 
+TEST(MailHeaderFields, GroupsGiveTheirMembersAndRoutesStayWhole) {
+    TixStringList lines{"To: Friends: a@x.org, \"B: the second\" <b@x.org>;, c@x.org",
+                        "Cc: undisclosed-recipients:;", "Bcc: <@relay.org,@gw.org:d@x.org>", ""};
+    H header("utf-8", 76, cmNone);
+    header.Parse(0, &lines);
+    TixEmailAddressList list;
+    header.GetDecodedEmailList("to", list);
+    ASSERT_EQ(list.Count(), 3);
+    EXPECT_EQ(list.Items(0).Email(), "a@x.org");
+    EXPECT_EQ(list.Items(1).Name(), "B: the second");
+    EXPECT_EQ(list.Items(2).Email(), "c@x.org");
+    header.GetDecodedEmailList("cc", list);
+    EXPECT_EQ(list.Count(), 0);
+    header.GetDecodedEmailList("bcc", list);
+    EXPECT_EQ(list.Count(), 1);
+}
+
 // ------------------------------------------------------------------------------------------
 // Addresses
 
