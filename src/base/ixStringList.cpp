@@ -1,6 +1,7 @@
 #include "base/ixStringList.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "base/ixError.h"
 
@@ -206,15 +207,27 @@ std::string TixStringList::Text() const {
 
 void TixStringList::SetText(std::string_view text) {
     items_.clear();
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-        std::size_t end = pos;
-        while (end < text.size() && text[end] != '\r' && text[end] != '\n')
-            ++end;
-        items_.push_back({std::string(text.substr(pos, end - pos)), 0});
-        pos = end;
-        if (pos < text.size() && text[pos] == '\r') ++pos;
-        if (pos < text.size() && text[pos] == '\n') ++pos;
+    AddText(text);
+}
+
+void TixStringList::AddText(std::string_view text) {
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    // Whole messages pass through here: size the list once and find line ends with memchr.
+    std::size_t lines = 1;
+    for (const char* q = p;
+         (q = static_cast<const char*>(std::memchr(q, '\n', static_cast<std::size_t>(end - q)))); ++q)
+        ++lines;
+    items_.reserve(items_.size() + lines);
+    while (p < end) {
+        const auto* lf = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+        if (lf == nullptr) lf = end;
+        const auto* cr = static_cast<const char*>(std::memchr(p, '\r', static_cast<std::size_t>(lf - p)));
+        const char* stop = cr != nullptr ? cr : lf;
+        items_.push_back({std::string(p, stop), 0});
+        p = stop;
+        if (p < end && *p == '\r') ++p;
+        if (p < end && *p == '\n') ++p;
     }
     Changed();
 }

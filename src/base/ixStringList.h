@@ -62,6 +62,8 @@ public:
     std::string Text() const;
     // Replaces the lines with the pieces of text split at CRLF, CR or LF.
     void SetText(std::string_view text);
+    // Appends those pieces; a final line break adds no empty line.
+    void AddText(std::string_view text);
 
     void BeginUpdate() { ++updateCount_; }
     void EndUpdate();

@@ -1,7 +1,9 @@
 #include "mail/ixMailMessage.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <random>
 
 #include "text/ixUtils.h"
@@ -51,19 +53,72 @@ void SplitNonEmpty(std::string_view text, TixStringList& list, std::string_view 
     list.EndUpdate();
 }
 
-// Appends bytes split at CR LF (or a bare LF) as lines.
-void AddEncodedLines(TixStringList& lines, std::string_view data) {
-    std::size_t start = 0;
-    for (std::size_t i = 0; i < data.size(); ++i) {
-        if (data[i] == '\n') {
-            std::size_t end = i;
-            if (end > start && data[end - 1] == '\r') --end;
-            lines.Add(std::string(data.substr(start, end - start)));
-            start = i + 1;
-        }
+// A read-only view of lines [begin, end) joined by CR LF, without the final line break (that
+// belongs to the delimiter that follows). Parts are decoded straight from the message's lines,
+// so a large attachment is not held a second time in encoded form.
+class TixLinesStream : public TixStream {
+public:
+    TixLinesStream(const TixStringList& lines, int begin, int end) : lines_(lines), begin_(begin), end_(end) {
+        for (int i = begin; i < end; ++i)
+            size_ += static_cast<std::int64_t>(lines[i].size()) + 2;
+        if (size_ > 0) size_ -= 2;
+        Rewind();
     }
-    if (start < data.size()) lines.Add(std::string(data.substr(start)));
-}
+    std::size_t Read(void* buffer, std::size_t count) override {
+        auto* out = static_cast<char*>(buffer);
+        std::size_t done = 0;
+        while (done < count && position_ < size_) {
+            const std::string& line = lines_[line_];
+            if (offset_ < line.size()) {
+                const std::size_t n = std::min(count - done, line.size() - offset_);
+                std::memcpy(out + done, line.data() + offset_, n);
+                done += n;
+                offset_ += n;
+                position_ += static_cast<std::int64_t>(n);
+                continue;
+            }
+            const std::size_t breakOffset = offset_ - line.size();  // 0: at CR, 1: at LF
+            out[done++] = breakOffset == 0 ? '\r' : '\n';
+            ++position_;
+            if (++offset_ == line.size() + 2) {
+                ++line_;
+                offset_ = 0;
+            }
+        }
+        return done;
+    }
+    std::size_t Write(const void*, std::size_t) override { return 0; }
+    std::int64_t Seek(std::int64_t offset, TixSeekOrigin origin) override {
+        const std::int64_t base = origin == TixSeekOrigin::soBeginning ? 0
+                                  : origin == TixSeekOrigin::soCurrent ? position_
+                                                                       : size_;
+        const std::int64_t target = std::clamp<std::int64_t>(base + offset, 0, size_);
+        if (target == position_) return position_;
+        if (target < position_) Rewind();
+        char skip[4096];
+        while (position_ < target)
+            Read(skip, static_cast<std::size_t>(std::min<std::int64_t>(target - position_, sizeof skip)));
+        return position_;
+    }
+    std::int64_t Size() const override { return size_; }
+    void SetSize(std::int64_t) override { throw EixStreamError("Stream write error", -1); }
+    // Bytes of the lines with every line break, the last one included.
+    std::int64_t EncodedSize() const { return begin_ < end_ ? size_ + 2 : 0; }
+
+private:
+    void Rewind() {
+        line_ = begin_;
+        offset_ = 0;
+        position_ = 0;
+    }
+
+    const TixStringList& lines_;
+    int begin_, end_;
+    int line_ = 0;
+    std::size_t offset_ = 0;
+    std::int64_t position_ = 0;
+    std::int64_t size_ = 0;
+};
 
 // A received date that cannot be read counts as 0, the same as one without day, month or year.
 TixDateTime ReadMailDate(std::string_view text) {
@@ -470,14 +525,22 @@ void TixMailMessage::ParseSinglePart(const TixStringList& lines, int headerEnd) 
         text->charSet_ = charSet_;
     single->encodedStart_ = headerEnd + 1 < lines.Count() ? headerEnd + 1 : lines.Count() - 1;
 
-    std::string collected;
+    TixMemoryStream collected;
+    auto finishCollected = [&collected](TixMessageBody* part, int lineCount) {
+        const std::int64_t size = collected.Size();
+        // The final line break is not part of the data.
+        if (collected.View().ends_with("\r\n")) collected.SetSize(size - 2);
+        collected.SetPosition(0);
+        part->FinishRead(collected, lineCount, size);
+        collected.SetSize(0);
+    };
     TixAttachmentBody* uu = nullptr;
     std::string fileName;
     for (int i = headerEnd + 1; i < lines.Count(); ++i) {
         const std::string& line = lines[i];
         if (IsUuBegin(line, fileName)) {
             messageFormat_ = mfUUencode;
-            (uu != nullptr ? static_cast<TixMessageBody*>(uu) : single)->FinishRead(collected, 0);
+            finishCollected(uu != nullptr ? static_cast<TixMessageBody*>(uu) : single, 0);
             uu = &bodies_->Add<TixAttachmentBody>();
             uu->fileName_ = fileName;
             uu->encoding_ = cmUUEncode;
@@ -485,15 +548,15 @@ void TixMailMessage::ParseSinglePart(const TixStringList& lines, int headerEnd) 
             continue;
         }
         if (uu != nullptr && SameText(TrimHeaderText(line), "end")) {
-            uu->FinishRead(collected, 0);
+            finishCollected(uu, 0);
             uu = nullptr;
             continue;
         }
-        collected += line;
-        collected += "\r\n";
+        collected.WriteBuffer(line.data(), line.size());
+        collected.WriteBuffer("\r\n", 2);
     }
     // An unterminated uuencoded section is not an attachment: its lines stay text.
-    single->FinishRead(collected, lines.Count() - headerEnd - 1);
+    finishCollected(single, lines.Count() - headerEnd - 1);
 }
 
 void TixMailMessage::ParseMultipart(const TixStringList& lines, int from, int to, const std::string& boundary,
@@ -510,16 +573,8 @@ void TixMailMessage::ParseMultipart(const TixStringList& lines, int from, int to
             mp->encodedLines_ = end - begin;
             return;
         }
-        std::size_t size = 0;
-        for (int k = begin; k < end; ++k)
-            size += lines[k].size() + 2;
-        std::string data;
-        data.reserve(size);
-        for (int k = begin; k < end; ++k) {
-            data += lines[k];
-            data += "\r\n";
-        }
-        part.FinishRead(data, end - begin);
+        TixLinesStream data(lines, begin, end);
+        part.FinishRead(data, end - begin, data.EncodedSize());
     };
 
     for (int i = from; i < to; ++i) {
@@ -659,7 +714,7 @@ void TixMailMessage::WriteBodyList(TixMessageBodies& bodies, const std::string& 
         if (uuAttachment)
             lines.Add("begin 644 " + ExtractFileName(static_cast<TixAttachmentBody&>(part).FileName()));
         const std::unique_ptr<TixMemoryStream> data = part.EncodedData();
-        AddEncodedLines(lines, data->View());
+        lines.AddText(data->View());
         if (uuAttachment) lines.Add("end");
     }
     if (multipart) lines.Add("--" + boundary + "--");

@@ -17,19 +17,6 @@ int RandomBelow(int n) {
     return static_cast<int>(generator() % static_cast<unsigned>(n));
 }
 
-// Appends text to lines split at CR LF, CR or LF; a final line break adds no empty line.
-void AppendTextLines(TixStringList& lines, std::string_view text) {
-    std::size_t start = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r' || text[i] == '\n') {
-            lines.Add(std::string(text.substr(start, i - start)));
-            if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-            start = i + 1;
-        }
-    }
-    if (start < text.size()) lines.Add(std::string(text.substr(start)));
-}
-
 std::string ReadAll(TixStream& stream, bool fromStart = true) {
     if (fromStart) stream.SetPosition(0);
     std::string data(static_cast<std::size_t>(stream.Remaining()), '\0');
@@ -234,26 +221,17 @@ void TixMessageBody::Clear() {
     encodedSize_ = encodedLines_ = encodedStart_ = headerStart_ = 0;
 }
 
-void TixMessageBody::RemoveTrailingCrlf(std::string& data) {
-    if (data.size() >= 2 && data[data.size() - 2] == '\r' && data.back() == '\n')
-        data.resize(data.size() - 2);
-}
-
-void TixMessageBody::FinishRead(std::string& encoded, int lineCount) {
+void TixMessageBody::FinishRead(TixStream& encoded, int lineCount, std::int64_t encodedSize) {
     std::unique_ptr<TixStream> destination = GetDestinationStream();
-    if (RecordsEncodedSize() && !encoded.empty() && lineCount > 0) {
-        encodedSize_ = static_cast<int>(std::min<std::size_t>(encoded.size(), INT32_MAX));
+    if (RecordsEncodedSize() && encodedSize > 0 && lineCount > 0) {
+        encodedSize_ = static_cast<int>(std::min<std::int64_t>(encodedSize, INT32_MAX));
         encodedLines_ = lineCount;
     }
-    RemoveTrailingCrlf(encoded);
     if (destination) {
-        TixMemoryStream source(encoded);
-        encoded.clear();
-        encoded.shrink_to_fit();
-        DecodeData(source, *destination);
+        encoded.SetPosition(0);
+        DecodeData(encoded, *destination);
         DataAdded(*destination);
     }
-    encoded.clear();
 }
 
 const char* TixMessageBody::EncodingName(TixEncodeMethod method) {
@@ -336,11 +314,20 @@ std::unique_ptr<TixStream> TixTextBody::GetDestinationStream() {
 }
 
 void TixTextBody::DataAdded(TixStream& data) {
-    const std::string bytes = ReadAll(data);
-    std::string cs = EffectiveCharSet();
-    const std::string text = TixTranslator::Utf8Sanitize(TixTranslator::ToLocal(bytes, cs));
+    std::string copy;
+    std::string_view bytes;
+    if (const auto* memory = dynamic_cast<const TixMemoryStream*>(&data)) {
+        bytes = memory->View();
+    } else {
+        copy = ReadAll(data);
+        bytes = copy;
+    }
+    const std::string cs = EffectiveCharSet();
+    // Known charsets give valid UTF-8; an unknown one passes its bytes, which are cleaned here.
+    std::string text = TixTranslator::ToLocal(bytes, cs);
+    if (!TixTranslator::IsKnownCharSet(cs)) text = TixTranslator::Utf8Sanitize(text);
     strings_.BeginUpdate();
-    AppendTextLines(strings_, text);
+    strings_.AddText(text);
     strings_.EndUpdate();
     TixMessageBody::DataAdded(data);
 }

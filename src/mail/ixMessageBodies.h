@@ -90,8 +90,9 @@ public:
     virtual void ChooseEncoding();
     virtual void Clear();
 
-    // Called by the parser with a part's collected encoded bytes.
-    void FinishRead(std::string& encoded, int lineCount);
+    // Called by the parser with a part's encoded bytes (without the line break that ends them)
+    // and their size with it.
+    void FinishRead(TixStream& encoded, int lineCount, std::int64_t encodedSize);
     // The encoded data for writing, rewound (empty when the part has no data).
     std::unique_ptr<TixMemoryStream> EncodedData();
     // Name of a transfer encoding in a Content-Transfer-Encoding field ("" for uuencode).
@@ -101,7 +102,6 @@ protected:
     explicit TixMessageBody(TixMessageBodies& owner);
     virtual void InitBody() {}
     virtual void RegisterKnownFields();
-    static void RemoveTrailingCrlf(std::string& data);
     // Fills ExtraFields with the fields of the header that are not among KnownFields.
     void FillExtraFields(const TixMailHeaderFieldList& header);
     void Changed();

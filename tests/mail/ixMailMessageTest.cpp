@@ -236,6 +236,32 @@ TEST_F(MailMessageTest, UuencodedSectionsInPlainText) {
     EXPECT_EQ(c.data[0], "hi!\n");
 }
 
+TEST_F(MailMessageTest, LargePartsDecodeStraightFromTheLines) {
+    // Far more than one read batch of the decoder, with line lengths that don't divide it.
+    std::string bytes(700001, '\0');
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<char>((i * 2654435761u) >> 13);
+    TixEncoder encoder;
+    encoder.SetEncodeMethod(cmBase64);
+    encoder.SetCharsPerLine(70);
+    const std::string encoded = encoder.Encode(std::string_view(bytes));
+    const std::string text =
+        "Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n"
+        "Content-Type: application/octet-stream; name=big.bin\r\n"
+        "Content-Transfer-Encoding: base64\r\n\r\n" +
+        encoded +
+        "\r\n--b\r\nContent-Type: text/plain; charset=iso-8859-1\r\n"
+        "Content-Transfer-Encoding: quoted-printable\r\n\r\nvoil=E0 un long =\r\ntexte\r\n--b--\r\n";
+    TixMailMessage m;
+    Capture c;
+    c.Attach(m);
+    m.LoadMessage(Lines(text));
+    ASSERT_EQ(c.data.size(), 1u);
+    EXPECT_TRUE(c.data[0] == bytes);
+    ASSERT_EQ(m.Bodies().Count(), 2);
+    EXPECT_EQ(dynamic_cast<TixTextBody&>(m.Bodies()[1]).Strings()[0], "voilà un long texte");
+}
+
 TEST_F(MailMessageTest, ErrorProcessingOnCorruptBase64) {
     const std::string text =
         "Content-Type: application/pdf\r\nContent-Transfer-Encoding: base64\r\n\r\nQUJD*RE\r\n";
