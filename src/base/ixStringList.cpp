@@ -218,7 +218,9 @@ void TixStringList::AddText(std::string_view text) {
     for (const char* q = p;
          (q = static_cast<const char*>(std::memchr(q, '\n', static_cast<std::size_t>(end - q)))); ++q)
         ++lines;
-    items_.reserve(items_.size() + lines);
+    // Geometric growth, so that many small appends stay linear.
+    if (items_.size() + lines > items_.capacity())
+        items_.reserve(std::max(items_.size() + lines, 2 * items_.capacity()));
     while (p < end) {
         const auto* lf = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
         if (lf == nullptr) lf = end;

@@ -326,9 +326,7 @@ void TixTextBody::DataAdded(TixStream& data) {
     // Known charsets give valid UTF-8; an unknown one passes its bytes, which are cleaned here.
     std::string text = TixTranslator::ToLocal(bytes, cs);
     if (!TixTranslator::IsKnownCharSet(cs)) text = TixTranslator::Utf8Sanitize(text);
-    strings_.BeginUpdate();
     strings_.AddText(text);
-    strings_.EndUpdate();
     TixMessageBody::DataAdded(data);
 }
 

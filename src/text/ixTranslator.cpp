@@ -394,6 +394,46 @@ std::string SanitizeFrom(std::string_view text, std::size_t firstBad) {
     return out;
 }
 
+// Exact size first, then one four-byte store per character; eight ASCII bytes at a time in both
+// passes where the charset keeps ASCII.
+std::string DecodeSingle(std::string_view bytes, const TixSingleByte& table) {
+    const auto& fixed = table.fixedUtf8;
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    const std::size_t n = bytes.size();
+    auto asciiRun = [&](std::size_t i) {
+        const std::size_t start = i;
+        if (table.asciiSame)
+            while (i + 8 <= n) {
+                std::uint64_t w;
+                std::memcpy(&w, p + i, 8);
+                if (w & 0x8080808080808080ULL) break;
+                i += 8;
+            }
+        return i - start;
+    };
+    std::size_t total = 0;
+    for (std::size_t i = 0; i < n;) {
+        const std::size_t run = asciiRun(i);
+        total += run;
+        i += run;
+        if (i < n) total += static_cast<unsigned char>(fixed[p[i++]][3]);
+    }
+    std::string out(total + 4, '\0');
+    char* o = out.data();
+    for (std::size_t i = 0; i < n;) {
+        const std::size_t run = asciiRun(i);
+        std::memcpy(o, p + i, run);
+        o += run;
+        i += run;
+        if (i < n) {
+            std::memcpy(o, fixed[p[i]].data(), 4);
+            o += static_cast<unsigned char>(fixed[p[i++]][3]);
+        }
+    }
+    out.resize(total);
+    return out;
+}
+
 std::string Decode(std::string_view bytes, std::string_view charSet) {
     if (bytes.empty()) return {};
     if (const TixByteTable* table = FixedTable(charSet))
@@ -401,46 +441,7 @@ std::string Decode(std::string_view bytes, std::string_view charSet) {
     TixCharSet& cs = LookUp(charSet);
     if (cs.utf8) return TixTranslator::Utf8Sanitize(bytes);
     if (!cs.known) return std::string(bytes);
-    if (cs.single) {
-        // Exact size first, then one four-byte store per character; eight ASCII bytes at a time
-        // in both passes where the charset keeps ASCII.
-        const TixSingleByte& table = *cs.single;
-        const auto& fixed = table.fixedUtf8;
-        const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-        const std::size_t n = bytes.size();
-        auto asciiRun = [&](std::size_t i) {
-            const std::size_t start = i;
-            if (table.asciiSame)
-                while (i + 8 <= n) {
-                    std::uint64_t w;
-                    std::memcpy(&w, p + i, 8);
-                    if (w & 0x8080808080808080ULL) break;
-                    i += 8;
-                }
-            return i - start;
-        };
-        std::size_t total = 0;
-        for (std::size_t i = 0; i < n;) {
-            const std::size_t run = asciiRun(i);
-            total += run;
-            i += run;
-            if (i < n) total += static_cast<unsigned char>(fixed[p[i++]][3]);
-        }
-        std::string out(total + 4, '\0');
-        char* o = out.data();
-        for (std::size_t i = 0; i < n;) {
-            const std::size_t run = asciiRun(i);
-            std::memcpy(o, p + i, run);
-            o += run;
-            i += run;
-            if (i < n) {
-                std::memcpy(o, fixed[p[i]].data(), 4);
-                o += static_cast<unsigned char>(fixed[p[i++]][3]);
-            }
-        }
-        out.resize(total);
-        return out;
-    }
+    if (cs.single) return DecodeSingle(bytes, *cs.single);
     std::string out;
     RunIconv(cs.decoder->cd, bytes, out, [](std::size_t, std::string& o) {
         o.append(kReplacement);
