@@ -222,7 +222,6 @@ struct TixSingleByte {
     std::array<std::int16_t, 128> fromAscii{};  // -1: not representable
     // The UTF-8 bytes of each byte (U+FFFD for an undefined one) in [0..2], their count in [3].
     std::array<std::array<char, 4>, 256> fixedUtf8{};
-    bool asciiSame = false;  // bytes below 128 stand for themselves
 };
 
 struct TixCharSet {
@@ -284,10 +283,6 @@ std::unique_ptr<TixSingleByte> BuildSingleByte(const std::string& iconvName) {
         std::copy(utf8.begin(), utf8.end(), entry.begin());
         entry[3] = static_cast<char>(utf8.size());
     }
-    table->asciiSame = true;
-    for (int b = 0; b < 128; ++b)
-        if (table->fixedUtf8[b][3] != 1 || table->fixedUtf8[b][0] != static_cast<char>(b))
-            table->asciiSame = false;
     return table;
 }
 
@@ -394,41 +389,17 @@ std::string SanitizeFrom(std::string_view text, std::size_t firstBad) {
     return out;
 }
 
-// Exact size first, then one four-byte store per character; eight ASCII bytes at a time in both
-// passes where the charset keeps ASCII.
+// Exact size first, then one four-byte store per character.
 std::string DecodeSingle(std::string_view bytes, const TixSingleByte& table) {
     const auto& fixed = table.fixedUtf8;
-    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-    const std::size_t n = bytes.size();
-    auto asciiRun = [&](std::size_t i) {
-        const std::size_t start = i;
-        if (table.asciiSame)
-            while (i + 8 <= n) {
-                std::uint64_t w;
-                std::memcpy(&w, p + i, 8);
-                if (w & 0x8080808080808080ULL) break;
-                i += 8;
-            }
-        return i - start;
-    };
     std::size_t total = 0;
-    for (std::size_t i = 0; i < n;) {
-        const std::size_t run = asciiRun(i);
-        total += run;
-        i += run;
-        if (i < n) total += static_cast<unsigned char>(fixed[p[i++]][3]);
-    }
+    for (unsigned char b : bytes)
+        total += static_cast<unsigned char>(fixed[b][3]);
     std::string out(total + 4, '\0');
     char* o = out.data();
-    for (std::size_t i = 0; i < n;) {
-        const std::size_t run = asciiRun(i);
-        std::memcpy(o, p + i, run);
-        o += run;
-        i += run;
-        if (i < n) {
-            std::memcpy(o, fixed[p[i]].data(), 4);
-            o += static_cast<unsigned char>(fixed[p[i++]][3]);
-        }
+    for (unsigned char b : bytes) {
+        std::memcpy(o, fixed[b].data(), 4);
+        o += static_cast<unsigned char>(fixed[b][3]);
     }
     out.resize(total);
     return out;
