@@ -682,7 +682,9 @@ void TixEncoder::UUEncode(TixStream& source, TixStream& destination, std::int64_
             if (i + 1 < count) *out++ = UuChar(v >> 6);
         }
         position += count;
-        if (!suppressCrlf_) {
+        // A uuencoded line holds at most 63 bytes, so "one line" cannot hold more: longer data
+        // still gets its line breaks (none after the last), or it could not be decoded again.
+        if (!suppressCrlf_ || position < n) {
             *out++ = '\r';
             *out++ = '\n';
         }

@@ -2,7 +2,9 @@
 
 #include <iconv.h>
 
+#include <algorithm>
 #include <array>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -232,7 +234,20 @@ struct TixCharSet {
     std::unique_ptr<TixIconv> encoder;  // UTF-8 -> charset
     std::unique_ptr<TixSingleByte> single;
     std::string question;  // "?" in the charset
+    std::size_t unit = 1;  // bytes per code unit: 2 for UTF-16, 4 for UTF-32
 };
+
+// Code unit size from the charset's name: a decoding error skips a whole unit, or the text
+// after it would be read out of step.
+std::size_t CodeUnitSize(std::string_view iconvName) {
+    std::string name;
+    for (char c : iconvName)
+        if (std::isalnum(static_cast<unsigned char>(c)))
+            name += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (name.starts_with("UTF16") || name.starts_with("UCS2") || name == "UNICODE") return 2;
+    if (name.starts_with("UTF32") || name.starts_with("UCS4") || name == "WCHART") return 4;
+    return 1;
+}
 
 std::string IconvName(std::string_view charSet) {
     if (SameText(charSet, "x-mac-cyrillic")) return "MACCYRILLIC";
@@ -302,6 +317,7 @@ TixCharSet& LookUp(std::string_view charSet) {
             cs->known = true;
             cs->decoder = std::make_unique<TixIconv>(dec);
             cs->encoder = std::make_unique<TixIconv>(enc);
+            cs->unit = CodeUnitSize(cs->iconvName);
             if (LooksSingleByte(lower)) cs->single = BuildSingleByte(cs->iconvName);
             // The replacement for unrepresentable characters, in the target's own bytes.
             char q = '?';
@@ -414,9 +430,11 @@ std::string Decode(std::string_view bytes, std::string_view charSet) {
     if (!cs.known) return std::string(bytes);
     if (cs.single) return DecodeSingle(bytes, *cs.single);
     std::string out;
-    RunIconv(cs.decoder->cd, bytes, out, [](std::size_t, std::string& o) {
+    RunIconv(cs.decoder->cd, bytes, out, [&](std::size_t pos, std::string& o) {
         o.append(kReplacement);
-        return std::size_t{1};
+        // A cut-off unit at the very end joins the error before it.
+        const std::size_t left = bytes.size() - pos;
+        return left < 2 * cs.unit ? left : cs.unit;
     });
     // iconv takes spellings such as "utF!8" for UTF-8 itself and then copies malformed bytes
     // through; local text is always valid UTF-8.
@@ -460,9 +478,19 @@ std::string Encode(std::string_view text, std::string_view charSet) {
         return out;
     }
     std::string out;
-    const std::string& question = cs.question;
-    RunIconv(cs.encoder->cd, text, out, [&](std::size_t pos, std::string& o) {
-        o.append(question);
+    iconv_t cd = cs.encoder->cd;
+    RunIconv(cd, text, out, [&](std::size_t pos, std::string& o) {
+        // "?" through the running converter: a stateful target (iso-2022-jp, utf-7) first
+        // leaves its current mode, and a utf-16 target writes no second byte order mark.
+        char q = '?';
+        char* ip = &q;
+        char buf[32];
+        char* op = buf;
+        std::size_t il = 1, ol = sizeof buf;
+        if (iconv(cd, &ip, &il, &op, &ol) != static_cast<std::size_t>(-1))
+            o.append(buf, static_cast<std::size_t>(op - buf));
+        else
+            o.append(cs.question);
         std::size_t bad = 0;
         char32_t cp;
         const std::size_t len = ScanUtf8(p + pos, n - pos, bad, cp);

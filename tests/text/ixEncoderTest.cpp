@@ -149,6 +149,9 @@ TEST(EncoderTest, RoundTripsRandomBytesInEveryMethod) {
     EXPECT_EQ(Decoded(cmUUEncode, Transform(wide, data, true)), data);
     wide.SetSuppressCrlf(true);
     EXPECT_EQ(Decoded(cmUUEncode, Transform(wide, data.substr(0, 63), true)), data.substr(0, 63));
+    EXPECT_EQ(Transform(wide, data.substr(0, 63), true).find('\n'), std::string::npos);
+    // Beyond one line's 63 bytes the lines keep their breaks, or the rest would be lost.
+    EXPECT_EQ(Decoded(cmUUEncode, Transform(wide, data, true)), data);
 }
 
 TEST(EncoderTest, QuotedPrintableEncodesEscapesAndSoftBreaks) {

@@ -77,3 +77,23 @@ TEST(TranslatorTest, ThreadsTranslateIndependently) {
     for (int f : failures)
         EXPECT_EQ(f, 0);
 }
+
+TEST(TranslatorTest, ReplacementsKeepTheConverterInStep) {
+    // "?" for what the target cannot hold leaves a shifted mode first and adds no byte order mark.
+    EXPECT_EQ(TixTranslator::FromLocal("\xE6\x97\xA5\xE2\x82\xAC\xE6\x9C\xAC", "iso-2022-jp"),
+              "\x1B$BF|\x1B(B?\x1B$BK\\\x1B(B");
+    EXPECT_EQ(TixTranslator::FromLocal("a\xFF"
+                                       "b",
+                                       "utf-16"),
+              std::string("\xFF\xFE"
+                          "a\0?\0b\0",
+                          8));
+    // A lone surrogate costs one replacement, and the text after it is read in step.
+    EXPECT_EQ(TixTranslator::ToLocal(std::string("\x00\xD8"
+                                                 "a\0b\0",
+                                                 6),
+                                     "utf-16le"),
+              "\xEF\xBF\xBD"
+              "ab");
+    EXPECT_EQ(TixTranslator::ToLocal(std::string("a\0b\0=\xD8", 6), "utf-16le"), "ab\xEF\xBF\xBD");
+}

@@ -1,0 +1,196 @@
+// Command-line front end to the text subsystem, so that scripts can compare it with other
+// implementations. Every command reads its input from stdin and writes its result to stdout:
+//
+//   ix-text-tool encode base64|qp|uu|none|8bit [--chars-per-line N] [--suppress-crlf]
+//   ix-text-tool decode base64|qp|uu|none|8bit [--continue] [--batch-size N]
+//   ix-text-tool idn label|host
+//   ix-text-tool charset to|from NAME      (to: local UTF-8 text -> NAME; from: NAME -> local)
+//   ix-text-tool batch
+//
+// A failure prints "error CODE MESSAGE" to stderr (CODE is 0 for errors without one) and exits
+// with 3; what was written before the error still goes to stdout. A base64 decode that stops at a
+// bad symbol with --continue prints "decode-failed" to stderr and exits with 0.
+//
+// "batch" runs many requests in one process. Each request on stdin is one line of arguments
+// separated by spaces, one line with the decimal length of the input, then that many input bytes.
+// Each answer on stdout is one line "STATUS OUTPUT_LENGTH MESSAGE_LENGTH", then the output bytes,
+// then the message bytes (the text that stderr would have carried).
+
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <iostream>
+#include <iterator>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "base/ixError.h"
+#include "base/ixStream.h"
+#include "text/ixEncoder.h"
+#include "text/ixIdnTranslator.h"
+#include "text/ixTranslator.h"
+
+using namespace ix;
+
+namespace {
+
+constexpr int cUsageStatus = 2;
+constexpr int cErrorStatus = 3;
+
+struct TixResult {
+    int status = 0;
+    std::string output;
+    std::string message;
+};
+
+class TixUsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+TixEncodeMethod MethodOf(const std::string& name) {
+    if (name == "base64") return cmBase64;
+    if (name == "qp") return cmQuotedPrintable;
+    if (name == "uu") return cmUUEncode;
+    if (name == "none") return cmNone;
+    if (name == "8bit") return cm8Bit;
+    throw TixUsageError("unknown method: " + name);
+}
+
+int NumberOf(const std::vector<std::string>& args, std::size_t& i) {
+    if (i + 1 >= args.size()) throw TixUsageError("missing value after " + args[i]);
+    ++i;
+    try {
+        return std::stoi(args[i]);
+    } catch (const std::exception&) {
+        throw TixUsageError("not a number: " + args[i]);
+    }
+}
+
+void RunTransfer(const std::vector<std::string>& args, const std::string& input, TixResult& result) {
+    if (args.size() < 2) throw TixUsageError("missing method");
+    const bool encode = args[0] == "encode";
+    TixEncoder encoder;
+    encoder.SetEncodeMethod(MethodOf(args[1]));
+    for (std::size_t i = 2; i < args.size(); ++i) {
+        if (args[i] == "--chars-per-line")
+            encoder.SetCharsPerLine(NumberOf(args, i));
+        else if (args[i] == "--suppress-crlf")
+            encoder.SetSuppressCrlf(true);
+        else if (args[i] == "--continue")
+            encoder.SetErrorProcessing(epContinue);
+        else if (args[i] == "--batch-size")
+            encoder.SetBatchSize(NumberOf(args, i));
+        else
+            throw TixUsageError("unknown option: " + args[i]);
+    }
+    TixMemoryStream source(std::string_view{input});
+    TixMemoryStream destination;
+    try {
+        if (encode)
+            encoder.Encode(source, destination);
+        else
+            encoder.Decode(source, destination);
+    } catch (...) {
+        // Whatever reached the destination before the failure is part of the observable result.
+        result.output.assign(destination.View());
+        throw;
+    }
+    result.output.assign(destination.View());
+    if (encoder.DecodeFailed()) result.message = "decode-failed";
+}
+
+void RunIdn(const std::vector<std::string>& args, const std::string& input, TixResult& result) {
+    if (args.size() != 2 || (args[1] != "label" && args[1] != "host"))
+        throw TixUsageError("expected: idn label|host");
+    result.output =
+        args[1] == "label" ? TixIdnTranslator::EncodeLabel(input) : TixIdnTranslator::Encode(input);
+}
+
+void RunCharset(const std::vector<std::string>& args, const std::string& input, TixResult& result) {
+    if (args.size() != 3 || (args[1] != "to" && args[1] != "from"))
+        throw TixUsageError("expected: charset to|from NAME");
+    const std::string& name = args[2];
+    if (args[1] == "to") {
+        const TixByteArray bytes = TixTranslator::GetBytes(input, name);
+        result.output.assign(bytes.begin(), bytes.end());
+        // The count must agree with the conversion it predicts.
+        if (TixTranslator::GetByteCount(input, name) != static_cast<int>(bytes.size()))
+            throw TixUsageError("GetByteCount differs from the size GetBytes returns");
+    } else {
+        result.output = TixTranslator::GetString(TixByteArray(input.begin(), input.end()), name);
+    }
+}
+
+TixResult Run(const std::vector<std::string>& args, const std::string& input) {
+    TixResult result;
+    try {
+        if (args.empty()) throw TixUsageError("missing command");
+        if (args[0] == "encode" || args[0] == "decode")
+            RunTransfer(args, input, result);
+        else if (args[0] == "idn")
+            RunIdn(args, input, result);
+        else if (args[0] == "charset")
+            RunCharset(args, input, result);
+        else
+            throw TixUsageError("unknown command: " + args[0]);
+    } catch (const TixUsageError& e) {
+        result.status = cUsageStatus;
+        result.message = std::string("usage: ") + e.what();
+    } catch (const EixCodedError& e) {
+        result.status = cErrorStatus;
+        result.message = "error " + std::to_string(e.ErrorCode()) + " " + e.what();
+    } catch (const EixError& e) {
+        result.status = cErrorStatus;
+        result.message = std::string("error 0 ") + e.what();
+    }
+    return result;
+}
+
+std::vector<std::string> Split(const std::string& line) {
+    std::vector<std::string> words;
+    std::istringstream in(line);
+    for (std::string word; in >> word;)
+        words.push_back(word);
+    return words;
+}
+
+int RunBatch() {
+    std::string line;
+    while (std::getline(std::cin, line)) {
+        if (line.empty()) continue;
+        const std::vector<std::string> args = Split(line);
+        std::string lengthLine;
+        if (!std::getline(std::cin, lengthLine)) {
+            std::cerr << "batch: missing input length\n";
+            return cUsageStatus;
+        }
+        const std::size_t length = std::stoul(lengthLine);
+        std::string input(length, '\0');
+        if (length > 0 && !std::cin.read(input.data(), static_cast<std::streamsize>(length))) {
+            std::cerr << "batch: input cut short\n";
+            return cUsageStatus;
+        }
+        const TixResult result = Run(args, input);
+        std::cout << result.status << ' ' << result.output.size() << ' ' << result.message.size() << '\n'
+                  << result.output << result.message;
+    }
+    std::cout.flush();
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::ios::sync_with_stdio(false);
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.size() == 1 && args[0] == "batch") return RunBatch();
+    const std::string input{std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>()};
+    const TixResult result = Run(args, input);
+    std::cout << result.output;
+    std::cout.flush();
+    if (!result.message.empty()) std::cerr << result.message << '\n';
+    return result.status;
+}

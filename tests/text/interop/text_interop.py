@@ -1,0 +1,846 @@
+#!/usr/bin/python3
+"""Cross-checks of ix-text-tool against implementations written elsewhere.
+
+Peers: Python's base64, quopri, binascii and codecs modules, and the idn2 command. Each area is one
+CTest test; every random case comes from a fixed seed, printed with any failure so that it can be
+replayed with --seed. Where this library's documented behaviour differs from a peer's (malformed
+input, framing), the expected result is written out here instead of taken from the peer.
+
+Usage: text_interop.py --tool PATH [--seed N] base64|qp|uu|idn|charset|malformed
+Exit status: 0 all checks passed, 1 a check failed, 77 idn2 is missing (the idn area then
+compares with Python's Punycode only).
+"""
+
+import argparse
+import base64
+import binascii
+import codecs
+import os
+import quopri
+import random
+import re
+import shutil
+import subprocess
+import sys
+import unicodedata
+
+SKIP = 77
+
+# One seed per area, so that a change in one area's generator leaves the others' data alone.
+SEEDS = {"base64": 5101, "qp": 5102, "uu": 5103, "idn": 5301, "charset": 5201, "malformed": 5999}
+
+# Faults of the library that have been reported and are not fixed yet. Their checks still run and
+# print their cases, but do not fail the test; once every case of a fault passes, the test fails
+# until the entry is removed here.
+KNOWN_FAULTS = {
+}
+
+CRLF = b"\r\n"
+REPLACEMENT = "\ufffd"
+
+
+class Result:
+    def __init__(self, status, output, message):
+        self.status = status
+        self.output = output
+        self.message = message
+
+    def text(self):
+        return self.output.decode("utf-8", "replace")
+
+    def __repr__(self):
+        return "status=%d output=%s message=%r" % (self.status, show(self.output), self.message)
+
+
+def show(data, limit=160):
+    """A bounded repr of bytes or text for failure reports."""
+    text = repr(data)
+    if len(text) > limit:
+        text = text[: limit // 2] + " ... " + text[-limit // 2 :] + " (%d in all)" % len(data)
+    return text
+
+
+class Tool:
+    """Runs requests through one 'ix-text-tool batch' process per call of run()."""
+
+    def __init__(self, path):
+        self.path = path
+
+    def run(self, requests):
+        """requests: list of (args string, input bytes). Returns a Result per request."""
+        if not requests:
+            return []
+        stdin = bytearray()
+        for args, data in requests:
+            stdin += args.encode() + b"\n" + str(len(data)).encode() + b"\n" + data
+        proc = subprocess.run([self.path, "batch"], input=bytes(stdin), capture_output=True, timeout=90)
+        results = self._parse(proc.stdout)
+        if proc.returncode != 0 or len(results) != len(requests):
+            # Requests run in order, so a crash took place in the first one left unanswered.
+            culprit = len(results)
+            raise ToolCrash(
+                "ix-text-tool batch exited with %d after %d of %d answers; stderr %r; first "
+                "unanswered request: %r with input %s"
+                % (proc.returncode, len(results), len(requests), proc.stderr[-400:],
+                   requests[culprit][0] if culprit < len(requests) else None,
+                   show(requests[culprit][1]) if culprit < len(requests) else None))
+        return results
+
+    @staticmethod
+    def _parse(out):
+        results = []
+        pos = 0
+        while pos < len(out):
+            end = out.find(b"\n", pos)
+            if end < 0:
+                break  # an answer cut short by a crash
+            status, n_out, n_msg = (int(x) for x in out[pos:end].split())
+            if end + 1 + n_out + n_msg > len(out):
+                break
+            pos = end + 1
+            output = out[pos : pos + n_out]
+            pos += n_out
+            message = out[pos : pos + n_msg].decode("utf-8", "replace")
+            pos += n_msg
+            results.append(Result(status, output, message))
+        return results
+
+
+class ToolCrash(Exception):
+    pass
+
+
+class Checker:
+    def __init__(self, area, seed):
+        self.area = area
+        self.seed = seed
+        self.checks = 0
+        self.failures = []
+        self.known = {}  # fault -> [cases that failed, cases that passed]
+
+    def expect(self, what, condition, details=""):
+        self.checks += 1
+        if not condition:
+            self.failures.append("%s\n    %s" % (what, details))
+
+    def equal(self, what, expected, actual, data=None, fault=None):
+        self.checks += 1
+        if fault in KNOWN_FAULTS:
+            outcome = self.known.setdefault(fault, [[], 0])
+            if expected == actual:
+                outcome[1] += 1
+                return
+            outcome[0].append("%s\n    input:    %s\n    expected: %s\n    actual:   %s"
+                              % (what, show(data), show(expected), show(actual)))
+            return
+        if expected != actual:
+            lines = [what]
+            if data is not None:
+                lines.append("input:    " + show(data))
+            lines.append("expected: " + show(expected))
+            lines.append("actual:   " + show(actual))
+            if isinstance(expected, (bytes, str)) and isinstance(actual, (bytes, str)):
+                at = next((i for i, (a, b) in enumerate(zip(expected, actual)) if a != b),
+                          min(len(expected), len(actual)))
+                lines.append("first difference at offset %d: expected %s, actual %s"
+                             % (at, show(expected[at : at + 12]), show(actual[at : at + 12])))
+            self.failures.append("\n    ".join(lines))
+
+    def report(self):
+        for fault, (failed, passed) in self.known.items():
+            if failed:
+                print("known fault %s (%s): %d cases fail, %d pass, for example"
+                      % (fault, KNOWN_FAULTS[fault], len(failed), passed))
+                print("XFAIL " + failed[0])
+            else:
+                self.failures.append("known fault %s passes all %d cases: remove it from KNOWN_FAULTS"
+                                     % (fault, passed))
+        if not self.failures:
+            print("%s: %d checks passed (seed %d)%s" % (self.area, self.checks, self.seed,
+                  ", %d known faults" % len(self.known) if self.known else ""))
+            return 0
+        print("%s: %d of %d checks failed (seed %d)" % (self.area, len(self.failures), self.checks,
+                                                      self.seed))
+        # A few of each kind: one fault often fails many random cases.
+        kinds = {}
+        for failure in self.failures:
+            kinds.setdefault(re.sub(r"\d+", "N", failure.split("\n")[0]), []).append(failure)
+        for kind, failures in kinds.items():
+            print("%d x %s" % (len(failures), kind))
+            for failure in failures[:3]:
+                print("FAIL " + failure)
+        return 1
+
+
+def random_bytes(rng, n):
+    return rng.randbytes(n)
+
+
+def sizes(rng, count, largest=2000):
+    """Small sizes around the group and line boundaries first, then random ones."""
+    fixed = [0, 1, 2, 3, 4, 44, 45, 46, 56, 57, 58, 59, 62, 63, 64, 113, 114, 115]
+    return fixed + [rng.randrange(largest) for _ in range(count - len(fixed))]
+
+
+def split_crlf(data):
+    return data.split(CRLF)
+
+
+def normalise_breaks(data):
+    """Every CR LF, lone CR and lone LF as CR LF: the quoted-printable decoder's line ends."""
+    return re.sub(rb"\r\n|\r|\n", CRLF, data)
+
+
+# ---------------------------------------------------------------------------------------------
+# base64
+
+
+def wrap(text, width):
+    return CRLF.join(text[i : i + width] for i in range(0, len(text), width)) if text else b""
+
+
+def check_base64(tool, rng, check):
+    # Requested line length -> line length of the output: at least 64, a multiple of 4.
+    widths = {76: 76, 10: 64, -7: 64, 64: 64, 77: 80, 81: 80, 82: 84, 89: 88, 100: 100, 1000: 1000,
+              2147483647: 2147483644}
+    cases = []
+    for n in sizes(rng, 220):
+        data = random_bytes(rng, n)
+        cpl = rng.choice(list(widths))
+        cases.append((data, cpl, False))
+    cases.append((random_bytes(rng, 300_000), 76, False))
+    cases.append((random_bytes(rng, 200_001), 76, True))
+    for n in (0, 1, 2, 3, 1000):
+        cases.append((random_bytes(rng, n), 76, True))
+    requests = []
+    for data, cpl, suppress in cases:
+        args = "encode base64 --chars-per-line %d" % cpl + (" --suppress-crlf" if suppress else "")
+        requests.append((args, data))
+    for (data, cpl, suppress), result in zip(cases, tool.run(requests)):
+        reference = base64.b64encode(data)
+        expected = reference if suppress else wrap(reference, widths[cpl])
+        what = "base64 encode of %d bytes, CharsPerLine %d%s" % (len(data), cpl,
+                                                                 " one line" if suppress else "")
+        check.equal(what, expected, result.output, data)
+        if result.output:
+            check.equal(what + ": Python decodes it", data,
+                        base64.b64decode(result.output.replace(CRLF, b""), validate=True))
+
+    # What Python encodes, in its usual layouts, decodes to the input; batch sizes that split
+    # groups and line breaks keep the decoder's state across batches.
+    requests = []
+    expected = []
+    for n in sizes(rng, 200, 5000):
+        data = random_bytes(rng, n)
+        layout = rng.randrange(5)
+        if layout == 0:
+            encoded = base64.b64encode(data)
+        elif layout == 1:
+            encoded = base64.encodebytes(data)  # LF after every 76 characters
+        elif layout == 2:
+            encoded = base64.encodebytes(data).replace(b"\n", CRLF)
+        elif layout == 3:
+            encoded = base64.b64encode(data).rstrip(b"=")  # unpadded
+        else:
+            # Line breaks, spaces and padding characters in arbitrary places are skipped.
+            encoded = bytearray(base64.b64encode(data))
+            for _ in range(len(encoded) // 10 + 1):
+                encoded.insert(rng.randrange(len(encoded) + 1), rng.choice(b"\r\n ="))
+            encoded = bytes(encoded)
+        batch = rng.choice([-3, 0, 1, 2, 3, 5, 7, 64, 8192])
+        requests.append(("decode base64 --batch-size %d" % batch, encoded))
+        expected.append((data, "base64 decode, layout %d, batch size %d" % (layout, batch)))
+    big = random_bytes(rng, 400_000)
+    requests.append(("decode base64", base64.encodebytes(big)))
+    expected.append((big, "base64 decode of 400000 bytes with LF at 76"))
+    for (data, what), result in zip(expected, tool.run(requests)):
+        check.equal(what, (0, data), (result.status, result.output))
+
+
+# ---------------------------------------------------------------------------------------------
+# quoted-printable
+
+TEXT_WORDS = [b"the", b"a", b"mail", b"=", b"x=y", b"caf\xe9", b"\t", b"tab\there", b"..", b".", b"",
+              b"  ", b"end ", b"\xff\xfe", b"=3D", b"~", b"long" * 30]
+
+
+def random_text(rng, lines):
+    """Mail-like text: words and spaces, trailing blanks, long lines, all three line ends."""
+    out = bytearray()
+    for _ in range(lines):
+        words = [rng.choice(TEXT_WORDS) for _ in range(rng.randrange(0, 40))]
+        out += b" ".join(words)
+        out += rng.choice([CRLF, CRLF, CRLF, b"\n", b"\r", b" \r\n", b"\t\r\n"])
+    if rng.random() < 0.5:
+        out += b"no line end at the end "
+    return bytes(out)
+
+
+def check_qp(tool, rng, check):
+    cases = []
+    for n in sizes(rng, 120, 3000):
+        cases.append(("binary", random_bytes(rng, n)))
+    for _ in range(120):
+        cases.append(("text", random_text(rng, rng.randrange(1, 30))))
+    cases.append(("binary", random_bytes(rng, 200_000)))
+    cases.append(("text", random_text(rng, 3000)))
+    cases.append(("text", b"x" * 5000))
+    cases.append(("text", b"\r"))
+    cases.append(("text", b"a\r"))
+    requests = []
+    settings = []
+    for kind, data in cases:
+        # 4 to 6 leave no room for a byte after the column test; the encoder must still progress.
+        cpl = rng.choice([76, 76, 76, -1, 4, 5, 6, 8, 10, 20, 40, 100, 132, 200, 2147483647])
+        suppress = rng.random() < 0.1
+        settings.append((kind, data, cpl, suppress))
+        requests.append(("encode qp --chars-per-line %d%s" % (cpl, " --suppress-crlf" if suppress else ""),
+                         data))
+    for (kind, data, cpl, suppress), result in zip(settings, tool.run(requests)):
+        what = "qp encode of %s data (%d bytes), CharsPerLine %d%s" % (kind, len(data), cpl,
+                                                                      " one line" if suppress else "")
+        check.equal(what + ": quopri decodes it to the input", data, quopri.decodestring(result.output),
+                    data)
+        lines = split_crlf(result.output)
+        check.expect(what + ": 7-bit printable lines",
+                     all(32 <= b <= 126 for line in lines for b in line),
+                     "output " + show(result.output))
+        if not suppress and cpl >= 8:
+            limit = min(cpl, 132) - 2
+            longest = max((len(line) for line in lines), default=0)
+            check.expect(what + ": lines of at most %d characters" % limit, longest <= limit,
+                         "longest line %d" % longest)
+
+    # What Python encodes decodes to the input, with line ends made CR LF.
+    requests = []
+    expected = []
+    for index in range(240):
+        if index % 2:
+            data = random_text(rng, rng.randrange(1, 20))
+        else:
+            data = random_bytes(rng, rng.randrange(3000))
+        mode = index % 4
+        if mode < 2:
+            # Python's text-mode encoder drops a lone CR before a line end: leave lone CRs out.
+            data = re.sub(rb"\r(?!\n)", b"\n", data)
+            encoded = quopri.encodestring(data, quotetabs=bool(mode))
+            want = normalise_breaks(data)
+        elif mode == 2:
+            encoded = binascii.b2a_qp(data, istext=False)  # CR and LF escaped: exact bytes come back
+            want = data
+        else:
+            # LF line ends in, CR LF line ends on the wire.
+            data = re.sub(rb"\r\n|\r|\n", b"\n", data)
+            encoded = quopri.encodestring(data).replace(b"\n", CRLF)
+            want = normalise_breaks(data)
+        requests.append(("decode qp", encoded))
+        expected.append((want, encoded, "qp decode of Python's encoding, mode %d" % mode))
+    for (want, encoded, what), result in zip(expected, tool.run(requests)):
+        check.equal(what, want, result.output, encoded)
+
+
+# ---------------------------------------------------------------------------------------------
+# uuencode
+
+
+def check_uu(tool, rng, check):
+    # CharsPerLine -> bytes per line; above 84 the line stays at 63 bytes, the most a length
+    # character can announce.
+    per_line = {76: 57, 60: 45, 3: 2, 1: 2, -9: 2, 4: 3, 20: 15, 84: 63, 85: 63, 132: 63, 500: 63,
+                2147483647: 63}
+    cases = []
+    for n in sizes(rng, 200, 3000):
+        cases.append((random_bytes(rng, n), rng.choice(list(per_line)), False))
+    cases.append((random_bytes(rng, 250_000), 76, False))
+    for n in (1, 2, 3, 45, 63):
+        cases.append((random_bytes(rng, n), 76, True))
+    requests = [("encode uu --chars-per-line %d%s" % (cpl, " --suppress-crlf" if one else ""), data)
+                for data, cpl, one in cases]
+    for (data, cpl, one), result in zip(cases, tool.run(requests)):
+        what = "uuencode of %d bytes, CharsPerLine %d%s" % (len(data), cpl, " one line" if one else "")
+        if not data:
+            check.equal(what + ": nothing at all", b"", result.output)
+            continue
+        if one:
+            check.equal(what + ": binascii decodes the line", data, binascii.a2b_uu(result.output), data)
+            continue
+        lines = split_crlf(result.output)
+        check.expect(what + ": ends with the end line", lines[-2:] == [b"`", b""],
+                     "last lines " + show(lines[-3:]))
+        body = lines[:-2]
+        width = per_line[cpl]
+        check.expect(what + ": %d lines" % (len(data) // width + 1), len(body) == len(data) // width + 1,
+                     "got %d" % len(body))
+        try:
+            decoded = b"".join(binascii.a2b_uu(line) for line in body)
+        except binascii.Error as error:
+            decoded = "binascii refused it: %s" % error
+        check.equal(what + ": binascii decodes the lines", data, decoded, data)
+        # Data lines in binascii's own form (backtick for zero, same length character) except
+        # that the last group is not padded to four characters.
+        for start, line in zip(range(0, len(data) + 1, width), body):
+            chunk = data[start : start + width]
+            if not chunk:
+                check.equal(what + ": empty last line", b"`", line)
+                continue
+            reference = binascii.b2a_uu(chunk, backtick=True).rstrip(b"\n") if len(chunk) <= 45 else None
+            if reference is not None:
+                check.equal(what + ": line of %d bytes" % len(chunk),
+                            reference[: 1 + (len(chunk) * 4 + 2) // 3], line, chunk)
+
+    # What binascii writes (space or backtick for zero, LF or CR LF line ends, an optional begin
+    # line, the zero-length end line) decodes to the input.
+    requests = []
+    expected = []
+    for index in range(200):
+        data = random_bytes(rng, rng.randrange(0, 2500))
+        backtick = index % 2 == 0
+        line_end = CRLF if index % 3 == 0 else b"\n"
+        chunks = []
+        pos = 0
+        while pos < len(data):
+            size = rng.randint(1, 45) if index % 5 == 0 else 45
+            chunks.append(data[pos : pos + size])
+            pos += size
+        text = b"".join(binascii.b2a_uu(c, backtick=backtick).rstrip(b"\n") + line_end for c in chunks)
+        text += binascii.b2a_uu(b"", backtick=backtick).rstrip(b"\n") + line_end
+        if index % 4 == 1:
+            text = b"begin 644 data.bin" + line_end + text + b"end" + line_end
+        requests.append(("decode uu", text))
+        expected.append((data, text, "uudecode of binascii's lines (backtick %s, %r line ends)"
+                         % (backtick, line_end)))
+    for (data, text, what), result in zip(expected, tool.run(requests)):
+        check.equal(what, (0, data), (result.status, result.output), text)
+
+
+# ---------------------------------------------------------------------------------------------
+# IDN labels
+
+def lower_case_letters(first, last):
+    """Letters without a compatibility form (no ligatures such as U+0133) and without case
+    folding: what IDNA2008 allows in a label."""
+    return [chr(c) for c in range(first, last) if unicodedata.category(chr(c)) == "Ll"
+            and unicodedata.normalize("NFKC", chr(c)) == chr(c) and chr(c).casefold() == chr(c)]
+
+
+# Lower-case letters by script.
+LATIN = lower_case_letters(0xE0, 0x250)
+CYRILLIC = [chr(c) for c in range(0x430, 0x450)] + ["\u0451"]
+CJK = [chr(c) for c in range(0x4E00, 0x9FA6)]
+EMOJI = [chr(c) for c in range(0x1F600, 0x1F650)]  # not allowed by IDNA2008: Punycode only
+ASCII = [chr(c) for c in range(ord("a"), ord("z") + 1)] + list("0123456789")
+
+
+def punycode_label(label):
+    if all(ord(c) < 128 for c in label):
+        return label
+    return "xn--" + label.encode("punycode").decode("ascii")
+
+
+def random_label(rng, pools, length):
+    chars = [rng.choice(rng.choice(pools)) for _ in range(length)]
+    if length > 2 and rng.random() < 0.2:
+        chars[rng.randrange(1, length - 1)] = "-"
+    label = "".join(chars)
+    # A hyphen in the third and fourth place is reserved for prefixes such as "xn--".
+    return label[:2] + label[2:4].replace("--", "-a") + label[4:]
+
+
+def idn2_encode(names):
+    """idn2's lookup form of each name, or None where idn2 refuses it."""
+    idn2 = shutil.which("idn2")
+    env = dict(os.environ, LC_ALL="C.UTF-8")
+    proc = subprocess.run([idn2, "--no-tr46", "--quiet"], input="\n".join(names).encode() + b"\n",
+                          capture_output=True, env=env, timeout=60)
+    answers = proc.stdout.decode().splitlines()
+    if proc.returncode == 0 and len(answers) == len(names):
+        return answers
+    # idn2 stops at the first name it refuses: ask one by one.
+    out = []
+    for name in names:
+        proc = subprocess.run([idn2, "--no-tr46", "--quiet", "--", name], capture_output=True, env=env,
+                              timeout=10)
+        out.append(proc.stdout.decode().strip() if proc.returncode == 0 else None)
+    return out
+
+
+def check_idn(tool, rng, check):
+    labels = ["bücher", "é", "mañana", "café-crème", "правда", "москва-2026", "例え", "中文", "日本語",
+              "ß", "straße", "ǎbc", "ñ", "a-é", "ü-", "-ü", "xn-ü", "3年b組金八先生"]
+    pools = [LATIN, CYRILLIC, CJK, ASCII]
+    for _ in range(300):
+        subset = rng.sample(pools, rng.randint(1, 3))
+        labels.append(random_label(rng, subset, rng.randint(1, 14)))
+    # Longer labels, some near the 63-character limit of the encoded form.
+    for _ in range(20):
+        labels.append(random_label(rng, [ASCII, LATIN], rng.randint(15, 40)))
+
+    # Punycode (Python's codec) for every label, including emoji, upper case and what IDNA2008
+    # would refuse.
+    extra = ["😀", "a😀b", "Bücher", "ÉCOLE", "3年B組金八先生", "安室奈美恵-with-SUPER-MONKEYS",
+             "PorquénopuedensimplementehablarenEspañol", "\U0010FFFF", "\u0080", "a" * 500 + "é" * 500]
+    for _ in range(60):
+        extra.append(random_label(rng, [EMOJI, LATIN, ASCII, CJK], rng.randint(1, 20)))
+    for _ in range(10):
+        extra.append(random_label(rng, [CJK, EMOJI], rng.randint(200, 2000)))
+    everything = labels + extra
+    results = tool.run([("idn label", label.encode()) for label in everything])
+    for label, result in zip(everything, results):
+        check.equal("EncodeLabel(%r) against Python's Punycode" % label, (0, punycode_label(label)),
+                    (result.status, result.text()))
+
+    # Host names: labels split at dots, empty labels kept.
+    hosts = ["", ".", "a.", "..", "bücher.example", "a..bücher", ".é.", "Example.COM", "www.правда.рф"]
+    for _ in range(60):
+        hosts.append(".".join(random_label(rng, [LATIN, CYRILLIC, CJK, ASCII], rng.randint(1, 10))
+                              for _ in range(rng.randint(1, 4))))
+    results = tool.run([("idn host", host.encode()) for host in hosts])
+    for host, result in zip(hosts, results):
+        expected = ".".join(punycode_label(label) for label in host.split("."))
+        check.equal("Encode(%r)" % host, (0, expected), (result.status, result.text()))
+
+    if not shutil.which("idn2"):
+        print("idn: idn2 is not installed (Debian package idn2): only Python's Punycode was compared")
+        rc = check.report()
+        return rc if rc else SKIP
+    # idn2 for the lower-case labels and host names IDNA2008 admits: no hyphen at either end of a
+    # label, encoded labels of at most 63 characters.
+    names = [name for name in labels + hosts[9:]
+             if all(label and label[0] != "-" and label[-1] != "-" and len(punycode_label(label)) <= 63
+                    for label in name.split("."))]
+    reference = idn2_encode(names)
+    refused = [name for name, ref in zip(names, reference) if ref is None]
+    check.expect("idn2 accepts the generated labels", len(refused) <= len(names) // 20,
+                 "refused: %r" % refused[:20])
+    answers = tool.run([("idn host", name.encode()) for name in names])
+    compared = 0
+    for name, ref, result in zip(names, reference, answers):
+        if ref is None:
+            continue
+        compared += 1
+        check.equal("Encode(%r) against idn2" % name, (0, ref), (result.status, result.text()))
+    print("idn: %d names compared with idn2; refused by it: %r" % (compared, refused))
+    return None
+
+
+# ---------------------------------------------------------------------------------------------
+# charsets
+
+# Our name, Python's codec, and the characters both implementations agree the charset holds.
+def single_byte_pool(codec, exclude=()):
+    pool = []
+    for b in range(256):
+        try:
+            ch = bytes([b]).decode(codec)
+        except UnicodeDecodeError:
+            continue
+        if ch not in exclude:
+            pool.append(ch)
+    return pool
+
+
+def double_byte_pool(codec, leads, trails, ascii_exclude=""):
+    """Printable ASCII and every character of the given lead and trail byte ranges."""
+    pool = [chr(c) for c in range(0x20, 0x7F) if chr(c) not in ascii_exclude]
+    for lead in leads:
+        for trail in trails:
+            try:
+                pool.append(bytes([lead, trail]).decode(codec))
+            except UnicodeDecodeError:
+                pass
+    return pool
+
+
+def shift_jis_pool():
+    # 0x5C and 0x7E read as yen sign and overline in the system converter, as backslash and tilde
+    # in Python's codec: both are left out.
+    pool = double_byte_pool("shift_jis", list(range(0x81, 0xA0)) + list(range(0xE0, 0xF0)),
+                            list(range(0x40, 0x7F)) + list(range(0x80, 0xFD)), ascii_exclude="\\~")
+    return pool + [bytes([b]).decode("shift_jis") for b in range(0xA1, 0xE0)]  # half-width kana
+
+
+def iso2022jp_pool():
+    # ASCII and JIS X 0208 (no half-width katakana), with line ends between shifts.
+    jis = double_byte_pool("euc_jp", range(0xA1, 0xF5), range(0xA1, 0xFF))
+    return [c for c in jis if ord(c) < 0x80 or c.encode("iso2022_jp").startswith(b"\x1b$B")] + ["\n"]
+
+
+def unicode_pool():
+    return ([chr(c) for c in range(0x20, 0x7F)] + [chr(c) for c in range(0xA0, 0x800)]
+            + [chr(c) for c in range(0x3000, 0x3100)] + [chr(c) for c in range(0xE000, 0xE010)]
+            + ["\ufeff", "\uffff", "\U00010000", "\U0001F600", "\U0010FFFF"])
+
+
+# Codecs whose bytes for a text are not unique: stateful ones and those with a byte order mark.
+CONVERTERS_CHOICE = ("iso2022_jp", "utf-7", "utf-16", "utf-32")
+BYTE_ORDER_MARKS = {"utf-16": (codecs.BOM_UTF16_LE, codecs.BOM_UTF16_BE),
+                    "utf-32": (codecs.BOM_UTF32_LE, codecs.BOM_UTF32_BE)}
+
+OUTSIDE = ["€", "Ω", "ж", "中", "😀", "ā", "ß", "¤", "ё", "\u2028"]
+
+
+def charset_table():
+    return [
+        ("koi8-r", "koi8_r", single_byte_pool("koi8_r")),
+        ("KOI8-R", "koi8_r", single_byte_pool("koi8_r")),
+        ("iso-8859-1", "latin_1", single_byte_pool("latin_1")),
+        ("Latin1", "latin_1", single_byte_pool("latin_1")),
+        ("iso-8859-15", "iso8859_15", single_byte_pool("iso8859_15")),
+        ("windows-1251", "cp1251", single_byte_pool("cp1251")),
+        ("windows-1252", "cp1252", single_byte_pool("cp1252")),
+        ("windows-1250", "cp1250", single_byte_pool("cp1250")),
+        ("iso-8859-2", "iso8859_2", single_byte_pool("iso8859_2")),
+        ("iso-8859-5", "iso8859_5", single_byte_pool("iso8859_5")),
+        ("koi8-u", "koi8_u", single_byte_pool("koi8_u")),
+        ("ibm866", "cp866", single_byte_pool("cp866")),
+        # The system converter has the currency sign at 0xFF where Python's codec has the euro sign.
+        ("x-mac-cyrillic", "mac_cyrillic", single_byte_pool("mac_cyrillic", exclude="€")),
+        ("shift_jis", "shift_jis", shift_jis_pool()),
+        ("gb2312", "gb2312", double_byte_pool("gb2312", range(0xA1, 0xF8), range(0xA1, 0xFF))),
+        ("euc-jp", "euc_jp", double_byte_pool("euc_jp", range(0xA1, 0xF5), range(0xA1, 0xFF))),
+        ("iso-2022-jp", "iso2022_jp", iso2022jp_pool()),
+        ("utf-16le", "utf-16-le", unicode_pool()),
+        ("utf-16be", "utf-16-be", unicode_pool()),
+        ("utf-16", "utf-16", unicode_pool()),
+        ("utf-32", "utf-32", unicode_pool()),
+        ("utf-7", "utf-7", unicode_pool()),
+        ("utf-8", "utf-8", unicode_pool()),
+        ("UTF-8", "utf-8", unicode_pool()),
+    ]
+
+
+def check_charset(tool, rng, check):
+    requests = []
+    expected = []
+    for name, codec, pool in charset_table():
+        texts = ["", "a", "".join(pool)]
+        texts += ["".join(rng.choice(pool) for _ in range(rng.randrange(1, 400))) for _ in range(25)]
+        texts.append("".join(rng.choice(pool) for _ in range(60_000)))
+        for text in texts:
+            encoded = text.encode(codec)
+            requests.append(("charset to %s" % name, text.encode()))
+            expected.append(("to", name, codec, text, encoded))
+            requests.append(("charset from %s" % name, encoded))
+            expected.append(("from", name, codec, text, encoded))
+        # Characters the charset cannot hold become "?", one for each.
+        if not name.lower().startswith("utf-"):
+            for _ in range(10):
+                # The euro and currency signs trade places between the peers for x-mac-cyrillic.
+                outside = [c for c in OUTSIDE if name != "x-mac-cyrillic" or c not in "€¤"]
+                text = "".join(rng.choice(pool) if rng.random() < 0.7 else rng.choice(outside)
+                               for _ in range(rng.randrange(1, 200)))
+                requests.append(("charset to %s" % name, text.encode()))
+                expected.append(("to?", name, codec, text, text.encode(codec, "replace")))
+    for (direction, name, codec, text, encoded), result in zip(expected, tool.run(requests)):
+        if direction != "from":
+            what = "%s of %d characters to %s" % ("local text", len(text), name)
+            if codec in CONVERTERS_CHOICE:
+                # Where to shift, or which byte order to take, is the converter's choice: compare
+                # what the bytes say.
+                fault = "replacement-in-shift-state" if direction == "to?" else None
+                check.equal(what + " (read back by Python)", encoded.decode(codec),
+                            result.output.decode(codec, "replace"), text, fault=fault)
+                if codec == "iso2022_jp":
+                    shifted_at_end = re.search(rb"\x1b\$[@B][^\x1b]*$", result.output)
+                    check.expect(what + ": ends in ASCII", not shifted_at_end, show(result.output))
+                elif codec in BYTE_ORDER_MARKS:
+                    check.expect(what + ": starts with a byte order mark",
+                                 not text or result.output.startswith(BYTE_ORDER_MARKS[codec]),
+                                 show(result.output))
+            else:
+                check.equal(what, encoded, result.output, text)
+        else:
+            what = "%d bytes of %s to local text" % (len(encoded), name)
+            check.equal(what, text, result.text(), encoded)
+
+    # Every byte value: undefined bytes become U+FFFD.
+    singles = [(name, codec) for name, codec, _ in charset_table()
+               if codec.startswith(("latin", "iso8859", "cp125", "cp866", "koi8", "mac_"))]
+    results = tool.run([("charset from %s" % name, bytes(range(256))) for name, _ in singles])
+    for (name, codec), result in zip(singles, results):
+        want = bytes(range(256)).decode(codec, "replace")
+        if name == "x-mac-cyrillic":
+            want = want[:-1] + "¤"
+        check.equal("bytes 0..255 of %s" % name, want, result.text())
+
+
+# ---------------------------------------------------------------------------------------------
+# malformed input
+
+
+def random_garbage(rng, alphabet, n):
+    return bytes(rng.choice(alphabet) for _ in range(n))
+
+
+def invalid_utf8(rng):
+    """Valid characters mixed with the usual defects: stray continuation bytes, truncated and
+    overlong forms, surrogates, values beyond U+10FFFF, bytes that never occur."""
+    pieces = ["a", "é", "ж", "€", "😀", "\u0800", "\U0010FFFF"]
+    defects = [b"\x80", b"\xbf", b"\xc0\xaf", b"\xc1\xbf", b"\xe0\x80\xaf", b"\xed\xa0\x80",
+               b"\xed\xbf\xbf", b"\xf4\x90\x80\x80", b"\xf5\x80\x80\x80", b"\xff", b"\xfe", b"\xc3",
+               b"\xe2\x82", b"\xf0\x9f\x98", b"\xc3 ", b"\xe2\x82a", b"\xf8\x88\x80\x80\x80"]
+    out = bytearray()
+    for _ in range(rng.randrange(1, 30)):
+        out += rng.choice(defects) if rng.random() < 0.4 else rng.choice(pieces).encode()
+    return bytes(out)
+
+
+def check_malformed(tool, rng, check):
+    # Quoted-printable: escapes that do not complete are written literally, soft breaks vanish,
+    # every line end becomes CR LF, and nothing raises.
+    qp = [
+        (b"=", b""), (b"ab=", b"ab"), (b"ab=\r\ncd", b"abcd"), (b"=41=4a", b"AJ"), (b"=ZZ=41", b"=ZZA"),
+        (b"=4G", b"=G"), (b"=G1", b"=G1"), (b"==41", b"==41"), (b"a= b", b"a= b"), (b"=\r\n", b""),
+        (b"a=\n\nb", b"a\r\nb"), (b"a\nb", b"a\r\nb"), (b"a\rb", b"a\r\nb"), (b"a\n\rb", b"a\r\n\r\nb"),
+        (b"=\xff", b"=\xff"), (b"=4\xff", b"=\xff"), (b"a=\rb", b"ab"), (b"=0d=0A", b"\r\n"),
+    ]
+    results = tool.run([("decode qp", data) for data, _ in qp])
+    for (data, want), result in zip(qp, results):
+        check.equal("qp decode of %r" % data, (0, want), (result.status, result.output))
+    garbage = [random_garbage(rng, b"=0123456789ABCDEFabcdefxyzZ \t\r\n\xff", rng.randrange(1, 400))
+               for _ in range(150)]
+    for data, result in zip(garbage, tool.run([("decode qp", g) for g in garbage])):
+        check.equal("qp decode of garbage never fails", 0, result.status, data)
+
+    # base64: every byte outside the alphabet and the skipped CR, LF, space and "=" is refused
+    # (code -2), or with --continue ends the decoding quietly.
+    alphabet = {base64.b64encode(bytes([v << 2]))[0] for v in range(64)}
+    skipped = set(b"\r\n =")
+    requests = []
+    for b in range(256):
+        data = b"QUJD" + bytes([b]) + b"REVG"
+        requests.append(("decode base64 --batch-size 4", data))
+        requests.append(("decode base64 --continue", data))
+    results = tool.run(requests)
+    for b in range(256):
+        stop, cont = results[2 * b], results[2 * b + 1]
+        if b in alphabet or b in skipped:
+            check.equal("base64 decode of QUJD %r REVG" % bytes([b]), 0, stop.status)
+            continue
+        check.equal("base64 decode of QUJD %r REVG stops with -2" % bytes([b]),
+                    (3, b"ABC", "error -2 Wrong symbols in source stream."),
+                    (stop.status, stop.output, stop.message))
+        check.equal("base64 decode of QUJD %r REVG with --continue" % bytes([b]),
+                    (0, b"ABC", "decode-failed"), (cont.status, cont.output, cont.message))
+    # Padding is no group boundary, and leftover bits are dropped.
+    crafted = [(b"QQ==QUJD", b"\x41\x04\x14\x24"), (b"QUJDR", b"ABC"), (b"Q", b""), (b"====", b""),
+               (b"QU JD\r\n", b"ABC"), (b"=Q=U=J=D=", b"ABC")]
+    for (data, want), result in zip(crafted, tool.run([("decode base64", d) for d, _ in crafted])):
+        check.equal("base64 decode of %r" % data, (0, want), (result.status, result.output))
+
+    # uudecode: lines cut short read as if padded with zero values, as binascii reads them.
+    requests = []
+    expected = []
+    for _ in range(100):
+        chunk = random_bytes(rng, rng.randint(1, 45))
+        line = binascii.b2a_uu(chunk, backtick=True).rstrip(b"\n")
+        line = line[: rng.randint(1, len(line))]
+        requests.append(("decode uu", line + b"\r\n`\r\n"))
+        expected.append((line, binascii.a2b_uu(line)))
+    # Decoding ends at the first line whose length is zero, a space or a backtick.
+    for stop in (b" ", b"`"):
+        line = binascii.b2a_uu(b"first").rstrip(b"\n")
+        requests.append(("decode uu", line + b"\n" + stop + b"\n" + binascii.b2a_uu(b"after")))
+        expected.append((b"stop at %r" % stop, b"first"))
+    garbage = [random_garbage(rng, bytes(range(256)), rng.randrange(1, 600)) for _ in range(100)]
+    requests += [("decode uu", g) for g in garbage]
+    results = tool.run(requests)
+    for (line, want), result in zip(expected, results):
+        check.equal("uudecode of %r" % line, (0, want), (result.status, result.output))
+    for data, result in zip(garbage, results[len(expected):]):
+        check.equal("uudecode of garbage never fails", 0, result.status, data)
+
+    # Invalid UTF-8 as local text: U+FFFD for each maximal invalid part, as Python's decoder
+    # replaces them; to a charset each becomes "?".
+    samples = [invalid_utf8(rng) for _ in range(200)]
+    requests = []
+    targets = [("koi8-r", "koi8_r", None), ("utf-16le", "utf-16-le", None), ("shift_jis", "shift_jis", None),
+               ("utf-16", "utf-16", "bom-in-replacement"), ("utf-32", "utf-32", "bom-in-replacement"),
+               ("iso-2022-jp", "iso2022_jp", "replacement-in-shift-state"),
+               ("utf-7", "utf-7", "replacement-in-shift-state")]
+    for data in samples:
+        requests.append(("charset from utf-8", data))
+        requests += [("charset to %s" % name, data) for name, _, _ in targets]
+    results = iter(tool.run(requests))
+    for data in samples:
+        text = data.decode("utf-8", "replace")
+        check.equal("invalid UTF-8 read as utf-8", text, next(results).text(), data)
+        want = text.replace(REPLACEMENT, "?")
+        for name, codec, fault in targets:
+            out = next(results).output
+            if codec in CONVERTERS_CHOICE:
+                check.equal("invalid UTF-8 to %s (read back by Python)" % name,
+                            want.encode(codec, "replace").decode(codec), out.decode(codec, "replace"), data,
+                            fault=fault)
+            else:
+                check.equal("invalid UTF-8 to %s" % name, want.encode(codec, "replace"), out, data)
+
+    # UTF-16 with lone surrogates and a cut-off last unit: U+FFFD for each, the rest intact.
+    utf16 = [
+        ("\ud800" + "ab", "utf-16le"), ("a\udc00b", "utf-16le"), ("ab\ud83d", "utf-16le"),
+        ("\udc00\ud800x", "utf-16be"), ("\ud83d\ude00\ud83dx", "utf-16be"),
+    ]
+    requests = []
+    expected = []
+    for text, name in utf16:
+        codec = name.replace("utf-16", "utf-16-")
+        for data in (text.encode(codec, "surrogatepass"), text.encode(codec, "surrogatepass") + b"A"):
+            requests.append(("charset from %s" % name, data))
+            expected.append((data, name, data.decode(codec, "replace")))
+    for (data, name, want), result in zip(expected, tool.run(requests)):
+        check.equal("%s bytes with a lone surrogate" % name, want, result.text(),
+                    data, fault="utf16-lone-surrogate")
+
+    # Whatever the bytes, local text read from any charset is valid UTF-8.
+    requests = []
+    for name, _, _ in charset_table():
+        for _ in range(6):
+            requests.append(("charset from %s" % name, random_bytes(rng, rng.randrange(1, 3000))))
+    for (args, data), result in zip(requests, tool.run(requests)):
+        try:
+            result.output.decode("utf-8")
+            valid = True
+        except UnicodeDecodeError:
+            valid = False
+        check.expect("%s of random bytes gives valid UTF-8" % args, result.status == 0 and valid,
+                     "input " + show(data) + " output " + show(result.output))
+
+    # IDN: malformed UTF-8 counts as U+FFFD; a delta past 32 bits is refused with its message.
+    labels = [invalid_utf8(rng) for _ in range(50)] + [b"\xff", b"caf\xe9"]
+    for data, result in zip(labels, tool.run([("idn label", d) for d in labels])):
+        check.equal("EncodeLabel of invalid UTF-8", (0, punycode_label(data.decode("utf-8", "replace"))),
+                    (result.status, result.text()), data)
+    near = "a" * 1900 + "\U0010FFFF"
+    over = "a" * 2000 + "\U0010FFFF"
+    results = tool.run([("idn label", near.encode()), ("idn label", over.encode())])
+    check.equal("EncodeLabel just below the 32-bit limit", (0, punycode_label(near)),
+                (results[0].status, results[0].output.decode()))
+    check.equal("EncodeLabel past the 32-bit limit",
+                (3, b"", "error 0 Input value needs wider integers to translate"),
+                (results[1].status, results[1].output, results[1].message))
+
+
+AREAS = {"base64": check_base64, "qp": check_qp, "uu": check_uu, "idn": check_idn,
+         "charset": check_charset, "malformed": check_malformed}
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--tool", required=True, help="path of ix-text-tool")
+    parser.add_argument("--seed", type=int, help="replay another seed")
+    parser.add_argument("area", choices=sorted(AREAS))
+    options = parser.parse_args()
+    seed = options.seed if options.seed is not None else SEEDS[options.area]
+    check = Checker(options.area, seed)
+    try:
+        outcome = AREAS[options.area](Tool(options.tool), random.Random(seed), check)
+    except ToolCrash as crash:
+        print("%s (seed %d): %s" % (options.area, seed, crash))
+        return 1
+    if outcome is not None:
+        return outcome
+    return check.report()
+
+
+if __name__ == "__main__":
+    sys.exit(main())
