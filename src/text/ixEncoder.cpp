@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "base/ixStream.h"
@@ -87,9 +88,9 @@ public:
             data_ = memory->Memory() + memory->Position();
             memory->Seek(size, TixSeekOrigin::soCurrent);
         } else {
-            copy_.resize(n);
-            if (n > 0) source.ReadBuffer(copy_.data(), n);
-            data_ = copy_.data();
+            copy_.reset(new std::uint8_t[n > 0 ? n : 1]);  // filled by the read, not zeroed first
+            if (n > 0) source.ReadBuffer(copy_.get(), n);
+            data_ = copy_.get();
         }
         size_ = n;
     }
@@ -98,7 +99,7 @@ public:
     std::uint8_t operator[](std::size_t i) const { return data_[i]; }
 
 private:
-    std::vector<std::uint8_t> copy_;
+    std::unique_ptr<std::uint8_t[]> copy_;
     const std::uint8_t* data_ = nullptr;
     std::size_t size_ = 0;
 };

@@ -405,9 +405,21 @@ std::string SanitizeFrom(std::string_view text, std::size_t firstBad) {
     return out;
 }
 
-// Exact size first, then one four-byte store per character.
+// One four-byte store per character. Texts of mail size go through a reused per-thread buffer
+// in one pass; longer ones are sized exactly first, so no buffer three times their size is held.
 std::string DecodeSingle(std::string_view bytes, const TixSingleByte& table) {
     const auto& fixed = table.fixedUtf8;
+    constexpr std::size_t cScratchLimit = 1 << 20;
+    if (bytes.size() <= cScratchLimit) {
+        thread_local std::string scratch;
+        if (scratch.size() < bytes.size() * 3 + 4) scratch.resize(bytes.size() * 3 + 4);
+        char* o = scratch.data();
+        for (unsigned char b : bytes) {
+            std::memcpy(o, fixed[b].data(), 4);
+            o += static_cast<unsigned char>(fixed[b][3]);
+        }
+        return std::string(scratch.data(), static_cast<std::size_t>(o - scratch.data()));
+    }
     std::size_t total = 0;
     for (unsigned char b : bytes)
         total += static_cast<unsigned char>(fixed[b][3]);
