@@ -21,27 +21,20 @@
 #include <vector>
 
 #include "base/ixStream.h"
+#include "ixBenchSupport.h"
 #include "mail/ixMailMessage.h"
 #include "text/ixEncoder.h"
 #include "text/ixStringsUtils.h"
 
 using namespace ix;
+using ix::bench::BestSeconds;
+using ix::bench::RandomBytes;
 
 namespace {
 
 constexpr std::size_t cBigAttachment = 15u << 20;  // 20 MB once base64-encoded
 constexpr std::size_t cBigWrite = 20u << 20;
 constexpr int cTypicalCount = 2000;
-
-std::string RandomBytes(std::size_t size, unsigned seed) {
-    std::mt19937_64 random(seed);
-    std::string data(size, '\0');
-    for (std::size_t i = 0; i < size; i += 8) {
-        const std::uint64_t v = random();
-        std::copy_n(reinterpret_cast<const char*>(&v), std::min<std::size_t>(8, size - i), data.data() + i);
-    }
-    return data;
-}
 
 std::string Base64Lines(const std::string& bytes) {
     TixEncoder encoder;
@@ -242,17 +235,6 @@ std::size_t GMimeWrite(const std::string& attachment) {
 }
 
 // --- measuring ---
-
-double BestSeconds(const std::function<void()>& work) {
-    double best = 1e9;
-    for (int run = 0; run < 3; ++run) {
-        const auto start = std::chrono::steady_clock::now();
-        work();
-        best =
-            std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-    }
-    return best;
-}
 
 long StatusKb(const char* field) {
     std::ifstream status("/proc/self/status");

@@ -11,9 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "ixBenchSupport.h"
 #include "mail/ixMailHeader.h"
 
 using namespace ix;
+using ix::bench::BestSeconds;
 
 namespace {
 
@@ -72,17 +74,6 @@ std::size_t TotalSize(const std::vector<std::string>& values) {
     for (const auto& v : values)
         n += v.size();
     return n;
-}
-
-double BestSeconds(const std::function<void()>& work) {
-    double best = 1e9;
-    for (int run = 0; run < 3; ++run) {
-        const auto start = std::chrono::steady_clock::now();
-        work();
-        best =
-            std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-    }
-    return best;
 }
 
 void Report(const char* name, std::size_t bytes, double ours, double peer, double goal) {

@@ -14,23 +14,19 @@
 #include <vector>
 
 #include "base/ixStream.h"
+#include "ixBenchSupport.h"
 #include "text/ixEncoder.h"
 #include "text/ixTranslator.h"
 
 using namespace ix;
+using ix::bench::BestSeconds;
 
 namespace {
 
 constexpr std::size_t cSize = 64u << 20;
 
 std::string RandomBytes() {
-    std::mt19937_64 random(42);
-    std::string data(cSize, '\0');
-    for (std::size_t i = 0; i + 8 <= data.size(); i += 8) {
-        std::uint64_t v = random();
-        std::copy_n(reinterpret_cast<const char*>(&v), 8, data.data() + i);
-    }
-    return data;
+    return bench::RandomBytes(cSize, 42);
 }
 
 // Lines of words with an occasional 8-bit letter, as in a Latin-1 letter.
@@ -68,17 +64,6 @@ std::string MailText() {
     }
     text.resize(cSize);
     return text;
-}
-
-double BestSeconds(const std::function<void()>& work) {
-    double best = 1e9;
-    for (int run = 0; run < 3; ++run) {
-        auto start = std::chrono::steady_clock::now();
-        work();
-        best =
-            std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-    }
-    return best;
 }
 
 void Report(const char* name, std::size_t bytes, double ours, double peer, double goal) {

@@ -347,14 +347,16 @@ void TixMailMessage::DoEncodingProgress(TixMessageBody* body, std::int64_t done,
 
 // ---- parsing ----
 
-void TixMailMessage::LoadMessage(const TixStringList& lines) {
+void TixMailMessage::Parse(const TixStringList& lines, bool headerOnly) {
     BeginUpdate();
     ++parsingCount_;
     try {
         ResetForLoad();
         ParseHeaderLines(lines);
-        ParseBodies(lines, rawHeader_.Count());
-        if (dkim_ != nullptr) dkim_->Verify(lines);
+        if (!headerOnly) {
+            ParseBodies(lines, rawHeader_.Count());
+            if (dkim_ != nullptr) dkim_->Verify(lines);
+        }
     } catch (...) {
         --parsingCount_;
         EndUpdate();
@@ -364,19 +366,12 @@ void TixMailMessage::LoadMessage(const TixStringList& lines) {
     EndUpdate();
 }
 
+void TixMailMessage::LoadMessage(const TixStringList& lines) {
+    Parse(lines, false);
+}
+
 void TixMailMessage::LoadHeader(const TixStringList& lines) {
-    BeginUpdate();
-    ++parsingCount_;
-    try {
-        ResetForLoad();
-        ParseHeaderLines(lines);
-    } catch (...) {
-        --parsingCount_;
-        EndUpdate();
-        throw;
-    }
-    --parsingCount_;
-    EndUpdate();
+    Parse(lines, true);
 }
 
 void TixMailMessage::ReadContentFields(const TixMailHeaderFieldList& header) {

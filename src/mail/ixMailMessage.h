@@ -157,6 +157,8 @@ protected:
 
 private:
     friend class TixMultipartBody;
+    // LoadMessage and LoadHeader: notifications held back, the parsing flag set meanwhile.
+    void Parse(const TixStringList& lines, bool headerOnly);
     void ParseHeaderLines(const TixStringList& lines);
     void ParseBodies(const TixStringList& lines, int headerEnd);
     void ParseSinglePart(const TixStringList& lines, int headerEnd);

@@ -2,18 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include "ixTestSupport.h"
+
 namespace ix {
 namespace {
 
-// Standard unfolding: join the lines of a field, dropping only the line breaks.
-std::string Unfold(const TixStringList& lines, int first) {
-    std::string value = lines[first];
-    for (int i = first + 1;
-         i < lines.Count() && !lines[i].empty() && (lines[i][0] == ' ' || lines[i][0] == '\t'); ++i)
-        value += lines[i];
-    return value;
-}
+using test::Unfold;
 
+// Standard unfolding: join the lines of a field, dropping only the line breaks.
 TEST(HeaderFieldList, IndexesFieldsUpToTheEmptyLine) {
     TixStringList lines{"Received: one", "Received: two", "Subject: hi", "junk line", "", "Body: no"};
     TixHeaderFieldList header;

@@ -2,10 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include "ixTestSupport.h"
+
 #include "text/ixTranslator.h"
 
 namespace ix {
 namespace {
+
+using test::Unfold;
 
 using H = TixMailHeaderFieldList;
 
@@ -27,14 +31,6 @@ std::vector<std::string> SplitCrLf(const std::string& text) {
 }
 
 // Standard unfolding of the field starting at line first: only the line breaks go.
-std::string Unfold(const TixStringList& lines, int first) {
-    std::string value = lines[first];
-    for (int i = first + 1;
-         i < lines.Count() && !lines[i].empty() && (lines[i][0] == ' ' || lines[i][0] == '\t'); ++i)
-        value += lines[i];
-    return value;
-}
-
 // ------------------------------------------------------------------------------------------
 // Decoding encoded words
 

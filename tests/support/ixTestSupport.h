@@ -3,8 +3,11 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include "base/ixError.h"
+#include "base/ixStringList.h"
+#include "base/ixTypes.h"
 
 namespace ix::test {
 
@@ -37,6 +40,23 @@ inline int CodeOf(const std::function<void()>& action, std::string* message = nu
         return e.ErrorCode();
     }
     return 0;
+}
+
+// Bytes of a text and back, for byte-level assertions.
+inline TixByteArray Bytes(std::string_view text) {
+    return TixByteArray(text.begin(), text.end());
+}
+inline std::string Text(const TixByteArray& bytes) {
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// A header field's line joined with its continuation lines, as written.
+inline std::string Unfold(const TixStringList& lines, int first) {
+    std::string value = lines[first];
+    for (int i = first + 1;
+         i < lines.Count() && !lines[i].empty() && (lines[i][0] == ' ' || lines[i][0] == '\t'); ++i)
+        value += lines[i];
+    return value;
 }
 
 }  // namespace ix::test

@@ -6,17 +6,13 @@
 #include <vector>
 
 #include "base/ixStream.h"
+#include "ixTestSupport.h"
 
 using namespace ix;
+using ix::test::Bytes;
+using ix::test::Text;
 
 namespace {
-
-TixByteArray Bytes(std::string_view text) {
-    return TixByteArray(text.begin(), text.end());
-}
-std::string Text(const TixByteArray& bytes) {
-    return std::string(bytes.begin(), bytes.end());
-}
 
 std::string Transform(TixEncoder& encoder, std::string_view input, bool encode) {
     TixMemoryStream source, destination;

@@ -4,18 +4,11 @@
 
 #include <string>
 
+#include "ixTestSupport.h"
+
 using namespace ix;
-
-namespace {
-
-TixByteArray Bytes(std::string_view text) {
-    return TixByteArray(text.begin(), text.end());
-}
-std::string Text(const TixByteArray& bytes) {
-    return std::string(bytes.begin(), bytes.end());
-}
-
-}  // namespace
+using ix::test::Bytes;
+using ix::test::Text;
 
 TEST(PercentEncoderTest, EscapesOnlyWhenSpecialSymbolsAreSet) {
     TixPercentEncoder encoder;
