@@ -322,11 +322,7 @@ void TixTextBody::DataAdded(TixStream& data) {
         copy = ReadAll(data);
         bytes = copy;
     }
-    const std::string cs = EffectiveCharSet();
-    // Known charsets give valid UTF-8; an unknown one passes its bytes, which are cleaned here.
-    std::string text = TixTranslator::ToLocal(bytes, cs);
-    if (!TixTranslator::IsKnownCharSet(cs)) text = TixTranslator::Utf8Sanitize(text);
-    strings_.AddText(text);
+    TixTranslator::ToLocalLines(bytes, EffectiveCharSet(), strings_);
     TixMessageBody::DataAdded(data);
 }
 

@@ -407,19 +407,25 @@ std::string SanitizeFrom(std::string_view text, std::size_t firstBad) {
 
 // One four-byte store per character. Texts of mail size go through a reused per-thread buffer
 // in one pass; longer ones are sized exactly first, so no buffer three times their size is held.
-std::string DecodeSingle(std::string_view bytes, const TixSingleByte& table) {
+constexpr std::size_t cScratchLimit = 1 << 20;
+
+// The text in a per-thread buffer, valid until the thread's next call; bytes.size() at most
+// cScratchLimit.
+std::string_view DecodeSingleScratch(std::string_view bytes, const TixSingleByte& table) {
     const auto& fixed = table.fixedUtf8;
-    constexpr std::size_t cScratchLimit = 1 << 20;
-    if (bytes.size() <= cScratchLimit) {
-        thread_local std::string scratch;
-        if (scratch.size() < bytes.size() * 3 + 4) scratch.resize(bytes.size() * 3 + 4);
-        char* o = scratch.data();
-        for (unsigned char b : bytes) {
-            std::memcpy(o, fixed[b].data(), 4);
-            o += static_cast<unsigned char>(fixed[b][3]);
-        }
-        return std::string(scratch.data(), static_cast<std::size_t>(o - scratch.data()));
+    thread_local std::string scratch;
+    if (scratch.size() < bytes.size() * 3 + 4) scratch.resize(bytes.size() * 3 + 4);
+    char* o = scratch.data();
+    for (unsigned char b : bytes) {
+        std::memcpy(o, fixed[b].data(), 4);
+        o += static_cast<unsigned char>(fixed[b][3]);
     }
+    return {scratch.data(), static_cast<std::size_t>(o - scratch.data())};
+}
+
+std::string DecodeSingle(std::string_view bytes, const TixSingleByte& table) {
+    if (bytes.size() <= cScratchLimit) return std::string(DecodeSingleScratch(bytes, table));
+    const auto& fixed = table.fixedUtf8;
     std::size_t total = 0;
     for (unsigned char b : bytes)
         total += static_cast<unsigned char>(fixed[b][3]);
@@ -550,6 +556,25 @@ std::string TixTranslator::FromLocal(std::string_view text, std::string_view cha
 
 std::string TixTranslator::ToLocal(std::string_view bytes, std::string_view charSet) {
     return Decode(bytes, charSet);
+}
+
+void TixTranslator::ToLocalLines(std::string_view bytes, std::string_view charSet, TixStringList& lines) {
+    if (FixedTable(charSet) == nullptr) {
+        TixCharSet& cs = LookUp(charSet);
+        if (cs.utf8 || !cs.known) {
+            // Valid text goes into the lines without a converted copy of the whole.
+            if (IsValidUtf8(bytes))
+                lines.AddText(bytes);
+            else
+                lines.AddText(Utf8Sanitize(bytes));
+            return;
+        }
+        if (cs.single && bytes.size() <= cScratchLimit) {
+            lines.AddText(DecodeSingleScratch(bytes, *cs.single));
+            return;
+        }
+    }
+    lines.AddText(Decode(bytes, charSet));
 }
 
 bool TixTranslator::IsKnownCharSet(std::string_view charSet) {

@@ -14,6 +14,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/ixStringList.h"
 #include "base/ixTypes.h"
 
 namespace ix {
@@ -35,6 +36,9 @@ public:
     // The same over std::string buffers, for code that keeps wire bytes in strings.
     static std::string FromLocal(std::string_view text, std::string_view charSet);
     static std::string ToLocal(std::string_view bytes, std::string_view charSet);
+    // ToLocal's text appended to lines, split at CR LF, CR or LF (a final line break adds no empty
+    // line). Always valid UTF-8: the bytes of an empty or unknown charset are read as UTF-8.
+    static void ToLocalLines(std::string_view bytes, std::string_view charSet, TixStringList& lines);
 
     // True when charSet names a conversion (utf-8, a table, or an iconv charset); false for empty
     // or unknown names, which pass bytes unchanged.

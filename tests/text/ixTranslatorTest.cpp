@@ -97,3 +97,23 @@ TEST(TranslatorTest, ReplacementsKeepTheConverterInStep) {
               "ab");
     EXPECT_EQ(TixTranslator::ToLocal(std::string("a\0b\0=\xD8", 6), "utf-16le"), "ab\xEF\xBF\xBD");
 }
+
+TEST(TranslatorTest, ConvertsStraightIntoLines) {
+    for (const char* charSet : {"iso-8859-1", "koi8-r", "utf-8", "iso-2022-jp", "KOI8-WIN"}) {
+        const std::string bytes = TixTranslator::FromLocal("caf\xC3\xA9\r\n\r\nline\rlast\nend", charSet);
+        TixStringList lines{"kept"};
+        int changes = 0;
+        lines.OnChange = [&](TixStringList&) { ++changes; };
+        TixTranslator::ToLocalLines(bytes, charSet, lines);
+        TixStringList expected{"kept"};
+        expected.AddText(TixTranslator::ToLocal(bytes, charSet));
+        EXPECT_TRUE(lines == expected) << charSet;
+        EXPECT_EQ(changes, 1) << charSet;
+    }
+    // The bytes of an empty or unknown charset are read as UTF-8, malformed sequences replaced.
+    for (const char* charSet : {"", "x-unknown"}) {
+        TixStringList lines;
+        TixTranslator::ToLocalLines("a\xFF\r\n\xC3\xA9", charSet, lines);
+        EXPECT_TRUE(lines == (TixStringList{"a\xEF\xBF\xBD", "\xC3\xA9"})) << charSet;
+    }
+}
