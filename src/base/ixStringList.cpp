@@ -211,6 +211,10 @@ void TixStringList::SetText(std::string_view text) {
 }
 
 void TixStringList::AddText(std::string_view text) {
+    if (text.empty()) {
+        Changed();
+        return;
+    }
     const char* p = text.data();
     const char* const end = p + text.size();
     // Whole messages pass through here: size the list once and find line ends with memchr.
