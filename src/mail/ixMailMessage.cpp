@@ -520,14 +520,12 @@ void TixMailMessage::ParseSinglePart(const TixStringList& lines, int headerEnd) 
         text->charSet_ = charSet_;
     single->encodedStart_ = headerEnd + 1 < lines.Count() ? headerEnd + 1 : lines.Count() - 1;
 
-    TixMemoryStream collected;
-    auto finishCollected = [&collected](TixMessageBody* part, int lineCount) {
-        const std::int64_t size = collected.Size();
-        // The final line break is not part of the data.
-        if (collected.View().ends_with("\r\n")) collected.SetSize(size - 2);
-        collected.SetPosition(0);
-        part->FinishRead(collected, lineCount, size);
-        collected.SetSize(0);
+    // Text and uuencoded sections are runs of lines, each decoded straight from the lines.
+    int runStart = headerEnd + 1;
+    auto finishRun = [&](TixMessageBody* part, int end, int lineCount) {
+        TixLinesStream data(lines, runStart, end);
+        part->FinishRead(data, lineCount, data.EncodedSize());
+        runStart = end + 1;
     };
     TixAttachmentBody* uu = nullptr;
     std::string fileName;
@@ -535,23 +533,18 @@ void TixMailMessage::ParseSinglePart(const TixStringList& lines, int headerEnd) 
         const std::string& line = lines[i];
         if (IsUuBegin(line, fileName)) {
             messageFormat_ = mfUUencode;
-            finishCollected(uu != nullptr ? static_cast<TixMessageBody*>(uu) : single, 0);
+            finishRun(uu != nullptr ? static_cast<TixMessageBody*>(uu) : single, i, 0);
             uu = &bodies_->Add<TixAttachmentBody>();
             uu->fileName_ = fileName;
             uu->encoding_ = cmUUEncode;
             uu->encodedStart_ = uu->headerStart_ = i + 1;
-            continue;
-        }
-        if (uu != nullptr && SameText(TrimHeaderText(line), "end")) {
-            finishCollected(uu, 0);
+        } else if (uu != nullptr && SameText(TrimHeaderText(line), "end")) {
+            finishRun(uu, i, 0);
             uu = nullptr;
-            continue;
         }
-        collected.WriteBuffer(line.data(), line.size());
-        collected.WriteBuffer("\r\n", 2);
     }
     // An unterminated uuencoded section is not an attachment: its lines stay text.
-    finishCollected(single, lines.Count() - headerEnd - 1);
+    finishRun(single, lines.Count(), lines.Count() - headerEnd - 1);
 }
 
 void TixMailMessage::ParseMultipart(const TixStringList& lines, int from, int to, const std::string& boundary,
