@@ -54,14 +54,16 @@ void SplitNonEmpty(std::string_view text, TixStringList& list, std::string_view 
 }
 
 // A read-only view of lines [begin, end) joined by CR LF, without the final line break (that
-// belongs to the delimiter that follows). Parts are decoded straight from the message's lines,
-// so a large attachment is not held a second time in encoded form.
+// belongs to the delimiter that follows) unless asked to keep it. Parts are decoded straight from the
+// message's lines, so a large attachment is not held a second time in encoded form.
 class TixLinesStream : public TixStream {
 public:
-    TixLinesStream(const TixStringList& lines, int begin, int end) : lines_(lines), begin_(begin), end_(end) {
+    TixLinesStream(const TixStringList& lines, int begin, int end, bool keepLastBreak = false)
+        : lines_(lines), begin_(begin), end_(end) {
         for (int i = begin; i < end; ++i)
             size_ += static_cast<std::int64_t>(lines[i].size()) + 2;
-        if (size_ > 0) size_ -= 2;
+        if (size_ > 0 && !keepLastBreak) size_ -= 2;
+        encodedSize_ = begin < end ? (keepLastBreak ? size_ : size_ + 2) : 0;
         Rewind();
     }
     std::size_t Read(void* buffer, std::size_t count) override {
@@ -103,7 +105,7 @@ public:
     std::int64_t Size() const override { return size_; }
     void SetSize(std::int64_t) override { throw EixStreamError("Stream write error", -1); }
     // Bytes of the lines with every line break, the last one included.
-    std::int64_t EncodedSize() const { return begin_ < end_ ? size_ + 2 : 0; }
+    std::int64_t EncodedSize() const { return encodedSize_; }
 
 private:
     void Rewind() {
@@ -118,6 +120,7 @@ private:
     std::size_t offset_ = 0;
     std::int64_t position_ = 0;
     std::int64_t size_ = 0;
+    std::int64_t encodedSize_ = 0;
 };
 
 // A received date that cannot be read counts as 0, the same as one without day, month or year.
@@ -314,7 +317,10 @@ void TixMailMessage::ResetForLoad() {
 }
 
 TixEncodeMethod TixMailMessage::EffectiveHeaderEncoding() const {
-    return headerEncoding_ != cmNone ? headerEncoding_ : encoding_;
+    if (headerEncoding_ != cmNone) return headerEncoding_;
+    // Headers are 7-bit (RFC 5322 section 2.2): an 8bit or uuencoded body, as iso-2022-jp sets,
+    // must not leave header text unencoded.
+    return encoding_ == cmQuotedPrintable || encoding_ == cmBase64 ? encoding_ : cmNone;
 }
 
 std::string TixMailMessage::HeaderCharSet() const {
@@ -377,6 +383,7 @@ void TixMailMessage::LoadHeader(const TixStringList& lines) {
 void TixMailMessage::ReadContentFields(const TixMailHeaderFieldList& header) {
     const std::string typeText = header.GetFieldValue("Content-Type");
     contentType_ = header.GetFieldValueItem(typeText, "");
+    if (contentType_.empty()) contentType_ = "text/plain";  // RFC 2045 section 5.2
     messageFormat_ = !typeText.empty() || !header.GetFieldValue("MIME-Version").empty() ? mfMIME : mfUUencode;
     contentSubType_ = header.GetDecodedFieldValueItem(typeText, "type");
     boundary_ = header.GetFieldValueItem(typeText, "boundary");
@@ -523,7 +530,9 @@ void TixMailMessage::ParseSinglePart(const TixStringList& lines, int headerEnd) 
     // Text and uuencoded sections are runs of lines, each decoded straight from the lines.
     int runStart = headerEnd + 1;
     auto finishRun = [&](TixMessageBody* part, int end, int lineCount) {
-        TixLinesStream data(lines, runStart, end);
+        // Text that more text follows keeps its last line break, or an empty line before a
+        // uuencoded section would be lost.
+        TixLinesStream data(lines, runStart, end, part == single && end < lines.Count());
         part->FinishRead(data, lineCount, data.EncodedSize());
         runStart = end + 1;
     };

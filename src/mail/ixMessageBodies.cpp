@@ -296,6 +296,8 @@ void TixTextBody::BuildHeader(TixMailHeaderFieldList& header) {
 
 void TixTextBody::ParseHeader(const TixMailHeaderFieldList& header) {
     TixMessageBody::ParseHeader(header);
+    // A part without a type is plain text (RFC 2045 section 5.2).
+    if (contentType_.empty()) contentType_ = "text/plain";
     charSet_ = Param(header, "Content-Type", "charset");
 }
 

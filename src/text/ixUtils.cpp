@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 namespace ix {
 
@@ -108,6 +109,17 @@ long ZoneOffsetSeconds(std::string_view bias) {
     return bias[0] == '-' ? -seconds : seconds;
 }
 
+// The zone of a mail date: a numeric offset, or one of the names RFC 5322 section 4.3 still
+// defines (UT, GMT and the North American zones); anything else counts as UTC.
+long MailZoneOffsetSeconds(std::string_view zone) {
+    if (!zone.empty() && (zone[0] == '+' || zone[0] == '-')) return ZoneOffsetSeconds(zone);
+    static const std::pair<const char*, int> names[] = {{"EST", -5}, {"EDT", -4}, {"CST", -6}, {"CDT", -5},
+                                                        {"MST", -7}, {"MDT", -6}, {"PST", -8}, {"PDT", -7}};
+    for (const auto& [name, hours] : names)
+        if (SameText(zone, name)) return hours * 3600L;
+    return 0;
+}
+
 std::string FormatBias(long secondsEast) {
     const long minutesWest = -secondsEast / 60;
     const long b = std::labs(minutesWest);
@@ -202,7 +214,7 @@ TixDateTime MailTimeToDateTime(std::string_view dateTime, TixDateTime& timeZoneB
     if (!IsValidDate(year, month, day))
         throw EixConvertError("'" + std::string(dateTime) + "' is not a valid date");
 
-    const long offset = ZoneOffsetSeconds(TakePart(text));
+    const long offset = MailZoneOffsetSeconds(TakePart(text));
     timeZoneBias = offset / SecsPerDay;
     const std::int64_t utcSeconds =
         DateTimeToUnix(EncodeDateTime(year, month, day, time.hour, time.minute, time.second)) - offset;

@@ -80,9 +80,13 @@ TEST(MailTimeTest, ReadsZonedDatesIntoLocalTime) {
     EXPECT_NEAR(MailTimeToDateTime("05 Dec 2026 10:22:38 -0500"), expected, cSecond / 10);
     // No space after the comma, letter case of the month, extra blanks and a trailing comment.
     EXPECT_NEAR(MailTimeToDateTime("  Sat,05  dec 2026   10:22:38 -0500 (EST)  "), expected, cSecond / 10);
-    // Zone names other than numeric offsets count as UTC.
+    // The zone names RFC 5322 still defines; other names count as UTC.
     EXPECT_NEAR(MailTimeToDateTime("5 Dec 2026 15:22:38 GMT", bias), expected, cSecond / 10);
     EXPECT_EQ(bias, 0);
+    EXPECT_NEAR(MailTimeToDateTime("Sat, 5 Dec 26 10:22:38 EST", bias), expected, cSecond / 10);
+    EXPECT_NEAR(bias, -5.0 / 24, 1e-12);
+    EXPECT_NEAR(MailTimeToDateTime("5 Dec 2026 08:22:38 pdt"), expected, cSecond / 10);
+    EXPECT_NEAR(MailTimeToDateTime("5 Dec 2026 15:22:38 CET"), expected, cSecond / 10);
 
     const ZoneGuard cet(cCentralEurope);
     EXPECT_NEAR(MailTimeToDateTime("Sat, 05 Dec 2026 10:22:38 -0500"),

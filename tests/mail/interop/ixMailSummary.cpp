@@ -1,0 +1,418 @@
+// ix-mail-summary: prints what the message model reads from a mail file as JSON, so that another
+// mail parser can be compared with it field by field (mail_summary.py holds the other side).
+//
+//   ix-mail-summary FILE        parse FILE (lines split at CR LF or LF) and print its summary
+//   ix-mail-summary --build DIR compose a set of messages; write DIR/NAME.eml and, beside it,
+//                               DIR/NAME.json: the summary of what was put into the message
+//
+// Summary: subject; from {name, address} or null; to, cc lists; date as UTC ISO 8601 or null
+// (a date that could not be read is 0 in the model); type (the message's content type); parts.
+// A part is {type, parts} for a multipart part, else {type, kind, charset|filename, sha256}.
+// Normalisation shared with the Python side:
+// - types and charsets are lower case; a name equal to its address counts as no name;
+// - a text part's hash is over its text in UTF-8, split into lines at CR LF, CR or LF, trailing
+//   empty lines dropped, joined with CR LF and no final line end (the model keeps lines, not
+//   the line end after the last one);
+// - an attachment's hash is over its decoded bytes.
+// Bytes that are not UTF-8 are written as the escapes \udc80..\udcff (lone surrogates), which no
+// decoded text holds, so they always show up as a difference.
+
+#include <openssl/evp.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "base/ixDateTime.h"
+#include "base/ixStream.h"
+#include "base/ixStringList.h"
+#include "mail/ixMailMessage.h"
+#include "mail/ixMessageBodies.h"
+
+namespace {
+
+using namespace ix;
+namespace fs = std::filesystem;
+
+std::string Sha256Hex(std::string_view data) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int size = 0;
+    if (EVP_Digest(data.data(), data.size(), digest, &size, EVP_sha256(), nullptr) != 1) {
+        std::fprintf(stderr, "SHA-256 failed\n");
+        std::exit(2);
+    }
+    static const char* const hex = "0123456789abcdef";
+    std::string out;
+    for (unsigned int i = 0; i < size; ++i) {
+        out += hex[digest[i] >> 4];
+        out += hex[digest[i] & 15];
+    }
+    return out;
+}
+
+// Length of the valid UTF-8 sequence at s[i], 0 when there is none.
+std::size_t Utf8Length(std::string_view s, std::size_t i) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    std::size_t n = 0;
+    unsigned min = 0;
+    if (c < 0x80) return 1;
+    if (c >= 0xC2 && c <= 0xDF)
+        n = 2, min = 0x80;
+    else if (c >= 0xE0 && c <= 0xEF)
+        n = 3, min = 0x800;
+    else if (c >= 0xF0 && c <= 0xF4)
+        n = 4, min = 0x10000;
+    else
+        return 0;
+    if (i + n > s.size()) return 0;
+    unsigned cp = c & (0x7F >> n);
+    for (std::size_t k = 1; k < n; ++k) {
+        const auto d = static_cast<unsigned char>(s[i + k]);
+        if ((d & 0xC0) != 0x80) return 0;
+        cp = (cp << 6) | (d & 0x3F);
+    }
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+    return n;
+}
+
+std::string Json(std::string_view s) {
+    std::string out = "\"";
+    char buf[8];
+    for (std::size_t i = 0; i < s.size();) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        const std::size_t n = Utf8Length(s, i);
+        if (n == 0) {
+            std::snprintf(buf, sizeof buf, "\\udc%02x", c);
+            out += buf;
+            ++i;
+            continue;
+        }
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20) {
+            std::snprintf(buf, sizeof buf, "\\u%04x", c);
+            out += buf;
+        } else {
+            out.append(s.substr(i, n));
+        }
+        i += n;
+    }
+    return out + "\"";
+}
+
+std::string Lower(std::string s) {
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
+std::string NormalisedText(const TixStringList& strings) {
+    std::string joined;
+    for (int i = 0; i < strings.Count(); ++i) {
+        if (i > 0) joined += "\r\n";
+        joined += strings[i];
+    }
+    std::vector<std::string> lines;
+    std::string line;
+    for (std::size_t i = 0; i < joined.size(); ++i) {
+        const char c = joined[i];
+        if (c == '\r' || c == '\n') {
+            lines.push_back(line);
+            line.clear();
+            if (c == '\r' && i + 1 < joined.size() && joined[i + 1] == '\n') ++i;
+        } else {
+            line += c;
+        }
+    }
+    lines.push_back(line);
+    while (!lines.empty() && lines.back().empty())
+        lines.pop_back();
+    std::string out;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (i > 0) out += "\r\n";
+        out += lines[i];
+    }
+    return out;
+}
+
+std::string Address(const TixEmailAddressItem& item) {
+    const std::string name = item.Name() == item.Email() ? std::string() : item.Name();
+    return "{\"name\": " + Json(name) + ", \"address\": " + Json(item.Email()) + "}";
+}
+
+std::string AddressList(const TixEmailAddressList& list) {
+    std::string out = "[";
+    for (int i = 0; i < list.Count(); ++i)
+        out += (i > 0 ? ", " : "") + Address(list.Items(i));
+    return out + "]";
+}
+
+std::string IsoDate(TixDateTime date) {
+    if (date == 0) return "null";
+    const TixDateParts d = DecodeDateTime(date);
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "\"%04d-%02d-%02dT%02d:%02d:%02dZ\"", d.year, d.month, d.day, d.hour,
+                  d.minute, d.second);
+    return buf;
+}
+
+// Where an attachment's bytes come from: what the parser delivered, or the composed file.
+using TixDataSource = std::function<std::string(TixAttachmentBody&)>;
+
+std::string PartTree(TixMessageBodies& bodies, const TixDataSource& data, bool composed,
+                     const std::string& indent);
+
+std::string Part(TixMessageBody& body, const TixDataSource& data, bool composed, const std::string& indent) {
+    const std::string type = "\"type\": " + Json(Lower(body.ContentType()));
+    if (auto* mp = dynamic_cast<TixMultipartBody*>(&body))
+        return "{" + type + ", \"parts\": " + PartTree(mp->Bodies(), data, composed, indent + "  ") + "}";
+    if (auto* text = dynamic_cast<TixTextBody*>(&body)) {
+        const std::string cs = composed ? text->WriteCharSet() : text->EffectiveCharSet();
+        return "{" + type + ", \"kind\": \"text\", \"charset\": " + Json(Lower(cs)) +
+               ", \"sha256\": " + Json(Sha256Hex(NormalisedText(text->Strings()))) + "}";
+    }
+    auto& file = dynamic_cast<TixAttachmentBody&>(body);
+    const std::string name = composed ? fs::path(file.FileName()).filename().string() : file.FileName();
+    return "{" + type + ", \"kind\": \"attachment\", \"filename\": " + Json(name) +
+           ", \"sha256\": " + Json(Sha256Hex(data(file))) + "}";
+}
+
+std::string PartTree(TixMessageBodies& bodies, const TixDataSource& data, bool composed,
+                     const std::string& indent) {
+    if (bodies.Count() == 0) return "[]";
+    std::string out = "[";
+    for (int i = 0; i < bodies.Count(); ++i)
+        out += (i > 0 ? ",\n" : "\n") + indent + "  " + Part(bodies[i], data, composed, indent);
+    return out + "\n" + indent + "]";
+}
+
+std::string Summary(TixMailMessage& m, const TixDataSource& data, bool composed) {
+    // A composed message in the uuencode format carries no Content-Type, so it reads as plain text.
+    const std::string type = composed && m.MessageFormat() == mfUUencode ? "text/plain" : m.ContentType();
+    std::ostringstream out;
+    out << "{\n  \"subject\": " << Json(m.Subject()) << ",\n  \"from\": "
+        << (m.From().Email().empty() && m.From().Name().empty() ? "null" : Address(m.From()))
+        << ",\n  \"to\": " << AddressList(m.ToList()) << ",\n  \"cc\": " << AddressList(m.CCList())
+        << ",\n  \"date\": " << IsoDate(m.Date()) << ",\n  \"type\": " << Json(Lower(type))
+        << ",\n  \"parts\": " << PartTree(m.Bodies(), data, composed, "  ") << "\n}\n";
+    return out.str();
+}
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        std::fprintf(stderr, "cannot read %s\n", path.c_str());
+        std::exit(2);
+    }
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void WriteFile(const fs::path& path, std::string_view bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!out) {
+        std::fprintf(stderr, "cannot write %s\n", path.c_str());
+        std::exit(2);
+    }
+}
+
+// Lines end at CR LF or LF; a lone CR stays inside its line, as it would on the wire.
+TixStringList SplitLines(std::string_view bytes) {
+    TixStringList lines;
+    std::size_t start = 0;
+    while (start < bytes.size()) {
+        std::size_t lf = bytes.find('\n', start);
+        if (lf == std::string_view::npos) {
+            lines.Add(std::string(bytes.substr(start)));
+            break;
+        }
+        std::size_t end = lf;
+        if (end > start && bytes[end - 1] == '\r') --end;
+        lines.Add(std::string(bytes.substr(start, end - start)));
+        start = lf + 1;
+    }
+    return lines;
+}
+
+int SummariseFile(const char* path) {
+    TixMailMessage m;
+    std::map<TixMessageBody*, std::string> saved;
+    m.OnSaveAttachment = [](TixObject*, TixMessageBody*, std::string&, std::unique_ptr<TixStream>& s, bool&) {
+        s = std::make_unique<TixMemoryStream>();
+    };
+    m.OnAttachmentSaved = [&saved](TixObject*, TixMessageBody* body, const std::string&, TixStream& s) {
+        std::string bytes(static_cast<std::size_t>(s.Size()), '\0');
+        s.SetPosition(0);
+        s.ReadBuffer(bytes.data(), bytes.size());
+        saved[body] = std::move(bytes);
+    };
+    m.LoadMessage(SplitLines(ReadFile(path)));
+    std::cout << Summary(
+        m, [&saved](TixAttachmentBody& b) { return saved[&b]; }, false);
+    return 0;
+}
+
+// ---- composing ----
+
+struct Composed {
+    std::string name;
+    std::string charSet{};  // empty keeps the default
+    TixEncodeMethod headerEncoding = cmNone;
+    bool extensions = false;
+    std::string subject{}, from{}, to{}, cc{}, text{}, html{};
+    std::vector<std::string> attachments{}, images{};  // file names inside DIR/files
+    TixMessageFormat format = mfNone;
+};
+
+std::string Bytes(std::size_t n, unsigned seed) {
+    std::string out(n, '\0');
+    for (std::size_t i = 0; i < n; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        out[i] = static_cast<char>(seed >> 16);
+    }
+    return out;
+}
+
+std::vector<Composed> Messages() {
+    std::vector<Composed> list;
+    list.push_back({.name = "plain-ascii",
+                    .subject = "Plain text only",
+                    .from = "Ann Example <ann@example.com>",
+                    .to = "bob@example.com",
+                    .text = "line one\r\nline two\r\n\r\nlast line"});
+    list.push_back({.name = "latin1-alternative",
+                    .subject = "Grüße aus Köln",
+                    .from = "Jörg Müller <joerg@example.de>",
+                    .to = "\"Smith, John\" <john@example.com>, Zoë <zoe@example.org>",
+                    .cc = "Renée Dupré <renee@example.fr>",
+                    .text = "Grüße,\r\nbis später.",
+                    .html = "<p>Grüße,<br>bis später.</p>"});
+    list.push_back({.name = "utf8-mixed-related",
+                    .charSet = "utf-8",
+                    .subject = "Отчёт за декабрь — с картинкой и вложениями, длинная тема, которая "
+                               "обязательно будет сложена на несколько строк",
+                    .from = "Иван Петров <ivan@example.ru>",
+                    .to = "\"Мария Иванова\" <maria@example.ru>, plain@example.com",
+                    .text = "Привет!\r\nСм. вложение.",
+                    .html = "<p>Привет! <img src=\"logo.png\"></p>",
+                    .attachments = {"отчёт 2026.pdf", "data.bin"},
+                    .images = {"logo.png"}});
+    list.push_back({.name = "koi8r-text",
+                    .charSet = "koi8-r",
+                    .subject = "Тема письма",
+                    .from = "Пётр <petr@example.ru>",
+                    .to = "anna@example.ru",
+                    .text = "Съешь же ещё этих мягких французских булок."});
+    list.push_back({.name = "iso2022jp-text",
+                    .charSet = "iso-2022-jp",
+                    .subject = "日本語の件名",
+                    .from = "山田太郎 <taro@example.jp>",
+                    .to = "hanako@example.jp",
+                    .text = "こんにちは。\r\n今日はいい天気です。"});
+    list.push_back({.name = "base64-headers-attachment",
+                    .charSet = "utf-8",
+                    .headerEncoding = cmBase64,
+                    .extensions = true,
+                    .subject = "Ünïcödé subject in base64 words",
+                    .from = "Ünïcödé Sender <sender@example.com>",
+                    .to = "Ελένη <eleni@example.gr>",
+                    .text = "Körper mit Umlauten: äöü ß.",
+                    .attachments = {"très long nom de fichier accentué pour les paramètres étendus.txt"}});
+    list.push_back({.name = "html-with-images",
+                    .charSet = "utf-8",
+                    .subject = "Inline images",
+                    .from = "Pics <pics@example.com>",
+                    .to = "viewer@example.com",
+                    .html = "<p>One <img src=\"logo.png\"> two <img src=\"photo.jpg\"></p>",
+                    .images = {"logo.png", "photo.jpg"}});
+    list.push_back({.name = "latin1-needs-utf8",
+                    .subject = "Preis: 10 € ✓ — ok?",
+                    .from = "Zoë ✓ <zoe@example.org>",
+                    .to = "you@example.com",
+                    .text = "Preis 10 €, Häkchen ✓, Grüße."});
+    list.push_back({.name = "q-headers-specials",
+                    .charSet = "utf-8",
+                    .headerEncoding = cmQuotedPrintable,
+                    .subject = "Ünderscores_and =?not-a-word?= text, \"quotes\" (parens) ü_ö",
+                    .from = "\"Müller, Hans (IT)\" <hans@example.de>",
+                    .to = "\"Ÿves; Ölaf\" <yves@example.fr>, \"a.b\" <ab@example.com>",
+                    .text = "x"});
+    list.push_back({.name = "uuencode-format",
+                    .subject = "Old style attachment",
+                    .from = "uu@example.com",
+                    .to = "you@example.com",
+                    .text = "The file follows.",
+                    .attachments = {"data.bin"},
+                    .format = mfUUencode});
+    return list;
+}
+
+int Build(const char* dirName) {
+    const fs::path dir(dirName);
+    const fs::path files = dir / "files";
+    fs::create_directories(files);
+    unsigned seed = 7;
+    for (const char* name : {"отчёт 2026.pdf", "data.bin", "logo.png", "photo.jpg",
+                             "très long nom de fichier accentué pour les paramètres étendus.txt"}) {
+        WriteFile(files / name, Bytes(2000 + 1000 * (seed % 3), seed));
+        ++seed;
+    }
+    for (const Composed& c : Messages()) {
+        TixMailMessage m;
+        if (!c.charSet.empty()) m.SetCharSet(c.charSet);
+        m.SetHeaderEncoding(c.headerEncoding);
+        m.SetUseHeaderEncodingExtensions(c.extensions);
+        TixStringList attachments, images;
+        for (const auto& a : c.attachments)
+            attachments.Add((files / a).string());
+        std::string html = c.html;
+        for (const auto& i : c.images) {
+            images.Add((files / i).string());
+            // The HTML names images by their full path; composing turns that into cid: references.
+            const std::string full = (files / i).string();
+            for (std::size_t p = html.find("\"" + i + "\""); p != std::string::npos;
+                 p = html.find("\"" + i + "\"", p + full.size()))
+                html.replace(p + 1, i.size(), full);
+        }
+        m.BuildMessage(c.text, html, attachments, images);
+        m.SetMessageFormat(c.format);
+        m.SetSubject(c.subject);
+        m.From().SetFullAddress(c.from);
+        m.ToList().SetEmailAddresses(c.to);
+        m.CCList().SetEmailAddresses(c.cc);
+        m.SetDate(EncodeDateTime(2026, 12, 7, 10, 30, 15));
+        const std::string source = m.MessageSource().Text();
+        WriteFile(dir / (c.name + ".eml"), source);
+        WriteFile(dir / (c.name + ".json"),
+                  Summary(
+                      m, [](TixAttachmentBody& b) { return ReadFile(b.FileName()); }, true));
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // The model reads and writes dates in local time; pinning the zone makes that UTC.
+    setenv("TZ", "UTC", 1);
+    tzset();
+    try {
+        if (argc == 3 && std::string_view(argv[1]) == "--build") return Build(argv[2]);
+        if (argc == 2 && argv[1][0] != '-') return SummariseFile(argv[1]);
+        std::fprintf(stderr, "usage: ix-mail-summary FILE | ix-mail-summary --build DIR\n");
+        return 2;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "ix-mail-summary: %s\n", e.what());
+        return 1;
+    }
+}
