@@ -70,7 +70,7 @@ public:
         auto* out = static_cast<char*>(buffer);
         std::size_t done = 0;
         while (done < count && position_ < size_) {
-            const std::string& line = lines_[line_];
+            const std::string& line = (lines_.begin() + line_)->line;  // in range: position_ < size_
             if (offset_ < line.size()) {
                 const std::size_t n = std::min(count - done, line.size() - offset_);
                 std::memcpy(out + done, line.data() + offset_, n);
