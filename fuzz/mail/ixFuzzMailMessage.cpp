@@ -15,18 +15,16 @@ std::int64_t SavedBytes = 0;
 
 void Load(ix::TixMailMessage& message, const ix::TixStringList& lines) {
     message.OnSaveAttachment = [](ix::TixObject*, ix::TixMessageBody*, std::string&,
-                                  std::unique_ptr<ix::TixStream>& stream, bool&) {
-        stream = std::make_unique<ix::TixMemoryStream>();
-    };
+                                  std::unique_ptr<ix::TixStream>& stream,
+                                  bool&) { stream = std::make_unique<ix::TixMemoryStream>(); };
     // Writing a loaded message back must never open local files named by the message.
     message.OnLoadAttachment = [](ix::TixObject*, ix::TixMessageBody*, std::string&,
                                   std::unique_ptr<ix::TixStream>& stream, bool& handled) {
         stream = std::make_unique<ix::TixMemoryStream>();
         handled = true;
     };
-    message.OnAttachmentSaved = [](ix::TixObject*, ix::TixMessageBody*, const std::string&, ix::TixStream& stream) {
-        SavedBytes += stream.Size();
-    };
+    message.OnAttachmentSaved = [](ix::TixObject*, ix::TixMessageBody*, const std::string&,
+                                   ix::TixStream& stream) { SavedBytes += stream.Size(); };
     message.LoadMessage(lines);
 }
 
