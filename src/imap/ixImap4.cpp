@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "imap/ixCryptMac.h"
+#include "mail/ixMailMessage.h"
 #include "text/ixEncoder.h"
 #include "text/ixTranslator.h"
 
@@ -485,6 +486,283 @@ void TixImap4::CloseMailBox() {
     SendTaggedCommand("CLOSE", {IMAP_OK});
     currentMailBox_.Clear();
     ConnectionState = State::csAuthenticated;
+}
+
+// ---- Messages ----
+
+namespace {
+
+void CheckMessageNumber(int number) {
+    if (number < 1) throw EixImap4Error(IX_IMAP_INVALID_MESSAGE_NUMBER);
+}
+
+// Digits at pos as a 64-bit number; 0 when there are none or they overflow.
+std::int64_t DigitsAt(std::string_view text, std::size_t pos) {
+    if (pos > text.size()) return 0;
+    std::size_t end = pos;
+    while (end < text.size() && text[end] >= '0' && text[end] <= '9')
+        ++end;
+    std::int64_t value = 0;
+    auto [ptr, error] = std::from_chars(text.data() + pos, text.data() + end, value);
+    (void)ptr;
+    return error == std::errc() ? value : 0;
+}
+
+}  // namespace
+
+int TixImap4::ParseFetchLine(const std::string& line) {
+    std::size_t pos = UpperCase(line).find(" FETCH");
+    if (pos == std::string::npos || pos < 3) return 0;
+    return ToInt(std::string_view(line).substr(1, pos - 1));
+}
+
+std::string TixImap4::ParseAppendUid(const std::string& line) {
+    std::size_t pos = UpperCase(line).find("APPENDUID ");
+    if (pos == std::string::npos) return {};
+    std::string_view rest = std::string_view(line).substr(pos + 10, 1000);
+    std::vector<std::string_view> words;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= rest.size(); ++i) {
+        if (i < rest.size() && rest[i] != ' ' && rest[i] != ']') continue;
+        if (i > start) words.push_back(rest.substr(start, i - start));
+        start = i + 1;
+    }
+    return words.size() >= 2 ? Trim(words[1]) : std::string();
+}
+
+void TixImap4::SearchMessages(const std::string& criteria, TixStringList& list) {
+    // Criteria go out as they stand; a line break would start a command of its own.
+    if (HasLineBreakOrNul(criteria)) throw EixImap4Error(IX_IMAP_INVALID_ARGUMENTS);
+    CheckConnectionState({State::csSelected});
+    SendTaggedCommand("SEARCH %s", {criteria}, {IMAP_OK});
+    list.Clear();
+    TixStringList& response = ResponseList();
+    for (int i = 0; i < response.Count(); ++i) {
+        const std::string& line = response.Strings(i);
+        if (response.Objects(i) == IX_LITERAL_LINE || !StartsWithNoCase(line, "* SEARCH")) continue;
+        std::string_view rest = std::string_view(line).substr(8);
+        while (!rest.empty()) {
+            std::size_t space = rest.find(' ');
+            std::string item = Trim(rest.substr(0, space));
+            if (!item.empty()) list.Add(std::move(item));
+            if (space == std::string_view::npos) break;
+            rest.remove_prefix(space + 1);
+        }
+    }
+}
+
+TixMailMessageFlags TixImap4::GetMessageFlags(int number) {
+    CheckMessageNumber(number);
+    CheckConnectionState({State::csAuthenticated, State::csSelected});
+    SendTaggedCommand("FETCH %d (FLAGS)", {std::to_string(number)}, {IMAP_OK});
+    TixMailMessageFlags flags;
+    TixStringList& response = ResponseList();
+    for (int i = 0; i < response.Count(); ++i) {
+        if (response.Objects(i) == IX_LITERAL_LINE || ParseFetchLine(response.Strings(i)) != number) continue;
+        std::string line = UpperCase(response.Strings(i));
+        std::size_t pos = line.find("FLAGS");
+        if (pos != std::string::npos) {
+            std::size_t close = line.find(')', pos);
+            flags = TextToFlags(line.substr(pos, close == std::string::npos ? line.npos : close - pos));
+        }
+        break;
+    }
+    CurrentMessage = number;
+    return flags;
+}
+
+std::int64_t TixImap4::GetMessageSize(int number) {
+    CheckMessageNumber(number);
+    CheckConnectionState({State::csAuthenticated, State::csSelected});
+    SendTaggedCommand("FETCH %d (RFC822.SIZE)", {std::to_string(number)}, {IMAP_OK});
+    std::int64_t size = 0;
+    TixStringList& response = ResponseList();
+    for (int i = 0; i < response.Count(); ++i) {
+        if (response.Objects(i) == IX_LITERAL_LINE || ParseFetchLine(response.Strings(i)) != number) continue;
+        std::string line = UpperCase(response.Strings(i));
+        std::size_t pos = line.find("RFC822.SIZE ");
+        if (pos != std::string::npos) size = DigitsAt(line, pos + 12);
+        break;
+    }
+    CurrentMessage = number;
+    return size;
+}
+
+bool TixImap4::ParseMessage(int number) {
+    TixStringList& response = ResponseList();
+    if (response.Count() < 4) return false;
+    // The FETCH line of this message that announces a literal; other FETCH lines (an unsolicited
+    // flag change, say) may come first.
+    int first = -1;
+    std::int64_t size = 0;
+    for (int i = 0; i < response.Count() && first < 0; ++i) {
+        if (response.Objects(i) == IX_LITERAL_LINE) continue;
+        const std::string& line = response.Strings(i);
+        if (ParseFetchLine(line) != number) continue;
+        std::size_t close = line.rfind('}');
+        std::size_t open = close == std::string::npos ? close : line.rfind('{', close);
+        if (open == std::string::npos) continue;
+        std::string_view digits = std::string_view(line).substr(open + 1, close - open - 1);
+        if (digits.empty() || DigitsAt(digits, 0) <= 0 ||
+            digits.find_first_not_of("0123456789") != std::string_view::npos)
+            continue;
+        first = i;
+        size = DigitsAt(digits, 0);
+    }
+    if (first < 0) return false;
+
+    // The transport cut the literal by bytes on the wire, so count the same way.
+    const std::string charSet = CharSet();
+    auto wireLength = [&](const std::string& line) -> std::int64_t {
+        if (charSet.empty()) return static_cast<std::int64_t>(line.size());
+        return TixTranslator::GetByteCount(line, charSet);
+    };
+    response.BeginUpdate();
+    struct EndUpdate {
+        TixStringList& list;
+        ~EndUpdate() { list.EndUpdate(); }
+    } endUpdate{response};
+    int keep = 0;
+    std::int64_t count = 0;
+    for (int i = first + 1; i < response.Count(); ++i) {
+        const std::string& line = response.Strings(i);
+        std::int64_t length = wireLength(line) + 2;
+        count += length;
+        if (count <= size) {
+            ++keep;
+            continue;
+        }
+        std::int64_t excess = count - size;
+        if (excess < length) {
+            // The literal ended inside this line, before the closing parenthesis.
+            std::int64_t wanted = length - excess;
+            std::string cut = line.substr(0, static_cast<std::size_t>(wanted));
+            if (!charSet.empty()) {
+                // Cut by wire bytes, then back to local text.
+                TixByteArray bytes = TixTranslator::GetBytes(line, charSet);
+                bytes.resize(static_cast<std::size_t>(std::min<std::int64_t>(wanted, bytes.size())));
+                cut = TixTranslator::GetString(bytes, charSet);
+            }
+            response.SetString(i, std::move(cut));
+            ++keep;
+        }
+        break;
+    }
+    for (int i = response.Count() - 1; i > first + keep; --i)
+        response.Delete(i);
+    for (int i = first; i >= 0; --i)
+        response.Delete(i);
+    return true;
+}
+
+void TixImap4::RetrieveHeader(int number, TixMailMessage* message) {
+    CheckMessageNumber(number);
+    CheckConnectionState({State::csAuthenticated, State::csSelected});
+    SendTaggedCommand("FETCH %d (BODY.PEEK[HEADER])", {std::to_string(number)}, {IMAP_OK});
+    if (ParseMessage(number) && message) message->LoadHeader(ResponseList());
+    CurrentMessage = number;
+}
+
+void TixImap4::RetrieveHeader(int number) {
+    RetrieveHeader(number, MailMessage());
+}
+
+void TixImap4::RetrieveMessage(int number, TixMailMessage* message) {
+    CheckMessageNumber(number);
+    CheckConnectionState({State::csAuthenticated, State::csSelected});
+    struct ResetSize {
+        int& size;
+        ~ResetSize() { size = 0; }
+    } resetSize{TotalMessageSize};
+    TotalMessageSize = 0;
+    if (OnProgress) {
+        std::int64_t size = GetMessageSize(number);
+        TotalMessageSize =
+            static_cast<int>(std::clamp<std::int64_t>(size, 0, std::numeric_limits<int>::max()));
+    }
+    SendTaggedCommand("FETCH %d (BODY.PEEK[])", {std::to_string(number)}, {IMAP_OK});
+    TotalMessageSize = 0;
+    if (ParseMessage(number) && message) message->LoadMessage(ResponseList());
+    CurrentMessage = number;
+}
+
+void TixImap4::RetrieveMessage(int number) {
+    RetrieveMessage(number, MailMessage());
+}
+
+void TixImap4::SetMessageFlags(int number, TixSetFlagsMethod method, TixMailMessageFlags flags) {
+    CheckMessageNumber(number);
+    CheckConnectionState({State::csAuthenticated, State::csSelected});
+    const char* prefix = method == TixSetFlagsMethod::fmAdd      ? "+"
+                         : method == TixSetFlagsMethod::fmRemove ? "-"
+                                                                 : "";
+    SendTaggedCommand("STORE %d %sFLAGS.SILENT (%s)", {std::to_string(number), prefix, FlagsToText(flags)},
+                      {IMAP_OK});
+    CurrentMessage = number;
+}
+
+void TixImap4::DeleteMessage(int number) {
+    SetMessageFlags(number, TixSetFlagsMethod::fmAdd, {TixMailMessageFlag::mfDeleted});
+}
+
+void TixImap4::CopyMessage(int number, const std::string& mailBox) {
+    CheckMessageNumber(number);
+    CheckConnectionState({State::csAuthenticated, State::csSelected});
+    SendTaggedCommand("COPY %d %s", {std::to_string(number), ImapQuote(TixImapUtf7Encoder::Encode(mailBox))},
+                      {IMAP_OK});
+    CurrentMessage = number;
+}
+
+std::string TixImap4::AppendMessage(const std::string& mailBox, const TixStringList& lines,
+                                    TixMailMessageFlags flags) {
+    if (Trim(mailBox).empty()) throw EixImap4Error(IX_IMAP_INVALID_ARGUMENTS);
+    // A literal may hold any byte but NUL.
+    for (int i = 0; i < lines.Count(); ++i)
+        if (lines.Strings(i).find('\0') != std::string::npos) throw EixImap4Error(IX_IMAP_INVALID_ARGUMENTS);
+    CheckConnectionState({State::csAuthenticated, State::csSelected});
+
+    std::string flagsPart = FlagsToText(flags);
+    if (!flagsPart.empty()) flagsPart = "(" + flagsPart + ") ";
+    // The literal is counted in the bytes that go on the wire, after charset conversion.
+    std::int64_t size = 0;
+    for (int i = 0; i < lines.Count(); ++i) {
+        const std::string& line = lines.Strings(i);
+        std::string charSet = GetCommandCharSet(line);
+        size += (charSet.empty() ? static_cast<std::int64_t>(line.size())
+                                 : TixTranslator::GetByteCount(line, charSet)) +
+                2;
+    }
+    std::string line = "APPEND " + ImapQuote(TixImapUtf7Encoder::Encode(mailBox)) + " " + flagsPart + "{" +
+                       std::to_string(size) + "}";
+
+    // One tagged exchange from the command line to the completion: untagged lines between never end it.
+    TixTaggedScope scope{isTaggedCommand_, isFetchCommand_};
+    isFetchCommand_ = false;
+    isTaggedCommand_ = true;
+    TixExchangeGuard guard(*this);
+    line = GetNextCommandTag() + " " + line;
+    SendCommand(line);
+    WaitResponse({IMAP_CONTINUE});
+    SendMultipleLines(lines, "\r\n");
+    WaitResponse({IMAP_OK});
+
+    // The identifier belongs to the command's completion line; untagged lines never carry it.
+    TixStringList& response = ResponseList();
+    const std::string tag = GetCommandTag() + " ";
+    for (int i = response.Count() - 1; i >= 0; --i)
+        if (response.Objects(i) != IX_LITERAL_LINE && StartsWithNoCase(response.Strings(i), tag))
+            return ParseAppendUid(response.Strings(i));
+    return {};
+}
+
+std::string TixImap4::AppendMessage(const std::string& mailBox, TixMailMessage* message,
+                                    TixMailMessageFlags flags) {
+    if (!message || Trim(mailBox).empty()) throw EixImap4Error(IX_IMAP_INVALID_ARGUMENTS);
+    return AppendMessage(mailBox, message->MessageSource(), flags);
+}
+
+std::string TixImap4::AppendMessage(const std::string& mailBox, TixMailMessageFlags flags) {
+    return AppendMessage(mailBox, MailMessage(), flags);
 }
 
 // ---- SASL ----

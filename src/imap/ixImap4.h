@@ -1,11 +1,13 @@
 #pragma once
 // The IMAP4 client: session (tags, response classification, greeting, login, state guard,
-// LOGOUT on close, keep-alive NOOP), mailbox operations and SASL login.
+// LOGOUT on close, keep-alive NOOP), mailbox operations, message operations (by sequence number)
+// and SASL login.
 //
 // Every operation blocks until the command's tagged completion line has arrived. A refusal by
 // the server raises EixTcpClientError with the trimmed response and its code (20 NO, 30 BAD,
 // 50 BYE); argument and state errors raise EixImap4Error; transport errors pass through.
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -13,6 +15,8 @@
 #include "imap/ixImapUtils.h"
 
 namespace ix {
+
+class TixMailMessage;
 
 constexpr int IMAP_OK = 10;
 constexpr int IMAP_NO = 20;
@@ -35,6 +39,9 @@ public:
 };
 
 enum class TixImap4ConnectionState { csNonAuthenticated, csAuthenticated, csSelected };
+
+// How STORE combines the given flags with the message's: prefix "", "+" or "-".
+enum class TixSetFlagsMethod { fmReplace, fmAdd, fmRemove };
 
 class TixImap4 : public TixCustomMail {
 public:
@@ -83,6 +90,37 @@ public:
                                 const std::string& pattern);
     void CloseMailBox();
 
+    // Messages. Numbers below 1 raise -202 before anything else; the fetches use BODY.PEEK, so
+    // reading a message never marks it \Seen.
+    void SearchMessages(const std::string& criteria, TixStringList& list);
+    TixMailMessageFlags GetMessageFlags(int number);
+    std::int64_t GetMessageSize(int number);
+    // Leave the message lines in ResponseList and load them into the message when one is given;
+    // the forms without a message use the MailMessage link.
+    void RetrieveHeader(int number, TixMailMessage* message);
+    void RetrieveHeader(int number);
+    // With OnProgress set, asks for the size first so that progress runs against it.
+    void RetrieveMessage(int number, TixMailMessage* message);
+    void RetrieveMessage(int number);
+    void SetMessageFlags(int number, TixSetFlagsMethod method, TixMailMessageFlags flags);
+    // Marks \Deleted; the message goes on the next CloseMailBox.
+    void DeleteMessage(int number);
+    void CopyMessage(int number, const std::string& mailBox);
+    // Answer the new message's identifier from the completion line's APPENDUID, or empty text.
+    std::string AppendMessage(const std::string& mailBox, const TixStringList& lines,
+                              TixMailMessageFlags flags = {});
+    std::string AppendMessage(const std::string& mailBox, TixMailMessage* message,
+                              TixMailMessageFlags flags = {});
+    // The MailMessage link's message (-201 when there is none).
+    std::string AppendMessage(const std::string& mailBox, TixMailMessageFlags flags = {});
+    static std::string FlagsToText(TixMailMessageFlags flags) { return ix::FlagsToText(flags); }
+    static TixMailMessageFlags TextToFlags(const std::string& text) { return ix::TextToFlags(text); }
+
+    // The message number of an untagged FETCH line, 0 when the line is none.
+    static int ParseFetchLine(const std::string& line);
+    // The identifier of an APPENDUID code in the line, or empty text.
+    static std::string ParseAppendUid(const std::string& line);
+
     // SASL: picks XOAUTH2, CRAM-MD5 or PLAIN from the capabilities, else LOGIN (or -400 with SaslOnly).
     void Authenticate();
 
@@ -102,6 +140,10 @@ protected:
                                         const TixResponseCodes& expectedCodes);
     // A value as a command argument: quoted, or refused when it holds CR, LF or NUL.
     std::string QuotedArgument(const std::string& value);
+
+    // Cuts ResponseList down, in place, to the lines of the literal of the FETCH answer for the
+    // number; answers false (list left as it was) when the answer holds no such literal.
+    bool ParseMessage(int number);
 
 private:
     void SendMailBoxCommand(const std::string& command, const std::string& name);

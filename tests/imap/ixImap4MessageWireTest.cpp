@@ -1,0 +1,462 @@
+#include "imap/ixImap4.h"
+
+#include <gtest/gtest.h>
+
+#include "ixTestSupport.h"
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "ixLoopbackServer.h"
+#include "mail/ixMailMessage.h"
+
+namespace ix {
+namespace {
+
+using test::CodeOf;
+using test::LoopbackPeer;
+using test::LoopbackServer;
+using State = TixImap4ConnectionState;
+using Flag = TixMailMessageFlag;
+
+void GreetAndLogin(LoopbackPeer& peer) {
+    peer.Send("* OK IMAP4rev1 ready\r\n");
+    peer.Expect("a0001 LOGIN \"u\" \"p\"\r\n");
+    peer.Send("a0001 OK logged in\r\n");
+}
+
+void AnswerLogout(LoopbackPeer& peer, const std::string& tag) {
+    peer.Expect(tag + " LOGOUT\r\n");
+    peer.Send("* BYE bye\r\n" + tag + " OK done\r\n");
+}
+
+// A literal as the server announces it: the byte count, CRLF, the bytes.
+std::string Literal(const std::string& bytes) {
+    return "{" + std::to_string(bytes.size()) + "}\r\n" + bytes;
+}
+
+std::vector<std::string> Lines(TixStringList& list) {
+    std::vector<std::string> lines;
+    for (int i = 0; i < list.Count(); ++i)
+        lines.push_back(list.Strings(i));
+    return lines;
+}
+
+TixStringList ListOf(const std::vector<std::string>& lines) {
+    TixStringList list;
+    for (const auto& line : lines)
+        list.Add(line);
+    return list;
+}
+
+class Imap4MessageWireTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        imap.SetServer(server.Host());
+        imap.SetPort(server.Port());
+        imap.SetUserName("u");
+        imap.SetPassword("p");
+        imap.SetTimeOut(3000);
+        imap.OnSendCommand = [this](TixObject*, const std::string& text) { sent += text; };
+    }
+    void TearDown() override {
+        imap.Close();
+        EXPECT_EQ(server.Join(), "");
+    }
+    // Logs in; the script then answers the commands from tag a0002 on and logs out with `logout`.
+    void Run(std::function<void(LoopbackPeer&)> script, const std::string& logout) {
+        server.Serve([script = std::move(script), logout](LoopbackPeer& peer) {
+            GreetAndLogin(peer);
+            script(peer);
+            AnswerLogout(peer, logout);
+        });
+        imap.Open();
+        sent.clear();
+    }
+    LoopbackServer server;
+    TixImap4 imap;
+    std::string sent;
+};
+
+// ---- Arguments and state, before any traffic ----
+
+TEST_F(Imap4MessageWireTest, ArgumentChecksComeBeforeTheStateGuardAndSendNothing) {
+    TixMailMessage message;
+    TixStringList list;
+    std::string text;
+    EXPECT_EQ(CodeOf([&] { imap.GetMessageFlags(0); }, &text), IX_IMAP_INVALID_MESSAGE_NUMBER);
+    EXPECT_EQ(text, "Message number is invalid, must be greater than 0");
+    EXPECT_EQ(CodeOf([&] { imap.GetMessageSize(-1); }), IX_IMAP_INVALID_MESSAGE_NUMBER);
+    EXPECT_EQ(CodeOf([&] { imap.RetrieveHeader(0, &message); }), IX_IMAP_INVALID_MESSAGE_NUMBER);
+    EXPECT_EQ(CodeOf([&] { imap.RetrieveMessage(0, &message); }), IX_IMAP_INVALID_MESSAGE_NUMBER);
+    EXPECT_EQ(CodeOf([&] { imap.SetMessageFlags(0, TixSetFlagsMethod::fmAdd, {Flag::mfSeen}); }),
+              IX_IMAP_INVALID_MESSAGE_NUMBER);
+    EXPECT_EQ(CodeOf([&] { imap.DeleteMessage(0); }), IX_IMAP_INVALID_MESSAGE_NUMBER);
+    EXPECT_EQ(CodeOf([&] { imap.CopyMessage(0, "Archive"); }), IX_IMAP_INVALID_MESSAGE_NUMBER);
+
+    EXPECT_EQ(CodeOf([&] { imap.AppendMessage("  ", ListOf({"x"})); }, &text), IX_IMAP_INVALID_ARGUMENTS);
+    EXPECT_EQ(text, "Function arguments are invalid");
+    EXPECT_EQ(CodeOf([&] { imap.AppendMessage("INBOX", static_cast<TixMailMessage*>(nullptr)); }),
+              IX_IMAP_INVALID_ARGUMENTS);
+    // Without a MailMessage link there is nothing to append.
+    EXPECT_EQ(CodeOf([&] { imap.AppendMessage("INBOX"); }), IX_IMAP_INVALID_ARGUMENTS);
+    EXPECT_EQ(CodeOf([&] { imap.AppendMessage("INBOX", ListOf({std::string("a\0b", 3)})); }),
+              IX_IMAP_INVALID_ARGUMENTS);
+    // Criteria go out unquoted: a line break would smuggle in a second command.
+    EXPECT_EQ(CodeOf([&] { imap.SearchMessages("ALL\r\na0003 DELETE INBOX", list); }),
+              IX_IMAP_INVALID_ARGUMENTS);
+    EXPECT_EQ(CodeOf([&] { imap.SearchMessages(std::string("ALL\0", 4), list); }), IX_IMAP_INVALID_ARGUMENTS);
+
+    // Valid arguments reach the state guard.
+    EXPECT_EQ(CodeOf([&] { imap.GetMessageFlags(1); }), IX_IMAP_INVALID_STATE);
+    EXPECT_EQ(CodeOf([&] { imap.AppendMessage("INBOX", &message); }), IX_IMAP_INVALID_STATE);
+    EXPECT_EQ(CodeOf([&] { imap.SearchMessages("ALL", list); }), IX_IMAP_INVALID_STATE);
+    EXPECT_EQ(sent, "");
+}
+
+TEST_F(Imap4MessageWireTest, SearchNeedsASelectedMailbox) {
+    Run(
+        [](LoopbackPeer& peer) {
+            peer.Expect("a0002 SELECT \"INBOX\"\r\n");
+            peer.Send("* 3 EXISTS\r\na0002 OK [READ-WRITE] done\r\n");
+            peer.Expect("a0003 SEARCH FROM \"x\" UNSEEN\r\n");
+            peer.Send("* SEARCH 2 5 19\r\n* SEARCH\r\na0003 OK done\r\n");
+            peer.Expect("a0004 SEARCH ALL\r\n");
+            peer.Send("* SEARCH\r\na0004 OK done\r\n");
+        },
+        "a0005");
+    TixStringList list;
+    EXPECT_EQ(CodeOf([&] { imap.SearchMessages("ALL", list); }), IX_IMAP_INVALID_STATE);
+    imap.SelectMailBox("INBOX");
+    imap.SearchMessages("FROM \"x\" UNSEEN", list);
+    EXPECT_EQ(Lines(list), (std::vector<std::string>{"2", "5", "19"}));
+    imap.SearchMessages("ALL", list);
+    EXPECT_EQ(list.Count(), 0);
+}
+
+// ---- Flags and sizes ----
+
+TEST_F(Imap4MessageWireTest, FlagTextsFollowTheSetOrder) {
+    EXPECT_EQ(TixImap4::FlagsToText({}), "");
+    EXPECT_EQ(TixImap4::FlagsToText({Flag::mfSeen, Flag::mfAnswered}), "\\Answered \\Seen");
+    EXPECT_EQ(TixImap4::FlagsToText({Flag::mfAnswered, Flag::mfFlagged, Flag::mfDeleted, Flag::mfSeen,
+                                     Flag::mfDraft, Flag::mfRecent}),
+              "\\Answered \\Flagged \\Deleted \\Seen \\Draft \\Recent");
+    EXPECT_EQ(TixImap4::TextToFlags("(\\SEEN \\DELETED $FORWARDED)"),
+              (TixMailMessageFlags{Flag::mfDeleted, Flag::mfSeen}));
+    EXPECT_EQ(TixImap4::TextToFlags("()"), TixMailMessageFlags{});
+}
+
+TEST_F(Imap4MessageWireTest, FetchLineNumbers) {
+    EXPECT_EQ(TixImap4::ParseFetchLine("* 12 FETCH (FLAGS ())"), 12);
+    EXPECT_EQ(TixImap4::ParseFetchLine("* 1 fetch (FLAGS ())"), 1);
+    EXPECT_EQ(TixImap4::ParseFetchLine("*  7  FETCH (FLAGS ())"), 7);
+    EXPECT_EQ(TixImap4::ParseFetchLine("* x FETCH (FLAGS ())"), 0);
+    EXPECT_EQ(TixImap4::ParseFetchLine("* FETCH"), 0);
+    EXPECT_EQ(TixImap4::ParseFetchLine("* 99999999999999999999 FETCH ()"), 0);
+    EXPECT_EQ(TixImap4::ParseFetchLine("* 3 EXISTS"), 0);
+    EXPECT_EQ(TixImap4::ParseFetchLine(""), 0);
+}
+
+TEST_F(Imap4MessageWireTest, FlagsAndSizeComeFromTheLineOfTheRequestedMessage) {
+    Run(
+        [](LoopbackPeer& peer) {
+            peer.Expect("a0002 FETCH 12 (FLAGS)\r\n");
+            // An unsolicited answer for message 1 must not be taken for message 12.
+            peer.Send(
+                "* 1 FETCH (FLAGS (\\Answered))\r\n* 12 FETCH (FLAGS (\\Seen \\Deleted))\r\na0002 OK\r\n");
+            peer.Expect("a0003 FETCH 3 (FLAGS)\r\n");
+            peer.Send("* 3 FETCH (UID 7)\r\n* 3 FETCH (FLAGS (\\Draft))\r\na0003 OK\r\n");
+            peer.Expect("a0004 FETCH 4 (RFC822.SIZE)\r\n");
+            peer.Send("* 4 FETCH (RFC822.SIZE 2048)\r\na0004 OK\r\n");
+            peer.Expect("a0005 FETCH 5 (RFC822.SIZE)\r\n");
+            peer.Send("* 6 FETCH (RFC822.SIZE 2048)\r\na0005 OK\r\n");
+            peer.Expect("a0006 FETCH 6 (RFC822.SIZE)\r\n");
+            peer.Send("* 6 FETCH (RFC822.SIZE 99999999999999999999999)\r\na0006 OK\r\n");
+            peer.Expect("a0007 FETCH 7 (FLAGS)\r\n");
+            peer.Send("a0007 NO no such message\r\n");
+        },
+        "a0008");
+    EXPECT_EQ(imap.GetMessageFlags(12), (TixMailMessageFlags{Flag::mfDeleted, Flag::mfSeen}));
+    EXPECT_EQ(imap.CurrentMessage, 12);
+    // The first line of the message decides, even without FLAGS.
+    EXPECT_EQ(imap.GetMessageFlags(3), TixMailMessageFlags{});
+    EXPECT_EQ(imap.GetMessageSize(4), 2048);
+    EXPECT_EQ(imap.GetMessageSize(5), 0);
+    EXPECT_EQ(imap.GetMessageSize(6), 0);
+    EXPECT_EQ(imap.CurrentMessage, 6);
+    EXPECT_EQ(CodeOf([&] { imap.GetMessageFlags(7); }), IMAP_NO);
+    EXPECT_EQ(imap.CurrentMessage, 6);
+}
+
+TEST_F(Imap4MessageWireTest, StoreSendsThePrefixOfItsMethod) {
+    Run(
+        [](LoopbackPeer& peer) {
+            for (int tag = 2; tag <= 5; ++tag) {
+                std::string line = peer.ReadLine();
+                std::string t = line.substr(0, 5);
+                peer.Send(t + " OK stored\r\n");
+            }
+        },
+        "a0006");
+    imap.SetMessageFlags(5, TixSetFlagsMethod::fmRemove, {Flag::mfSeen});
+    imap.SetMessageFlags(6, TixSetFlagsMethod::fmAdd, {Flag::mfFlagged, Flag::mfAnswered});
+    imap.SetMessageFlags(7, TixSetFlagsMethod::fmReplace, {});
+    imap.DeleteMessage(8);
+    EXPECT_EQ(sent,
+              "a0002 STORE 5 -FLAGS.SILENT (\\Seen)\r\n"
+              "a0003 STORE 6 +FLAGS.SILENT (\\Answered \\Flagged)\r\n"
+              "a0004 STORE 7 FLAGS.SILENT ()\r\n"
+              "a0005 STORE 8 +FLAGS.SILENT (\\Deleted)\r\n");
+    EXPECT_EQ(imap.CurrentMessage, 8);
+}
+
+TEST_F(Imap4MessageWireTest, CopyEncodesAndQuotesTheMailboxName) {
+    Run(
+        [](LoopbackPeer& peer) {
+            peer.Expect("a0002 COPY 3 \"Entw&APw-rfe\"\r\n");
+            peer.Send("a0002 OK [COPYUID 1 3 9] done\r\n");
+            peer.Expect("a0003 COPY 4 \"a\\\"b\\\\c\"\r\n");
+            peer.Send("a0003 OK done\r\n");
+            // Control characters leave the name encoded, never raw.
+            peer.Expect("a0004 COPY 5 \"x&AA0ACg-y\"\r\n");
+            peer.Send("a0004 NO [TRYCREATE] no such mailbox\r\n");
+        },
+        "a0005");
+    imap.CopyMessage(3, "Entw\xC3\xBCrfe");
+    imap.CopyMessage(4, "a\"b\\c");
+    EXPECT_EQ(CodeOf([&] { imap.CopyMessage(5, "x\r\ny"); }), IMAP_NO);
+    EXPECT_EQ(imap.CurrentMessage, 4);
+}
+
+// ---- Literal extraction ----
+
+TEST_F(Imap4MessageWireTest, HeaderLiteralKeepsItsEmptyLastLineAndLoadsTheHeader) {
+    const std::string header = "Subject: Hello\r\nFrom: Ann <ann@example.com>\r\n\r\n";
+    Run(
+        [header](LoopbackPeer& peer) {
+            peer.Expect("a0002 FETCH 2 (BODY.PEEK[HEADER])\r\n");
+            peer.Send("* 1 FETCH (FLAGS (\\Seen))\r\n* 2 FETCH (FLAGS (\\Seen))\r\n* 2 FETCH (BODY[HEADER] " +
+                      Literal(header) + ")\r\n* 4 EXISTS\r\na0002 OK done\r\n");
+        },
+        "a0003");
+    TixMailMessage message;
+    imap.RetrieveHeader(2, &message);
+    EXPECT_EQ(Lines(imap.ResponseList()),
+              (std::vector<std::string>{"Subject: Hello", "From: Ann <ann@example.com>", ""}));
+    EXPECT_EQ(message.Subject(), "Hello");
+    EXPECT_EQ(message.From().Email(), "ann@example.com");
+    EXPECT_EQ(imap.CurrentMessage, 2);
+}
+
+TEST_F(Imap4MessageWireTest, MessageLiteralEndsInsideItsLastLineAndHoldsProtocolLookalikes) {
+    // Lines that look like continuations or like the command's own completion are message text.
+    const std::string body =
+        "Subject: Tricky\r\n\r\n+ not a continuation\r\n+\r\na0002 OK not the end\r\n* 1 FETCH (x)\r\nlast";
+    Run(
+        [body](LoopbackPeer& peer) {
+            peer.Expect("a0002 FETCH 1 (BODY.PEEK[])\r\n");
+            peer.SendSplit("* 1 FETCH (BODY[] " + Literal(body) + ")\r\na0002 OK done\r\n", 7, 1);
+        },
+        "a0003");
+    TixMailMessage message;
+    imap.SetMailMessage(&message);
+    imap.RetrieveMessage(1);
+    EXPECT_EQ(Lines(imap.ResponseList()),
+              (std::vector<std::string>{"Subject: Tricky", "", "+ not a continuation", "+",
+                                        "a0002 OK not the end", "* 1 FETCH (x)", "last"}));
+    EXPECT_EQ(message.Subject(), "Tricky");
+    EXPECT_EQ(imap.TotalMessageSize, 0);
+}
+
+TEST_F(Imap4MessageWireTest, AnswersWithoutALiteralLoadNothing) {
+    Run(
+        [](LoopbackPeer& peer) {
+            peer.Expect("a0002 FETCH 1 (BODY.PEEK[])\r\n");
+            peer.Send("* 1 FETCH (BODY[] {3}\r\nabc)\r\na0002 OK\r\n");
+            peer.Expect("a0003 FETCH 1 (BODY.PEEK[])\r\n");
+            peer.Send("* 2 FETCH (BODY[] {5}\r\nabc\r\n)\r\n* 3 EXISTS\r\na0003 OK\r\n");
+            peer.Expect("a0004 FETCH 1 (BODY.PEEK[])\r\n");
+            peer.Send("* 1 FETCH (BODY[] NIL)\r\n* 3 EXISTS\r\n* 1 RECENT\r\na0004 OK\r\n");
+            peer.Expect("a0005 FETCH 1 (BODY.PEEK[HEADER])\r\n");
+            peer.Send("* 1 FETCH (BODY[HEADER] {0}\r\n)\r\n* 3 EXISTS\r\na0005 OK\r\n");
+        },
+        "a0006");
+    TixMailMessage message;
+    message.SetSubject("kept");
+    // Three lines in all.
+    imap.RetrieveMessage(1, &message);
+    EXPECT_EQ(imap.ResponseList().Count(), 3);
+    EXPECT_EQ(message.Subject(), "kept");
+    // Only another message's literal.
+    imap.RetrieveMessage(1, &message);
+    EXPECT_EQ(imap.ResponseList().Strings(0), "* 2 FETCH (BODY[] {5}");
+    // No literal, or an empty one.
+    imap.RetrieveMessage(1, &message);
+    imap.RetrieveHeader(1, &message);
+    EXPECT_EQ(message.Subject(), "kept");
+}
+
+TEST_F(Imap4MessageWireTest, LiteralsAreCutByWireBytes) {
+    // Latin-1 on the wire: one byte per letter, two in the local UTF-8 text.
+    imap.SetCharSet("iso-8859-1");
+    const std::string body =
+        "Subject: Gr\xFC\xDF"
+        "e\r\n\r\n\xE4\xF6\xFC";
+    Run(
+        [body](LoopbackPeer& peer) {
+            peer.Expect("a0002 FETCH 1 (BODY.PEEK[])\r\n");
+            peer.Send("* 1 FETCH (BODY[] " + Literal(body) + "\xE4)\r\n* 1 FETCH (FLAGS ())\r\na0002 OK\r\n");
+        },
+        "a0003");
+    imap.RetrieveMessage(1, nullptr);
+    EXPECT_EQ(Lines(imap.ResponseList()), (std::vector<std::string>{"Subject: Gr\xC3\xBC\xC3\x9F"
+                                                                    "e",
+                                                                    "", "\xC3\xA4\xC3\xB6\xC3\xBC"}));
+}
+
+TEST_F(Imap4MessageWireTest, OversizedOrMissingLiteralBytesFailWithoutTouchingTheMessage) {
+    imap.SetMaxResponseSize(1 << 20);
+    server.Serve([](LoopbackPeer& peer) {
+        GreetAndLogin(peer);
+        peer.ReadLine();
+        peer.Send("* 1 FETCH (BODY[] {5000000000}\r\nabc");
+        peer.WaitForClose(2000);
+    });
+    imap.Open();
+    TixMailMessage message;
+    message.SetSubject("kept");
+    EXPECT_EQ(CodeOf([&] { imap.RetrieveMessage(1, &message); }), IX_RESPONSE_TOO_LARGE);
+    EXPECT_FALSE(imap.Active());
+    EXPECT_EQ(message.Subject(), "kept");
+    EXPECT_EQ(server.Join(), "");
+
+    imap.SetTimeOut(300);
+    server.Serve([](LoopbackPeer& peer) {
+        GreetAndLogin(peer);
+        peer.ReadLine();
+        peer.Send("* 1 FETCH (BODY[HEADER] {500}\r\nSubject: short\r\n)\r\na0002 OK\r\n");
+        peer.WaitForClose(3000);
+    });
+    imap.Open();
+    EXPECT_EQ(CodeOf([&] { imap.RetrieveHeader(1, &message); }), IX_TIMEOUT_ERROR);
+    EXPECT_EQ(message.Subject(), "kept");
+    EXPECT_EQ(imap.TotalMessageSize, 0);
+    imap.GetConnection().Close(false);
+}
+
+TEST_F(Imap4MessageWireTest, ProgressRunsAgainstTheSizeAskedFirst) {
+    const std::string body = "Subject: P\r\n\r\n" + std::string(3000, 'x') + "\r\n";
+    Run(
+        [body](LoopbackPeer& peer) {
+            peer.Expect("a0002 FETCH 1 (RFC822.SIZE)\r\n");
+            peer.Send("* 1 FETCH (RFC822.SIZE " + std::to_string(body.size()) + ")\r\na0002 OK\r\n");
+            peer.Expect("a0003 FETCH 1 (BODY.PEEK[])\r\n");
+            peer.SendSplit("* 1 FETCH (BODY[] " + Literal(body) + ")\r\na0003 OK\r\n", 1000, 5);
+        },
+        "a0004");
+    std::vector<std::pair<std::int64_t, std::int64_t>> events;
+    int sizeDuringFetch = -1;
+    imap.OnProgress = [&](TixObject*, std::int64_t done, std::int64_t total) {
+        events.emplace_back(done, total);
+        if (total > 0) sizeDuringFetch = imap.TotalMessageSize;
+    };
+    imap.RetrieveMessage(1, nullptr);
+    imap.OnProgress = nullptr;  // the log-out in TearDown outlives the counters
+    ASSERT_FALSE(events.empty());
+    const auto expected = static_cast<std::int64_t>(body.size());
+    EXPECT_EQ(events.back(), std::make_pair(expected, expected));
+    EXPECT_EQ(sizeDuringFetch, expected);
+    EXPECT_EQ(imap.TotalMessageSize, 0);
+    EXPECT_EQ(imap.ResponseList().Count(), 3);
+}
+
+// ---- APPEND ----
+
+TEST_F(Imap4MessageWireTest, AppendAnnouncesWireBytesAndReadsTheIdentifierOfTheCompletion) {
+    Run(
+        [](LoopbackPeer& peer) {
+            // "Grüße" is 5 characters but 7 bytes: 7 + 2 + 3 + 2.
+            peer.Expect("a0002 APPEND \"Entw&APw-rfe\" (\\Seen) {14}\r\n");
+            peer.Send("+ go ahead\r\n");
+            peer.Expect(
+                "Gr\xC3\xBC\xC3\x9F"
+                "e\r\nabc\r\n\r\n");
+            // An untagged line first, and the identifier only on the completion line.
+            peer.Send("* 5 EXISTS\r\na0002 OK [APPENDUID 38505 3955] done\r\n");
+            peer.Expect("a0003 APPEND \"INBOX\" {5}\r\n");
+            peer.Send("+\r\n");
+            peer.Expect("abc\r\n\r\n");
+            peer.Send("* OK [APPENDUID 1 2] not mine\r\na0003 OK done\r\n");
+        },
+        "a0004");
+    EXPECT_EQ(imap.AppendMessage("Entw\xC3\xBCrfe",
+                                 ListOf({"Gr\xC3\xBC\xC3\x9F"
+                                         "e",
+                                         "abc"}),
+                                 {Flag::mfSeen}),
+              "3955");
+    EXPECT_EQ(imap.AppendMessage("INBOX", ListOf({"abc"})), "");
+}
+
+TEST_F(Imap4MessageWireTest, AppendCountsAfterCharsetConversion) {
+    imap.SetCharSet("iso-8859-1");
+    Run(
+        [](LoopbackPeer& peer) {
+            peer.Expect("a0002 APPEND \"a\\\"b\" {7}\r\n");
+            peer.Send("+ ok\r\n");
+            peer.Expect(
+                "Gr\xFC\xDF"
+                "e\r\n\r\n");
+            peer.Send("a0002 OK [APPENDUID 7 8]\r\n");
+        },
+        "a0003");
+    EXPECT_EQ(imap.AppendMessage("a\"b", ListOf({"Gr\xC3\xBC\xC3\x9F"
+                                                 "e"})),
+              "8");
+}
+
+TEST_F(Imap4MessageWireTest, RefusedAppendSendsNoLines) {
+    Run(
+        [](LoopbackPeer& peer) {
+            peer.Expect("a0002 APPEND \"Nope\" {5}\r\n");
+            peer.Send("a0002 NO [TRYCREATE] no such mailbox\r\n");
+            // The next thing the client says must be the next command, not the message.
+            peer.Expect("a0003 NOOP\r\n");
+            peer.Send("a0003 OK\r\n");
+        },
+        "a0004");
+    std::string text;
+    EXPECT_EQ(CodeOf([&] { imap.AppendMessage("Nope", ListOf({"abc"})); }, &text), IMAP_NO);
+    EXPECT_EQ(text, "a0002 NO [TRYCREATE] no such mailbox");
+    imap.Noop();
+}
+
+TEST_F(Imap4MessageWireTest, AppendTakesTheMessageSourceOfTheLinkedMessage) {
+    TixMailMessage message;
+    message.SetSubject("Linked");
+    message.BuildMessage("Hello", "");
+    std::string source = message.MessageSource().Text();
+    Run(
+        [source](LoopbackPeer& peer) {
+            peer.Expect("a0002 APPEND \"INBOX\" {" + std::to_string(source.size()) + "}\r\n");
+            peer.Send("+ ok\r\n");
+            peer.Expect(source + "\r\n");
+            peer.Send("a0002 OK [APPENDUID 1 42] done\r\n");
+        },
+        "a0003");
+    imap.SetMailMessage(&message);
+    EXPECT_EQ(imap.AppendMessage("INBOX"), "42");
+}
+
+TEST_F(Imap4MessageWireTest, AppendUidNeedsTwoWords) {
+    EXPECT_EQ(TixImap4::ParseAppendUid("a0001 OK [APPENDUID 38505 3955] APPEND completed"), "3955");
+    EXPECT_EQ(TixImap4::ParseAppendUid("a0001 ok [appenduid 1 2]"), "2");
+    EXPECT_EQ(TixImap4::ParseAppendUid("a0001 OK [APPENDUID 38505]"), "");
+    EXPECT_EQ(TixImap4::ParseAppendUid("a0001 OK APPEND completed"), "");
+    EXPECT_EQ(TixImap4::ParseAppendUid("a0001 OK [APPENDUID "), "");
+}
+
+}  // namespace
+}  // namespace ix
