@@ -1,0 +1,223 @@
+// Fetching from the sandbox Dovecot next to curl and Python's imaplib: RetrieveMessage of a 50 MB
+// and a 25 MB message against curl fetching the same message to /dev/null (each a whole session:
+// connect, log in, select, fetch, log out), our peak memory for the 50 MB fetch, and the client
+// window's listing loop (RetrieveHeader, then GetMessageFlags, for 2,000 messages) against imaplib
+// sending the same commands. Prints one "bench" line per comparison (higher ratio is better).
+#include <malloc.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <sstream>
+#include <string>
+
+#include "imap/ixImap4.h"
+#include "ixBenchSupport.h"
+#include "mail/ixMailMessage.h"
+#include "text/ixEncoder.h"
+#include "text/ixStringsUtils.h"
+
+using namespace ix;
+using ix::bench::BestSeconds;
+
+namespace {
+
+constexpr int cListCount = 2000;
+
+struct TixSandbox {
+    std::string host, user, password;
+    int port = 0;
+};
+
+TixSandbox ReadSandbox() {
+    const char* dir = std::getenv("IX_SANDBOX_DIR");
+    if (dir == nullptr) throw std::runtime_error("IX_SANDBOX_DIR is not set (run through bench/imap/run.sh)");
+    std::ifstream in(std::string(dir) + "/sandbox.env");
+    std::map<std::string, std::string> values;
+    std::string line;
+    while (std::getline(in, line))
+        if (const auto eq = line.find('='); eq != std::string::npos)
+            values[line.substr(0, eq)] = line.substr(eq + 1);
+    TixSandbox sandbox;
+    sandbox.host = values["IX_SANDBOX_HOST"];
+    sandbox.port = std::stoi(values["IX_SANDBOX_IMAP_PORT"]);
+    sandbox.user = values["IX_SANDBOX_USER2"];
+    sandbox.password = values["IX_SANDBOX_PASSWORD2"];
+    return sandbox;
+}
+
+void Connect(TixImap4& imap, const TixSandbox& sandbox) {
+    imap.SetServer(sandbox.host);
+    imap.SetPort(sandbox.port);
+    imap.SetUserName(sandbox.user);
+    imap.SetPassword(sandbox.password);
+    imap.SetTimeOut(60000);
+    imap.Open();
+}
+
+// A message of about size bytes: a short header and a base64 attachment.
+TixStringList BigMessage(std::size_t size, unsigned seed) {
+    TixEncoder encoder;
+    encoder.SetEncodeMethod(cmBase64);
+    TixStringList lines{"From: Ann Example <ann@example.com>",
+                        "To: Bob Example <bob@example.com>",
+                        "Subject: The figures",
+                        "MIME-Version: 1.0",
+                        "Content-Type: application/octet-stream; name=\"figures.bin\"",
+                        "Content-Transfer-Encoding: base64",
+                        ""};
+    lines.AddText(encoder.Encode(std::string_view(bench::RandomBytes(size / 4 * 3, seed))));
+    return lines;
+}
+
+TixStringList SmallMessage(int n) {
+    TixStringList lines{"From: Sender " + std::to_string(n) + " <s" + std::to_string(n) + "@example.com>",
+                        "To: Bob Example <bob@example.com>",
+                        "Subject: Message number " + std::to_string(n),
+                        "Date: Mon, 7 Dec 2026 09:05:00 +0100",
+                        "Message-ID: <" + std::to_string(n) + "@example.com>",
+                        "MIME-Version: 1.0",
+                        "Content-Type: text/plain; charset=utf-8",
+                        ""};
+    for (int i = 0; i < 20; ++i)
+        lines.Add("A line of text of a typical message body, number " + std::to_string(i) + ".");
+    return lines;
+}
+
+// A whole session that fetches one message and keeps it only in ResponseList.
+std::int64_t OursRetrieve(const TixSandbox& sandbox, const std::string& folder, int number) {
+    TixImap4 imap;
+    Connect(imap, sandbox);
+    imap.SelectMailBox(folder);
+    imap.RetrieveMessage(number, nullptr);
+    const std::int64_t size = TixStringsUtils::GetStringsSize(imap.ResponseList());
+    imap.Close();
+    return size;
+}
+
+double CurlSeconds(const TixSandbox& sandbox, const std::string& folder, int uid) {
+    const std::string command = "curl -s --user '" + sandbox.user + ":" + sandbox.password + "' 'imap://" +
+                                sandbox.host + ":" + std::to_string(sandbox.port) + "/" + folder +
+                                ";UID=" + std::to_string(uid) + "' -o /dev/null";
+    return BestSeconds([&] {
+        if (std::system(command.c_str()) != 0) throw std::runtime_error("curl failed: " + command);
+    });
+}
+
+long StatusKb(const char* field) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind(field, 0) == 0) return std::atol(line.c_str() + std::char_traits<char>::length(field));
+    return 0;
+}
+
+// Peak memory the work adds, measured in a child process from what it really holds.
+double PeakMegabytes(const std::function<void()>& work) {
+    int fds[2];
+    if (pipe(fds) != 0) return -1;
+    const pid_t child = fork();
+    if (child == 0) {
+        // Freed heap goes back to the system first, so that reusing it counts.
+        malloc_trim(0);
+        std::ofstream("/proc/self/clear_refs") << "5";
+        const long before = StatusKb("VmRSS:");
+        work();
+        const long peak = StatusKb("VmHWM:") - before;
+        (void)!write(fds[1], &peak, sizeof peak);
+        _exit(0);
+    }
+    long peak = -1;
+    (void)!read(fds[0], &peak, sizeof peak);
+    waitpid(child, nullptr, 0);
+    close(fds[0]);
+    close(fds[1]);
+    return peak / 1024.0;
+}
+
+double ImaplibSeconds(const TixSandbox& sandbox, const std::string& folder) {
+    const std::string command = std::string("/usr/bin/python3 ") + IX_IMAPLIB_BENCH + " " + sandbox.host +
+                                " " + std::to_string(sandbox.port) + " '" + sandbox.user + "' '" +
+                                sandbox.password + "' " + folder + " " + std::to_string(cListCount);
+    double best = 1e9;
+    for (int run = 0; run < 3; ++run) {
+        FILE* output = popen(command.c_str(), "r");
+        double seconds = 0;
+        if (output == nullptr || std::fscanf(output, "%lf", &seconds) != 1)
+            throw std::runtime_error("imaplib failed");
+        pclose(output);
+        best = std::min(best, seconds);
+    }
+    return best;
+}
+
+void Report(const char* name, double ours, double peer, double goal) {
+    std::printf("bench %s ours=%.3f peer=%.3f unit=s ratio=%.2f goal=%.2f\n", name, ours, peer, peer / ours,
+                goal);
+    std::fflush(stdout);
+}
+
+}  // namespace
+
+int main() {
+    const TixSandbox sandbox = ReadSandbox();
+    const std::string big = "IxBench" + std::to_string(getpid());
+    const std::string list = "IxBenchList" + std::to_string(getpid());
+    TixImap4 setup;
+    Connect(setup, sandbox);
+    setup.CreateMailBox(big);
+    setup.CreateMailBox(list);
+    std::int64_t bytes50 = 0, bytes25 = 0;
+    {
+        const TixStringList m50 = BigMessage(50u << 20, 1), m25 = BigMessage(25u << 20, 2);
+        bytes50 = TixStringsUtils::GetStringsSize(m50);
+        bytes25 = TixStringsUtils::GetStringsSize(m25);
+        setup.AppendMessage(big, m50);  // UID 1, sequence number 1
+        setup.AppendMessage(big, m25);  // UID 2, sequence number 2
+    }
+    for (int n = 1; n <= cListCount; ++n)
+        setup.AppendMessage(list, SmallMessage(n));
+
+    try {
+        // Within 1.25 times curl's time: curl / ours at least 0.8.
+        std::int64_t got = 0;
+        const double ours50 = BestSeconds([&] { got = OursRetrieve(sandbox, big, 1); });
+        if (got < bytes50) throw std::runtime_error("the 50 MB message came back short");
+        Report("imap_retrieve_50mb_vs_curl", ours50, CurlSeconds(sandbox, big, 1), 0.80);
+        const double ours25 = BestSeconds([&] { got = OursRetrieve(sandbox, big, 2); });
+        if (got < bytes25) throw std::runtime_error("the 25 MB message came back short");
+        Report("imap_retrieve_25mb_vs_curl", ours25, CurlSeconds(sandbox, big, 2), 0.80);
+        const double peak = PeakMegabytes([&] { OursRetrieve(sandbox, big, 1); });
+        std::printf("bench imap_retrieve_50mb_peak_memory ours=%.1f unit=MB ratio=%.2f goal=1.00\n", peak,
+                    3.0 * static_cast<double>(bytes50) / 1048576.0 / peak);
+        std::printf("(message sizes %.1f MB and %.1f MB; peak goal under three times the message)\n",
+                    bytes50 / 1048576.0, bytes25 / 1048576.0);
+
+        // At most half of imaplib's time: imaplib / ours at least 2.
+        const double oursList = BestSeconds([&] {
+            TixImap4 imap;
+            Connect(imap, sandbox);
+            imap.SelectMailBox(list);
+            TixMailMessage message;
+            for (int n = 1; n <= cListCount; ++n) {
+                imap.RetrieveHeader(n, &message);
+                imap.GetMessageFlags(n);
+            }
+            imap.Close();
+        });
+        Report("imap_list_2000_headers_and_flags_vs_imaplib", oursList, ImaplibSeconds(sandbox, list), 2.00);
+    } catch (...) {
+        setup.DeleteMailBox(big);
+        setup.DeleteMailBox(list);
+        throw;
+    }
+    setup.DeleteMailBox(big);
+    setup.DeleteMailBox(list);
+    setup.Close();
+    return 0;
+}
