@@ -211,9 +211,7 @@ void TixStringList::SetText(std::string_view text) {
     AddText(text);
 }
 
-namespace {
-
-// The first CR or LF in [p, end), eight bytes at a time; end when there is none.
+// Eight bytes at a time.
 const char* FindLineBreak(const char* p, const char* end) {
     constexpr std::uint64_t ones = 0x0101010101010101ULL, highs = 0x8080808080808080ULL;
     while (end - p >= 8) {
@@ -229,8 +227,6 @@ const char* FindLineBreak(const char* p, const char* end) {
         ++p;
     return p;
 }
-
-}  // namespace
 
 void TixStringList::AddText(std::string_view text) {
     const char* p = text.data();

@@ -101,6 +101,9 @@ private:
     TixStringList& list_;
 };
 
+// The first CR or LF in [p, end), or end when there is none.
+const char* FindLineBreak(const char* p, const char* end);
+
 // ASCII case-insensitive comparison helpers shared by every subsystem.
 bool SameText(std::string_view a, std::string_view b);
 std::string LowerCase(std::string_view text);

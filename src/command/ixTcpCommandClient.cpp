@@ -162,9 +162,7 @@ void TixTcpCommandClient::FeedResponseData(const char* data, std::size_t size) {
         bool inLiteral = literalLeft_ > 0;
         std::size_t limit =
             inLiteral ? std::min<std::size_t>(size, i + static_cast<std::size_t>(literalLeft_)) : size;
-        std::size_t j = i;
-        while (j < limit && data[j] != '\r' && data[j] != '\n')
-            ++j;
+        const std::size_t j = static_cast<std::size_t>(FindLineBreak(data + i, data + limit) - data);
         pending_.append(data + i, j - i);
         if (static_cast<std::int64_t>(pending_.size()) > maxResponseSize_) RaiseTooLarge();
         if (inLiteral) literalLeft_ -= static_cast<std::int64_t>(j - i);
