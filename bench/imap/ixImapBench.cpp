@@ -3,8 +3,6 @@
 // connect, log in, select, fetch, log out), our peak memory for the 50 MB fetch, and the client
 // window's listing loop (RetrieveHeader, then GetMessageFlags, for 2,000 messages) against imaplib
 // sending the same commands. Prints one "bench" line per comparison (higher ratio is better).
-#include <malloc.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -24,6 +22,7 @@
 
 using namespace ix;
 using ix::bench::BestSeconds;
+using ix::bench::PeakMegabytes;
 
 namespace {
 
@@ -107,37 +106,6 @@ double CurlSeconds(const TixSandbox& sandbox, const std::string& folder, int uid
     return BestSeconds([&] {
         if (std::system(command.c_str()) != 0) throw std::runtime_error("curl failed: " + command);
     });
-}
-
-long StatusKb(const char* field) {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind(field, 0) == 0) return std::atol(line.c_str() + std::char_traits<char>::length(field));
-    return 0;
-}
-
-// Peak memory the work adds, measured in a child process from what it really holds.
-double PeakMegabytes(const std::function<void()>& work) {
-    int fds[2];
-    if (pipe(fds) != 0) return -1;
-    const pid_t child = fork();
-    if (child == 0) {
-        // Freed heap goes back to the system first, so that reusing it counts.
-        malloc_trim(0);
-        std::ofstream("/proc/self/clear_refs") << "5";
-        const long before = StatusKb("VmRSS:");
-        work();
-        const long peak = StatusKb("VmHWM:") - before;
-        (void)!write(fds[1], &peak, sizeof peak);
-        _exit(0);
-    }
-    long peak = -1;
-    (void)!read(fds[0], &peak, sizeof peak);
-    waitpid(child, nullptr, 0);
-    close(fds[0]);
-    close(fds[1]);
-    return peak / 1024.0;
 }
 
 double ImaplibSeconds(const TixSandbox& sandbox, const std::string& folder) {

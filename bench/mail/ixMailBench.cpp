@@ -3,8 +3,6 @@
 // with a 20 MB attachment. Every part is decoded into memory on every side. Prints one "bench" line
 // per comparison (MB/s, our ratio; higher is better) and our peak memory for (a).
 #include <gmime/gmime.h>
-#include <malloc.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -28,6 +26,7 @@
 
 using namespace ix;
 using ix::bench::BestSeconds;
+using ix::bench::PeakMegabytes;
 using ix::bench::RandomBytes;
 
 namespace {
@@ -235,38 +234,6 @@ std::size_t GMimeWrite(const std::string& attachment) {
 }
 
 // --- measuring ---
-
-long StatusKb(const char* field) {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind(field, 0) == 0) return std::atol(line.c_str() + std::char_traits<char>::length(field));
-    return 0;
-}
-
-// Peak memory the work adds, measured in a child process so that earlier runs don't count.
-double PeakMegabytes(const std::function<void()>& work) {
-    int pipeFds[2];
-    if (pipe(pipeFds) != 0) return -1;
-    const pid_t child = fork();
-    if (child == 0) {
-        // Start from what the child really holds: freed heap goes back to the system and the
-        // peak is reset to the current size.
-        malloc_trim(0);
-        std::ofstream("/proc/self/clear_refs") << "5";
-        const long before = StatusKb("VmRSS:");
-        work();
-        const long peak = StatusKb("VmHWM:") - before;
-        (void)!write(pipeFds[1], &peak, sizeof peak);
-        _exit(0);
-    }
-    long peak = -1;
-    (void)!read(pipeFds[0], &peak, sizeof peak);
-    waitpid(child, nullptr, 0);
-    close(pipeFds[0]);
-    close(pipeFds[1]);
-    return peak / 1024.0;
-}
 
 std::map<char, double> PythonSeconds(const std::string& big, const std::vector<std::string>& typical,
                                      const std::string& attachment) {

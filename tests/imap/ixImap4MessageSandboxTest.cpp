@@ -33,11 +33,7 @@ class Imap4MessageSandboxTest : public ::testing::Test {
 protected:
     void SetUp() override {
         info = test::Sandbox();
-        imap.SetServer(info.host);
-        imap.SetPort(info.imapPort);
-        imap.SetUserName(info.user2);
-        imap.SetPassword(info.password2);
-        imap.SetTimeOut(20000);
+        test::UseSandboxSecondUser(imap, info, 20000);
         imap.Open();
         folder = "IxMessages" + std::to_string(::getpid());
         Create(folder);

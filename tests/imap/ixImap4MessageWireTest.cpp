@@ -8,39 +8,25 @@
 #include <utility>
 #include <vector>
 
+#include "ixImapTestHelpers.h"
+#include "ixImapWireHelpers.h"
 #include "ixLoopbackServer.h"
 #include "mail/ixMailMessage.h"
 
 namespace ix {
 namespace {
 
+using test::AnswerLogout;
 using test::CodeOf;
+using test::GreetAndLogin;
 using test::LoopbackPeer;
 using test::LoopbackServer;
 using State = TixImap4ConnectionState;
 using Flag = TixMailMessageFlag;
 
-void GreetAndLogin(LoopbackPeer& peer) {
-    peer.Send("* OK IMAP4rev1 ready\r\n");
-    peer.Expect("a0001 LOGIN \"u\" \"p\"\r\n");
-    peer.Send("a0001 OK logged in\r\n");
-}
-
-void AnswerLogout(LoopbackPeer& peer, const std::string& tag) {
-    peer.Expect(tag + " LOGOUT\r\n");
-    peer.Send("* BYE bye\r\n" + tag + " OK done\r\n");
-}
-
 // A literal as the server announces it: the byte count, CRLF, the bytes.
 std::string Literal(const std::string& bytes) {
     return "{" + std::to_string(bytes.size()) + "}\r\n" + bytes;
-}
-
-std::vector<std::string> Lines(TixStringList& list) {
-    std::vector<std::string> lines;
-    for (int i = 0; i < list.Count(); ++i)
-        lines.push_back(list.Strings(i));
-    return lines;
 }
 
 TixStringList ListOf(const std::vector<std::string>& lines) {
@@ -50,20 +36,8 @@ TixStringList ListOf(const std::vector<std::string>& lines) {
     return list;
 }
 
-class Imap4MessageWireTest : public ::testing::Test {
+class Imap4MessageWireTest : public test::Imap4WireFixture {
 protected:
-    void SetUp() override {
-        imap.SetServer(server.Host());
-        imap.SetPort(server.Port());
-        imap.SetUserName("u");
-        imap.SetPassword("p");
-        imap.SetTimeOut(3000);
-        imap.OnSendCommand = [this](TixObject*, const std::string& text) { sent += text; };
-    }
-    void TearDown() override {
-        imap.Close();
-        EXPECT_EQ(server.Join(), "");
-    }
     // Logs in; the script then answers the commands from tag a0002 on and logs out with `logout`.
     void Run(std::function<void(LoopbackPeer&)> script, const std::string& logout) {
         server.Serve([script = std::move(script), logout](LoopbackPeer& peer) {
@@ -74,9 +48,6 @@ protected:
         imap.Open();
         sent.clear();
     }
-    LoopbackServer server;
-    TixImap4 imap;
-    std::string sent;
 };
 
 // ---- Arguments and state, before any traffic ----
@@ -130,7 +101,7 @@ TEST_F(Imap4MessageWireTest, SearchNeedsASelectedMailbox) {
     EXPECT_EQ(CodeOf([&] { imap.SearchMessages("ALL", list); }), IX_IMAP_INVALID_STATE);
     imap.SelectMailBox("INBOX");
     imap.SearchMessages("FROM \"x\" UNSEEN", list);
-    EXPECT_EQ(Lines(list), (std::vector<std::string>{"2", "5", "19"}));
+    EXPECT_EQ(test::Names(list), (std::vector<std::string>{"2", "5", "19"}));
     imap.SearchMessages("ALL", list);
     EXPECT_EQ(list.Count(), 0);
 }
@@ -243,7 +214,7 @@ TEST_F(Imap4MessageWireTest, HeaderLiteralKeepsItsEmptyLastLineAndLoadsTheHeader
         "a0003");
     TixMailMessage message;
     imap.RetrieveHeader(2, &message);
-    EXPECT_EQ(Lines(imap.ResponseList()),
+    EXPECT_EQ(test::Names(imap.ResponseList()),
               (std::vector<std::string>{"Subject: Hello", "From: Ann <ann@example.com>", ""}));
     EXPECT_EQ(message.Subject(), "Hello");
     EXPECT_EQ(message.From().Email(), "ann@example.com");
@@ -263,7 +234,7 @@ TEST_F(Imap4MessageWireTest, MessageLiteralEndsInsideItsLastLineAndHoldsProtocol
     TixMailMessage message;
     imap.SetMailMessage(&message);
     imap.RetrieveMessage(1);
-    EXPECT_EQ(Lines(imap.ResponseList()),
+    EXPECT_EQ(test::Names(imap.ResponseList()),
               (std::vector<std::string>{"Subject: Tricky", "", "+ not a continuation", "+",
                                         "a0002 OK not the end", "* 1 FETCH (x)", "last"}));
     EXPECT_EQ(message.Subject(), "Tricky");
@@ -311,9 +282,9 @@ TEST_F(Imap4MessageWireTest, LiteralsAreCutByWireBytes) {
         },
         "a0003");
     imap.RetrieveMessage(1, nullptr);
-    EXPECT_EQ(Lines(imap.ResponseList()), (std::vector<std::string>{"Subject: Gr\xC3\xBC\xC3\x9F"
-                                                                    "e",
-                                                                    "", "\xC3\xA4\xC3\xB6\xC3\xBC"}));
+    EXPECT_EQ(test::Names(imap.ResponseList()), (std::vector<std::string>{"Subject: Gr\xC3\xBC\xC3\x9F"
+                                                                          "e",
+                                                                          "", "\xC3\xA4\xC3\xB6\xC3\xBC"}));
 }
 
 TEST_F(Imap4MessageWireTest, OversizedOrMissingLiteralBytesFailWithoutTouchingTheMessage) {

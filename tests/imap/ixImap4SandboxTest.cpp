@@ -20,13 +20,7 @@ class Imap4SandboxTest : public ::testing::Test {
 protected:
     void SetUp() override {
         info = test::Sandbox();
-        imap.SetServer(info.host);
-        imap.SetPort(info.imapPort);
-        // The second user: the mailbox tests change folders, the first user's stay as the client tests
-        // expect.
-        imap.SetUserName(info.user2);
-        imap.SetPassword(info.password2);
-        imap.SetTimeOut(10000);
+        test::UseSandboxSecondUser(imap, info, 10000);
         imap.OnSendCommand = [this](TixObject*, const std::string& text) { sent += text; };
     }
     void TearDown() override { imap.Close(); }

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <functional>
 
+#include "ixImapWireHelpers.h"
 #include "ixLoopbackServer.h"
 
 namespace ix {
@@ -16,38 +17,10 @@ using test::LoopbackPeer;
 using test::LoopbackServer;
 using State = TixImap4ConnectionState;
 
+using test::AnswerLogout;
 using test::CodeOf;
-
-// A greeting, then LOGIN u/p accepted.
-void GreetAndLogin(LoopbackPeer& peer) {
-    peer.Send("* OK IMAP4rev1 ready\r\n");
-    peer.Expect("a0001 LOGIN \"u\" \"p\"\r\n");
-    peer.Send("a0001 OK logged in\r\n");
-}
-
-void AnswerLogout(LoopbackPeer& peer, const std::string& tag) {
-    peer.Expect(tag + " LOGOUT\r\n");
-    peer.Send("* BYE bye\r\n" + tag + " OK done\r\n");
-}
-
-class Imap4WireTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        imap.SetServer(server.Host());
-        imap.SetPort(server.Port());
-        imap.SetUserName("u");
-        imap.SetPassword("p");
-        imap.SetTimeOut(3000);
-        imap.OnSendCommand = [this](TixObject*, const std::string& text) { sent += text; };
-    }
-    void TearDown() override {
-        imap.Close();
-        EXPECT_EQ(server.Join(), "");
-    }
-    LoopbackServer server;
-    TixImap4 imap;
-    std::string sent;
-};
+using test::GreetAndLogin;
+using Imap4WireTest = test::Imap4WireFixture;
 
 // ---- Session: greeting, tags, login ----
 

@@ -6,6 +6,7 @@
 
 #include "base/ixStringList.h"
 #include "imap/ixImap4.h"
+#include "ixTestSupport.h"
 
 namespace ix::test {
 
@@ -24,6 +25,16 @@ inline bool Lists(TixImap4& imap, bool subscribed, const std::string& name) {
     else
         imap.GetMailBoxes(list);
     return list.IndexOfExact(name) >= 0;
+}
+
+// The client set up for the sandbox as its second user, whose folders the IMAP tests may change
+// (the first user's stay as the client window's tests expect).
+inline void UseSandboxSecondUser(TixImap4& imap, const SandboxInfo& info, int timeOut) {
+    imap.SetServer(info.host);
+    imap.SetPort(info.imapPort);
+    imap.SetUserName(info.user2);
+    imap.SetPassword(info.password2);
+    imap.SetTimeOut(timeOut);
 }
 
 }  // namespace ix::test

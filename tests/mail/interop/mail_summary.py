@@ -55,24 +55,24 @@ def utf8_header(text):
 ADJACENT_WORDS = re.compile(r"\?=\s+=\?")
 
 
-def legacy_name(raw, spec):
-    for raw_name, raw_spec in email.utils.getaddresses([raw]):
-        if raw_spec == spec and raw_name:
+def legacy_name(raw, mailbox):
+    for raw_name, raw_mailbox in email.utils.getaddresses([raw]):
+        if raw_mailbox == mailbox and raw_name:
             return str(email.header.make_header(email.header.decode_header(raw_name)))
     return None
 
 
 def address(addr, raw=""):
     name = utf8_header(addr.display_name or "")
-    spec = utf8_header(addr.addr_spec or "")
+    mailbox = utf8_header(addr.addr_spec or "")
     # model: an address without a display name is named by its trailing comment, as in RFC 822.
     # Python keeps the white space between adjacent encoded words of a display name, which
     # RFC 2047 section 6.2 drops. The older address parser reads both as the model does.
     if (not name and "(" in raw) or ADJACENT_WORDS.search(raw):
-        name = legacy_name(raw, spec) or name
-    if spec == "<>":
-        spec = ""
-    return {"name": "" if name == spec else name, "address": spec}
+        name = legacy_name(raw, mailbox) or name
+    if mailbox == "<>":
+        mailbox = ""
+    return {"name": "" if name == mailbox else name, "address": mailbox}
 
 
 def raw_value(msg, field):

@@ -1,0 +1,46 @@
+#pragma once
+// The scripted server side that the wire tests of the IMAP client share.
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "imap/ixImap4.h"
+#include "ixLoopbackServer.h"
+
+namespace ix::test {
+
+// A greeting, then LOGIN u/p accepted.
+inline void GreetAndLogin(LoopbackPeer& peer) {
+    peer.Send("* OK IMAP4rev1 ready\r\n");
+    peer.Expect("a0001 LOGIN \"u\" \"p\"\r\n");
+    peer.Send("a0001 OK logged in\r\n");
+}
+
+inline void AnswerLogout(LoopbackPeer& peer, const std::string& tag) {
+    peer.Expect(tag + " LOGOUT\r\n");
+    peer.Send("* BYE bye\r\n" + tag + " OK done\r\n");
+}
+
+// A client set up for the scripted server as user u, password p; every command sent is
+// collected in `sent`, and the script's result is checked at the end.
+class Imap4WireFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        imap.SetServer(server.Host());
+        imap.SetPort(server.Port());
+        imap.SetUserName("u");
+        imap.SetPassword("p");
+        imap.SetTimeOut(3000);
+        imap.OnSendCommand = [this](TixObject*, const std::string& text) { sent += text; };
+    }
+    void TearDown() override {
+        imap.Close();
+        EXPECT_EQ(server.Join(), "");
+    }
+    LoopbackServer server;
+    TixImap4 imap;
+    std::string sent;
+};
+
+}  // namespace ix::test
