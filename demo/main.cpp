@@ -15,6 +15,7 @@
 #include <QStatusBar>
 #include <QStyle>
 #include <QTreeWidget>
+#include <algorithm>
 #include <limits>
 
 namespace ix {
@@ -142,11 +143,24 @@ TForm1::TForm1(QWidget* parent) : TixDemoBaseForm(parent) {
     ixImap.OnReceiveResponse = [this](TixObject* sender, TixStringList& list) {
         ixImapReceiveResponse(sender, list);
     };
-    MessageBoxProc = [](QWidget* parent, QMessageBox::Icon icon, const QString& text,
-                        QMessageBox::StandardButtons buttons) {
-        QMessageBox box(icon, parent->windowTitle(), text, buttons, parent);
-        return static_cast<QMessageBox::StandardButton>(box.exec());
+    ixImap.OnProgress = [this](TixObject*, std::int64_t done, std::int64_t total) {
+        ixImapProgress(done, total);
     };
+    // A message's attachments are kept in memory while it is read, so that the message window can
+    // list them and save them where the user wants.
+    ixMailMessage.OnSaveAttachment = [](TixObject*, TixMessageBody*, std::string&,
+                                        std::unique_ptr<TixStream>& data,
+                                        bool&) { data = std::make_unique<TixMemoryStream>(); };
+    ixMailMessage.OnAttachmentSaved = [this](TixObject*, TixMessageBody* body, const std::string&,
+                                             TixStream& data) {
+        QByteArray bytes(static_cast<qsizetype>(data.Size()), Qt::Uninitialized);
+        data.SetPosition(0);
+        bytes.resize(static_cast<qsizetype>(data.Read(bytes.data(), static_cast<std::size_t>(bytes.size()))));
+        attachmentData_[body] = std::move(bytes);
+    };
+    MessageBoxProc = ShowMessageBox;
+    DialogProc = ExecuteDialog;
+    SaveFileProc = AskSaveFileName;
 
     setWindowTitle("IMAP4 Client - Sample");
     BuildControls();
@@ -226,11 +240,15 @@ void TForm1::BuildControls() {
     lvMessages->setGeometry(192, 215, 353, 97);
     lvMessages->setRootIsDecorated(false);
     lvMessages->setSelectionBehavior(QAbstractItemView::SelectRows);
+    lvMessages->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    lvMessages->setAllColumnsShowFocus(true);
     lvMessages->setEditTriggers(QAbstractItemView::NoEditTriggers);
     lvMessages->setHeaderLabels({"No", "Subject", "From", "Flags"});
     lvMessages->setColumnWidth(1, 110);
     lvMessages->setColumnWidth(2, 110);
     lvMessages->setColumnWidth(3, 70);
+    connect(lvMessages, &QTreeWidget::itemDoubleClicked, this,
+            [this] { RunOperation([this] { lvMessagesDblClick(); }); });
 
     Label11 = label(panel, "Log", 16, 318);
     memLog = new QPlainTextEdit(panel);
@@ -354,9 +372,42 @@ void TForm1::FillFolderList() {
     }
 }
 
+QString TForm1::FlagsText(TixMailMessageFlags flags) {
+    static const std::pair<TixMailMessageFlag, const char*> names[] = {
+        {TixMailMessageFlag::mfAnswered, "Answered,"}, {TixMailMessageFlag::mfFlagged, "Flagged,"},
+        {TixMailMessageFlag::mfDeleted, "Deleted,"},   {TixMailMessageFlag::mfSeen, "Seen,"},
+        {TixMailMessageFlag::mfDraft, "Draft,"},       {TixMailMessageFlag::mfRecent, "Recent,"}};
+    QString text;
+    for (const auto& [flag, name] : names)
+        if (flags.Contains(flag)) text += name;
+    return text;
+}
+
 void TForm1::FillMessageList() {
-    // Only empties the list: the message rows come with the message actions.
     lvMessages->clear();
+    if (!ixImap.Active()) return;
+    const int count = ixImap.CurrentMailBox().ExistsMessages;
+    if (count <= 0) return;
+    pbBusy->setRange(0, count);
+    for (int number = 1; number <= count; ++number) {
+        lblBusy->setText(QString("Loading message %1 of %2...").arg(number).arg(count));
+        pbBusy->setValue(number - 1);
+        QStringList row;
+        try {
+            // Cleared first: a fetch that brings no header must not show the one before.
+            ixMailMessage.Clear();
+            ixImap.RetrieveHeader(number, &ixMailMessage);
+            QString subject = Local(ixMailMessage.Subject());
+            QString from = Local(ixMailMessage.From().FullAddress());
+            row = {QString::number(number), subject, from, FlagsText(ixImap.GetMessageFlags(number))};
+        } catch (const EixTcpClientError&) {
+            // The server refused this one message; without a connection no other would load either.
+            if (!ixImap.Active()) throw;
+            row = {QString::number(number), "(bad message)", "", ""};
+        }
+        new QTreeWidgetItem(lvMessages, row);
+    }
+    ResetBusyProgress();
 }
 
 QTreeWidgetItem* TForm1::AddFolderToTree(const std::string& folder) {
@@ -476,6 +527,152 @@ void TForm1::btnUnsubscribeClick() {
     ShowMessage(QMessageBox::Information, QString("The folder %1 has been unsubscribed.").arg(Local(name)));
 }
 
+QList<QTreeWidgetItem*> TForm1::SelectedRows() const {
+    QList<QTreeWidgetItem*> rows;
+    for (int i = 0; i < lvMessages->topLevelItemCount(); ++i)
+        if (lvMessages->topLevelItem(i)->isSelected()) rows.append(lvMessages->topLevelItem(i));
+    return rows;
+}
+
+namespace {
+
+// A row's caption as its message number.
+int MessageNumberOf(const QTreeWidgetItem* row) {
+    bool ok = false;
+    int number = row->text(0).toInt(&ok);
+    if (!ok) throw EixError("'" + Utf8(row->text(0)) + "' is not a valid integer value");
+    return number;
+}
+
+}  // namespace
+
+std::vector<TixShownAttachment> TForm1::Attachments() {
+    std::vector<TixShownAttachment> result;
+    auto walk = [&](auto&& self, const TixMessageBodies& bodies) -> void {
+        for (int i = 0; i < bodies.Count(); ++i) {
+            TixMessageBody& part = bodies[i];
+            if (auto* multipart = dynamic_cast<TixMultipartBody*>(&part)) {
+                self(self, multipart->Bodies());
+            } else if (auto* attachment = dynamic_cast<TixAttachmentBody*>(&part)) {
+                auto data = attachmentData_.find(attachment);
+                QString name = Local(attachment->FileName());
+                if (name.isEmpty()) name = "(unnamed)";
+                result.push_back({name, data != attachmentData_.end() ? data->second : QByteArray()});
+            }
+        }
+    };
+    walk(walk, ixMailMessage.Bodies());
+    return result;
+}
+
+void TForm1::lvMessagesDblClick() {
+    QList<QTreeWidgetItem*> rows = SelectedRows();
+    if (!ixImap.Active() || rows.isEmpty()) return;
+    QTreeWidgetItem* row = rows.contains(lvMessages->currentItem()) ? lvMessages->currentItem() : rows[0];
+    int number = MessageNumberOf(row);
+    // The parts' data is collected while the message is parsed, and handed on at once.
+    struct Forget {
+        std::map<const TixMessageBody*, QByteArray>& data;
+        ~Forget() { data.clear(); }
+    } forget{attachmentData_};
+    attachmentData_.clear();
+    ixMailMessage.Clear();
+    ixImap.RetrieveMessage(number, &ixMailMessage);
+    std::vector<TixShownAttachment> attachments = Attachments();
+    attachmentData_.clear();
+    ResetBusyProgress();
+    ixImap.SetMessageFlags(number, TixSetFlagsMethod::fmAdd, {TixMailMessageFlag::mfSeen});
+    {
+        TixBusyPause pause(*this);
+        TMessageForm::ShowMessage(ixMailMessage, attachments, this, DialogProc, MessageBoxProc, SaveFileProc);
+    }
+    tvFoldersChange();
+}
+
+int TForm1::RunDialog(QDialog& dialog) {
+    TixBusyPause pause(*this);
+    return DialogProc(dialog);
+}
+
+void TForm1::btnNewFolderClick() {
+    TNewFolderDialog dialog(this);
+    dialog.MessageBoxProc = MessageBoxProc;
+    if (RunDialog(dialog) != QDialog::Accepted) return;
+    std::string name = Utf8(dialog.edtName->text());
+    QTreeWidgetItem* node = tvFolders->currentItem();
+    // Without a hierarchy there is no subfolder to make: the name stands on its own.
+    if (dialog.cbIsSubfolder->isChecked() && node != nullptr && folderSeparator_ != '\0')
+        name = GetFolderName(node) + folderSeparator_ + name;
+    ixImap.CreateMailBox(name);
+    FillFolderList();
+}
+
+void TForm1::btnFindClick() {
+    if (tvFolders->currentItem() == nullptr) return;
+    TSearchDialog dialog(this);
+    dialog.MessageBoxProc = MessageBoxProc;
+    if (RunDialog(dialog) != QDialog::Accepted) return;
+    TixStringList found;
+    ixImap.SearchMessages(Utf8(dialog.Criteria()), found);
+    if (found.Empty()) {
+        ShowMessage(QMessageBox::Information, "No messages found.");
+        return;
+    }
+    QStringList numbers;
+    for (int i = 0; i < found.Count(); ++i)
+        numbers.append(Local(found.Strings(i)));
+    ShowMessage(QMessageBox::Information, QString("Found %1 message(s).\r\n Message numbers: \r\n%2")
+                                              .arg(found.Count())
+                                              .arg(numbers.join(',')));
+}
+
+void TForm1::btnAppendClick() {
+    QTreeWidgetItem* node = tvFolders->currentItem();
+    if (node == nullptr) return;
+    bool append = false;
+    {
+        TixBusyPause pause(*this);
+        append = TMessageForm::ComposeMessage(ixMailMessage, this, DialogProc, MessageBoxProc);
+    }
+    if (!append) return;
+    ixImap.AppendMessage(GetFolderName(node), &ixMailMessage);
+    tvFoldersChange();
+}
+
+void TForm1::btnCopyClick() {
+    QList<QTreeWidgetItem*> rows = SelectedRows();
+    if (rows.size() != 1) return;
+    int number = MessageNumberOf(rows[0]);
+    TixStringList names;
+    ixImap.GetMailBoxes(names, "", "*");
+    QStringList folders;
+    for (int i = 0; i < names.Count(); ++i)
+        folders.append(Local(names.Strings(i)));
+    TCopyDialog dialog(folders, this);
+    dialog.MessageBoxProc = MessageBoxProc;
+    RunDialog(dialog);
+    QString target = dialog.ChosenFolder();
+    if (target.isEmpty()) return;
+    ixImap.CopyMessage(number, Utf8(target));
+    FillFolderList();
+}
+
+void TForm1::btnDeleteClick() {
+    QList<QTreeWidgetItem*> rows = SelectedRows();
+    if (tvFolders->currentItem() == nullptr || rows.size() != 1) return;
+    ixImap.DeleteMessage(MessageNumberOf(rows[0]));
+    tvFoldersChange();
+}
+
+void TForm1::btnPurgeClick() {
+    if (tvFolders->currentItem() == nullptr) return;
+    if (ShowMessage(QMessageBox::Question, "Purge all marked as deleted messages in selected folder ?",
+                    QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
+        return;
+    ixImap.CloseMailBox();
+    tvFoldersChange();
+}
+
 std::string TForm1::LogTextOfCommand(const std::string& text) {
     std::string line = TrimmedText(text);
     // A line sent on the server's "+", or right after a non-synchronizing literal announcement
@@ -528,14 +725,42 @@ void TForm1::SetBusy(bool value) {
     } else {
         qApp->removeEventFilter(inputBlocker_.get());
         inputBlocker_.reset();
-        QApplication::restoreOverrideCursor();
+        // A pause has given the cursor back already.
+        if (!busyPaused_) QApplication::restoreOverrideCursor();
     }
+    busyPaused_ = false;
+    ResetBusyProgress();
     lblBusy->setVisible(value);
     pbBusy->setVisible(value);
 }
 
+void TForm1::PauseBusyIndicator(bool paused) {
+    // A window waiting for the user is no wait for the server.
+    if (!busy_ || paused == busyPaused_) return;
+    busyPaused_ = paused;
+    if (paused)
+        QApplication::restoreOverrideCursor();
+    else
+        QApplication::setOverrideCursor(Qt::BusyCursor);
+    lblBusy->setVisible(!paused);
+    pbBusy->setVisible(!paused);
+}
+
+void TForm1::ResetBusyProgress() {
+    lblBusy->setText("Waiting for the server...");
+    pbBusy->setRange(0, 0);
+}
+
+void TForm1::ixImapProgress(std::int64_t done, std::int64_t total) {
+    if (total <= 0) return;
+    lblBusy->setText("Transferring the message...");
+    pbBusy->setRange(0, 1000);
+    pbBusy->setValue(static_cast<int>(std::clamp<std::int64_t>(done, 0, total) * 1000 / total));
+}
+
 QMessageBox::StandardButton TForm1::ShowMessage(QMessageBox::Icon icon, const QString& text,
                                                 QMessageBox::StandardButtons buttons) {
+    TixBusyPause pause(*this);
     return MessageBoxProc(this, icon, text, buttons);
 }
 

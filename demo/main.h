@@ -5,13 +5,20 @@
 // Each button runs one blocking operation of the IMAP client. While it waits the window repaints
 // and can be closed (closing aborts the wait), a busy indicator shows, and no second operation
 // starts. Failures are shown as message boxes with the error's text.
+//
+// The message list shows the selected folder's messages; a double click opens one. The message
+// buttons open the dialogs of Dialogs.h and the message window of MessageForm.h.
 
 #include <QMessageBox>
 #include <QStringList>
 #include <functional>
+#include <map>
 #include <memory>
+#include <vector>
 
 #include "DemoBaseFormUnit.h"
+#include "Dialogs.h"
+#include "MessageForm.h"
 #include "QtEventLoop.h"
 #include "base/ixStringList.h"
 #include "imap/ixImap4.h"
@@ -29,10 +36,6 @@ class QTreeWidgetItem;
 
 namespace ix {
 
-// Every message box of the window goes through one of these, so tests can answer them.
-using TixMessageBoxProc = std::function<QMessageBox::StandardButton(
-    QWidget* parent, QMessageBox::Icon icon, const QString& text, QMessageBox::StandardButtons buttons)>;
-
 // Presets the connection fields from --server, --port, --user and --password (arguments[0] is the
 // program); fields whose option is absent keep their defaults. Answers the parse error, if any.
 class TForm1;
@@ -45,6 +48,10 @@ public:
     ~TForm1() override;
 
     TixMessageBoxProc MessageBoxProc;
+    // Runs the message window and the dialogs; tests fill them in and press their buttons.
+    TixDialogProc DialogProc;
+    // Asks where an attachment is saved.
+    TixSaveFileProc SaveFileProc;
 
     TixImap4 ixImap;
     TixMailMessage ixMailMessage;
@@ -105,12 +112,16 @@ public:
     void btnDeleteFolderClick();
     void btnSubscribeClick();
     void btnUnsubscribeClick();
-    void btnNewFolderClick() {}
-    void btnFindClick() {}
-    void btnAppendClick() {}
-    void btnCopyClick() {}
-    void btnDeleteClick() {}
-    void btnPurgeClick() {}
+    void lvMessagesDblClick();
+    void btnNewFolderClick();
+    void btnFindClick();
+    void btnAppendClick();
+    void btnCopyClick();
+    void btnDeleteClick();
+    void btnPurgeClick();
+
+    // The text the Flags column shows for the flags, each followed by a comma.
+    static QString FlagsText(TixMailMessageFlags flags);
 
     // The text the log shows for a command line: LOGIN passwords and SASL answers masked.
     std::string LogTextOfCommand(const std::string& text);
@@ -131,6 +142,33 @@ private:
     QMessageBox::StandardButton ShowMessage(QMessageBox::Icon icon, const QString& text,
                                             QMessageBox::StandardButtons buttons = QMessageBox::Ok);
     void ClearDetails();
+    // The message rows selected, in list order.
+    QList<QTreeWidgetItem*> SelectedRows() const;
+    // Runs a modal window with the busy indicator lifted; the operation stays the one in progress.
+    int RunDialog(QDialog& dialog);
+    void PauseBusyIndicator(bool paused);
+    // Lifts the busy indicator for its life: a window that waits for the user is no wait for the
+    // server.
+    class TixBusyPause {
+    public:
+        explicit TixBusyPause(TForm1& form) : form_(form), resume_(form.busy_ && !form.busyPaused_) {
+            form_.PauseBusyIndicator(true);
+        }
+        ~TixBusyPause() {
+            if (resume_) form_.PauseBusyIndicator(false);
+        }
+        TixBusyPause(const TixBusyPause&) = delete;
+        TixBusyPause& operator=(const TixBusyPause&) = delete;
+
+    private:
+        TForm1& form_;
+        bool resume_;
+    };
+    void ixImapProgress(std::int64_t done, std::int64_t total);
+    // Back to the plain wait once a counted transfer or the list is done.
+    void ResetBusyProgress();
+    // The attachments of the message being read, in the order of its parts, with their data.
+    std::vector<TixShownAttachment> Attachments();
 
     // Installed for the window's life; the destructor says LOGOUT through it before restoring the previous
     // hook.
@@ -138,6 +176,8 @@ private:
     TixEventLoop* previousLoop_ = nullptr;
     bool busy_ = false;
     bool closeRequested_ = false;
+    // A dialog or message box waits for the user: the busy indicator is lifted meanwhile.
+    bool busyPaused_ = false;
     // The hierarchy separator the folder list was read with (no hierarchy when NUL).
     char folderSeparator_ = '/';
     // The command in progress carries credentials in its continuation lines.
@@ -145,6 +185,8 @@ private:
     // The line before announced a literal that follows without the server's "+".
     bool literalFollows_ = false;
     std::unique_ptr<QObject> inputBlocker_;
+    // The decoded data of the attachments of the message being read, by part.
+    std::map<const TixMessageBody*, QByteArray> attachmentData_;
 };
 
 }  // namespace ix

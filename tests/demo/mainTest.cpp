@@ -18,167 +18,14 @@
 #include <algorithm>
 #include <deque>
 
+#include "ixDemoTestFixture.h"
 #include "ixLoopbackServer.h"
 #include "ixTestSupport.h"
 
 namespace ix {
 namespace {
 
-QApplication& App() {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char name[] = "ix_demo_gui_tests";
-    static char* argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
-    return app;
-}
-
-struct ShownMessage {
-    QMessageBox::Icon icon;
-    std::string text;
-};
-
-// The window with its message boxes answered by the test and its traffic recorded beside the log.
-class MainWindowTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        App();
-        form = std::make_unique<TForm1>();
-        form->MessageBoxProc = [this](QWidget*, QMessageBox::Icon icon, const QString& text,
-                                      QMessageBox::StandardButtons buttons) {
-            shown.push_back({icon, text.toStdString()});
-            if (!answers.empty()) {
-                auto answer = answers.front();
-                answers.pop_front();
-                return answer;
-            }
-            return buttons.testFlag(QMessageBox::Ok) ? QMessageBox::Ok : QMessageBox::Yes;
-        };
-        auto send = form->ixImap.OnSendCommand;
-        form->ixImap.OnSendCommand = [this, send](TixObject* sender, const std::string& text) {
-            sent.push_back(text);
-            send(sender, text);
-        };
-        auto receive = form->ixImap.OnReceiveResponse;
-        form->ixImap.OnReceiveResponse = [this, receive](TixObject* sender, TixStringList& list) {
-            if (!list.Empty()) firstLines.push_back(list[0]);
-            receive(sender, list);
-        };
-    }
-
-    void TearDown() override { form.reset(); }
-
-    // Points the fields at the sandbox; the user and password are the window's defaults.
-    void UseSandbox() {
-        info = test::Sandbox();
-        form->edtServer->setText(QString::fromStdString(info.host));
-        form->edtPort->setText(QString::number(info.imapPort));
-        form->edtTimeOut->setText("10");
-    }
-
-    void Login() {
-        UseSandbox();
-        form->btnLogin->click();
-        ASSERT_TRUE(form->ixImap.Active()) << (shown.empty() ? "" : shown.back().text);
-    }
-
-    std::vector<QPushButton*> OperationButtons() const {
-        return {form->btnNewFolder, form->btnDeleteFolder, form->btnFind,
-                form->btnSubscribe, form->btnUnsubscribe,  form->btnAppend,
-                form->btnCopy,      form->btnDelete,       form->btnPurge};
-    }
-
-    // The node at a path of node texts, "/" between levels; nullptr when absent.
-    QTreeWidgetItem* Node(const QString& path) const {
-        QTreeWidgetItem* node = nullptr;
-        for (const QString& part : path.split('/')) {
-            int count = node != nullptr ? node->childCount() : form->tvFolders->topLevelItemCount();
-            QTreeWidgetItem* found = nullptr;
-            for (int i = 0; i < count && found == nullptr; ++i) {
-                QTreeWidgetItem* child = node != nullptr ? node->child(i) : form->tvFolders->topLevelItem(i);
-                if (child->text(0) == part) found = child;
-            }
-            if (found == nullptr) return nullptr;
-            node = found;
-        }
-        return node;
-    }
-
-    std::string Log() const { return form->memLog->toPlainText().toStdString(); }
-    std::vector<std::string> LogLines() const {
-        std::vector<std::string> lines;
-        for (const QString& line : form->memLog->toPlainText().split('\n'))
-            lines.push_back(line.toStdString());
-        return lines;
-    }
-
-    void SaveScreenshot(const char* name) {
-        QDir().mkpath(QString::fromStdString(test::BinaryPath("demo-screenshots")));
-        std::string path = test::BinaryPath(std::string("demo-screenshots/") + name);
-        ASSERT_TRUE(form->grab().save(QString::fromStdString(path), "PNG")) << path;
-    }
-
-    std::unique_ptr<TForm1> form;
-    test::SandboxInfo info;
-    std::vector<ShownMessage> shown;
-    std::deque<QMessageBox::StandardButton> answers;
-    std::vector<std::string> sent, firstLines;
-};
-
-// A second session of the same user that looks at the server behind the window's back.
-class ServerView {
-public:
-    explicit ServerView(const test::SandboxInfo& info) {
-        imap.SetServer(info.host);
-        imap.SetPort(info.imapPort);
-        imap.SetUserName(info.user);
-        imap.SetPassword(info.password);
-        imap.SetTimeOut(10000);
-        imap.SetDisableGuiProcessing(true);
-        imap.Open();
-    }
-    ~ServerView() {
-        try {
-            imap.Close();
-        } catch (...) {
-        }
-    }
-    bool Listed(const std::string& name) {
-        TixStringList list;
-        imap.GetMailBoxes(list, "", "*");
-        return list.IndexOfExact(name) >= 0;
-    }
-    bool Subscribed(const std::string& name) {
-        TixStringList list;
-        imap.GetSubscribedMailBoxes(list, "", "*");
-        return list.IndexOfExact(name) >= 0;
-    }
-    TixImap4 imap;
-};
-
-// A folder of this test alone, removed again however the test ends.
-class ScratchFolder {
-public:
-    ScratchFolder(ServerView& view, const std::string& stem)
-        : view_(view), name_(stem + std::to_string(::getpid())) {
-        view_.imap.CreateMailBox(name_);
-    }
-    ~ScratchFolder() {
-        try {
-            if (view_.Listed(name_)) {
-                if (view_.Subscribed(name_)) view_.imap.UnsubscribeMailBox(name_);
-                view_.imap.DeleteMailBox(name_);
-            }
-        } catch (...) {
-        }
-    }
-    const std::string& Name() const { return name_; }
-    QString QName() const { return QString::fromStdString(name_); }
-
-private:
-    ServerView& view_;
-    std::string name_;
-};
+using namespace demotest;
 
 TEST_F(MainWindowTest, OpensDisconnectedWithDefaultsAndOperationButtonsDisabled) {
     EXPECT_EQ(form->windowTitle(), "IMAP Client");
@@ -401,6 +248,7 @@ TEST_F(MainWindowTest, SelectingAFolderFillsTheFourDetails) {
     form->tvFolders->setCurrentItem(Node("INBOX"));
     EXPECT_EQ(form->edtSubscribed->text(), "No");
     EXPECT_EQ(form->edtAll->text(), QString::number(inboxCount));
+    EXPECT_EQ(form->lvMessages->topLevelItemCount(), inboxCount);
     bool number = false;
     form->edtRecent->text().toInt(&number);
     EXPECT_TRUE(number);
@@ -411,7 +259,8 @@ TEST_F(MainWindowTest, SelectingAFolderFillsTheFourDetails) {
     EXPECT_EQ(form->edtSubscribed->text(), "Yes");
     EXPECT_EQ(form->edtAll->text(), "1");
     EXPECT_EQ(form->ixImap.CurrentMailBox().Name, "Archive/2024");
-    EXPECT_EQ(form->lvMessages->topLevelItemCount(), 0);
+    ASSERT_EQ(form->lvMessages->topLevelItemCount(), 1);
+    EXPECT_EQ(form->lvMessages->topLevelItem(0)->text(1), "Archived 2024");
     EXPECT_TRUE(shown.empty());
 }
 
@@ -508,16 +357,28 @@ TEST_F(MainWindowTest, TheSelectedFolderIsLeftForInboxBeforeItsDeleteAndSelected
         peer.Send("* LIST () \"/\" INBOX\r\n* LIST () \"/\" Shared\r\na0002 OK\r\n");
         peer.Expect("a0003 LSUB \"\" \"*\"\r\n");
         peer.Send("a0003 OK\r\n");
+        // The one message of the folder, as its list row is read.
+        auto listRow = [&](int number) {
+            auto tag = [](int n) { return "a" + std::string(n < 10 ? "000" : "00") + std::to_string(n); };
+            const std::string header = "Subject: Shared news\r\n\r\n";
+            peer.Expect(tag(number) + " FETCH 1 (BODY.PEEK[HEADER])\r\n");
+            peer.Send("* 1 FETCH (BODY[HEADER] {" + std::to_string(header.size()) + "}\r\n" + header +
+                      ")\r\n" + tag(number) + " OK\r\n");
+            peer.Expect(tag(number + 1) + " FETCH 1 (FLAGS)\r\n");
+            peer.Send("* 1 FETCH (FLAGS ())\r\n" + tag(number + 1) + " OK\r\n");
+        };
         peer.Expect("a0004 SELECT \"Shared\"\r\n");
-        peer.Send("* 3 EXISTS\r\n* 1 RECENT\r\na0004 OK [READ-WRITE] selected\r\n");
-        peer.Expect("a0005 SELECT \"INBOX\"\r\n");
-        peer.Send("* 0 EXISTS\r\n* 0 RECENT\r\na0005 OK [READ-WRITE] selected\r\n");
-        peer.Expect("a0006 DELETE \"Shared\"\r\n");
-        peer.Send("a0006 NO [NOPERM] Permission denied\r\n");
-        peer.Expect("a0007 SELECT \"Shared\"\r\n");
-        peer.Send("* 3 EXISTS\r\n* 0 RECENT\r\na0007 OK [READ-WRITE] selected\r\n");
-        peer.Expect("a0008 LOGOUT\r\n");
-        peer.Send("* BYE\r\na0008 OK\r\n");
+        peer.Send("* 1 EXISTS\r\n* 1 RECENT\r\na0004 OK [READ-WRITE] selected\r\n");
+        listRow(5);
+        peer.Expect("a0007 SELECT \"INBOX\"\r\n");
+        peer.Send("* 0 EXISTS\r\n* 0 RECENT\r\na0007 OK [READ-WRITE] selected\r\n");
+        peer.Expect("a0008 DELETE \"Shared\"\r\n");
+        peer.Send("a0008 NO [NOPERM] Permission denied\r\n");
+        peer.Expect("a0009 SELECT \"Shared\"\r\n");
+        peer.Send("* 1 EXISTS\r\n* 0 RECENT\r\na0009 OK [READ-WRITE] selected\r\n");
+        listRow(10);
+        peer.Expect("a0012 LOGOUT\r\n");
+        peer.Send("* BYE\r\na0012 OK\r\n");
         peer.WaitForClose(10000);
     });
     // However the test ends, the client lets go before the script is waited for.
@@ -540,12 +401,14 @@ TEST_F(MainWindowTest, TheSelectedFolderIsLeftForInboxBeforeItsDeleteAndSelected
 
     form->btnDeleteFolder->click();
     ASSERT_EQ(shown.size(), 2u);
-    EXPECT_EQ(shown[1].text, "a0006 NO [NOPERM] Permission denied");
+    EXPECT_EQ(shown[1].text, "a0008 NO [NOPERM] Permission denied");
     EXPECT_EQ(form->ixImap.ConnectionState, TixImap4ConnectionState::csSelected);
     EXPECT_EQ(form->ixImap.CurrentMailBox().Name, "Shared");
     EXPECT_EQ(form->tvFolders->currentItem(), Node("Shared"));
-    EXPECT_EQ(form->edtAll->text(), "3");
+    EXPECT_EQ(form->edtAll->text(), "1");
     EXPECT_EQ(form->edtRecent->text(), "0");
+    ASSERT_EQ(form->lvMessages->topLevelItemCount(), 1);
+    EXPECT_EQ(form->lvMessages->topLevelItem(0)->text(1), "Shared news");
     EXPECT_EQ(form->tvFolders->topLevelItemCount(), 2);
     form->btnLogoutClick();
     EXPECT_EQ(server.Join(), "");

@@ -1,0 +1,206 @@
+#pragma once
+// The fixture the client window's tests share: the window with its message boxes and dialogs
+// answered by the test, its traffic recorded, and a second session that looks at the sandbox
+// server behind the window's back.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QDialog>
+#include <QDir>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTreeWidget>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ixTestSupport.h"
+#include "main.h"
+
+namespace ix::demotest {
+
+inline QApplication& App() {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    static int argc = 1;
+    static char name[] = "ix_demo_gui_tests";
+    static char* argv[] = {name, nullptr};
+    static QApplication app(argc, argv);
+    return app;
+}
+
+struct ShownMessage {
+    QMessageBox::Icon icon;
+    std::string text;
+};
+
+// The window with its message boxes answered by the test and its traffic recorded beside the log.
+class MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        App();
+        form = std::make_unique<TForm1>();
+        form->MessageBoxProc = [this](QWidget*, QMessageBox::Icon icon, const QString& text,
+                                      QMessageBox::StandardButtons buttons) {
+            shown.push_back({icon, text.toStdString()});
+            if (!answers.empty()) {
+                auto answer = answers.front();
+                answers.pop_front();
+                return answer;
+            }
+            return buttons.testFlag(QMessageBox::Ok) ? QMessageBox::Ok : QMessageBox::Yes;
+        };
+        form->DialogProc = [this](QDialog& dialog) {
+            ++dialogsShown;
+            if (dialogs.empty()) {
+                ADD_FAILURE() << "unexpected dialog " << dialog.windowTitle().toStdString();
+                return int(QDialog::Rejected);
+            }
+            auto answer = std::move(dialogs.front());
+            dialogs.pop_front();
+            return answer(dialog);
+        };
+        form->SaveFileProc = [this](QWidget*, const QString& proposed) {
+            proposedFileNames.push_back(proposed.toStdString());
+            return saveFileName;
+        };
+        auto send = form->ixImap.OnSendCommand;
+        form->ixImap.OnSendCommand = [this, send](TixObject* sender, const std::string& text) {
+            sent.push_back(text);
+            send(sender, text);
+        };
+        auto receive = form->ixImap.OnReceiveResponse;
+        form->ixImap.OnReceiveResponse = [this, receive](TixObject* sender, TixStringList& list) {
+            if (!list.Empty()) firstLines.push_back(list[0]);
+            receive(sender, list);
+        };
+    }
+
+    void TearDown() override { form.reset(); }
+
+    // Points the fields at the sandbox; the user and password are the window's defaults.
+    void UseSandbox() {
+        info = test::Sandbox();
+        form->edtServer->setText(QString::fromStdString(info.host));
+        form->edtPort->setText(QString::number(info.imapPort));
+        form->edtTimeOut->setText("10");
+    }
+
+    void Login() {
+        UseSandbox();
+        form->btnLogin->click();
+        ASSERT_TRUE(form->ixImap.Active()) << (shown.empty() ? "" : shown.back().text);
+    }
+
+    std::vector<QPushButton*> OperationButtons() const {
+        return {form->btnNewFolder, form->btnDeleteFolder, form->btnFind,
+                form->btnSubscribe, form->btnUnsubscribe,  form->btnAppend,
+                form->btnCopy,      form->btnDelete,       form->btnPurge};
+    }
+
+    // The node at a path of node texts, "/" between levels; nullptr when absent.
+    QTreeWidgetItem* Node(const QString& path) const {
+        QTreeWidgetItem* node = nullptr;
+        for (const QString& part : path.split('/')) {
+            int count = node != nullptr ? node->childCount() : form->tvFolders->topLevelItemCount();
+            QTreeWidgetItem* found = nullptr;
+            for (int i = 0; i < count && found == nullptr; ++i) {
+                QTreeWidgetItem* child = node != nullptr ? node->child(i) : form->tvFolders->topLevelItem(i);
+                if (child->text(0) == part) found = child;
+            }
+            if (found == nullptr) return nullptr;
+            node = found;
+        }
+        return node;
+    }
+
+    std::string Log() const { return form->memLog->toPlainText().toStdString(); }
+    std::vector<std::string> LogLines() const {
+        std::vector<std::string> lines;
+        for (const QString& line : form->memLog->toPlainText().split('\n'))
+            lines.push_back(line.toStdString());
+        return lines;
+    }
+
+    void SaveScreenshot(const char* name) {
+        QDir().mkpath(QString::fromStdString(test::BinaryPath("demo-screenshots")));
+        std::string path = test::BinaryPath(std::string("demo-screenshots/") + name);
+        ASSERT_TRUE(form->grab().save(QString::fromStdString(path), "PNG")) << path;
+    }
+
+    std::unique_ptr<TForm1> form;
+    test::SandboxInfo info;
+    std::vector<ShownMessage> shown;
+    std::deque<QMessageBox::StandardButton> answers;
+    // The dialogs' answers in the order the dialogs open: each fills its dialog and presses a
+    // button, and answers the dialog's result.
+    std::deque<std::function<int(QDialog&)>> dialogs;
+    int dialogsShown = 0;
+    QString saveFileName;
+    std::vector<std::string> proposedFileNames;
+    std::vector<std::string> sent, firstLines;
+};
+
+// A second session of the same user that looks at the server behind the window's back.
+class ServerView {
+public:
+    explicit ServerView(const test::SandboxInfo& info) {
+        imap.SetServer(info.host);
+        imap.SetPort(info.imapPort);
+        imap.SetUserName(info.user);
+        imap.SetPassword(info.password);
+        imap.SetTimeOut(10000);
+        imap.SetDisableGuiProcessing(true);
+        imap.Open();
+    }
+    ~ServerView() {
+        try {
+            imap.Close();
+        } catch (...) {
+        }
+    }
+    bool Listed(const std::string& name) {
+        TixStringList list;
+        imap.GetMailBoxes(list, "", "*");
+        return list.IndexOfExact(name) >= 0;
+    }
+    bool Subscribed(const std::string& name) {
+        TixStringList list;
+        imap.GetSubscribedMailBoxes(list, "", "*");
+        return list.IndexOfExact(name) >= 0;
+    }
+    TixImap4 imap;
+};
+
+// A folder of this test alone, removed again however the test ends.
+class ScratchFolder {
+public:
+    ScratchFolder(ServerView& view, const std::string& stem)
+        : view_(view), name_(stem + std::to_string(::getpid())) {
+        view_.imap.CreateMailBox(name_);
+    }
+    ~ScratchFolder() {
+        try {
+            // Servers refuse, or end the session, when the selected folder is deleted under it.
+            if (view_.imap.ConnectionState == TixImap4ConnectionState::csSelected &&
+                view_.imap.CurrentMailBox().Name == name_)
+                view_.imap.CloseMailBox();
+            if (view_.Listed(name_)) {
+                if (view_.Subscribed(name_)) view_.imap.UnsubscribeMailBox(name_);
+                view_.imap.DeleteMailBox(name_);
+            }
+        } catch (...) {
+        }
+    }
+    const std::string& Name() const { return name_; }
+    QString QName() const { return QString::fromStdString(name_); }
+
+private:
+    ServerView& view_;
+    std::string name_;
+};
+
+}  // namespace ix::demotest
