@@ -1,7 +1,9 @@
 #include "command/ixTcpCommandClient.h"
 
 #include <algorithm>
+#include <exception>
 
+#include "base/ixStream.h"
 #include "text/ixTranslator.h"
 
 namespace ix {
@@ -16,6 +18,39 @@ std::string Trimmed(const std::string& text) {
 }
 
 }  // namespace
+
+// The destination of the connection's reads: each received batch goes straight into the response
+// lines, so a server that sends faster than it is read never piles up more than one batch outside
+// them. A parse error stops the read at once (the connection is aborted) and is raised once the
+// connection has handed control back.
+class TixTcpCommandClient::TixResponseSink final : public TixStream {
+public:
+    explicit TixResponseSink(TixTcpCommandClient& client) : client_(client) {}
+
+    std::size_t Write(const void* buffer, std::size_t count) override {
+        if (error_ || count == 0) return count;
+        try {
+            const char* data = static_cast<const char*>(buffer);
+            client_.responseCharSet_ =
+                client_.GetResponseCharSet(std::string(data, std::min<std::size_t>(count, 256)));
+            client_.FeedResponseData(data, count);
+        } catch (...) {
+            error_ = std::current_exception();
+            client_.GetConnection().Abort();
+        }
+        return count;
+    }
+    std::size_t Read(void*, std::size_t) override { return 0; }
+    std::int64_t Seek(std::int64_t, TixSeekOrigin) override { return 0; }
+    std::int64_t Size() const override { return 0; }
+    void SetSize(std::int64_t) override {}
+
+    std::exception_ptr Error() const { return error_; }
+
+private:
+    TixTcpCommandClient& client_;
+    std::exception_ptr error_;
+};
 
 TixTcpCommandClient::TixExchangeGuard::TixExchangeGuard(TixTcpCommandClient& client)
     : client_(client), saved_(client.InClose()) {
@@ -138,10 +173,6 @@ void TixTcpCommandClient::CompleteLine(bool literal) {
 }
 
 void TixTcpCommandClient::RaiseTooLarge() {
-    // The rest of the response is never read, so the session cannot go on.
-    TixTcpClientConnection& connection = GetConnection();
-    connection.Abort();
-    connection.Close(false);
     throw EixTcpClientError(
         "The response is larger than the limit of " + std::to_string(maxResponseSize_) + " bytes",
         IX_RESPONSE_TOO_LARGE);
@@ -190,16 +221,16 @@ void TixTcpCommandClient::FeedResponseData(const char* data, std::size_t size) {
 
 void TixTcpCommandClient::ReadResponseData() {
     TixTcpClientConnection& connection = GetConnection();
-    TixMemoryStream data;
+    TixResponseSink sink(*this);
     // Read on while a line, or an announced literal, is incomplete: the response list never ends
     // with a partial line.
     do {
-        data.Clear();
-        connection.ReadData(&data);
-        std::string_view bytes = data.View();
-        responseCharSet_ =
-            GetResponseCharSet(std::string(bytes.substr(0, std::min<std::size_t>(bytes.size(), 256))));
-        FeedResponseData(bytes.data(), bytes.size());
+        connection.ReadData(&sink);
+        if (sink.Error()) {
+            // The rest of the response is never read, so the session cannot go on.
+            connection.Close(false);
+            std::rethrow_exception(sink.Error());
+        }
     } while (!pending_.empty() || literalLeft_ > 0 || literalTail_);
 }
 

@@ -105,6 +105,7 @@ protected:
     bool InExchange() const { return exchangeDepth_ > 0; }
 
 private:
+    class TixResponseSink;
     void ReadResponseData();
     void FeedResponseData(const char* data, std::size_t size);
     void CompleteLine(bool literal);

@@ -112,6 +112,25 @@ TEST_F(CommandClientTest, ResponsesPastTheLimitRaiseAndClose) {
     EXPECT_FALSE(client.Active());
 }
 
+TEST_F(CommandClientTest, AFloodingServerIsCutOffWithinOneBatchOfTheLimit) {
+    // A server that sends faster than the client parses must not get more than the limit (and one
+    // receive batch) into memory before the client stops reading.
+    client.SetMaxResponseSize(64 * 1024);
+    server.Serve([](LoopbackPeer& peer) {
+        peer.ReadLine();
+        try {
+            peer.Send(std::string(8 << 20, 'x'));
+        } catch (const test::LoopbackScriptError&) {
+            // The client closed the connection halfway, as it should.
+        }
+    });
+    client.Open();
+    EXPECT_EQ(CodeOf([&] { client.SendCommandSync("FLOOD", {10}); }), IX_RESPONSE_TOO_LARGE);
+    EXPECT_FALSE(client.Active());
+    // The count takes in the command sent too.
+    EXPECT_LE(client.GetConnection().BytesProceed, 64 * 1024 + client.GetBatchSize() + 7);
+}
+
 TEST_F(CommandClientTest, MultipleLinesAreDotStuffedOnlyForADotEnd) {
     client.SetBatchSize(16);
     server.Serve([](LoopbackPeer& peer) {
