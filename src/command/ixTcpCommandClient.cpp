@@ -167,6 +167,11 @@ void TixTcpCommandClient::CompleteLine(bool literal) {
         if (size >= 0) {
             if (size > maxResponseSize_ - responseBytes_) RaiseTooLarge();
             literalLeft_ = size;
+            // Literals are mail, whose lines are rarely shorter than 40 bytes: room for them at once
+            // spares the list its copies while it grows. Capped, so that an announcement alone
+            // takes little.
+            responseList_.Reserve(static_cast<std::size_t>(responseList_.Count()) +
+                                  static_cast<std::size_t>(std::min<std::int64_t>(size / 40, 1 << 20)));
         }
     }
     responseList_.AddObject(std::move(line), literal ? IX_LITERAL_LINE : 0);

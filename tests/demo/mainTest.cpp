@@ -381,16 +381,7 @@ TEST_F(MainWindowTest, TheSelectedFolderIsLeftForInboxBeforeItsDeleteAndSelected
         peer.Send("* BYE\r\na0012 OK\r\n");
         peer.WaitForClose(10000);
     });
-    // However the test ends, the client lets go before the script is waited for.
-    struct CloseFirst {
-        TixImap4& imap;
-        ~CloseFirst() {
-            try {
-                imap.Close();
-            } catch (...) {
-            }
-        }
-    } closeFirst{form->ixImap};
+    CloseFirst closeFirst{form->ixImap};
     form->edtServer->setText(QString::fromStdString(server.Host()));
     form->edtPort->setText(QString::number(server.Port()));
     form->edtTimeOut->setText("10");

@@ -363,16 +363,6 @@ void BadMessageScript(test::LoopbackPeer& peer) {
     peer.WaitForClose(10000);
 }
 
-struct CloseFirst {
-    TixImap4& imap;
-    ~CloseFirst() {
-        try {
-            imap.Close();
-        } catch (...) {
-        }
-    }
-};
-
 TEST_F(MessageActionsTest, AMessageTheServerRefusesBecomesABadMessageRowAndTheRestLoad) {
     test::LoopbackServer server;
     server.Serve(BadMessageScript);
