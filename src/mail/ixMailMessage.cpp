@@ -59,7 +59,7 @@ void SplitNonEmpty(std::string_view text, TixStringList& list, std::string_view 
 class TixLinesStream : public TixStream {
 public:
     TixLinesStream(const TixStringList& lines, int begin, int end, bool keepLastBreak = false)
-        : lines_(lines), begin_(begin), end_(end) {
+        : lines_(lines), begin_(begin) {
         for (int i = begin; i < end; ++i)
             size_ += static_cast<std::int64_t>(lines[i].size()) + 2;
         if (size_ > 0 && !keepLastBreak) size_ -= 2;
@@ -115,7 +115,7 @@ private:
     }
 
     const TixStringList& lines_;
-    int begin_, end_;
+    int begin_;
     int line_ = 0;
     std::size_t offset_ = 0;
     std::int64_t position_ = 0;
