@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "ixLoopbackServer.h"
 #include "ixTestSupport.h"
 #include "main.h"
 
@@ -30,6 +31,18 @@ inline QApplication& App() {
     static char* argv[] = {name, nullptr};
     static QApplication app(argc, argv);
     return app;
+}
+
+// A scripted server's side of the window's login with its default user: the greeting, LOGIN, the
+// folder list (listLines, each with its CRLF) and an empty subscribed list.
+inline void AnswerWindowLogin(test::LoopbackPeer& peer, const std::string& listLines) {
+    peer.Send("* OK ready\r\n");
+    peer.Expect("a0001 LOGIN \"TarvelTester\" \"quartzmellow\"\r\n");
+    peer.Send("a0001 OK logged in\r\n");
+    peer.Expect("a0002 LIST \"\" \"*\"\r\n");
+    peer.Send(listLines + "a0002 OK\r\n");
+    peer.Expect("a0003 LSUB \"\" \"*\"\r\n");
+    peer.Send("a0003 OK\r\n");
 }
 
 // However a test against a scripted server ends, the client lets go before the script is waited for.

@@ -350,13 +350,7 @@ TEST_F(MainWindowTest, DeletingInboxIsRefusedOnceAndLeavesTreeAndSelectionAsThey
 TEST_F(MainWindowTest, TheSelectedFolderIsLeftForInboxBeforeItsDeleteAndSelectedAgainWhenRefused) {
     test::LoopbackServer server;
     server.Serve([](test::LoopbackPeer& peer) {
-        peer.Send("* OK ready\r\n");
-        peer.Expect("a0001 LOGIN \"TarvelTester\" \"quartzmellow\"\r\n");
-        peer.Send("a0001 OK logged in\r\n");
-        peer.Expect("a0002 LIST \"\" \"*\"\r\n");
-        peer.Send("* LIST () \"/\" INBOX\r\n* LIST () \"/\" Shared\r\na0002 OK\r\n");
-        peer.Expect("a0003 LSUB \"\" \"*\"\r\n");
-        peer.Send("a0003 OK\r\n");
+        AnswerWindowLogin(peer, "* LIST () \"/\" INBOX\r\n* LIST () \"/\" Shared\r\n");
         // The one message of the folder, as its list row is read.
         auto listRow = [&](int number) {
             auto tag = [](int n) { return "a" + std::string(n < 10 ? "000" : "00") + std::to_string(n); };

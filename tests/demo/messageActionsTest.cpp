@@ -339,13 +339,7 @@ void BadMessageScript(test::LoopbackPeer& peer) {
     const std::string header = "Subject: Fine\r\nFrom: A <a@example.org>\r\n\r\n";
     const std::string fetchHeader =
         " FETCH (BODY[HEADER] {" + std::to_string(header.size()) + "}\r\n" + header + ")\r\n";
-    peer.Send("* OK ready\r\n");
-    peer.Expect("a0001 LOGIN \"TarvelTester\" \"quartzmellow\"\r\n");
-    peer.Send("a0001 OK logged in\r\n");
-    peer.Expect("a0002 LIST \"\" \"*\"\r\n");
-    peer.Send("* LIST () \"/\" INBOX\r\n* LIST () \"/\" Box\r\na0002 OK\r\n");
-    peer.Expect("a0003 LSUB \"\" \"*\"\r\n");
-    peer.Send("a0003 OK\r\n");
+    AnswerWindowLogin(peer, "* LIST () \"/\" INBOX\r\n* LIST () \"/\" Box\r\n");
     peer.Expect("a0004 SELECT \"Box\"\r\n");
     peer.Send("* 3 EXISTS\r\n* 0 RECENT\r\na0004 OK [READ-WRITE] selected\r\n");
     peer.Expect("a0005 FETCH 1 (BODY.PEEK[HEADER])\r\n");
@@ -387,13 +381,7 @@ TEST_F(MessageActionsTest, AMessageTheServerRefusesBecomesABadMessageRowAndTheRe
 TEST_F(MessageActionsTest, ALostConnectionEndsTheListAndIsShown) {
     test::LoopbackServer server;
     server.Serve([](test::LoopbackPeer& peer) {
-        peer.Send("* OK ready\r\n");
-        peer.Expect("a0001 LOGIN \"TarvelTester\" \"quartzmellow\"\r\n");
-        peer.Send("a0001 OK logged in\r\n");
-        peer.Expect("a0002 LIST \"\" \"*\"\r\n");
-        peer.Send("* LIST () \"/\" Box\r\na0002 OK\r\n");
-        peer.Expect("a0003 LSUB \"\" \"*\"\r\n");
-        peer.Send("a0003 OK\r\n");
+        AnswerWindowLogin(peer, "* LIST () \"/\" Box\r\n");
         peer.Expect("a0004 SELECT \"Box\"\r\n");
         peer.Send("* 500 EXISTS\r\na0004 OK [READ-WRITE] selected\r\n");
         peer.Expect("a0005 FETCH 1 (BODY.PEEK[HEADER])\r\n");
