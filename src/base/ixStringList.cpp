@@ -228,12 +228,15 @@ const char* FindLineBreak(const char* p, const char* end) {
     return p;
 }
 
+void TixStringList::Reserve(std::size_t n) {
+    if (n > items_.capacity()) items_.reserve(std::max(n, 2 * items_.capacity()));
+}
+
 void TixStringList::AddText(std::string_view text) {
     const char* p = text.data();
     const char* const end = p + text.size();
-    // Mail lines are rarely shorter than 40 bytes: reserve for that, then grow geometrically.
-    const std::size_t expected = items_.size() + text.size() / 40 + 1;
-    if (expected > items_.capacity()) items_.reserve(std::max(expected, 2 * items_.capacity()));
+    // Mail lines are rarely shorter than 40 bytes: reserve for that.
+    Reserve(items_.size() + text.size() / 40 + 1);
     while (p < end) {
         const char* stop = FindLineBreak(p, end);
         items_.push_back({std::string(p, stop), 0});

@@ -44,7 +44,10 @@ public:
     void Exchange(int a, int b);
     void Clear();
     void Assign(const TixStringList& other) { *this = other; }
-    void Reserve(std::size_t n) { items_.reserve(n); }
+    // Room for at least n lines. Grows at least twofold, so that callers that reserve a little
+    // more each time (one announced block after another) stay linear.
+    void Reserve(std::size_t n);
+    std::size_t Capacity() const { return items_.capacity(); }
 
     // Case-insensitive (ASCII) search for a whole line; -1 when not found.
     int IndexOf(std::string_view line) const;

@@ -100,6 +100,23 @@ TEST(StringList, MillionLinesBuildAndSearchInLinearTime) {
     EXPECT_LT(std::chrono::duration_cast<std::chrono::seconds>(elapsed).count(), 20);
 }
 
+TEST(StringList, ReservingALittleMoreEachTimeGrowsGeometrically) {
+    // One announced block after another reserves a few lines more each time; exact reservations
+    // would copy the whole list every time.
+    TixStringList list;
+    int growths = 0;
+    for (int i = 0; i < 100000; ++i) {
+        const std::size_t before = list.Capacity();
+        list.Reserve(static_cast<std::size_t>(list.Count()) + 3);
+        if (list.Capacity() != before) ++growths;
+        list.Add("line");
+    }
+    EXPECT_LE(growths, 20);
+    EXPECT_EQ(list.Count(), 100000);
+    list.Reserve(10);  // never shrinks
+    EXPECT_GE(list.Capacity(), 100000u);
+}
+
 TEST(StringList, SameTextIsAsciiOnly) {
     EXPECT_TRUE(SameText("INBOX", "inbox"));
     EXPECT_FALSE(SameText("INBOX", "inbo"));
