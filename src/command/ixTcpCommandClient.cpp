@@ -1,6 +1,7 @@
 #include "command/ixTcpCommandClient.h"
 
 #include <algorithm>
+#include <cstring>
 #include <exception>
 
 #include "base/ixStream.h"
@@ -158,7 +159,9 @@ void TixTcpCommandClient::CompleteLine(bool literal) {
                            : TixTranslator::GetString(reinterpret_cast<const std::uint8_t*>(pending_.data()),
                                                       static_cast<int>(pending_.size()), responseCharSet_);
     pending_.clear();
-    std::replace(line.begin(), line.end(), '\0', ' ');
+    // A NUL is no text; it is rare, so a fast search comes before the rewrite.
+    if (std::memchr(line.data(), '\0', line.size()) != nullptr)
+        std::replace(line.begin(), line.end(), '\0', ' ');
     // A line whose literal ended inside it goes on as protocol text and may announce another.
     bool checkLiteral = !literal || literalTail_;
     literalTail_ = false;
