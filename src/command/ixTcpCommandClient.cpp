@@ -147,6 +147,11 @@ void TixTcpCommandClient::ResetCollection() {
     classifiedUpTo_ = 0;
 }
 
+void TixTcpCommandClient::DiscardResponseData() {
+    ResetCollection();
+    pendingSkipLf_ = false;
+}
+
 void TixTcpCommandClient::WaitResponse(const TixResponseCodes& expectedCodes) {
     ResetCollection();
     WaitMultipleResponse(0, expectedCodes);

@@ -103,6 +103,13 @@ protected:
     };
 
     bool InExchange() const { return exchangeDepth_ > 0; }
+    // Bytes received after the line that ended the last wait: lines not yet classified, a partial
+    // line or an announced literal.
+    bool HasUnreadResponseData() const {
+        return !pending_.empty() || literalLeft_ > 0 || classifiedUpTo_ < responseList_.Count();
+    }
+    // Forgets every byte received so far, as a switch of protocol (STARTTLS) must.
+    void DiscardResponseData();
 
 private:
     class TixResponseSink;

@@ -56,6 +56,17 @@ const char* ImapErrorText(int code) {
             return "Message number is invalid, must be greater than 0";
         case IX_IMAP_INVALID_STATE:
             return "The command is not valid in this state";
+        case IX_IMAP_TLS_UNAVAILABLE:
+            return "The server does not offer STARTTLS, and the connection must be encrypted: it was closed";
+        case IX_IMAP_TLS_REFUSED:
+            return "The server refused STARTTLS, and the connection must be encrypted: it was closed";
+        case IX_IMAP_TLS_INJECTION:
+            return "The server sent data after its STARTTLS answer, before the TLS handshake: the connection "
+                   "was "
+                   "closed";
+        case IX_IMAP_TLS_PREAUTH:
+            return "The server logged the session in before TLS could start (PREAUTH): the connection was "
+                   "closed";
         case IX_IMAP_SASL_FAILED:
             return "Unable to logon to the server using Secure Password Authentication";
         default:
@@ -183,7 +194,10 @@ int TixImap4::GetResponseCode(const std::string& line) {
     if (isTaggedCommand_) {
         // Only the command's own tag ends the wait; "a0001" must not match "a00010".
         std::string tag = GetCommandTag();
-        if (!StartsWithNoCase(line, tag) || line.size() <= tag.size() || line[tag.size()] != ' ') return 0;
+        bool own = StartsWithNoCase(line, tag) && line.size() > tag.size() && line[tag.size()] == ' ';
+        // Before TLS, a tagged answer that is not ours is an attacker's: it ends STARTTLS as refused.
+        if (!own && inStartTls_ && line[0] != '*') return IMAP_BAD;
+        if (!own) return 0;
     }
     if (word == "OK") return IMAP_OK;
     if (word == "NO") return IMAP_NO;
@@ -230,8 +244,35 @@ void TixImap4::BeginSession() {
     TixExchangeGuard guard(*this);
     WaitResponse({IMAP_OK, IMAP_PREAUTH});
     CommandTagNumber = 0;
+    tlsCapabilitiesFresh_ = false;
+    if (UseTLS() == TixClientTlsMode::ctExplicit ||
+        (UseTLS() == TixClientTlsMode::ctAutomatic && Port() == GetDefaultPort()))
+        CheckStartTlsOffered();
     StartTlsIfNeeded();
     LoginStage();
+}
+
+void TixImap4::CheckStartTlsOffered() {
+    if (LastResponseCode() == IMAP_PREAUTH) throw EixImap4Error(IX_IMAP_TLS_PREAUTH);
+    // The greeting's CAPABILITY code spares a round trip; without one, ask.
+    TixStringList capabilities;
+    for (int i = 0; i < ResponseList().Count(); ++i) {
+        const std::string& line = ResponseList().Strings(i);
+        std::string upper = UpperCase(line);
+        std::size_t open = upper.find("[CAPABILITY ");
+        if (open == std::string::npos) continue;
+        std::size_t close = upper.find(']', open);
+        std::string_view list =
+            std::string_view(line).substr(open + 12, close == upper.npos ? upper.npos : close - open - 12);
+        while (!list.empty()) {
+            std::size_t space = list.find(' ');
+            if (space != 0) capabilities.Add(std::string(list.substr(0, space)));
+            if (space == std::string_view::npos) break;
+            list.remove_prefix(space + 1);
+        }
+    }
+    if (capabilities.Count() == 0) GetCapabilities(capabilities);
+    if (capabilities.IndexOf("STARTTLS") < 0) throw EixImap4Error(IX_IMAP_TLS_UNAVAILABLE);
 }
 
 void TixImap4::EndSession() {
@@ -310,8 +351,36 @@ void TixImap4::DoKeepAlive() {
 }
 
 void TixImap4::StartTls() {
-    SendTaggedCommand("STARTTLS", {IMAP_OK});
+    try {
+        {
+            struct Scope {
+                bool& flag;
+                ~Scope() { flag = false; }
+            } scope{inStartTls_};
+            inStartTls_ = true;
+            try {
+                SendTaggedCommand("STARTTLS", {IMAP_OK});
+            } catch (const EixImap4Error&) {
+                throw;
+            } catch (const EixTcpClientError& e) {
+                // NO, BAD, a continuation or a stranger's tag: a stripped STARTTLS, not a wrong password.
+                if (e.ErrorCode() <= 0) throw;
+                throw EixImap4Error(std::string(ImapErrorText(IX_IMAP_TLS_REFUSED)) + " (" + e.what() + ")",
+                                    IX_IMAP_TLS_REFUSED);
+            }
+        }
+        // Whatever came with or after the OK was sent in the clear by whoever sits in the middle.
+        if (HasUnreadResponseData()) throw EixImap4Error(IX_IMAP_TLS_INJECTION);
+        DiscardResponseData();
+    } catch (...) {
+        CloseAbandoned();
+        throw;
+    }
     TixCustomMail::StartTls();
+    // Nothing learned in the clear counts: ask again over TLS.
+    tlsCapabilities_.Clear();
+    GetCapabilities(tlsCapabilities_);
+    tlsCapabilitiesFresh_ = true;
 }
 
 void TixImap4::CheckConnectionState(std::initializer_list<TixImap4ConnectionState> allowed) {
@@ -786,7 +855,11 @@ void TixImap4::SendContinuation(const std::string& line, const TixResponseCodes&
 
 void TixImap4::Authenticate() {
     TixStringList capabilities;
-    GetCapabilities(capabilities);
+    if (tlsCapabilitiesFresh_)
+        capabilities.Assign(tlsCapabilities_);
+    else
+        GetCapabilities(capabilities);
+    tlsCapabilitiesFresh_ = false;
     auto offers = [&](const char* name) { return capabilities.IndexOf(name) >= 0; };
     // NTLM needs a platform provider this library does not have: a server offering it is
     // treated as if it did not.

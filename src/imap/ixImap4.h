@@ -29,6 +29,10 @@ constexpr int IX_IMAP_INVALID_MAILBOX_NAME = -200;
 constexpr int IX_IMAP_INVALID_ARGUMENTS = -201;
 constexpr int IX_IMAP_INVALID_MESSAGE_NUMBER = -202;
 constexpr int IX_IMAP_INVALID_STATE = -204;
+constexpr int IX_IMAP_TLS_UNAVAILABLE = -205;
+constexpr int IX_IMAP_TLS_REFUSED = -206;
+constexpr int IX_IMAP_TLS_INJECTION = -207;
+constexpr int IX_IMAP_TLS_PREAUTH = -208;
 constexpr int IX_IMAP_SASL_FAILED = -400;
 
 class EixImap4Error : public EixTcpClientError {
@@ -67,6 +71,9 @@ public:
     void Login();
     void Logout();
     void Noop();
+    // STARTTLS, then the handshake. The server's refusal, any byte after its OK, or a tagged answer
+    // that is not ours closes the connection with EixImap4Error (-206, -207); the capabilities
+    // are then asked again over TLS.
     void StartTls() override;
     // Sends the text behind the next tag as it stands ("%" passes unchanged).
     void SendTaggedCommand(const std::string& text, const TixResponseCodes& expectedCodes);
@@ -157,7 +164,14 @@ private:
     void AuthenticatePlain();
     void SendContinuation(const std::string& line, const TixResponseCodes& expectedCodes);
 
+    // With TLS required after the greeting: PREAUTH or no STARTTLS capability end the session.
+    void CheckStartTlsOffered();
+
     bool autoReconnect_ = false;
+    bool inStartTls_ = false;
+    // Capabilities asked over TLS right after the switch, for the login that follows.
+    TixStringList tlsCapabilities_;
+    bool tlsCapabilitiesFresh_ = false;
     TixImap4MailBoxInfo currentMailBox_;
     bool isTaggedCommand_ = false;
     bool isFetchCommand_ = false;
