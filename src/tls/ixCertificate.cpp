@@ -112,8 +112,10 @@ std::string ObjectText(const ASN1_OBJECT* object, bool dotted) {
 TixDateTime DateOf(const ASN1_TIME* time) {
     std::tm tm{};
     if (time == nullptr || ASN1_TIME_to_tm(time, &tm) != 1) return 0;
-    return UtcToLocal(
-        EncodeDateTime(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec));
+    // ASN.1 allows the year 0, which the day count cannot hold, and a leap second.
+    if (!IsValidDate(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday)) return 0;
+    return UtcToLocal(EncodeDateTime(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min,
+                                     std::min(tm.tm_sec, 59)));
 }
 
 std::string Digest(const X509* cert, const EVP_MD* md) {

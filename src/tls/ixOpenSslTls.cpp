@@ -73,6 +73,15 @@ bool IsIgnored(int error, TixCertificateVerifyFlags flags) {
     }
 }
 
+TixByteArray DerOf(X509* cert) {
+    unsigned char* der = nullptr;
+    int length = i2d_X509(cert, &der);
+    if (length <= 0) RaiseOpenSslError("Cannot read the server certificate");
+    TixByteArray bytes(der, der + length);
+    OPENSSL_free(der);
+    return bytes;
+}
+
 int ProtocolVersion(TixTlsFlag flag) {
     switch (flag) {
         case tfUseTLS:
@@ -167,8 +176,9 @@ SSL_CTX* TixContextCache::Create(const TixTlsSettings& s) {
     if (s.UseStrongCryptoAlgorithms &&
         SSL_CTX_set_cipher_list(ctx, "ECDHE+AESGCM:ECDHE+CHACHA20:DHE+AESGCM:DHE+CHACHA20") != 1)
         RaiseOpenSslError("Cannot set the cipher list");
-    // Renegotiation could bring a certificate that was never checked; a server's request is refused.
-    SSL_CTX_set_options(ctx, SSL_OP_NO_RENEGOTIATION | SSL_OP_NO_COMPRESSION);
+    // Renegotiation stays possible (servers that ask for it end the session when refused); the
+    // engine holds the server to the certificate it showed first.
+    SSL_CTX_set_options(ctx, SSL_OP_NO_COMPRESSION);
     SSL_CTX_set_mode(ctx, SSL_MODE_RELEASE_BUFFERS);
 
     if (SSL_CTX_set_default_verify_paths(ctx) != 1) ERR_clear_error();
@@ -455,7 +465,17 @@ TixTlsResult TixTlsClientOpenSsl::Decrypt(std::string_view received, TixStream& 
         }
         RaiseSslError(ret, eof ? "TLS connection truncated" : "TLS decryption failed");
     }
-    if (SSL_in_init(impl_->ssl)) return trRenegotiate;
+    if (SSL_in_init(impl_->ssl)) {
+        renegotiating_ = true;
+        return trRenegotiate;
+    }
+    if (renegotiating_) {
+        renegotiating_ = false;
+        X509* peer = SSL_get0_peer_certificate(impl_->ssl);
+        if (peer == nullptr || serverCertificate_ == nullptr || serverCertificate_->Der() != DerOf(peer))
+            throw EixSSPIError("The server changed its certificate in a renegotiation",
+                               X509_V_ERR_APPLICATION_VERIFICATION);
+    }
     // Only a record cut off by the socket needs more bytes; a record with no plaintext (a session
     // ticket) leaves nothing to wait for.
     if (SSL_has_pending(impl_->ssl) == 0) return trDone;
@@ -495,12 +515,7 @@ void TixTlsClientOpenSsl::Verify() {
         if (status_ == 0) status_ = X509_V_ERR_UNSPECIFIED;
         serverCertificate_.reset();
     } else {
-        unsigned char* der = nullptr;
-        int length = i2d_X509(peer, &der);
-        if (length <= 0) RaiseOpenSslError("Cannot read the server certificate");
-        TixByteArray bytes(der, der + length);
-        OPENSSL_free(der);
-        serverCertificate_ = std::make_unique<TixCertificate>(bytes);
+        serverCertificate_ = std::make_unique<TixCertificate>(DerOf(peer));
     }
     // A failure that an ignore flag covers was never recorded.
     verified_ = status_ == 0;

@@ -99,6 +99,7 @@ private:
     bool certificateAsked_ = false;
     bool verified_ = false;
     bool shutDown_ = false;
+    bool renegotiating_ = false;
     int status_ = 0;
     std::unique_ptr<TixCertificate> serverCertificate_;
 };

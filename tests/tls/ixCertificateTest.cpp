@@ -1,0 +1,270 @@
+#include "tls/ixCertificate.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <sstream>
+
+#include "ixTestSupport.h"
+#include "tls/ixSspi.h"
+
+using namespace ix;
+
+namespace {
+
+std::string certDir;
+
+std::string Path(const std::string& file) {
+    return certDir + "/" + file;
+}
+
+std::string Run(const std::string& command) {
+    std::string output;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) return output;
+    char buffer[4096];
+    for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        output.append(buffer, n);
+    pclose(pipe);
+    return output;
+}
+
+// The certificates of make-certs.sh, made once per test process and removed at its end.
+class CertificateFiles : public testing::Environment {
+public:
+    void SetUp() override {
+        setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
+        tzset();
+        std::string pattern = (std::filesystem::temp_directory_path() / "ix-certs-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        certDir = pattern;
+        const std::string command = std::string(IX_MAKE_CERTS) + " " + certDir + " 2>&1";
+        ASSERT_EQ(std::system(command.c_str()), 0) << Run(command);
+        std::ofstream(Path("good-all.pem"))
+            << test::ReadFile(Path("good-chain.crt")) << test::ReadFile(Path("good.key"));
+    }
+    void TearDown() override { std::filesystem::remove_all(certDir); }
+};
+const testing::Environment* const certificateFiles = testing::AddGlobalTestEnvironment(new CertificateFiles);
+
+TixByteArray DerOf(const std::string& name) {
+    return test::Bytes(Run("openssl x509 -outform DER -in " + Path(name + ".crt")));
+}
+
+// "key=value" lines of `openssl x509 -noout ...`; a value on the next, indented line (extensions)
+// belongs to the key before it.
+std::map<std::string, std::string> OpenSslFields(const std::string& name, const std::string& options) {
+    std::map<std::string, std::string> fields;
+    std::istringstream lines(
+        Run("openssl x509 -noout -in " + Path(name + ".crt") + " " + options + " 2>/dev/null"));
+    std::string key;
+    for (std::string line; std::getline(lines, line);) {
+        if (line.starts_with("    ")) {
+            fields[key] = line.substr(4);
+        } else if (auto split = line.find_first_of("=:"); split != std::string::npos) {
+            key = line.substr(0, split);
+            fields[key] = line.substr(split + 1);
+        }
+    }
+    return fields;
+}
+
+std::string WithoutColons(std::string text) {
+    std::erase(text, ':');
+    return text;
+}
+
+TixDateTime LocalDate(const std::string& isoUtc) {
+    int y, mo, d, h, mi, s;
+    if (std::sscanf(isoUtc.c_str(), "%d-%d-%d %d:%d:%dZ", &y, &mo, &d, &h, &mi, &s) != 6) return -1;
+    return UtcToLocal(EncodeDateTime(y, mo, d, h, mi, s));
+}
+
+// The text of the EixSSPIError an action raises (its code into code), empty when it raises none.
+std::string ErrorOf(const std::function<void()>& action, int* code = nullptr) {
+    try {
+        action();
+    } catch (const EixSSPIError& e) {
+        if (code != nullptr) *code = e.ErrorCode();
+        return e.what();
+    }
+    return {};
+}
+
+const std::vector<std::string> serverNames = {"mail.example.test", "localhost", "127.0.0.1", "::1"};
+
+struct Expected {
+    const char* name;
+    const char* subjectName;
+    const char* issuerName;
+    const char* email;
+    std::vector<std::string> altNames;
+    int rsaBits = 0;  // 0: an EC P-256 key
+    bool sha1 = false;
+};
+
+const Expected certificates[] = {
+    {"ca", "ixmail test root", "ixmail test root", "", {}},
+    {"inter", "ixmail test intermediate", "ixmail test root", "", {}},
+    {"good", "mail.example.test", "ixmail test intermediate", "postmaster@example.test", serverNames},
+    {"wildcard", "ixmail tests", "ixmail test root", "", {"*.example.test", "m*.partial.test"}},
+    {"selfsigned", "mail.example.test", "mail.example.test", "self@example.test", serverNames},
+    {"client", "ixmail test client", "ixmail test root", "client@example.test", {}},
+    {"expired", "mail.example.test", "ixmail test root", "", serverNames},
+    {"sha1", "mail.example.test", "ixmail test root", "", serverNames, 0, true},
+    {"weakkey", "mail.example.test", "ixmail test root", "", serverNames, 1024},
+    {"tls1", "mail.example.test", "ixmail test root", "", serverNames, 2048},
+};
+
+}  // namespace
+
+TEST(Certificate, FieldsAgreeWithOpenSsl) {
+    for (const Expected& e : certificates) {
+        SCOPED_TRACE(e.name);
+        TixCertificate cert(DerOf(e.name));
+        auto fields =
+            OpenSslFields(e.name,
+                          "-serial -subject -issuer -nameopt RFC2253,-esc_msb -dates -dateopt iso_8601 "
+                          "-fingerprint -sha1 -ext subjectKeyIdentifier");
+        EXPECT_EQ(cert.SerialNumber(), fields["serial"]);
+        EXPECT_EQ(cert.Subject(), fields["subject"]);
+        EXPECT_EQ(cert.Issuer(), fields["issuer"]);
+        EXPECT_EQ(cert.ValidFrom(), LocalDate(fields["notBefore"]));
+        EXPECT_EQ(cert.ValidTo(), LocalDate(fields["notAfter"]));
+        EXPECT_EQ(cert.Thumbprint(), WithoutColons(fields["sha1 Fingerprint"]));
+        EXPECT_EQ(cert.SubjectKeyIdentifier(), WithoutColons(fields["X509v3 Subject Key Identifier"]));
+        EXPECT_EQ(cert.Sha256Fingerprint(),
+                  WithoutColons(OpenSslFields(e.name, "-fingerprint -sha256")["sha256 Fingerprint"]));
+
+        EXPECT_EQ(cert.SubjectName(), e.subjectName);
+        EXPECT_EQ(cert.IssuerName(), e.issuerName);
+        EXPECT_EQ(cert.Email(), e.email);
+        EXPECT_EQ(cert.AltNames(), e.altNames);
+        EXPECT_EQ(cert.Version(), 3);
+        EXPECT_EQ(cert.SignatureAlgorithm(), e.sha1 ? "1.2.840.10045.4.1" : "1.2.840.10045.4.3.2");
+        EXPECT_EQ(cert.SignatureAlgorithmName(), e.sha1 ? "ecdsa-with-SHA1" : "ecdsa-with-SHA256");
+        EXPECT_EQ(cert.PublicKeyAlgorithm(), e.rsaBits ? "1.2.840.113549.1.1.1" : "1.2.840.10045.2.1");
+        EXPECT_EQ(cert.PublicKeyAlgorithmName(), e.rsaBits ? "rsaEncryption" : "id-ecPublicKey");
+        EXPECT_EQ(cert.PublicKeyLength(), e.rsaBits ? e.rsaBits : 256);
+        EXPECT_EQ(cert.Der(), DerOf(e.name));
+        EXPECT_FALSE(cert.HasPrivateKey());
+    }
+}
+
+TEST(Certificate, KnownValues) {
+    // Validity is shown in local time (CET here); the far date is a GeneralizedTime.
+    EXPECT_EQ(TixCertificate(DerOf("expired")).ValidFrom(), EncodeDateTime(2020, 1, 1, 1, 0, 0));
+    EXPECT_EQ(TixCertificate(DerOf("notyet")).ValidTo(), EncodeDateTime(2099, 12, 31, 1, 0, 0));
+    EXPECT_EQ(TixCertificate(DerOf("weakkey")).SubjectKeyIdentifier(), "");
+    const std::string subject = TixCertificate(DerOf("selfsigned")).Subject();
+    EXPECT_EQ(subject, "emailAddress=self@example.test,O=Grüße GmbH,CN=mail.example.test");
+}
+
+TEST(Certificate, DamagedDerRaises) {
+    const TixByteArray der = DerOf("good");
+    for (std::size_t size : {std::size_t{0}, std::size_t{1}, der.size() / 2})
+        EXPECT_THROW(TixCertificate(TixByteArray(der.begin(), der.begin() + size)), EixSSPIError);
+}
+
+TEST(Certificate, LoadFromFiles) {
+    struct Case {
+        const char* title;
+        const char* file;  // *.p12 is read as PKCS#12
+        const char* keyFile;
+        const char* password;
+        const char* error;  // part of the error text; null: loads the certificate named next
+        const char* cert = nullptr;
+        std::size_t chain = 0;  // intermediates
+        int code = 0;
+    };
+    const Case cases[] = {
+        {"key in the same file", "good-all.pem", "", "", nullptr, "good", 1},
+        {"separate key file", "good.crt", "good.key", "", nullptr, "good"},
+        {"encrypted key", "client.crt", "client-enc.key", "secret", nullptr, "client"},
+        {"PKCS#12 with its chain", "good.p12", "", "secret", nullptr, "good", 1},
+        {"PKCS#12", "client.p12", "", "secret", nullptr, "client"},
+        {"wrong password", "client.crt", "client-enc.key", "wrong", "client-enc.key"},
+        {"no password", "client.crt", "client-enc.key", "", "client-enc.key"},
+        {"key of another certificate", "good.crt", "client.key", "", "does not belong"},
+        {"no key", "good-chain.crt", "", "", "good-chain.crt"},
+        {"no certificate", "good.key", "", "", "No certificate"},
+        {"missing certificate file", "missing.crt", "good.key", "", "missing.crt", nullptr, 0, ENOENT},
+        {"missing key file", "good.crt", "missing.key", "", "missing.key", nullptr, 0, ENOENT},
+        {"PKCS#12 wrong password", "client.p12", "", "wrong", "mac verify failure"},
+        {"missing PKCS#12 file", "missing.p12", "", "secret", "missing.p12", nullptr, 0, ENOENT},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.title);
+        const std::string file = Path(c.file), keyFile = *c.keyFile ? Path(c.keyFile) : "";
+        std::unique_ptr<TixCertificate> cert;
+        int code = 0;
+        const std::string error = ErrorOf(
+            [&] {
+                cert = file.ends_with(".p12") ? TixCertificate::LoadFromPkcs12(file, c.password)
+                                              : TixCertificate::LoadFromPem(file, keyFile, c.password);
+            },
+            &code);
+        if (c.error != nullptr) {
+            EXPECT_NE(error.find(c.error), std::string::npos) << error;
+            EXPECT_GT(code, 0);
+            if (c.code != 0) {
+                EXPECT_EQ(code, c.code);
+            }
+            continue;
+        }
+        ASSERT_TRUE(cert) << error;
+        EXPECT_TRUE(cert->HasPrivateKey());
+        EXPECT_EQ(cert->Der(), DerOf(c.cert));
+        ASSERT_EQ(cert->Chain().size(), c.chain);
+        if (c.chain > 0) {
+            EXPECT_EQ(cert->Chain()[0], DerOf("inter"));
+        }
+    }
+}
+
+TEST(CertificateList, OwnershipDecidesDeletion) {
+    int deleted = 0;
+    struct Probe : TixCertificate {
+        Probe(const TixByteArray& der, int& deleted) : TixCertificate(der), deleted_(deleted) {}
+        ~Probe() override { ++deleted_; }
+        int& deleted_;
+    };
+    const TixByteArray der = DerOf("good");
+    Probe kept(der, deleted);
+    {
+        TixCertificateList owning, borrowing(false);
+        owning.Add(new Probe(der, deleted));
+        owning.Add(std::make_unique<Probe>(der, deleted));
+        owning.Clear();
+        EXPECT_EQ(deleted, 2);
+        owning.Add(new Probe(der, deleted));
+        borrowing.Add(&kept);
+        borrowing.Clear();
+        borrowing.Add(&kept);
+        EXPECT_EQ(borrowing.Items(0), &kept);
+        EXPECT_THROW(borrowing.Add(std::make_unique<Probe>(der, deleted)), EixError);
+        EXPECT_EQ(deleted, 3);  // the refused one
+    }
+    EXPECT_EQ(deleted, 4);  // the owning list's last item; kept stays
+}
+
+TEST(SspiError, StatusTexts) {
+    const std::pair<int, const char*> cases[] = {
+        {IX_SSPI_LOAD_FAILED, "Could not load the dll (schannel.dll, security.dll or secur32.dll)"},
+        {IX_SSPI_OUT_OF_MEMORY, "Out of memory"},  // not ENOTDIR, which shares the number
+        {ENOENT, "No such file or directory"},
+        {5000, "The unknown error was occured: 1388"},
+        {-7, "The unknown error was occured: fffffff9"},
+    };
+    for (const auto& [code, text] : cases) {
+        EXPECT_EQ(SspiStatusText(code), text);
+        EXPECT_STREQ(EixSSPIError(code).what(), text);
+    }
+}

@@ -1,0 +1,319 @@
+#include "tls/ixOpenSslTls.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "ixTestSupport.h"
+#include "ixTlsTestSupport.h"
+#include "tls/internal/ixOpenSslHandles.h"
+#include "tls/ixSspi.h"
+
+namespace ix {
+namespace {
+
+using test::CertPath;
+using test::MemoryTlsServer;
+using test::ServerOptions;
+
+ServerOptions MaxVersion(int version) {
+    ServerOptions options;
+    options.maxVersion = version;
+    return options;
+}
+
+TixTlsSettings Settings(const std::string& target = "mail.example.test") {
+    TixTlsSettings settings;
+    settings.TargetName = target;
+    settings.CAFile = CertPath("ca.crt");
+    return settings;
+}
+
+std::string TakeOutput(TixTlsClientOpenSsl& client) {
+    std::string bytes(reinterpret_cast<const char*>(client.OutputData()), client.OutputSize());
+    client.ConsumeOutput(bytes.size());
+    return bytes;
+}
+
+// Runs the handshake, handing each server flight over in pieces; answers the last result and
+// every result seen.
+TixTlsResult Handshake(TixTlsClientOpenSsl& client, MemoryTlsServer& server, std::size_t piece = 1 << 20,
+                       std::vector<TixTlsResult>* seen = nullptr) {
+    TixCertificateList none(false);
+    TixTlsResult result = client.HandShake({}, none, false);
+    for (int round = 0; round < 10 && (result == trTokenReady || result == trNeedMore); ++round) {
+        std::string toServer = TakeOutput(client);
+        server.Feed(toServer.data(), toServer.size());
+        // A failing server still sends its alert, which the client must take as the end.
+        server.Handshake();
+        std::string flight = server.Drain();
+        if (flight.empty()) return result;
+        for (std::size_t at = 0; at < flight.size(); at += piece) {
+            result = client.HandShake(std::string_view(flight).substr(at, piece), none, false);
+            if (seen != nullptr) seen->push_back(result);
+            if (result != trNeedMore) break;
+        }
+    }
+    // The client's last flight (its Finished) completes the server's side.
+    std::string rest = TakeOutput(client);
+    server.Feed(rest.data(), rest.size());
+    server.Handshake();
+    return result;
+}
+
+std::string Decrypted(TixTlsClientOpenSsl& client, std::string_view bytes, TixTlsResult& result) {
+    TixMemoryStream plain;
+    result = client.Decrypt(bytes, plain);
+    return std::string(plain.View());
+}
+
+TEST(TlsEngine, HandshakeInPiecesForEachVersion) {
+    for (int version : {TLS1_2_VERSION, TLS1_3_VERSION}) {
+        for (std::size_t piece : {std::size_t{1}, std::size_t{97}, std::size_t{1} << 20}) {
+            SCOPED_TRACE(std::to_string(version) + " in pieces of " + std::to_string(piece));
+            MemoryTlsServer server(MaxVersion(version));
+            TixTlsClientOpenSsl client(Settings());
+            std::vector<TixTlsResult> seen;
+            EXPECT_EQ(Handshake(client, server, piece, &seen), trDone);
+            EXPECT_TRUE(client.HandshakeComplete());
+            EXPECT_TRUE(client.Verified()) << client.StatusText();
+            EXPECT_EQ(client.Version(), version == TLS1_3_VERSION ? "TLSv1.3" : "TLSv1.2");
+            EXPECT_GT(client.RecordOverhead(), 0);
+            ASSERT_NE(client.ServerCertificate(), nullptr);
+            EXPECT_EQ(client.ServerCertificate()->SubjectName(), "mail.example.test");
+            if (piece == 1) {
+                EXPECT_GT(std::count(seen.begin(), seen.end(), trNeedMore), 100);
+            }
+        }
+    }
+}
+
+TEST(TlsEngine, DataBothWaysAndRecordsSplitAcrossReads) {
+    MemoryTlsServer server;
+    TixTlsClientOpenSsl client(Settings());
+    ASSERT_EQ(Handshake(client, server), trDone);
+    client.Encrypt("a0001 NOOP\r\n", 12);
+    std::string toServer = TakeOutput(client);
+    server.Feed(toServer.data(), toServer.size());
+    EXPECT_EQ(server.Read(), "a0001 NOOP\r\n");
+
+    // Tickets of TLS 1.3 come as records without data: nothing to wait for once they are read.
+    TixTlsResult result;
+    std::string tickets = server.Drain();
+    EXPECT_EQ(Decrypted(client, tickets, result), "");
+    EXPECT_EQ(result, trDone);
+
+    server.Write("first");
+    server.Write("second record");
+    std::string records = server.Drain();
+    std::size_t firstEnd = records.size() / 2;
+    EXPECT_EQ(Decrypted(client, std::string_view(records).substr(0, 3), result), "");
+    EXPECT_EQ(result, trIncomplete);
+    EXPECT_EQ(Decrypted(client, std::string_view(records).substr(3, firstEnd + 2 - 3), result), "first");
+    EXPECT_EQ(result, trPartial);
+    EXPECT_EQ(Decrypted(client, std::string_view(records).substr(firstEnd + 2), result), "second record");
+    EXPECT_EQ(result, trDone);
+}
+
+TEST(TlsEngine, GreetingInTheHandshakesLastFlight) {
+    // TLS 1.2: the server's Finished and its first data leave together.
+    MemoryTlsServer server(MaxVersion(TLS1_2_VERSION));
+    TixTlsClientOpenSsl client(Settings());
+    TixCertificateList none(false);
+    TixTlsResult result = client.HandShake({}, none, false);
+    while (result == trTokenReady) {
+        std::string toServer = TakeOutput(client);
+        server.Feed(toServer.data(), toServer.size());
+        if (server.Handshake() == 1) server.Write("* OK ready\r\n");
+        result = client.HandShake(server.Drain(), none, false);
+    }
+    ASSERT_EQ(result, trDoneWithExtra);
+    EXPECT_TRUE(client.HasExtra());
+    EXPECT_EQ(Decrypted(client, {}, result), "* OK ready\r\n");
+    EXPECT_EQ(result, trDone);
+}
+
+TEST(TlsEngine, CloseAlertEndsCleanlyAndTcpCloseWithoutItRaises) {
+    {
+        MemoryTlsServer server;
+        TixTlsClientOpenSsl client(Settings());
+        ASSERT_EQ(Handshake(client, server), trDone);
+        server.Write("* BYE\r\n");
+        SSL_shutdown(server.Ssl());
+        TixTlsResult result;
+        EXPECT_EQ(Decrypted(client, server.Drain(), result), "* BYE\r\n");
+        EXPECT_EQ(result, trClosed);
+        EXPECT_EQ(client.Shutdown(), trCloseToken);
+        EXPECT_GT(client.OutputSize(), 0u);
+    }
+    for (bool cutMidRecord : {false, true}) {
+        MemoryTlsServer server;
+        TixTlsClientOpenSsl client(Settings());
+        ASSERT_EQ(Handshake(client, server), trDone);
+        server.Write("a0002 OK FETCH done\r\n");
+        std::string bytes = server.Drain();
+        if (cutMidRecord) bytes.resize(bytes.size() - 4);
+        TixMemoryStream plain;
+        client.Decrypt(bytes, plain);
+        EXPECT_THROW(client.Decrypt({}, plain, true), EixSSPIError) << "cut mid-record: " << cutMidRecord;
+    }
+}
+
+TEST(TlsEngine, RenegotiationRequestRunsANewHandshakeAndDataFlowsOn) {
+    MemoryTlsServer server(MaxVersion(TLS1_2_VERSION));
+    TixTlsClientOpenSsl client(Settings());
+    ASSERT_EQ(Handshake(client, server), trDone);
+    ASSERT_EQ(SSL_renegotiate(server.Ssl()), 1);
+    SSL_do_handshake(server.Ssl());
+    TixTlsResult result;
+    std::string flight = server.Drain();
+    for (int round = 0; round < 10; ++round) {
+        EXPECT_EQ(Decrypted(client, flight, result), "");
+        std::string toServer = TakeOutput(client);
+        if (result != trRenegotiate && toServer.empty()) break;
+        server.Feed(toServer.data(), toServer.size());
+        server.Read();
+        flight = server.Drain();
+    }
+    EXPECT_EQ(result, trDone);
+    EXPECT_EQ(SSL_renegotiate_pending(server.Ssl()), 0);
+    server.Write("after");
+    EXPECT_EQ(Decrypted(client, server.Drain(), result), "after");
+    EXPECT_EQ(result, trDone);
+    client.Encrypt("still here", 10);
+    std::string toServer = TakeOutput(client);
+    server.Feed(toServer.data(), toServer.size());
+    EXPECT_EQ(server.Read(), "still here");
+}
+
+TEST(TlsEngine, ClientCertificateOnRequest) {
+    auto certificate = TixCertificate::LoadFromPem(CertPath("client.crt"), CertPath("client.key"));
+    for (bool give : {true, false}) {
+        ServerOptions options = MaxVersion(TLS1_2_VERSION);
+        options.requireClientCertificate = true;
+        MemoryTlsServer server(options);
+        TixTlsClientOpenSsl client(Settings());
+        TixCertificateList none(false);
+        TixTlsResult result = client.HandShake({}, none, false);
+        while (result == trTokenReady || result == trNeedMore) {
+            std::string toServer = TakeOutput(client);
+            server.Feed(toServer.data(), toServer.size());
+            server.Handshake();
+            result = client.HandShake(server.Drain(), none, false);
+        }
+        ASSERT_EQ(result, trNeedCertificate);
+        TixCertificateList list(false);
+        if (give) list.Add(certificate.get());
+        result = client.HandShake({}, list, true);
+        if (!give) {
+            EXPECT_EQ(result, trNeedCertificate);
+            continue;
+        }
+        EXPECT_EQ(result, trTokenReady);
+        std::string toServer = TakeOutput(client);
+        server.Feed(toServer.data(), toServer.size());
+        EXPECT_EQ(server.Handshake(), 1);
+        X509* peer = SSL_get0_peer_certificate(server.Ssl());
+        ASSERT_NE(peer, nullptr);
+        EXPECT_EQ(X509_cmp(peer, certificate->Handles().cert), 0);
+    }
+}
+
+TEST(TlsEngine, OldProtocolsOnlyWhenAskedFor) {
+    ServerOptions tls1 = MaxVersion(TLS1_VERSION);
+    tls1.cert = "tls1.crt";
+    tls1.key = "tls1.key";
+    tls1.cipherList = "AES128-SHA@SECLEVEL=0";
+    {
+        MemoryTlsServer server(tls1);
+        TixTlsClientOpenSsl client(Settings("localhost"));
+        EXPECT_THROW(Handshake(client, server), EixSSPIError);
+    }
+    MemoryTlsServer server(tls1);
+    TixTlsSettings settings = Settings("localhost");
+    settings.UseSystemTLSFlags = false;
+    settings.TLSFlags = tfUseSSL3 | tfUseTLS;
+    settings.SecurityLevel = 0;
+    TixTlsClientOpenSsl client(settings);
+    EXPECT_EQ(Handshake(client, server), trDone);
+    EXPECT_EQ(client.Version(), "TLSv1");
+
+    settings.TLSFlags = tfUseSSL2 | tfUseSSL3;
+    EXPECT_EQ(test::CodeOf([&] { TixTlsClientOpenSsl nothing(settings); }), IX_SSPI_NOT_SUPPORTED);
+    settings = Settings();
+    settings.SecurityPackage = "Microsoft Unified Security Protocol Provider";
+    EXPECT_EQ(test::CodeOf([&] { TixTlsClientOpenSsl other(settings); }), IX_SSPI_ACQUIRE_CREDENTIALS);
+}
+
+// The server's certificate, the name the client asks for, the flags, and OpenSSL's verify code
+// the client must report (0: accepted).
+struct VerifyCase {
+    const char* name;
+    const char* cert;
+    const char* key;
+    const char* target;
+    int expected;
+    TixCertificateVerifyFlags ignoring;  // the member that must let exactly this failure pass
+};
+
+TEST(TlsEngine, CertificateChecksAndTheFlagThatIgnoresEach) {
+    const VerifyCase cases[] = {
+        {"good chain", "good-chain.crt", "good.key", "mail.example.test", 0, 0},
+        {"trailing dot", "good-chain.crt", "good.key", "mail.example.test.", 0, 0},
+        {"IP in the alt names", "good-chain.crt", "good.key", "127.0.0.1", 0, 0},
+        {"IPv6 in the alt names", "good-chain.crt", "good.key", "::1", 0, 0},
+        {"expired", "expired.crt", "expired.key", "mail.example.test", X509_V_ERR_CERT_HAS_EXPIRED,
+         cfIgnoreDateInvalid},
+        {"not yet valid", "notyet.crt", "notyet.key", "mail.example.test", X509_V_ERR_CERT_NOT_YET_VALID,
+         cfIgnoreDateInvalid},
+        {"wrong host", "wrongname.crt", "wrongname.key", "mail.example.test", X509_V_ERR_HOSTNAME_MISMATCH,
+         cfIgnoreCommonNameInvalid},
+        {"address named as DNS", "dnsip.crt", "dnsip.key", "127.0.0.1", X509_V_ERR_IP_ADDRESS_MISMATCH,
+         cfIgnoreCommonNameInvalid},
+        {"wildcard, one label", "wildcard.crt", "wildcard.key", "mail.example.test", 0, 0},
+        {"wildcard, two labels", "wildcard.crt", "wildcard.key", "a.b.example.test",
+         X509_V_ERR_HOSTNAME_MISMATCH, cfIgnoreCommonNameInvalid},
+        {"wildcard, bare domain", "wildcard.crt", "wildcard.key", "example.test",
+         X509_V_ERR_HOSTNAME_MISMATCH, cfIgnoreCommonNameInvalid},
+        {"partial wildcard", "wildcard.crt", "wildcard.key", "mx.partial.test", X509_V_ERR_HOSTNAME_MISMATCH,
+         cfIgnoreCommonNameInvalid},
+        {"self-signed", "selfsigned.crt", "selfsigned.key", "mail.example.test",
+         X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT, cfIgnoreUnknownAuthority},
+        {"unknown CA", "unknownca.crt", "unknownca.key", "mail.example.test",
+         X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY, cfIgnoreUnknownAuthority},
+        {"missing intermediate", "good.crt", "good.key", "mail.example.test",
+         X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY, cfIgnoreUnknownAuthority},
+        {"intermediate without CA:TRUE", "badinter-chain.crt", "badinter.key", "mail.example.test",
+         X509_V_ERR_INVALID_CA, cfIgnoreChainPolicyErrors},
+        {"client-only usage", "clientonly.crt", "clientonly.key", "mail.example.test",
+         X509_V_ERR_INVALID_PURPOSE, cfIgnoreWrongUsage},
+        {"RSA-1024 leaf", "weakkey.crt", "weakkey.key", "mail.example.test", X509_V_ERR_EE_KEY_TOO_SMALL,
+         cfIgnoreChainPolicyErrors},
+        {"SHA-1 signature", "sha1.crt", "sha1.key", "mail.example.test", X509_V_ERR_CA_MD_TOO_WEAK,
+         cfIgnoreChainPolicyErrors},
+    };
+    const TixCertificateVerifyFlags members[] = {cfIgnoreCommonNameInvalid, cfIgnoreDateInvalid,
+                                                 cfIgnoreUnknownAuthority,  cfIgnoreRevocation,
+                                                 cfIgnoreWrongUsage,        cfIgnoreChainPolicyErrors};
+    for (const VerifyCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (TixCertificateVerifyFlags flags : members) {
+            if (c.expected == 0 && flags != cfIgnoreRevocation) continue;
+            ServerOptions options;
+            options.cert = c.cert;
+            options.key = c.key;
+            MemoryTlsServer server(options);
+            TixTlsSettings settings = Settings(c.target);
+            settings.CertificateFlags = c.expected == 0 ? 0 : flags;
+            TixTlsClientOpenSsl client(settings);
+            ASSERT_EQ(Handshake(client, server), trDone) << "flags " << flags;
+            bool passes = c.expected == 0 || flags == c.ignoring || flags == cfIgnoreChainPolicyErrors;
+            EXPECT_EQ(client.Verified(), passes) << "flags " << flags << ": " << client.StatusText();
+            EXPECT_EQ(client.Status(), passes ? 0 : c.expected)
+                << "flags " << flags << ": " << client.StatusText();
+        }
+    }
+}
+
+}  // namespace
+}  // namespace ix

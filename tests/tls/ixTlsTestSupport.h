@@ -1,0 +1,116 @@
+#pragma once
+// What the TLS tests share: the certificates of make-certs.sh, made once per process, and an
+// OpenSSL server over memory BIOs that a test pumps by hand.
+
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace ix::test {
+
+// The folder of make-certs.sh's output; made on first use, removed at exit.
+inline const std::string& CertDir() {
+    static const std::string dir = [] {
+        std::string templ = (std::filesystem::temp_directory_path() / "ixtls-XXXXXX").string();
+        if (mkdtemp(templ.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+        std::string command = std::string(IX_MAKE_CERTS) + " " + templ + " >/dev/null";
+        if (std::system(command.c_str()) != 0) throw std::runtime_error("make-certs.sh failed");
+        static struct Remover {
+            std::string path;
+            ~Remover() {
+                std::error_code ignored;
+                std::filesystem::remove_all(path, ignored);
+            }
+        } remover{templ};
+        return templ;
+    }();
+    return dir;
+}
+
+inline std::string CertPath(const std::string& name) {
+    return CertDir() + "/" + name;
+}
+
+struct ServerOptions {
+    std::string cert = "good-chain.crt";
+    std::string key = "good.key";
+    int maxVersion = 0;  // 0: OpenSSL's highest
+    int minVersion = 0;
+    std::string cipherList;  // TLS 1.2 and below
+    bool requireClientCertificate = false;
+};
+
+// A TLS server on memory BIOs: Feed gives it the client's bytes, Drain takes what it sends.
+class MemoryTlsServer {
+public:
+    explicit MemoryTlsServer(const ServerOptions& options = {}) {
+        ctx_ = SSL_CTX_new(TLS_server_method());
+        // The test server serves weak certificates on purpose; judging them is the client's job.
+        SSL_CTX_set_security_level(ctx_, 0);
+        if (options.minVersion != 0) SSL_CTX_set_min_proto_version(ctx_, options.minVersion);
+        if (options.maxVersion != 0) SSL_CTX_set_max_proto_version(ctx_, options.maxVersion);
+        if (!options.cipherList.empty()) SSL_CTX_set_cipher_list(ctx_, options.cipherList.c_str());
+        if (SSL_CTX_use_certificate_chain_file(ctx_, CertPath(options.cert).c_str()) != 1 ||
+            SSL_CTX_use_PrivateKey_file(ctx_, CertPath(options.key).c_str(), SSL_FILETYPE_PEM) != 1)
+            throw std::runtime_error("test server: cannot load " + options.cert);
+        if (options.requireClientCertificate) {
+            SSL_CTX_load_verify_locations(ctx_, CertPath("ca.crt").c_str(), nullptr);
+            SSL_CTX_set_verify(ctx_, SSL_VERIFY_PEER | SSL_VERIFY_FAIL_IF_NO_PEER_CERT, nullptr);
+        }
+        ssl_ = SSL_new(ctx_);
+        in_ = BIO_new(BIO_s_mem());
+        out_ = BIO_new(BIO_s_mem());
+        BIO_set_mem_eof_return(in_, -1);
+        SSL_set_bio(ssl_, in_, out_);
+        SSL_set_accept_state(ssl_);
+    }
+    ~MemoryTlsServer() {
+        SSL_free(ssl_);
+        SSL_CTX_free(ctx_);
+    }
+    MemoryTlsServer(const MemoryTlsServer&) = delete;
+    MemoryTlsServer& operator=(const MemoryTlsServer&) = delete;
+
+    void Feed(const void* data, std::size_t size) {
+        if (size > 0) BIO_write(in_, data, static_cast<int>(size));
+    }
+    std::string Drain() {
+        std::string bytes;
+        char buffer[4096];
+        int n;
+        while ((n = BIO_read(out_, buffer, sizeof buffer)) > 0)
+            bytes.append(buffer, static_cast<std::size_t>(n));
+        return bytes;
+    }
+    // One handshake step: 1 done, 0 waiting for the client, -1 failed.
+    int Handshake() {
+        ERR_clear_error();
+        int ret = SSL_do_handshake(ssl_);
+        if (ret == 1) return 1;
+        return SSL_get_error(ssl_, ret) == SSL_ERROR_WANT_READ ? 0 : -1;
+    }
+    void Write(std::string_view text) { SSL_write(ssl_, text.data(), static_cast<int>(text.size())); }
+    std::string Read() {
+        std::string text;
+        char buffer[16384];
+        int n;
+        ERR_clear_error();
+        while ((n = SSL_read(ssl_, buffer, sizeof buffer)) > 0)
+            text.append(buffer, static_cast<std::size_t>(n));
+        return text;
+    }
+    SSL* Ssl() const { return ssl_; }
+
+private:
+    SSL_CTX* ctx_ = nullptr;
+    SSL* ssl_ = nullptr;
+    BIO* in_ = nullptr;
+    BIO* out_ = nullptr;
+};
+
+}  // namespace ix::test
