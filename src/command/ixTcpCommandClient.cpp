@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
+#include <utility>
 
 #include "base/ixStream.h"
 #include "text/ixTranslator.h"
+#include "tls/ixSspi.h"
 
 namespace ix {
 
@@ -235,22 +237,33 @@ void TixTcpCommandClient::FeedResponseData(const char* data, std::size_t size) {
 void TixTcpCommandClient::ReadResponseData() {
     TixTcpClientConnection& connection = GetConnection();
     TixResponseSink sink(*this);
-    // Read on while a line, or an announced literal, is incomplete: the response list never ends
-    // with a partial line.
+    // Read on until a new complete line has come: the lines are classified while the rest of a
+    // partial line or literal is still on its way, and bytes after the line that ends the wait
+    // never hold it up.
+    int known = classifiedUpTo_;
     do {
-        connection.ReadData(&sink);
+        try {
+            connection.ReadData(&sink);
+        } catch (const EixSSPIError&) {
+            // A TLS failure (a close without the close alert, say) after a complete answer loses
+            // nothing: the wait decides whether the answer was whole.
+            if (sink.Error() || responseList_.Count() <= known) throw;
+            readError_ = std::current_exception();
+            return;
+        }
         if (sink.Error()) {
             // The rest of the response is never read, so the session cannot go on.
             connection.Close(false);
             std::rethrow_exception(sink.Error());
         }
-    } while (!pending_.empty() || literalLeft_ > 0 || literalTail_);
+    } while ((!pending_.empty() || literalLeft_ > 0 || literalTail_) && responseList_.Count() <= known);
 }
 
 int TixTcpCommandClient::WaitMultipleResponse(int startIndex, const TixResponseCodes& expectedCodes) {
     TixResponseCodes codes(expectedCodes.begin(), std::find(expectedCodes.begin(), expectedCodes.end(), 0));
     bool multiLine = codes.size() == 1 && codes[0] == 1;
     lastResponseCode_ = 0;
+    readError_ = nullptr;
     classifiedUpTo_ = std::max(startIndex, 0);
     for (;;) {
         ReadResponseData();
@@ -266,9 +279,11 @@ int TixTcpCommandClient::WaitMultipleResponse(int startIndex, const TixResponseC
             lastResponseCode_ = code;
             if (std::find(codes.begin(), codes.end(), code) != codes.end()) {
                 ++classifiedUpTo_;
+                readError_ = nullptr;
                 return index;
             }
         }
+        if (readError_) std::rethrow_exception(std::exchange(readError_, nullptr));
         if (multiLine || lastResponseCode_ == 0) continue;
         throw EixTcpClientError(Trimmed(responseList_.Text()), lastResponseCode_);
     }

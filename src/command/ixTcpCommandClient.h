@@ -8,6 +8,7 @@
 // A response larger than MaxResponseSize raises instead of taking all memory.
 
 #include <cstdint>
+#include <exception>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -133,6 +134,7 @@ private:
     std::int64_t responseBytes_ = 0;
     int classifiedUpTo_ = 0;  // lines below this index have been classified
     std::string responseCharSet_;
+    std::exception_ptr readError_;  // a TLS failure after complete lines, raised if they do not end the wait
 };
 
 }  // namespace ix

@@ -1,0 +1,168 @@
+#include "imap/ixImap4.h"
+
+#include <gtest/gtest.h>
+
+#include "ixLoopbackServer.h"
+#include "ixTestSupport.h"
+#include "ixTlsTestSupport.h"
+#include "tls/ixSspi.h"
+#include "tls/ixTlsStream.h"
+
+namespace ix {
+namespace {
+
+using test::CertPath;
+using test::LoopbackPeer;
+using test::LoopbackScriptError;
+using test::LoopbackServer;
+
+// The server's side of TLS on a scripted connection, after its STARTTLS answer.
+class TlsPeer {
+public:
+    explicit TlsPeer(LoopbackPeer& peer) {
+        ctx_ = SSL_CTX_new(TLS_server_method());
+        SSL_CTX_use_certificate_chain_file(ctx_, CertPath("good-chain.crt").c_str());
+        SSL_CTX_use_PrivateKey_file(ctx_, CertPath("good.key").c_str(), SSL_FILETYPE_PEM);
+        ssl_ = SSL_new(ctx_);
+        SSL_set_fd(ssl_, peer.Fd());
+        if (SSL_accept(ssl_) != 1) throw LoopbackScriptError{"TLS handshake failed on the server"};
+    }
+    ~TlsPeer() {
+        SSL_free(ssl_);
+        SSL_CTX_free(ctx_);
+    }
+    void Send(const std::string& text) { SSL_write(ssl_, text.data(), static_cast<int>(text.size())); }
+    void Expect(const std::string& line) {
+        std::string got;
+        char c;
+        while (got.size() < line.size() && SSL_read(ssl_, &c, 1) == 1)
+            got += c;
+        if (got != line) throw LoopbackScriptError{"expected " + line + " got " + got};
+    }
+
+private:
+    SSL_CTX* ctx_;
+    SSL* ssl_;
+};
+
+class StartTlsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        imap.SetServer(server.Host());
+        imap.SetPort(server.Port());
+        imap.SetUserName("u");
+        imap.SetPassword("p");
+        imap.SetTimeOut(5000);
+        imap.SetUseTLS(TixClientTlsMode::ctExplicit);
+        imap.SetCAFile(CertPath("ca.crt"));
+        imap.OnSendCommand = [this](TixObject*, const std::string& text) { sent += text; };
+    }
+    void TearDown() override { EXPECT_EQ(server.Join(), ""); }
+
+    // The client must fail with the code, closed, without a credential in the clear.
+    void ExpectRefusal(int code) {
+        std::string message;
+        EXPECT_EQ(test::CodeOf([&] { imap.Open(); }, &message), code) << message;
+        EXPECT_FALSE(imap.Active());
+        EXPECT_EQ(sent.find("LOGIN"), std::string::npos) << sent;
+        EXPECT_EQ(sent.find("AUTHENTICATE"), std::string::npos) << sent;
+    }
+
+    LoopbackServer server;
+    TixImap4 imap;
+    std::string sent;
+};
+
+// The client's close is all a script of a refusal waits for: nothing else may come.
+void ExpectOnlyClose(LoopbackPeer& peer) {
+    std::string rest = peer.ReadToEnd();
+    if (!rest.empty()) throw LoopbackScriptError{"client sent after the refusal: " + rest};
+}
+
+TEST_F(StartTlsTest, LoginGoesOverTlsWithTagsAndCapabilitiesAfresh) {
+    imap.SetUseSasl(true);
+    server.Serve([](LoopbackPeer& peer) {
+        peer.Send("* OK [CAPABILITY IMAP4rev1 STARTTLS LOGINDISABLED AUTH=CRAM-MD5] ready\r\n");
+        peer.Expect("a0001 STARTTLS\r\n");
+        peer.Send("a0001 OK Begin TLS negotiation now\r\n");
+        TlsPeer tls(peer);
+        // What was offered in the clear counts for nothing: PLAIN is chosen from this list.
+        tls.Expect("a0002 CAPABILITY\r\n");
+        tls.Send("* CAPABILITY IMAP4rev1 AUTH=PLAIN\r\na0002 OK\r\n");
+        tls.Expect("a0001 AUTHENTICATE PLAIN\r\n");
+        tls.Send("+ \r\n");
+        tls.Expect("AHUAcA==\r\n");
+        tls.Send("a0001 OK logged in\r\n");
+        tls.Expect("a0002 LOGOUT\r\n");
+        tls.Send("* BYE\r\na0002 OK\r\n");
+    });
+    imap.Open();
+    EXPECT_EQ(imap.ConnectionState, TixImap4ConnectionState::csAuthenticated);
+    EXPECT_FALSE(imap.TlsVersion().empty());
+    ASSERT_NE(imap.TlsStream(), nullptr);
+    EXPECT_TRUE(imap.TlsStream()->PeerVerified());
+    imap.Close();
+}
+
+TEST_F(StartTlsTest, AnythingAfterTheOkBeforeTheHandshakeEndsTheSession) {
+    for (const char* injected :
+         {"* OK [CAPABILITY IMAP4rev1 AUTH=PLAIN] injected\r\n", "a0002 OK x\r\n", "* OK"}) {
+        SCOPED_TRACE(injected);
+        sent.clear();
+        server.Serve([injected](LoopbackPeer& peer) {
+            peer.Send("* OK [CAPABILITY IMAP4rev1 STARTTLS] ready\r\n");
+            peer.Expect("a0001 STARTTLS\r\n");
+            peer.Send(std::string("a0001 OK begin\r\n") + injected);
+            ExpectOnlyClose(peer);
+        });
+        ExpectRefusal(IX_IMAP_TLS_INJECTION);
+        EXPECT_EQ(sent, "a0001 STARTTLS\r\n");
+    }
+}
+
+TEST_F(StartTlsTest, RefusedOrStrippedStartTlsNeverFallsBackToTheClear) {
+    struct Case {
+        std::string greeting, capabilityAnswer, startTlsAnswer;
+        int code;
+    };
+    const Case cases[] = {
+        {"* PREAUTH [CAPABILITY IMAP4rev1 STARTTLS] welcome", "", "", IX_IMAP_TLS_PREAUTH},
+        {"* OK [CAPABILITY IMAP4rev1 AUTH=PLAIN] ready", "", "", IX_IMAP_TLS_UNAVAILABLE},
+        {"* OK ready", "* CAPABILITY IMAP4rev1 AUTH=PLAIN\r\na0001 OK", "", IX_IMAP_TLS_UNAVAILABLE},
+        {"* OK [CAPABILITY IMAP4rev1 STARTTLS] ready", "", "a0001 NO not now", IX_IMAP_TLS_REFUSED},
+        {"* OK [CAPABILITY IMAP4rev1 STARTTLS] ready", "", "a0001 BAD unknown command", IX_IMAP_TLS_REFUSED},
+        {"* OK [CAPABILITY IMAP4rev1 STARTTLS] ready", "", "+ go ahead", IX_IMAP_TLS_REFUSED},
+        {"* OK [CAPABILITY IMAP4rev1 STARTTLS] ready", "", "b0001 OK Begin TLS", IX_IMAP_TLS_REFUSED},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.greeting + " / " + c.startTlsAnswer);
+        sent.clear();
+        server.Serve([&c](LoopbackPeer& peer) {
+            peer.Send(c.greeting + "\r\n");
+            if (!c.capabilityAnswer.empty()) {
+                peer.Expect("a0001 CAPABILITY\r\n");
+                peer.Send(c.capabilityAnswer + "\r\n");
+            }
+            if (!c.startTlsAnswer.empty()) {
+                peer.Expect("a0001 STARTTLS\r\n");
+                peer.Send(c.startTlsAnswer + "\r\n");
+            }
+            ExpectOnlyClose(peer);
+        });
+        ExpectRefusal(c.code);
+    }
+}
+
+TEST_F(StartTlsTest, APlainServerOnTheImplicitPortFailsTheOpen) {
+    imap.SetUseTLS(TixClientTlsMode::ctImplicit);
+    server.Serve([](LoopbackPeer& peer) {
+        peer.Send("* OK [CAPABILITY IMAP4rev1 AUTH=PLAIN] plain text here\r\n");
+        peer.ReadToEnd();
+    });
+    EXPECT_THROW(imap.Open(), EixSSPIError);
+    EXPECT_FALSE(imap.Active());
+    EXPECT_EQ(sent, "");
+}
+
+}  // namespace
+}  // namespace ix
