@@ -5,7 +5,21 @@
 // the non-blocking socket and byte streams in batches and never waits: when the socket would
 // block it answers false, and through NextAction it asks its connection for another read or
 // write. The connection waits (through the thread's TixEventLoop) and calls the stream again.
-// TLS and SOCKS streams derive from TixNetworkStream and follow the same contract.
+// TLS and SOCKS streams derive from TixNetworkStream and follow the same contract:
+// - Read and Write clear NextAction on entry; what a call leaves in it is its own request, and
+//   the first request of a call wins. The connection serves requests until none is left.
+// - Read without a destination reads for the stream itself (a handshake); bytes meant for the
+//   caller are kept and handed to the next Read with a destination without touching the socket,
+//   and HasReadData tells the connection not to wait for them.
+// - Write without a source sends what the stream has queued (a handshake flight, a close alert);
+//   when that is done and the stream expects the peer's answer, it asks for a read.
+// - A Write that would block leaves the source at the first byte whose transfer is not complete
+//   (for a stream that transforms the bytes: the start of the unit still being sent), answers
+//   false and asks for nothing; the connection waits for the socket and calls it again with the
+//   same source.
+// - A stream that runs an exchange of its own calls StreamReady once that exchange is done.
+// - BytesProceed, progress and the byte limit count the caller's bytes; throttling counts the
+//   bytes on the socket.
 //
 // Every operation blocks its caller. Errors are EixSocketError; a wait past TimeOut raises -1
 // and leaves the connection as it was. The peer's close seen during a read or write closes the
