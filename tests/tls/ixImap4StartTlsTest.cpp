@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "../imap/ixImapWireHelpers.h"
 #include "ixLoopbackServer.h"
 #include "ixTestSupport.h"
 #include "ixTlsTestSupport.h"
@@ -45,19 +46,14 @@ private:
     SSL* ssl_;
 };
 
-class StartTlsTest : public ::testing::Test {
+class StartTlsTest : public test::Imap4WireFixture {
 protected:
     void SetUp() override {
-        imap.SetServer(server.Host());
-        imap.SetPort(server.Port());
-        imap.SetUserName("u");
-        imap.SetPassword("p");
+        Imap4WireFixture::SetUp();
         imap.SetTimeOut(5000);
         imap.SetUseTLS(TixClientTlsMode::ctExplicit);
         imap.SetCAFile(CertPath("ca.crt"));
-        imap.OnSendCommand = [this](TixObject*, const std::string& text) { sent += text; };
     }
-    void TearDown() override { EXPECT_EQ(server.Join(), ""); }
 
     // The client must fail with the code, closed, without a credential in the clear.
     void ExpectRefusal(int code) {
@@ -67,10 +63,6 @@ protected:
         EXPECT_EQ(sent.find("LOGIN"), std::string::npos) << sent;
         EXPECT_EQ(sent.find("AUTHENTICATE"), std::string::npos) << sent;
     }
-
-    LoopbackServer server;
-    TixImap4 imap;
-    std::string sent;
 };
 
 // The client's close is all a script of a refusal waits for: nothing else may come.
