@@ -245,9 +245,7 @@ void TixImap4::BeginSession() {
     WaitResponse({IMAP_OK, IMAP_PREAUTH});
     CommandTagNumber = 0;
     tlsCapabilitiesFresh_ = false;
-    if (UseTLS() == TixClientTlsMode::ctExplicit ||
-        (UseTLS() == TixClientTlsMode::ctAutomatic && Port() == GetDefaultPort()))
-        CheckStartTlsOffered();
+    if (IsStartTlsNeeded()) CheckStartTlsOffered();
     StartTlsIfNeeded();
     LoginStage();
 }

@@ -49,14 +49,14 @@ void TixTcpClientTls::CloseAbandoned() {
 }
 
 bool TixTcpClientTls::StartTlsIfNeeded() {
-    bool needed = useTls_ == TixClientTlsMode::ctExplicit ||
-                  (useTls_ == TixClientTlsMode::ctAutomatic && Port() == GetDefaultPort());
+    bool needed = IsStartTlsNeeded();
     if (needed) StartTls();
     return needed;
 }
 
-bool TixTcpClientTls::IsTlsRequired() {
-    return useTls_ != TixClientTlsMode::ctNone;
+bool TixTcpClientTls::IsStartTlsNeeded() {
+    return useTls_ == TixClientTlsMode::ctExplicit ||
+           (useTls_ == TixClientTlsMode::ctAutomatic && Port() == GetDefaultPort());
 }
 
 TixTlsNetworkStream* TixTcpClientTls::TlsStream() {

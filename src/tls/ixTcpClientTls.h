@@ -118,8 +118,8 @@ public:
     virtual void StartTls();
     // Called after the greeting: runs StartTls when the mode asks for it now.
     bool StartTlsIfNeeded();
-    // True when the mode makes TLS a condition of the session on this port.
-    bool IsTlsRequired();
+    // True when the mode asks for STARTTLS after the greeting on this port.
+    bool IsStartTlsNeeded();
 
     // The connection's TLS stream, or nullptr while the connection is plain.
     TixTlsNetworkStream* TlsStream();

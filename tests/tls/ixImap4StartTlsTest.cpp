@@ -156,5 +156,63 @@ TEST_F(StartTlsTest, APlainServerOnTheImplicitPortFailsTheOpen) {
     EXPECT_EQ(sent, "");
 }
 
+// Automatic mode: STARTTLS on the protocol's default port, TLS from the first byte elsewhere.
+class PortImap4 : public TixImap4 {
+public:
+    int defaultPort = 143;
+    int GetDefaultPort() override { return defaultPort; }
+};
+
+TEST_F(StartTlsTest, AutomaticModeFollowsThePortAndStartTlsOnAPlainSessionTurnsExplicit) {
+    for (bool onDefaultPort : {true, false}) {
+        SCOPED_TRACE(onDefaultPort);
+        server.Serve([onDefaultPort](LoopbackPeer& peer) {
+            if (onDefaultPort) {
+                peer.Send("* OK [CAPABILITY IMAP4rev1 STARTTLS] ready\r\n");
+                peer.Expect("a0001 STARTTLS\r\n");
+                peer.Send("a0001 OK go\r\n");
+            }
+            TlsPeer tls(peer);
+            if (!onDefaultPort) tls.Send("* OK [CAPABILITY IMAP4rev1] ready\r\n");
+            std::string tag = onDefaultPort ? "a0002" : "a0001";
+            if (onDefaultPort) {
+                tls.Expect("a0002 CAPABILITY\r\n");
+                tls.Send("* CAPABILITY IMAP4rev1\r\na0002 OK\r\n");
+            }
+            tls.Expect("a0001 LOGIN \"u\" \"p\"\r\n");
+            tls.Send("a0001 OK\r\n");
+            tls.Expect("a0002 LOGOUT\r\n");
+            tls.Send("a0002 OK\r\n");
+        });
+        PortImap4 client;
+        client.defaultPort = onDefaultPort ? server.Port() : 143;
+        client.SetServer(server.Host());
+        client.SetPort(server.Port());
+        client.SetUserName("u");
+        client.SetPassword("p");
+        client.SetCAFile(CertPath("ca.crt"));
+        client.SetUseTLS(TixClientTlsMode::ctAutomatic);
+        client.Open();
+        EXPECT_FALSE(client.TlsVersion().empty());
+        client.Close();
+    }
+
+    imap.SetUseTLS(TixClientTlsMode::ctNone);
+    server.Serve([](LoopbackPeer& peer) {
+        test::GreetAndLogin(peer);
+        peer.Expect("a0002 STARTTLS\r\n");
+        peer.Send("a0002 OK go\r\n");
+        TlsPeer tls(peer);
+        tls.Expect("a0003 CAPABILITY\r\n");
+        tls.Send("* CAPABILITY IMAP4rev1\r\na0003 OK\r\n");
+        tls.Expect("a0004 LOGOUT\r\n");
+        tls.Send("a0004 OK\r\n");
+    });
+    imap.Open();
+    imap.StartTls();
+    EXPECT_EQ(imap.UseTLS(), TixClientTlsMode::ctExplicit);
+    EXPECT_FALSE(imap.TlsVersion().empty());
+}
+
 }  // namespace
 }  // namespace ix
