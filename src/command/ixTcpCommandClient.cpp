@@ -283,9 +283,10 @@ int TixTcpCommandClient::WaitMultipleResponse(int startIndex, const TixResponseC
                 return index;
             }
         }
+        // The server's own answer says more than the way its connection ended.
+        if (!multiLine && lastResponseCode_ != 0)
+            throw EixTcpClientError(Trimmed(responseList_.Text()), lastResponseCode_);
         if (readError_) std::rethrow_exception(std::exchange(readError_, nullptr));
-        if (multiLine || lastResponseCode_ == 0) continue;
-        throw EixTcpClientError(Trimmed(responseList_.Text()), lastResponseCode_);
     }
 }
 

@@ -179,7 +179,6 @@ SSL_CTX* TixContextCache::Create(const TixTlsSettings& s) {
     // Renegotiation stays possible (servers that ask for it end the session when refused); the
     // engine holds the server to the certificate it showed first.
     SSL_CTX_set_options(ctx, SSL_OP_NO_COMPRESSION);
-    SSL_CTX_set_mode(ctx, SSL_MODE_RELEASE_BUFFERS);
 
     if (SSL_CTX_set_default_verify_paths(ctx) != 1) ERR_clear_error();
     if (!s.CAFile.empty() || !s.CAPath.empty()) {

@@ -27,6 +27,7 @@ void TixTlsNetworkStream::InitClientSession() {
         engine_ = std::make_unique<TixTlsClientOpenSsl>(settings_);
     }
     plaintext_.Clear();
+    endAfterDelivery_ = trDone;
     tlsResult_ = trNothing;
     recordOverhead_ = 0;
     pendingChunk_ = 0;
@@ -122,6 +123,11 @@ void TixTlsNetworkStream::VerifyPeer() {
     if (!peerVerified_) throw EixSocketError("The server certificate was not accepted: " + text, code);
 }
 
+void TixTlsNetworkStream::RaiseTruncated() {
+    throw EixSSPIError("TLS connection truncated: the server closed the connection without a close alert",
+                       ECONNRESET);
+}
+
 void TixTlsNetworkStream::ProcessReceived(std::string_view received, TixStream* destination, bool eof) {
     TixTlsClientOpenSsl& engine = Session();
     if (engine.HandshakeComplete() == false) {
@@ -161,6 +167,13 @@ bool TixTlsNetworkStream::Read(TixStream* destination) {
         destination->WriteBuffer(plaintext_.Memory(), static_cast<std::size_t>(size));
         plaintext_.Clear();
         TixNetworkStream::UpdateProgress(size);
+        // The peer's end that came with these bytes counts only now that they are delivered.
+        if (endAfterDelivery_ != trDone) {
+            NeedClose = ClosedGracefully = true;
+            bool truncated = endAfterDelivery_ == trIncomplete;
+            endAfterDelivery_ = trDone;
+            if (truncated) RaiseTruncated();
+        }
     } else {
         TixStream* target = destination != nullptr ? destination : &plaintext_;
         for (;;) {
@@ -173,6 +186,11 @@ bool TixTlsNetworkStream::Read(TixStream* destination) {
                 RaiseLastSocketError();
             }
             if (received == 0) {
+                if (destination == nullptr && plaintext_.Size() > 0) {
+                    // Kept bytes first: the truncation is raised once they are delivered.
+                    endAfterDelivery_ = trIncomplete;
+                    break;
+                }
                 NeedClose = true;
                 ClosedGracefully = true;
                 // A TCP close without the close alert: the data may have been cut short.
@@ -183,10 +201,24 @@ bool TixTlsNetworkStream::Read(TixStream* destination) {
             ProcessReceived(
                 std::string_view(reinterpret_cast<const char*>(buffer), static_cast<std::size_t>(received)),
                 target, false);
-            if (NeedClose || IsReadComplete()) break;
+            if (destination == nullptr && NeedClose && plaintext_.Size() > 0) {
+                // A close alert right behind the greeting: hand the greeting over before closing.
+                NeedClose = false;
+                endAfterDelivery_ = trClosed;
+            }
+            // A read for the stream itself ends with the handshake: what follows is the caller's
+            // to read, and is never taken in without bound.
+            if (NeedClose || endAfterDelivery_ != trDone || IsReadComplete() ||
+                (destination == nullptr && !InHandshake()))
+                break;
         }
     }
     HasReadData = plaintext_.Size() > 0;
+    // A read for the stream itself asks for more only while the handshake needs it; the rest of
+    // a record cut short is read by the caller's next read.
+    if (endAfterDelivery_ != trDone ||
+        (destination == nullptr && !InHandshake() && tlsResult_ != trRenegotiate))
+        return true;
     switch (tlsResult_) {
         case trRenegotiate:
             SetNextAction(naWrite);

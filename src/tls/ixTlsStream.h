@@ -65,6 +65,7 @@ private:
     void ProcessReceived(std::string_view received, TixStream* destination, bool eof);
     // Sends what the engine holds; false when the socket would block first.
     bool SendPending();
+    [[noreturn]] static void RaiseTruncated();
     bool InHandshake() const;
     // The engine; raises -6 before InitClientSession.
     TixTlsClientOpenSsl& Session();
@@ -77,6 +78,9 @@ private:
     bool handshakePending_ = false;
     bool peerVerified_ = false;
     int recordOverhead_ = 0;
+    // How the peer ended while its last bytes wait in plaintext_: trClosed (close alert),
+    // trIncomplete (a TCP close without it), trDone (it has not).
+    TixTlsResult endAfterDelivery_ = trDone;
     std::int64_t pendingChunk_ = 0;  // plaintext bytes of the record being sent
     TixStream* pendingSource_ = nullptr;
     std::int64_t pendingPosition_ = 0;

@@ -16,35 +16,7 @@ using test::CertPath;
 using test::LoopbackPeer;
 using test::LoopbackScriptError;
 using test::LoopbackServer;
-
-// The server's side of TLS on a scripted connection, after its STARTTLS answer.
-class TlsPeer {
-public:
-    explicit TlsPeer(LoopbackPeer& peer) {
-        ctx_ = SSL_CTX_new(TLS_server_method());
-        SSL_CTX_use_certificate_chain_file(ctx_, CertPath("good-chain.crt").c_str());
-        SSL_CTX_use_PrivateKey_file(ctx_, CertPath("good.key").c_str(), SSL_FILETYPE_PEM);
-        ssl_ = SSL_new(ctx_);
-        SSL_set_fd(ssl_, peer.Fd());
-        if (SSL_accept(ssl_) != 1) throw LoopbackScriptError{"TLS handshake failed on the server"};
-    }
-    ~TlsPeer() {
-        SSL_free(ssl_);
-        SSL_CTX_free(ctx_);
-    }
-    void Send(const std::string& text) { SSL_write(ssl_, text.data(), static_cast<int>(text.size())); }
-    void Expect(const std::string& line) {
-        std::string got;
-        char c;
-        while (got.size() < line.size() && SSL_read(ssl_, &c, 1) == 1)
-            got += c;
-        if (got != line) throw LoopbackScriptError{"expected " + line + " got " + got};
-    }
-
-private:
-    SSL_CTX* ctx_;
-    SSL* ssl_;
-};
+using test::TlsPeer;
 
 class StartTlsTest : public test::Imap4WireFixture {
 protected:
@@ -142,6 +114,26 @@ TEST_F(StartTlsTest, RefusedOrStrippedStartTlsNeverFallsBackToTheClear) {
             ExpectOnlyClose(peer);
         });
         ExpectRefusal(c.code);
+    }
+}
+
+TEST_F(StartTlsTest, ByeRightBehindTheHandshakeIsTheServersAnswerWithOrWithoutTheCloseAlert) {
+    imap.SetUseTLS(TixClientTlsMode::ctImplicit);
+    for (int version : {TLS1_2_VERSION, TLS1_3_VERSION}) {
+        for (bool alert : {true, false}) {
+            SCOPED_TRACE(std::to_string(version) + (alert ? " with" : " without") + " the alert");
+            server.Serve([version, alert](LoopbackPeer& peer) {
+                test::ServerOptions options;
+                options.maxVersion = version;
+                TlsPeer tls(peer.Fd(), options);
+                tls.Send("* BYE too busy\r\n");
+                if (alert) tls.Shutdown();
+            });
+            std::string message;
+            EXPECT_EQ(test::CodeOf([&] { imap.Open(); }, &message), IMAP_BYE) << message;
+            EXPECT_EQ(message, "* BYE too busy");
+            EXPECT_FALSE(imap.Active());
+        }
     }
 }
 

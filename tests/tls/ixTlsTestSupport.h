@@ -113,4 +113,47 @@ private:
     BIO* out_ = nullptr;
 };
 
+// The server's side of TLS on a scripted connection (a blocking socket).
+class TlsPeer {
+public:
+    TlsPeer(int fd, const ServerOptions& options = {}) {
+        ctx_ = SSL_CTX_new(TLS_server_method());
+        if (options.maxVersion != 0) SSL_CTX_set_max_proto_version(ctx_, options.maxVersion);
+        SSL_CTX_use_certificate_chain_file(ctx_, CertPath(options.cert).c_str());
+        SSL_CTX_use_PrivateKey_file(ctx_, CertPath(options.key).c_str(), SSL_FILETYPE_PEM);
+        ssl_ = SSL_new(ctx_);
+        SSL_set_fd(ssl_, fd);
+        if (SSL_accept(ssl_) != 1) throw std::runtime_error("TLS handshake failed on the server");
+    }
+    template <class Peer>
+    explicit TlsPeer(Peer& peer) : TlsPeer(peer.Fd()) {}
+    ~TlsPeer() {
+        SSL_free(ssl_);
+        SSL_CTX_free(ctx_);
+    }
+    TlsPeer(const TlsPeer&) = delete;
+    TlsPeer& operator=(const TlsPeer&) = delete;
+
+    void Send(std::string_view text) { SSL_write(ssl_, text.data(), static_cast<int>(text.size())); }
+    // Reads exactly size bytes (fewer when the client closes).
+    std::string Read(std::size_t size) {
+        std::string got(size, '\0');
+        std::size_t at = 0, n = 0;
+        while (at < size && SSL_read_ex(ssl_, got.data() + at, size - at, &n) == 1)
+            at += n;
+        got.resize(at);
+        return got;
+    }
+    void Expect(const std::string& line) {
+        std::string got = Read(line.size());
+        if (got != line) throw std::runtime_error("expected " + line + " got " + got);
+    }
+    void Shutdown() { SSL_shutdown(ssl_); }
+    SSL* Ssl() const { return ssl_; }
+
+private:
+    SSL_CTX* ctx_;
+    SSL* ssl_;
+};
+
 }  // namespace ix::test

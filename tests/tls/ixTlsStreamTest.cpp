@@ -1,0 +1,161 @@
+#include "tls/ixTlsStream.h"
+
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <future>
+
+#include "ixLoopbackServer.h"
+#include "ixTestSupport.h"
+#include "ixTlsTestSupport.h"
+#include "tls/ixTcpClientTls.h"
+
+namespace ix {
+namespace {
+
+using test::CertPath;
+using test::LoopbackPeer;
+using test::LoopbackServer;
+using test::TlsPeer;
+
+class TlsStreamTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        client.SetServer(server.Host());
+        client.SetPort(server.Port());
+        client.SetTimeOut(3000);
+        client.SetUseTLS(TixClientTlsMode::ctImplicit);
+        client.SetCAFile(CertPath("ca.crt"));
+        client.GetConnection().OnReady = [this](TixObject*) { ++readyEvents; };
+    }
+    void TearDown() override {
+        client.Close();
+        EXPECT_EQ(server.Join(), "");
+    }
+    TixTlsNetworkStream& Stream() { return *client.TlsStream(); }
+
+    LoopbackServer server;
+    TixTcpClientTls client;
+    int readyEvents = 0;
+};
+
+TEST_F(TlsStreamTest, GreetingWithTheLastFlightIsReadWithoutAWait) {
+    std::promise<void> done;
+    server.Serve([&](LoopbackPeer& peer) {
+        // TLS 1.2: the server's Finished and the greeting leave in one write.
+        SSL_CTX* ctx = SSL_CTX_new(TLS_server_method());
+        SSL_CTX_set_max_proto_version(ctx, TLS1_2_VERSION);
+        SSL_CTX_use_certificate_chain_file(ctx, CertPath("good-chain.crt").c_str());
+        SSL_CTX_use_PrivateKey_file(ctx, CertPath("good.key").c_str(), SSL_FILETYPE_PEM);
+        SSL* ssl = SSL_new(ctx);
+        BIO* bio = BIO_new_socket(peer.Fd(), BIO_NOCLOSE);
+        BIO* buffered = BIO_new(BIO_f_buffer());
+        BIO_push(buffered, bio);
+        BIO_up_ref(bio);  // both ends own it
+        SSL_set_bio(ssl, bio, buffered);
+        SSL_accept(ssl);
+        SSL_write(ssl, "* OK ready\r\n", 12);
+        BIO_flush(buffered);
+        done.get_future().wait();
+        SSL_free(ssl);
+        SSL_CTX_free(ctx);
+    });
+    client.Open();
+    EXPECT_EQ(readyEvents, 1);
+    EXPECT_TRUE(Stream().PeerVerified());
+    // The server sends nothing more: a wait for the socket would end in the time-out.
+    TixMemoryStream data;
+    while (data.Size() < 12)
+        client.GetConnection().ReadData(&data);
+    EXPECT_EQ(data.View(), "* OK ready\r\n");
+    EXPECT_EQ(Stream().BytesProceed(), 12);
+    EXPECT_GT(Stream().RawBytesProceed(), 12);
+    done.set_value();
+}
+
+TEST_F(TlsStreamTest, AWriteThatBlocksMidRecordSendsThatRecordAndOnlyThenMovesOn) {
+    std::string payload(64 * 1024, '\0');
+    for (std::size_t i = 0; i < payload.size(); ++i)
+        payload[i] = static_cast<char>(i * 131 >> 4);
+    std::promise<void> blocked, read;
+    std::string received;
+    server.Serve([&](LoopbackPeer& peer) {
+        int small = 4096;
+        setsockopt(peer.Fd(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+        TlsPeer tls(peer);
+        blocked.get_future().wait();
+        int large = 1 << 20;
+        setsockopt(peer.Fd(), SOL_SOCKET, SO_RCVBUF, &large, sizeof large);
+        received = tls.Read(payload.size());
+        read.set_value();
+    });
+    client.Open();
+    int small = 4096;
+    setsockopt(client.GetConnection().Socket().Handle(), SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+    TixTlsNetworkStream& stream = Stream();
+    TixMemoryStream source(payload);
+    source.SetPosition(0);
+    bool complete = stream.Write(&source);
+    ASSERT_FALSE(complete) << "the socket took it all without blocking";
+    // The source stands at the start of the chunk whose record is still in flight.
+    EXPECT_EQ(source.Position() % client.BatchSize(), 0);
+    EXPECT_EQ(stream.BytesProceed(), source.Position());
+    EXPECT_GT(stream.Engine()->OutputSize(), 0u);
+    EXPECT_EQ(stream.NextAction(), naNone);
+    blocked.set_value();
+    while (!complete) {
+        pollfd fd{client.GetConnection().Socket().Handle(), POLLOUT, 0};
+        ASSERT_EQ(poll(&fd, 1, 3000), 1);
+        complete = stream.Write(&source);
+    }
+    EXPECT_EQ(stream.BytesProceed(), static_cast<std::int64_t>(payload.size()));
+    EXPECT_GT(stream.RawBytesProceed(), stream.BytesProceed());
+    // Closing with the server's tickets unread would reset the connection under the server's reads.
+    read.get_future().wait();
+    client.Close();
+    EXPECT_EQ(server.Join(), "");
+    ASSERT_EQ(received.size(), payload.size());
+    auto mismatch = std::mismatch(received.begin(), received.end(), payload.begin());
+    EXPECT_TRUE(mismatch.first == received.end())
+        << "first difference at " << (mismatch.first - received.begin());
+}
+
+TEST_F(TlsStreamTest, CloseAlertEndsTheReadCleanlyAndARejectedCertificateFailsTheOpen) {
+    server.Serve([](LoopbackPeer& peer) {
+        TlsPeer tls(peer);
+        tls.Send("* BYE\r\n");
+        tls.Shutdown();
+        peer.WaitForClose(3000);
+    });
+    client.Open();
+    TixMemoryStream data;
+    while (client.Active())
+        client.GetConnection().ReadData(&data);
+    EXPECT_EQ(data.View(), "* BYE\r\n");
+
+    client.SetCAFile("");
+    server.Serve([](LoopbackPeer& peer) {
+        try {
+            TlsPeer tls(peer);
+        } catch (const std::exception&) {
+            // The client may drop the connection before the server's side is done.
+        }
+        peer.ReadToEnd();
+    });
+    std::string message;
+    int statusSeen = -1;
+    client.OnVerifyServer = [&](TixObject*, TixCertificate& certificate, const std::string&, int code,
+                                bool& verified) {
+        statusSeen = code;
+        EXPECT_FALSE(verified);
+        EXPECT_EQ(certificate.SubjectName(), "mail.example.test");
+    };
+    EXPECT_EQ(test::CodeOf([&] { client.Open(); }, &message), X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY);
+    EXPECT_EQ(statusSeen, X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY);
+    EXPECT_FALSE(client.Active());
+}
+
+}  // namespace
+}  // namespace ix
