@@ -2,11 +2,17 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDateTime>
 #include <QDir>
 #include <QFileDialog>
+#include <QFontDatabase>
+#include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+
+#include "tls/ixCertificate.h"
 
 namespace ix {
 
@@ -17,6 +23,22 @@ QLabel* AddLabel(QWidget* owner, const char* caption, int left, int top) {
     label->move(left, top);
     label->adjustSize();
     return label;
+}
+
+QString DateTimeText(TixDateTime value) {
+    TixDateParts parts = DecodeDateTime(value);
+    return QDateTime(QDate(parts.year, parts.month, parts.day), QTime(parts.hour, parts.minute, parts.second))
+        .toString("yyyy-MM-dd HH:mm:ss");
+}
+
+// Byte pairs between colons, sixteen to a line, as certificate viewers show them.
+QString FingerprintText(const std::string& hex) {
+    QString text;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
+        if (i > 0) text += i % 32 == 0 ? '\n' : ':';
+        text += QString::fromStdString(hex.substr(i, 2));
+    }
+    return text;
 }
 
 }  // namespace
@@ -132,6 +154,52 @@ TCopyDialog::TCopyDialog(const QStringList& folders, QWidget* parent) : TixDialo
 QString TCopyDialog::ChosenFolder() const {
     if (result() != QDialog::Accepted || cbFolder->currentIndex() < 0) return {};
     return cbFolder->currentText();
+}
+
+// ---- TCertificateDialog ----
+
+TCertificateDialog::TCertificateDialog(const TixCertificate& certificate, const QString& statusText,
+                                       int statusCode, QWidget* parent)
+    : TixDialog(parent, "Server Certificate", 480, 250) {
+    auto* grid = new QGridLayout(this);
+    grid->setContentsMargins(16, 16, 16, 12);
+    grid->setColumnStretch(1, 1);
+    auto* heading = new QLabel(
+        "The server's certificate could not be verified. Accept it only if you know it to be the "
+        "server's own.",
+        this);
+    heading->setWordWrap(true);
+    grid->addWidget(heading, 0, 0, 1, 2);
+    int row = 1;
+    auto field = [&](const char* caption, const QString& text) {
+        auto* value = new QLabel(text, this);
+        value->setWordWrap(true);
+        value->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        grid->addWidget(new QLabel(caption, this), row, 0, Qt::AlignTop);
+        grid->addWidget(value, row++, 1);
+        return value;
+    };
+    lblReason = field("Reason", QString("%1 (code %2)").arg(statusText).arg(statusCode));
+    lblSubject = field("Subject", QString::fromStdString(certificate.Subject()));
+    lblIssuer = field("Issuer", QString::fromStdString(certificate.Issuer()));
+    lblValidity =
+        field("Valid", QString("from %1 to %2")
+                           .arg(DateTimeText(certificate.ValidFrom()), DateTimeText(certificate.ValidTo())));
+    lblFingerprint = field("SHA-256", FingerprintText(certificate.Sha256Fingerprint()));
+    QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    fixed.setPointSize(font().pointSize());
+    lblFingerprint->setFont(fixed);
+    grid->setRowStretch(row++, 1);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    btnAccept = AddButton("Accept for this session", 0, 0, QDialog::Accepted);
+    btnCancel = AddButton("Cancel", 0, 0, QDialog::Rejected);
+    // Enter declines: trusting a stranger takes a deliberate click.
+    btnCancel->setDefault(true);
+    buttons->addWidget(btnAccept);
+    buttons->addWidget(btnCancel);
+    grid->addLayout(buttons, row, 0, 1, 2);
 }
 
 }  // namespace ix

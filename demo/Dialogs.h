@@ -1,6 +1,7 @@
 #pragma once
 // The client's small modal dialogs: a new folder's name, the search conditions and the folder a
-// message is copied to. Each refuses to close with OK while what it asks for is missing.
+// message is copied to, each refusing to close with OK while what it asks for is missing; and the
+// question whether to trust a server certificate that failed verification.
 
 #include <QDialog>
 #include <QMessageBox>
@@ -15,6 +16,8 @@ class QLineEdit;
 class QPushButton;
 
 namespace ix {
+
+class TixCertificate;
 
 // Every message box of the client goes through one of these, so tests can answer them.
 using TixMessageBoxProc = std::function<QMessageBox::StandardButton(
@@ -85,6 +88,23 @@ public:
     QComboBox* cbFolder;
     QPushButton* Button1;
     QPushButton* Button2;
+};
+
+// A server certificate that failed verification, with the reason; Accepted trusts it for the one
+// connection being made, nothing is remembered.
+class TCertificateDialog : public TixDialog {
+    Q_OBJECT
+public:
+    TCertificateDialog(const TixCertificate& certificate, const QString& statusText, int statusCode,
+                       QWidget* parent = nullptr);
+
+    QLabel* lblReason;
+    QLabel* lblSubject;
+    QLabel* lblIssuer;
+    QLabel* lblValidity;
+    QLabel* lblFingerprint;
+    QPushButton* btnAccept;
+    QPushButton* btnCancel;
 };
 
 // The client's default ways to run a dialog and to ask for a file name: modal, on screen.

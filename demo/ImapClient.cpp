@@ -12,7 +12,8 @@ int main(int argc, char* argv[]) {
     QString error = ix::ApplyCommandLine(form, QApplication::arguments());
     if (!error.isEmpty()) {
         std::fprintf(stderr,
-                     "imap-client: %s\nOptions: --server HOST --port PORT --user NAME --password TEXT\n",
+                     "imap-client: %s\nOptions: --server HOST --port PORT --user NAME --password TEXT "
+                     "--security none|starttls|tls --ca-file FILE\n",
                      qPrintable(error));
         return 2;
     }

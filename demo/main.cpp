@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QCommandLineParser>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -16,6 +17,7 @@
 #include <QStyle>
 #include <QTreeWidget>
 #include <algorithm>
+#include <iterator>
 #include <limits>
 
 namespace ix {
@@ -24,6 +26,19 @@ namespace {
 
 const char* const CaptionOf[2] = {"IMAP Client", "IMAP Client - Connected"};
 const char* const AnswerOf[2] = {"No", "Yes"};
+
+// The security choices in the order the login form lists them, with their command line names and
+// usual ports.
+struct TixSecurityChoice {
+    const char* caption;
+    const char* option;
+    TixClientTlsMode mode;
+    int port;
+};
+const TixSecurityChoice SecurityChoices[] = {{"None", "none", TixClientTlsMode::ctNone, 143},
+                                             {"STARTTLS", "starttls", TixClientTlsMode::ctExplicit, 143},
+                                             {"SSL/TLS", "tls", TixClientTlsMode::ctImplicit, 993}};
+constexpr int DefaultSecurity = 1;
 
 std::string Utf8(const QString& text) {
     return text.toStdString();
@@ -123,10 +138,21 @@ QString ApplyCommandLine(TForm1& form, const QStringList& arguments) {
     QCommandLineOption port("port", "The server's port.", "port");
     QCommandLineOption user("user", "The user name.", "name");
     QCommandLineOption password("password", "The password.", "password");
-    parser.addOptions({server, port, user, password});
+    QCommandLineOption security("security", "none, starttls or tls.", "security");
+    QCommandLineOption caFile("ca-file", "Certificate authorities to trust besides the system's.", "file");
+    parser.addOptions({server, port, user, password, security, caFile});
     if (!parser.parse(arguments)) return parser.errorText();
+    if (parser.isSet(security)) {
+        const auto* end = std::end(SecurityChoices);
+        const auto* choice = std::find_if(std::begin(SecurityChoices), end, [&](const TixSecurityChoice& c) {
+            return parser.value(security) == c.option;
+        });
+        if (choice == end) return "Unknown security '" + parser.value(security) + "': none, starttls or tls";
+        form.SetSecurity(choice->mode);
+    }
+    if (parser.isSet(caFile)) form.ixImap.SetCAFile(Utf8(parser.value(caFile)));
     if (parser.isSet(server)) form.edtServer->setText(parser.value(server));
-    if (parser.isSet(port)) form.edtPort->setText(parser.value(port));
+    if (parser.isSet(port)) form.SetChosenPort(parser.value(port));
     if (parser.isSet(user)) form.edtUser->setText(parser.value(user));
     if (parser.isSet(password)) form.edtPassword->setText(parser.value(password));
     return {};
@@ -145,6 +171,10 @@ TForm1::TForm1(QWidget* parent) : TixDemoBaseForm(parent) {
     };
     ixImap.OnProgress = [this](TixObject*, std::int64_t done, std::int64_t total) {
         ixImapProgress(done, total);
+    };
+    ixImap.OnVerifyServer = [this](TixObject*, TixCertificate& certificate, const std::string& statusText,
+                                   int statusCode, bool& verified) {
+        ixImapVerifyServer(certificate, statusText, statusCode, verified);
     };
     // A message's attachments are kept in memory while it is read, so that the message window can
     // list them and save them where the user wants.
@@ -208,10 +238,18 @@ void TForm1::BuildControls() {
     cbUseSPA = new QCheckBox("Use Secure Password Authentication", panel);
     cbUseSPA->setGeometry(336, 17, 209, 17);
     cbUseSPA->adjustSize();
-    Label2 = label(panel, "Port", 338, 43);
-    edtPort = edit(panel, "143", 450, 40, 95, 21);
-    Label3 = label(panel, "TimeOut, s", 338, 70);
-    edtTimeOut = edit(panel, "60", 450, 67, 95, 21);
+    Label6 = label(panel, "Security", 338, 43);
+    cbSecurity = new QComboBox(panel);
+    cbSecurity->setGeometry(450, 40, 95, 21);
+    for (const TixSecurityChoice& choice : SecurityChoices)
+        cbSecurity->addItem(choice.caption);
+    cbSecurity->setCurrentIndex(DefaultSecurity);
+    Label2 = label(panel, "Port", 338, 70);
+    edtPort = edit(panel, "143", 450, 67, 95, 21);
+    Label3 = label(panel, "TimeOut, s", 338, 97);
+    edtTimeOut = edit(panel, "60", 450, 94, 95, 21);
+    connect(cbSecurity, &QComboBox::currentIndexChanged, this, [this] { cbSecurityChange(); });
+    connect(edtPort, &QLineEdit::textEdited, this, [this](const QString& text) { SetChosenPort(text); });
     btnLogin = button("Login", 19, &TForm1::btnLoginClick);
     btnLogout = button("Logout", 50, &TForm1::btnLogoutClick);
 
@@ -271,14 +309,17 @@ void TForm1::BuildControls() {
     QWidget::setTabOrder(edtServer, edtUser);
     QWidget::setTabOrder(edtUser, edtPassword);
     QWidget::setTabOrder(edtPassword, cbUseSPA);
-    QWidget::setTabOrder(cbUseSPA, edtPort);
+    QWidget::setTabOrder(cbUseSPA, cbSecurity);
+    QWidget::setTabOrder(cbSecurity, edtPort);
     QWidget::setTabOrder(edtPort, edtTimeOut);
 
     lblBusy = new QLabel("Waiting for the server...", this);
     pbBusy = new QProgressBar(this);
     pbBusy->setRange(0, 0);
     pbBusy->setMaximumWidth(120);
+    lblSecurity = new QLabel(this);
     statusBar()->addWidget(lblBusy);
+    statusBar()->addPermanentWidget(lblSecurity);
     statusBar()->addPermanentWidget(pbBusy);
     lblBusy->hide();
     pbBusy->hide();
@@ -304,6 +345,34 @@ void TForm1::UpdateControls() {
     for (QPushButton* button : {btnAppend, btnCopy, btnDelete, btnDeleteFolder, btnFind, btnNewFolder,
                                 btnPurge, btnSubscribe, btnUnsubscribe})
         button->setEnabled(active);
+    if (!active) {
+        lblSecurity->clear();
+    } else if (std::string version = ixImap.TlsVersion(); version.empty()) {
+        lblSecurity->setText("Not encrypted");
+    } else {
+        lblSecurity->setText(QString("Encrypted: %1, %2").arg(Local(version), Local(ixImap.TlsCipher())));
+    }
+}
+
+TixClientTlsMode TForm1::Security() const {
+    return SecurityChoices[cbSecurity->currentIndex()].mode;
+}
+
+void TForm1::SetSecurity(TixClientTlsMode value) {
+    for (int i = 0; i < static_cast<int>(std::size(SecurityChoices)); ++i)
+        if (SecurityChoices[i].mode == value) cbSecurity->setCurrentIndex(i);
+}
+
+void TForm1::SetChosenPort(const QString& port) {
+    if (port != edtPort->text()) edtPort->setText(port);
+    portChosen_ = port.trimmed() != QString::number(SecurityChoices[cbSecurity->currentIndex()].port);
+}
+
+void TForm1::cbSecurityChange() {
+    QString usual = QString::number(SecurityChoices[cbSecurity->currentIndex()].port);
+    if (!portChosen_) edtPort->setText(usual);
+    // A port typed to match this choice's usual one follows the next choice again.
+    portChosen_ = edtPort->text().trimmed() != usual;
 }
 
 void TForm1::ClearDetails() {
@@ -322,6 +391,7 @@ void TForm1::btnLoginClick() {
     ixImap.SetUserName(Utf8(edtUser->text()));
     ixImap.SetPassword(Utf8(edtPassword->text()));
     ixImap.SetUseSasl(cbUseSPA->isChecked());
+    ixImap.SetUseTLS(Security());
     std::int64_t timeOut = std::int64_t{IntegerOf(edtTimeOut)} * 1000;
     if (timeOut > std::numeric_limits<int>::max() || timeOut < std::numeric_limits<int>::min())
         throw EixError("'" + Utf8(edtTimeOut->text()) + "' is not a valid integer value");
@@ -694,6 +764,14 @@ void TForm1::ixImapSendCommand(TixObject*, const std::string& text) {
 
 void TForm1::ixImapReceiveResponse(TixObject*, TixStringList& list) {
     if (!list.Empty()) memLog->appendPlainText(Local(list[0]));
+}
+
+void TForm1::ixImapVerifyServer(TixCertificate& certificate, const std::string& statusText, int statusCode,
+                                bool& verified) {
+    if (verified) return;
+    // Asked on every handshake: an acceptance lasts for this connection only.
+    TCertificateDialog dialog(certificate, Local(statusText), statusCode, this);
+    verified = RunDialog(dialog) == QDialog::Accepted;
 }
 
 void TForm1::RunOperation(const std::function<void()>& handler) {

@@ -2,6 +2,10 @@
 // The client's main window: connection fields, Login/Logout, the folder tree with the selected
 // folder's details, the folder buttons and the command log.
 //
+// The security choice sets the port to its usual one unless the user gave another. Once logged in,
+// the status bar says whether and how the connection is encrypted. A server certificate that fails
+// verification is shown for the user to accept for this login or refuse.
+//
 // Each button runs one blocking operation of the IMAP client. While it waits the window repaints
 // and can be closed (closing aborts the wait), a busy indicator shows, and no second operation
 // starts. Failures are shown as message boxes with the error's text.
@@ -25,6 +29,7 @@
 #include "mail/ixMailMessage.h"
 
 class QCheckBox;
+class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -36,8 +41,9 @@ class QTreeWidgetItem;
 
 namespace ix {
 
-// Presets the connection fields from --server, --port, --user and --password (arguments[0] is the
-// program); fields whose option is absent keep their defaults. Answers the parse error, if any.
+// Presets the connection fields from --server, --port, --user, --password and --security
+// (none|starttls|tls), and the IMAP component's CA file from --ca-file (arguments[0] is the
+// program); whatever is absent keeps its default. Answers the parse error, if any.
 class TForm1;
 QString ApplyCommandLine(TForm1& form, const QStringList& arguments);
 
@@ -64,6 +70,8 @@ public:
     QLabel* Label5;
     QLineEdit* edtPassword;
     QCheckBox* cbUseSPA;
+    QLabel* Label6;
+    QComboBox* cbSecurity;
     QLabel* Label2;
     QLineEdit* edtPort;
     QLabel* Label3;
@@ -94,9 +102,16 @@ public:
     QPushButton* btnPurge;
     QLabel* lblBusy;
     QProgressBar* pbBusy;
+    QLabel* lblSecurity;
 
     // True while an operation waits for the server.
     bool Busy() const { return busy_; }
+
+    TixClientTlsMode Security() const;
+    void SetSecurity(TixClientTlsMode value);
+    // A port the user chose: it stays when the security choice changes, unless it is that choice's
+    // usual port.
+    void SetChosenPort(const QString& port);
 
     void UpdateControls();
     void FillFolderList();
@@ -134,6 +149,9 @@ private:
     void FormDestroy();
     void ixImapSendCommand(TixObject* sender, const std::string& text);
     void ixImapReceiveResponse(TixObject* sender, TixStringList& list);
+    void ixImapVerifyServer(TixCertificate& certificate, const std::string& statusText, int statusCode,
+                            bool& verified);
+    void cbSecurityChange();
     void BuildControls();
     // Runs a handler as the one operation in progress: refused while another runs; its error is
     // shown unless the window was closed meanwhile.
@@ -176,6 +194,8 @@ private:
     TixEventLoop* previousLoop_ = nullptr;
     bool busy_ = false;
     bool closeRequested_ = false;
+    // The port field holds the user's own choice rather than the security's usual port.
+    bool portChosen_ = false;
     // A dialog or message box waits for the user: the busy indicator is lifted meanwhile.
     bool busyPaused_ = false;
     // The hierarchy separator the folder list was read with (no hierarchy when NUL).

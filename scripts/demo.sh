@@ -19,8 +19,9 @@ if [[ ! -x "$client" ]]; then
   echo "  user $IX_SANDBOX_USER, password $IX_SANDBOX_PASSWORD, CA $IX_SANDBOX_CA"
   exit 0
 fi
+# STARTTLS on the plain port, trusting the sandbox's throwaway CA.
 run=("$client" --server "$IX_SANDBOX_HOST" --port "$IX_SANDBOX_IMAP_PORT" --user "$IX_SANDBOX_USER" \
-  --password "$IX_SANDBOX_PASSWORD")
+  --password "$IX_SANDBOX_PASSWORD" --security starttls --ca-file "$IX_SANDBOX_CA")
 if [[ -z "${DISPLAY:-}" && -z "${WAYLAND_DISPLAY:-}" ]]; then
   echo "No display: running the client under Xvfb."
   exec xvfb-run -a "${run[@]}"

@@ -105,11 +105,21 @@ protected:
 
     void TearDown() override { form.reset(); }
 
-    // Points the fields at the sandbox; the user and password are the window's defaults.
+    // Points the fields at the sandbox, over the window's default STARTTLS with the sandbox's CA
+    // trusted; the user and password are the window's defaults.
     void UseSandbox() {
         info = test::Sandbox();
         form->edtServer->setText(QString::fromStdString(info.host));
         form->edtPort->setText(QString::number(info.imapPort));
+        form->edtTimeOut->setText("10");
+        form->ixImap.SetCAFile(info.caFile);
+    }
+
+    // Points the fields at a scripted server, which speaks in the clear.
+    void UseScriptedServer(const test::LoopbackServer& server) {
+        form->SetSecurity(TixClientTlsMode::ctNone);
+        form->edtServer->setText(QString::fromStdString(server.Host()));
+        form->edtPort->setText(QString::number(server.Port()));
         form->edtTimeOut->setText("10");
     }
 
@@ -149,10 +159,13 @@ protected:
         return lines;
     }
 
-    void SaveScreenshot(const char* name) {
+    // The window, or another one, or a part of it.
+    void SaveScreenshot(const char* name, QWidget* window = nullptr,
+                        const QRect& area = QRect(0, 0, -1, -1)) {
         QDir().mkpath(QString::fromStdString(test::BinaryPath("demo-screenshots")));
         std::string path = test::BinaryPath(std::string("demo-screenshots/") + name);
-        ASSERT_TRUE(form->grab().save(QString::fromStdString(path), "PNG")) << path;
+        QWidget* shot = window != nullptr ? window : form.get();
+        ASSERT_TRUE(shot->grab(area).save(QString::fromStdString(path), "PNG")) << path;
     }
 
     std::unique_ptr<TForm1> form;

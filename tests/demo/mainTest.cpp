@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLabel>
@@ -39,6 +40,8 @@ TEST_F(MainWindowTest, OpensDisconnectedWithDefaultsAndOperationButtonsDisabled)
     EXPECT_EQ(form->edtPassword->text(), "quartzmellow");
     EXPECT_EQ(form->edtPassword->echoMode(), QLineEdit::Password);
     EXPECT_EQ(form->edtPort->text(), "143");
+    EXPECT_EQ(form->cbSecurity->currentText(), "STARTTLS");
+    EXPECT_EQ(form->Security(), TixClientTlsMode::ctExplicit);
     EXPECT_EQ(form->edtTimeOut->text(), "60");
     EXPECT_FALSE(form->edtServer->text().isEmpty());
     EXPECT_FALSE(form->cbUseSPA->isChecked());
@@ -47,14 +50,29 @@ TEST_F(MainWindowTest, OpensDisconnectedWithDefaultsAndOperationButtonsDisabled)
     EXPECT_EQ(form->lvMessages->headerItem()->text(1), "Subject");
     EXPECT_TRUE(form->memLog->toPlainText().isEmpty());
     EXPECT_TRUE(form->pbBusy->isHidden());
+    EXPECT_TRUE(form->lblSecurity->text().isEmpty());
 }
 
 TEST_F(MainWindowTest, CommandLinePresetsOnlyTheFieldsGiven) {
+    // The security brings its usual port, and the CA file goes to the component.
     EXPECT_TRUE(
-        ApplyCommandLine(*form, {"imap-client", "--server", "127.0.0.1", "--port", "10143"}).isEmpty());
+        ApplyCommandLine(*form, {"imap-client", "--security", "tls", "--ca-file", "/ca.pem"}).isEmpty());
+    EXPECT_EQ(form->Security(), TixClientTlsMode::ctImplicit);
+    EXPECT_EQ(form->edtPort->text(), "993");
+    EXPECT_EQ(form->ixImap.CAFile(), "/ca.pem");
+    EXPECT_FALSE(ApplyCommandLine(*form, {"imap-client", "--security", "ssl"}).isEmpty());
+    EXPECT_EQ(form->Security(), TixClientTlsMode::ctImplicit);
+
+    // A port given stays, whatever the order and whatever security comes later.
+    EXPECT_TRUE(ApplyCommandLine(
+                    *form, {"imap-client", "--server", "127.0.0.1", "--port", "10143", "--security", "none"})
+                    .isEmpty());
     EXPECT_EQ(form->edtServer->text(), "127.0.0.1");
     EXPECT_EQ(form->edtPort->text(), "10143");
+    EXPECT_EQ(form->Security(), TixClientTlsMode::ctNone);
     EXPECT_EQ(form->edtUser->text(), "TarvelTester");
+    EXPECT_TRUE(ApplyCommandLine(*form, {"imap-client", "--security", "starttls"}).isEmpty());
+    EXPECT_EQ(form->edtPort->text(), "10143");
     EXPECT_TRUE(
         ApplyCommandLine(*form, {"imap-client", "--user", "Other", "--password", "secret"}).isEmpty());
     EXPECT_EQ(form->edtUser->text(), "Other");
@@ -72,7 +90,11 @@ QStringList DemoScriptArguments(const test::SandboxInfo& info) {
             "--user",
             QString::fromStdString(info.user),
             "--password",
-            QString::fromStdString(info.password)};
+            QString::fromStdString(info.password),
+            "--security",
+            "starttls",
+            "--ca-file",
+            QString::fromStdString(info.caFile)};
 }
 
 TEST_F(MainWindowTest, TheDemoScriptsArgumentsPresetALoginToTheSandbox) {
@@ -81,6 +103,7 @@ TEST_F(MainWindowTest, TheDemoScriptsArgumentsPresetALoginToTheSandbox) {
     form->btnLogin->click();
     ASSERT_TRUE(form->ixImap.Active()) << (shown.empty() ? "" : shown.back().text);
     EXPECT_EQ(form->ixImap.Port(), info.imapPort);
+    EXPECT_FALSE(form->ixImap.TlsVersion().empty());
     EXPECT_NE(Node("INBOX"), nullptr);
     EXPECT_TRUE(shown.empty());
 }
@@ -376,9 +399,7 @@ TEST_F(MainWindowTest, TheSelectedFolderIsLeftForInboxBeforeItsDeleteAndSelected
         peer.WaitForClose(10000);
     });
     CloseFirst closeFirst{form->ixImap};
-    form->edtServer->setText(QString::fromStdString(server.Host()));
-    form->edtPort->setText(QString::number(server.Port()));
-    form->edtTimeOut->setText("10");
+    UseScriptedServer(server);
     form->btnLogin->click();
     ASSERT_TRUE(form->ixImap.Active()) << (shown.empty() ? "" : shown.back().text);
     form->tvFolders->setCurrentItem(Node("Shared"));
@@ -457,8 +478,7 @@ TEST_F(MainWindowTest, ClosingTheWindowDuringASilentServersWaitEndsAtOnce) {
     bool clientClosed = false;
     server.Serve([&](test::LoopbackPeer& peer) { clientClosed = peer.WaitForClose(20000); });
     form->show();
-    form->edtServer->setText(QString::fromStdString(server.Host()));
-    form->edtPort->setText(QString::number(server.Port()));
+    UseScriptedServer(server);
     form->edtTimeOut->setText("60");
 
     bool busyDuringWait = false, indicatorShown = false, secondLoginRefused = false;

@@ -108,12 +108,6 @@ protected:
                              [&](const std::string& line) { return line.find(what) != std::string::npos; });
     }
 
-    void SaveDialogScreenshot(QWidget& window, const char* name) {
-        QDir().mkpath(QString::fromStdString(test::BinaryPath("demo-screenshots")));
-        std::string path = test::BinaryPath(std::string("demo-screenshots/") + name);
-        EXPECT_TRUE(window.grab().save(QString::fromStdString(path), "PNG")) << path;
-    }
-
     std::string LastShown() const { return shown.empty() ? "" : shown.back().text; }
 };
 
@@ -361,9 +355,7 @@ TEST_F(MessageActionsTest, AMessageTheServerRefusesBecomesABadMessageRowAndTheRe
     test::LoopbackServer server;
     server.Serve(BadMessageScript);
     CloseFirst closeFirst{form->ixImap};
-    form->edtServer->setText(QString::fromStdString(server.Host()));
-    form->edtPort->setText(QString::number(server.Port()));
-    form->edtTimeOut->setText("10");
+    UseScriptedServer(server);
     form->btnLogin->click();
     ASSERT_TRUE(form->ixImap.Active()) << LastShown();
     SelectFolder("Box");
@@ -389,9 +381,7 @@ TEST_F(MessageActionsTest, ALostConnectionEndsTheListAndIsShown) {
         peer.Close();
     });
     CloseFirst closeFirst{form->ixImap};
-    form->edtServer->setText(QString::fromStdString(server.Host()));
-    form->edtPort->setText(QString::number(server.Port()));
-    form->edtTimeOut->setText("10");
+    UseScriptedServer(server);
     form->btnLogin->click();
     ASSERT_TRUE(form->ixImap.Active()) << LastShown();
     SelectFolder("Box");
@@ -452,7 +442,7 @@ TEST_F(MessageActionsTest, OpeningAMessageShowsItSetsSeenAndTheRefreshedListShow
         EXPECT_EQ(sent.size(), sentBefore);
         EXPECT_TRUE(shown.empty());
         EXPECT_TRUE(window.btnSaveClick());
-        SaveDialogScreenshot(window, "message-window.png");
+        SaveScreenshot("message-window.png", &window);
         window.btnCancel->click();
         return window.result();
     });
@@ -514,7 +504,7 @@ TEST_F(MessageActionsTest, AComposedMessageWithNonAsciiTextIsAppendedAndReadsBac
         window.edtTo->setText(QString::fromUtf8("Zoë Ångström <zoe@example.org>, bob@example.org"));
         window.edtSubject->setText(subject);
         window.memBody->setPlainText(body);
-        SaveDialogScreenshot(window, "compose-window.png");
+        SaveScreenshot("compose-window.png", &window);
         window.btnAppend->click();
         return window.result();
     });

@@ -1,0 +1,149 @@
+// The login form's security choice, the encryption shown once logged in, and the question about a
+// server certificate that fails verification.
+
+#include <QComboBox>
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <algorithm>
+
+#include "Dialogs.h"
+#include "ixDemoTestFixture.h"
+
+namespace ix {
+namespace {
+
+using namespace demotest;
+
+class SecurityTest : public MainWindowTest {
+protected:
+    QString Choose(const char* security) {
+        form->cbSecurity->setCurrentText(security);
+        return form->edtPort->text();
+    }
+
+    // As typed: the field's edit signal fires, which setText does not.
+    void TypePort(const QString& text) {
+        form->edtPort->selectAll();
+        form->edtPort->insert(text);
+    }
+
+    void UseSandboxOver(TixClientTlsMode security) {
+        UseSandbox();
+        form->SetSecurity(security);
+        int port = security == TixClientTlsMode::ctImplicit ? info.imapsPort : info.imapPort;
+        form->edtPort->setText(QString::number(port));
+    }
+
+    bool Sent(const std::string& what) const {
+        return std::any_of(sent.begin(), sent.end(),
+                           [&](const std::string& line) { return line.find(what) != std::string::npos; });
+    }
+
+    // The SHA-256 of the sandbox server's certificate, colons between the bytes.
+    std::string ServerFingerprint() const {
+        QString pem = QString::fromStdString(test::ReadFile(info.dir + "/server.crt"));
+        pem.remove(QRegularExpression("-----[A-Z ]+-----|\\s"));
+        QByteArray der = QByteArray::fromBase64(pem.toLatin1());
+        return QCryptographicHash::hash(der, QCryptographicHash::Sha256).toHex(':').toUpper().toStdString();
+    }
+};
+
+TEST_F(SecurityTest, ThePortFollowsTheSecurityChoiceUnlessTheUserTypedAnother) {
+    EXPECT_EQ(Choose("SSL/TLS"), "993");
+    EXPECT_EQ(Choose("None"), "143");
+    EXPECT_EQ(Choose("STARTTLS"), "143");
+    TypePort("10143");
+    EXPECT_EQ(Choose("SSL/TLS"), "10143");
+    EXPECT_EQ(Choose("None"), "10143");
+    // The usual port typed back counts as no choice of the user's.
+    TypePort("143");
+    EXPECT_EQ(Choose("SSL/TLS"), "993");
+    EXPECT_EQ(Choose("STARTTLS"), "143");
+    Choose("SSL/TLS");
+    // The login fields, above the folder tree.
+    SaveScreenshot("login-form.png", form->pnlMain, QRect(0, 0, form->width(), form->tvFolders->y()));
+}
+
+TEST_F(SecurityTest, TheStatusBarShowsHowTheConnectionIsProtected) {
+    const QRegularExpression encrypted("^Encrypted: TLSv1\\.[23], \\S+$");
+    for (TixClientTlsMode security :
+         {TixClientTlsMode::ctNone, TixClientTlsMode::ctExplicit, TixClientTlsMode::ctImplicit}) {
+        SCOPED_TRACE(static_cast<int>(security));
+        UseSandboxOver(security);
+        sent.clear();
+        form->btnLogin->click();
+        ASSERT_TRUE(form->ixImap.Active()) << (shown.empty() ? "" : shown.back().text);
+        QString status = form->lblSecurity->text();
+        if (security == TixClientTlsMode::ctNone)
+            EXPECT_EQ(status, "Not encrypted");
+        else
+            EXPECT_TRUE(encrypted.match(status).hasMatch()) << status.toStdString();
+        EXPECT_EQ(Sent("STARTTLS"), security == TixClientTlsMode::ctExplicit);
+        EXPECT_NE(Node("INBOX"), nullptr);
+        form->btnLogoutClick();
+        EXPECT_TRUE(form->lblSecurity->text().isEmpty());
+    }
+    EXPECT_TRUE(shown.empty());
+}
+
+TEST_F(SecurityTest, AnUntrustedCertificateIsAskedAboutOnEveryLogin) {
+    UseSandbox();
+    form->ixImap.SetCAFile("");
+    std::string reason;
+    dialogs.push_back([&](QDialog& dialog) {
+        auto& question = dynamic_cast<TCertificateDialog&>(dialog);
+        reason = question.lblReason->text().section(" (code ", 0, 0).toStdString();
+        EXPECT_FALSE(reason.empty());
+        EXPECT_TRUE(question.lblReason->text().endsWith(")"));
+        EXPECT_EQ(question.lblSubject->text(), "CN=localhost");
+        EXPECT_EQ(question.lblIssuer->text(), "CN=ixmail sandbox CA");
+        EXPECT_EQ(question.lblFingerprint->text().replace('\n', ':').toStdString(), ServerFingerprint());
+        QStringList validity =
+            question.lblValidity->text().split(QRegularExpression("^from | to "), Qt::SkipEmptyParts);
+        EXPECT_EQ(validity.size(), 2);
+        QDateTime from = QDateTime::fromString(validity.value(0), "yyyy-MM-dd HH:mm:ss");
+        QDateTime to = QDateTime::fromString(validity.value(1), "yyyy-MM-dd HH:mm:ss");
+        EXPECT_LE(from, QDateTime::currentDateTime());
+        EXPECT_NEAR(from.secsTo(to), 30 * 86400, 3600);
+        // The login still waits: nothing else starts, though the busy indicator makes way.
+        EXPECT_TRUE(form->Busy());
+        EXPECT_TRUE(form->pbBusy->isHidden());
+        std::size_t sentBefore = sent.size();
+        form->btnLogin->click();
+        EXPECT_EQ(sent.size(), sentBefore);
+        EXPECT_TRUE(shown.empty());
+        SaveScreenshot("certificate-dialog.png", &question);
+        question.btnCancel->click();
+        return question.result();
+    });
+    form->btnLogin->click();
+    EXPECT_FALSE(form->ixImap.Active());
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].icon, QMessageBox::Critical);
+    EXPECT_NE(shown[0].text.find(reason), std::string::npos) << shown[0].text;
+    EXPECT_EQ(form->windowTitle(), "IMAP Client");
+    EXPECT_TRUE(form->lblSecurity->text().isEmpty());
+
+    // Accepted for one login only: each login asks again, over either kind of TLS.
+    for (TixClientTlsMode security : {TixClientTlsMode::ctExplicit, TixClientTlsMode::ctImplicit}) {
+        UseSandboxOver(security);
+        form->ixImap.SetCAFile("");
+        dialogs.push_back([](QDialog& dialog) {
+            dynamic_cast<TCertificateDialog&>(dialog).btnAccept->click();
+            return dialog.result();
+        });
+        form->btnLogin->click();
+        ASSERT_TRUE(form->ixImap.Active()) << shown.back().text;
+        EXPECT_TRUE(form->lblSecurity->text().startsWith("Encrypted: TLSv1."));
+        form->btnLogoutClick();
+    }
+    EXPECT_EQ(dialogsShown, 3);
+    EXPECT_EQ(shown.size(), 1u);
+}
+
+}  // namespace
+}  // namespace ix
