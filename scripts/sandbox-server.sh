@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # The sandbox IMAP server: a Dovecot run entirely from DIR on 127.0.0.1, with a throwaway CA, two
 # users and sample folders. Connection details go to DIR/sandbox.env and standard output.
+# IX_SANDBOX_STRICT_PORT is a relay (proxy-relay.py) that makes the client look remote: there the
+# server requires STARTTLS before any login.
 #
 #   sandbox-server.sh start DIR            fresh mail store, new ports, started and answering
 #   sandbox-server.sh stop DIR             ends the processes it started (by PID)
@@ -19,16 +21,40 @@ die() { echo "sandbox-server: $*" >&2; [[ -f $dir/dovecot.log ]] && tail -n 20 "
 
 free_port() { python3 -c 'import socket;s=socket.socket();s.bind(("127.0.0.1",0));print(s.getsockname()[1])'; }
 
-stop() {
-  local pidfile=$dir/run/master.pid
+# A process that has ended may linger as a zombie until it is reaped: that counts as gone.
+gone() { [[ ! -r /proc/$1/stat ]] || [[ $(cut -d' ' -f3 "/proc/$1/stat" 2>/dev/null) == Z ]]; }
+
+end_pid() {  # end_pid PIDFILE
+  local pidfile=$1
   [[ -f $pidfile ]] || return 0
   local pid; pid=$(cat "$pidfile")
-  if kill -0 "$pid" 2>/dev/null; then
-    kill "$pid"
-    for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-    kill -0 "$pid" 2>/dev/null && kill -9 "$pid"
+  if [[ -n $pid ]] && ! gone "$pid"; then
+    kill "$pid" 2>/dev/null || true
+    for _ in $(seq 50); do gone "$pid" && break; sleep 0.1; done
+    gone "$pid" || kill -9 "$pid" 2>/dev/null || true
   fi
   rm -f "$pidfile"
+}
+
+stop() {
+  end_pid "$dir/relay.pid"
+  end_pid "$dir/run/master.pid"
+}
+
+# greets PORT [WORD]: the server's greeting arrives on the port (and holds WORD).
+greets() {
+  python3 - "$@" <<'PY' 2>/dev/null
+import socket, sys
+s = socket.create_connection(("127.0.0.1", int(sys.argv[1])), timeout=1)
+greeting = b""
+while b"\r\n" not in greeting:
+    data = s.recv(500)
+    if not data:
+        break
+    greeting += data
+word = sys.argv[2].encode() if len(sys.argv) > 2 else b""
+sys.exit(0 if greeting.startswith(b"* OK") and word in greeting else 1)
+PY
 }
 
 # Maildir of a folder (fs layout; the IMAP name is modified UTF-7 on disk as well).
@@ -65,9 +91,12 @@ start() {
 
   printf '%s:{PLAIN}%s\n%s:{PLAIN}%s\n' "$user1" "$pass1" "$user2" "$pass2" > "$dir/passwd"
 
-  local port imaps_port
-  port=$(free_port); imaps_port=$(free_port)
-  while [[ $imaps_port == "$port" ]]; do imaps_port=$(free_port); done
+  local ports=()
+  while [[ ${#ports[@]} -lt 4 ]]; do
+    local p; p=$(free_port)
+    [[ " ${ports[*]} " == *" $p "* ]] || ports+=("$p")
+  done
+  local port=${ports[0]} imaps_port=${ports[1]} haproxy_port=${ports[2]} strict_port=${ports[3]}
 
   cat > "$dir/dovecot.conf" <<CONF
 base_dir = $dir/run
@@ -83,6 +112,12 @@ ssl = yes
 ssl_cert = <$dir/server.crt
 ssl_key = <$dir/server.key
 disable_plaintext_auth = no
+# The relay's connections arrive through the haproxy listener from a documentation address:
+# remote, hence not secured, so plaintext logins wait for STARTTLS there.
+haproxy_trusted_networks = 127.0.0.1/32
+remote 192.0.2.0/24 {
+  disable_plaintext_auth = yes
+}
 auth_mechanisms = plain login cram-md5
 auth_failure_delay = 0
 auth_username_format = %u
@@ -108,6 +143,11 @@ service imap-login {
     address = 127.0.0.1
     port = $imaps_port
     ssl = yes
+  }
+  inet_listener imap_haproxy {
+    address = 127.0.0.1
+    port = $haproxy_port
+    haproxy = yes
   }
 }
 # Tests log in with wrong passwords on purpose; a growing per-address delay would only slow them.
@@ -150,19 +190,22 @@ CONF
 
   # Detached from our output: a test runner waits for its pipes to close.
   dovecot -c "$dir/dovecot.conf" </dev/null >/dev/null 2>&1 || die "dovecot did not start"
+  python3 "$here/proxy-relay.py" "$strict_port" "$haproxy_port" </dev/null >"$dir/relay.log" 2>&1 &
+  echo $! > "$dir/relay.pid"
+  # The master binds every listener before it starts a login process, so a greeting on the plain
+  # port means the IMAPS port listens as well; the strict port's greeting also proves the relay.
+  local ready=
   for _ in $(seq 100); do
-    if python3 - "$port" <<'PY' 2>/dev/null; then break; fi
-import socket, sys
-s = socket.create_connection(("127.0.0.1", int(sys.argv[1])), timeout=1)
-sys.exit(0 if s.recv(200).startswith(b"* OK") else 1)
-PY
+    if greets "$port" && greets "$strict_port" LOGINDISABLED; then ready=1; break; fi
     sleep 0.1
   done
+  [[ -n $ready ]] || { cat "$dir/relay.log" >&2; die "the server or the relay does not answer"; }
 
   cat > "$dir/sandbox.env" <<ENV
 IX_SANDBOX_HOST=127.0.0.1
 IX_SANDBOX_IMAP_PORT=$port
 IX_SANDBOX_IMAPS_PORT=$imaps_port
+IX_SANDBOX_STRICT_PORT=$strict_port
 IX_SANDBOX_CA=$dir/ca.crt
 IX_SANDBOX_USER=$user1
 IX_SANDBOX_PASSWORD=$pass1

@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Runs the imap-fetch example against the sandbox in each security mode, and once with a wrong
+# password: imap-fetch-example.sh IMAP-FETCH SANDBOX-DIR. Exits non-zero at the first surprise.
+set -euo pipefail
+exe=$1
+# shellcheck disable=SC1091
+source "$2/sandbox.env"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+printf '%s\n' "$IX_SANDBOX_PASSWORD" > "$work/password"
+printf 'wrong\n' > "$work/wrong"
+
+fail() { echo "imap-fetch-example: $*" >&2; exit 1; }
+
+# run NAME PORT SECURITY PASSWORD-FILE [ARGS...]: status in $status, output in $work/NAME.*
+run() {
+  local name=$1 port=$2 security=$3 password=$4; shift 4
+  status=0
+  "$exe" --server "$IX_SANDBOX_HOST" --port "$port" --user "$IX_SANDBOX_USER" --password-file "$password" \
+    --security "$security" --folder Archive/2024 "$@" >"$work/$name.out" 2>"$work/$name.err" || status=$?
+}
+
+# expect NAME PATTERN: the run succeeded and its first line matches.
+expect() {
+  local first
+  first=$(head -n 1 "$work/$1.out")
+  [[ $status -eq 0 ]] || fail "$1: status $status: $(cat "$work/$1.err")"
+  [[ $first =~ $2 ]] || fail "$1: first line '$first'"
+  echo "$1: $first"
+}
+
+over_tls='^Archive/2024: 1 message\(s\) over TLSv1\.[23] \([A-Z0-9_-]+\)$'
+run none "$IX_SANDBOX_IMAP_PORT" none "$work/password"
+expect none '^Archive/2024: 1 message\(s\)$'
+run starttls "$IX_SANDBOX_IMAP_PORT" starttls "$work/password" --ca-file "$IX_SANDBOX_CA"
+expect starttls "$over_tls"
+run tls "$IX_SANDBOX_IMAPS_PORT" tls "$work/password" --ca-file "$IX_SANDBOX_CA"
+expect tls "$over_tls"
+
+run refused "$IX_SANDBOX_IMAPS_PORT" tls "$work/wrong" --ca-file "$IX_SANDBOX_CA"
+[[ $status -ne 0 ]] || fail "a wrong password was accepted"
+[[ ! -s $work/refused.out ]] || fail "output despite the refusal: $(cat "$work/refused.out")"
+grep -q '^imap-fetch: .*AUTHENTICATIONFAILED' "$work/refused.err" || fail "refusal text: $(cat "$work/refused.err")"
+echo "refused: status $status: $(cat "$work/refused.err")"

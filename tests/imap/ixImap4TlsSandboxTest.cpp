@@ -1,0 +1,170 @@
+#include "imap/ixImap4.h"
+
+#include <gtest/gtest.h>
+#include <openssl/x509_vfy.h>
+#include <unistd.h>
+
+#include <sstream>
+#include <stdexcept>
+#include <string>
+
+#include "ixImapTestHelpers.h"
+#include "ixTestSupport.h"
+
+namespace ix {
+namespace {
+
+using Mode = TixClientTlsMode;
+using State = TixImap4ConnectionState;
+using test::CodeOf;
+
+// The relay port where the server sees a remote client and requires STARTTLS before any login.
+int StrictPort(const test::SandboxInfo& info) {
+    std::istringstream in(test::ReadFile(info.dir + "/sandbox.env"));
+    const std::string key = "IX_SANDBOX_STRICT_PORT=";
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind(key, 0) == 0) return std::stoi(line.substr(key.size()));
+    throw std::runtime_error("sandbox.env names no strict port");
+}
+
+class Imap4TlsSandboxTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        info = test::Sandbox();
+        test::UseSandboxSecondUser(imap, info, 20000);
+        imap.OnSendCommand = [this](TixObject*, const std::string& text) { sent += text; };
+    }
+    void TearDown() override { imap.Close(); }
+    void Use(Mode mode, int port, bool trustSandboxCa = true) {
+        imap.SetUseTLS(mode);
+        imap.SetPort(port);
+        imap.SetCAFile(trustSandboxCa ? info.caFile : "");
+    }
+    // Whether STARTTLS went out, and before any LOGIN or AUTHENTICATE.
+    bool StartTlsFirst() const {
+        const auto tls = sent.find("STARTTLS");
+        return tls != std::string::npos && tls < sent.find("LOGIN") && tls < sent.find("AUTHENTICATE");
+    }
+    test::SandboxInfo info;
+    TixImap4 imap;
+    std::string sent;
+};
+
+TEST_F(Imap4TlsSandboxTest, LogsInAndListsOverImplicitTlsAndStartTls) {
+    for (const auto& [mode, port] :
+         {std::pair{Mode::ctImplicit, info.imapsPort}, {Mode::ctExplicit, info.imapPort}}) {
+        SCOPED_TRACE(port);
+        sent.clear();
+        Use(mode, port);
+        imap.Open();
+        EXPECT_EQ(imap.ConnectionState, State::csAuthenticated);
+        EXPECT_TRUE(imap.TlsVersion() == "TLSv1.3" || imap.TlsVersion() == "TLSv1.2") << imap.TlsVersion();
+        EXPECT_FALSE(imap.TlsCipher().empty());
+        EXPECT_EQ(StartTlsFirst(), mode == Mode::ctExplicit) << sent;
+        EXPECT_TRUE(test::Lists(imap, false, "Archive/2024"));
+        imap.Close();
+    }
+}
+
+TEST_F(Imap4TlsSandboxTest, StrictServerRefusesLoginInTheClearAndAcceptsItAfterStartTls) {
+    Use(Mode::ctNone, StrictPort(info));
+    std::string refusal;
+    EXPECT_EQ(CodeOf([&] { imap.Open(); }, &refusal), IMAP_NO);
+    EXPECT_NE(refusal.find("PRIVACYREQUIRED"), std::string::npos) << refusal;
+    EXPECT_FALSE(imap.Active());
+
+    sent.clear();
+    imap.SetUseTLS(Mode::ctExplicit);
+    imap.Open();
+    EXPECT_EQ(imap.ConnectionState, State::csAuthenticated);
+    EXPECT_TRUE(StartTlsFirst()) << sent;
+    imap.Noop();
+}
+
+TEST_F(Imap4TlsSandboxTest, SaslPicksItsMechanismFromTheCapabilitiesAfterStartTls) {
+    // Without CRAM-MD5 the strict server offers no mechanism before TLS and PLAIN after it: only a
+    // client that asks again over TLS authenticates with PLAIN.
+    imap.OnReceiveResponse = [](TixObject*, TixStringList& list) {
+        for (int i = 0; i < list.Count(); ++i)
+            if (const auto at = list.Strings(i).find(" AUTH=CRAM-MD5"); at != std::string::npos)
+                list.SetString(i, std::string(list.Strings(i)).erase(at, 14));
+    };
+    Use(Mode::ctExplicit, StrictPort(info));
+    imap.SetUseSasl(true);
+    imap.Open();
+    EXPECT_EQ(imap.ConnectionState, State::csAuthenticated);
+    EXPECT_TRUE(StartTlsFirst()) << sent;
+    EXPECT_NE(sent.find("AUTHENTICATE PLAIN"), std::string::npos) << sent;
+}
+
+TEST_F(Imap4TlsSandboxTest, UnknownCaFailsVerificationUnlessTheApplicationAcceptsIt) {
+    // Without the sandbox CA only the system store is asked, which does not know it.
+    for (const auto& [mode, port] :
+         {std::pair{Mode::ctImplicit, info.imapsPort}, {Mode::ctExplicit, info.imapPort}}) {
+        SCOPED_TRACE(port);
+        sent.clear();
+        Use(mode, port, false);
+        std::string message;
+        EXPECT_EQ(CodeOf([&] { imap.Open(); }, &message), X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY);
+        EXPECT_NE(message.find("unable to get local issuer certificate"), std::string::npos) << message;
+        EXPECT_FALSE(imap.Active());
+        EXPECT_EQ(sent.find("LOGIN"), std::string::npos) << sent;
+    }
+
+    int seenCode = 0;
+    imap.OnVerifyServer = [&](TixObject*, TixCertificate&, const std::string&, int code, bool& verified) {
+        seenCode = code;
+        verified = true;
+    };
+    Use(Mode::ctImplicit, info.imapsPort, false);
+    imap.Open();
+    EXPECT_EQ(seenCode, X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY);
+    EXPECT_EQ(imap.ConnectionState, State::csAuthenticated);
+}
+
+TEST_F(Imap4TlsSandboxTest, ALargeMessageCrossesTlsIntactBothWays) {
+    // About 20 MB of distinct lines, appended and fetched over TLS, then fetched in the clear.
+    TixStringList lines{"From: a@example.com", "To: second@example.com", "Subject: large over TLS", ""};
+    for (std::size_t size = 0; size < 20u << 20;) {
+        lines.Add(std::to_string(lines.Count()) +
+                  std::string(70, static_cast<char>('a' + lines.Count() % 26)));
+        size += lines.Strings(lines.Count() - 1).size() + 2;
+    }
+    const std::string text = lines.Text();
+    const std::string folder = "IxTls" + std::to_string(::getpid());
+    Use(Mode::ctImplicit, info.imapsPort);
+    imap.Open();
+    imap.CreateMailBox(folder);
+    std::string overTls;
+    std::int64_t size = 0, progress = 0;
+    try {
+        imap.AppendMessage(folder, lines);
+        imap.SelectMailBox(folder);
+        size = imap.GetMessageSize(1);
+        imap.OnProgress = [&](TixObject*, std::int64_t done, std::int64_t) { progress = done; };
+        imap.RetrieveMessage(1, nullptr);
+        imap.OnProgress = nullptr;
+        overTls = imap.ResponseList().Text();
+        imap.Close();
+        Use(Mode::ctNone, info.imapPort);
+        imap.Open();
+        imap.SelectMailBox(folder);
+        imap.RetrieveMessage(1, nullptr);
+    } catch (...) {
+        imap.Close();
+        Use(Mode::ctNone, info.imapPort);
+        imap.Open();
+        imap.DeleteMailBox(folder);
+        throw;
+    }
+    EXPECT_EQ(size, static_cast<std::int64_t>(text.size()));
+    EXPECT_EQ(progress, size);
+    EXPECT_EQ(overTls.size(), text.size());
+    EXPECT_TRUE(overTls == text);
+    EXPECT_TRUE(imap.ResponseList().Text() == text);
+    imap.CloseMailBox();
+    imap.DeleteMailBox(folder);
+}
+
+}  // namespace
+}  // namespace ix
