@@ -115,6 +115,23 @@ TEST(TlsEngine, DataBothWaysAndRecordsSplitAcrossReads) {
     EXPECT_EQ(result, trDone);
 }
 
+TEST(TlsEngine, KeyUpdateAfterTheHandshakeIsAnsweredWithoutAWait) {
+    MemoryTlsServer server;
+    TixTlsClientOpenSsl client(Settings());
+    ASSERT_EQ(Handshake(client, server), trDone);
+    ASSERT_EQ(SSL_key_update(server.Ssl(), SSL_KEY_UPDATE_REQUESTED), 1);
+    server.Write("* 1 EXISTS\r\n");
+    TixTlsResult result;
+    EXPECT_EQ(Decrypted(client, server.Drain(), result), "* 1 EXISTS\r\n");
+    EXPECT_EQ(result, trDone);
+    // The client's own key update waits in the output, ahead of what it sends next.
+    client.Encrypt("a0003 NOOP\r\n", 12);
+    std::string toServer = TakeOutput(client);
+    server.Feed(toServer.data(), toServer.size());
+    EXPECT_EQ(server.Read(), "a0003 NOOP\r\n");
+    EXPECT_EQ(SSL_get_key_update_type(server.Ssl()), SSL_KEY_UPDATE_NONE);
+}
+
 TEST(TlsEngine, GreetingInTheHandshakesLastFlight) {
     // TLS 1.2: the server's Finished and its first data leave together.
     MemoryTlsServer server(MaxVersion(TLS1_2_VERSION));

@@ -10,6 +10,7 @@
 #include "ixLoopbackServer.h"
 #include "ixTestSupport.h"
 #include "ixTlsTestSupport.h"
+#include "tls/ixSspi.h"
 #include "tls/ixTcpClientTls.h"
 
 namespace ix {
@@ -155,6 +156,44 @@ TEST_F(TlsStreamTest, CloseAlertEndsTheReadCleanlyAndARejectedCertificateFailsTh
     EXPECT_EQ(test::CodeOf([&] { client.Open(); }, &message), X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY);
     EXPECT_EQ(statusSeen, X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY);
     EXPECT_FALSE(client.Active());
+}
+
+TEST_F(TlsStreamTest, ClientCertificateComesFromOnGetCertificateOrTheOpenFails) {
+    auto certificate = TixCertificate::LoadFromPkcs12(CertPath("client.p12"), "secret");
+    for (bool give : {false, true}) {
+        SCOPED_TRACE(give);
+        server.Serve([give](LoopbackPeer& peer) {
+            test::ServerOptions options;
+            options.requireClientCertificate = true;
+            try {
+                TlsPeer tls(peer.Fd(), options);
+                if (!give) throw std::runtime_error("accepted a client without a certificate");
+                tls.Send("* OK hello\r\n");
+            } catch (const std::runtime_error&) {
+                if (give) throw;
+            }
+            peer.ReadToEnd();
+        });
+        int asked = 0;
+        client.OnGetCertificate = [&](TixObject*, TixCertificate*& chosen, TixCertificateList&,
+                                      bool& handled) {
+            ++asked;
+            if (give) chosen = certificate.get();
+            handled = give;
+        };
+        if (give) {
+            client.Open();
+            TixMemoryStream data;
+            while (data.Size() < 12)
+                client.GetConnection().ReadData(&data);
+            EXPECT_EQ(data.View(), "* OK hello\r\n");
+            client.Close();
+        } else {
+            EXPECT_EQ(test::CodeOf([&] { client.Open(); }), IX_SSPI_LOCAL_CERTIFICATE);
+        }
+        EXPECT_EQ(asked, 1);
+        EXPECT_FALSE(client.Active());
+    }
 }
 
 }  // namespace

@@ -121,6 +121,10 @@ public:
         if (options.maxVersion != 0) SSL_CTX_set_max_proto_version(ctx_, options.maxVersion);
         SSL_CTX_use_certificate_chain_file(ctx_, CertPath(options.cert).c_str());
         SSL_CTX_use_PrivateKey_file(ctx_, CertPath(options.key).c_str(), SSL_FILETYPE_PEM);
+        if (options.requireClientCertificate) {
+            SSL_CTX_load_verify_locations(ctx_, CertPath("ca.crt").c_str(), nullptr);
+            SSL_CTX_set_verify(ctx_, SSL_VERIFY_PEER | SSL_VERIFY_FAIL_IF_NO_PEER_CERT, nullptr);
+        }
         ssl_ = SSL_new(ctx_);
         SSL_set_fd(ssl_, fd);
         if (SSL_accept(ssl_) != 1) throw std::runtime_error("TLS handshake failed on the server");
