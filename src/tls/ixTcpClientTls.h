@@ -78,6 +78,13 @@ using TixVerifyPeerEvent =
     std::function<void(TixObject* Sender, TixCertificate& ACertificate, const std::string& AStatusText,
                        int AStatusCode, bool& AVerified)>;
 
+// A server certificate that failed its check and was not accepted: ErrorCode is OpenSSL's verify
+// code (X509_V_ERR_*), which the type tells apart from an errno value.
+class EixTlsCertificateError : public EixSocketError {
+public:
+    using EixSocketError::EixSocketError;
+};
+
 class TixTlsNetworkStream;
 
 class TixTcpClientTls : public TixTcpClient {

@@ -120,7 +120,8 @@ void TixTlsNetworkStream::VerifyPeer() {
     int code = engine.Status();
     if (OnVerification && engine.ServerCertificate() != nullptr)
         OnVerification(*this, *engine.ServerCertificate(), text, code, peerVerified_);
-    if (!peerVerified_) throw EixSocketError("The server certificate was not accepted: " + text, code);
+    if (!peerVerified_)
+        throw EixTlsCertificateError("The server certificate was not accepted: " + text, code);
 }
 
 void TixTlsNetworkStream::RaiseTruncated() {

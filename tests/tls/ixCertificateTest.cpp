@@ -6,24 +6,20 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
 #include <sstream>
 
 #include "ixTestSupport.h"
+#include "ixTlsTestSupport.h"
 #include "tls/ixSspi.h"
 
 using namespace ix;
 
 namespace {
 
-std::string certDir;
-
-std::string Path(const std::string& file) {
-    return certDir + "/" + file;
-}
+using test::CertPath;
 
 std::string Run(const std::string& command) {
     std::string output;
@@ -36,26 +32,19 @@ std::string Run(const std::string& command) {
     return output;
 }
 
-// The certificates of make-certs.sh, made once per test process and removed at its end.
-class CertificateFiles : public testing::Environment {
+// Validity is shown in local time; the expected dates are those of CET.
+class CentralEuropeanTime : public testing::Environment {
 public:
     void SetUp() override {
         setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
         tzset();
-        std::string pattern = (std::filesystem::temp_directory_path() / "ix-certs-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        certDir = pattern;
-        const std::string command = std::string(IX_MAKE_CERTS) + " " + certDir + " 2>&1";
-        ASSERT_EQ(std::system(command.c_str()), 0) << Run(command);
-        std::ofstream(Path("good-all.pem"))
-            << test::ReadFile(Path("good-chain.crt")) << test::ReadFile(Path("good.key"));
     }
-    void TearDown() override { std::filesystem::remove_all(certDir); }
 };
-const testing::Environment* const certificateFiles = testing::AddGlobalTestEnvironment(new CertificateFiles);
+const testing::Environment* const centralEuropeanTime =
+    testing::AddGlobalTestEnvironment(new CentralEuropeanTime);
 
 TixByteArray DerOf(const std::string& name) {
-    return test::Bytes(Run("openssl x509 -outform DER -in " + Path(name + ".crt")));
+    return test::Bytes(Run("openssl x509 -outform DER -in " + CertPath(name + ".crt")));
 }
 
 // "key=value" lines of `openssl x509 -noout ...`; a value on the next, indented line (extensions)
@@ -63,7 +52,7 @@ TixByteArray DerOf(const std::string& name) {
 std::map<std::string, std::string> OpenSslFields(const std::string& name, const std::string& options) {
     std::map<std::string, std::string> fields;
     std::istringstream lines(
-        Run("openssl x509 -noout -in " + Path(name + ".crt") + " " + options + " 2>/dev/null"));
+        Run("openssl x509 -noout -in " + CertPath(name + ".crt") + " " + options + " 2>/dev/null"));
     std::string key;
     for (std::string line; std::getline(lines, line);) {
         if (line.starts_with("    ")) {
@@ -200,9 +189,12 @@ TEST(Certificate, LoadFromFiles) {
         {"PKCS#12 wrong password", "client.p12", "", "wrong", "mac verify failure"},
         {"missing PKCS#12 file", "missing.p12", "", "secret", "missing.p12", nullptr, 0, ENOENT},
     };
+    // The certificate, its chain and its key in one file.
+    std::ofstream(CertPath("good-all.pem"))
+        << test::ReadFile(CertPath("good-chain.crt")) << test::ReadFile(CertPath("good.key"));
     for (const Case& c : cases) {
         SCOPED_TRACE(c.title);
-        const std::string file = Path(c.file), keyFile = *c.keyFile ? Path(c.keyFile) : "";
+        const std::string file = CertPath(c.file), keyFile = *c.keyFile ? CertPath(c.keyFile) : "";
         std::unique_ptr<TixCertificate> cert;
         int code = 0;
         const std::string error = ErrorOf(
