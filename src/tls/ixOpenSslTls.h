@@ -2,7 +2,8 @@
 // The TLS engine: one client session of OpenSSL over in-memory BIOs, with no socket of its own.
 // The TLS stream hands it the bytes it received and sends the bytes it leaves in Output(); the
 // result codes tell the stream what happens next. Certificate checks do not fail the handshake
-// here: the engine gives its verdict (Verified, Status) and the stream decides.
+// here (short of a certificate OpenSSL cannot even read): the engine gives its verdict
+// (Verified, Status) and the stream decides.
 //
 // Failures raise EixSSPIError with OpenSSL's error code and text.
 
