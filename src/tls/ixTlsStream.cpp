@@ -304,7 +304,7 @@ int TixTlsNetworkStream::GetReadBatchSize() {
     if (engine_ == nullptr || !engine_->HandshakeComplete() || batch < 1) return batch;
     if (recordOverhead_ == 0) recordOverhead_ = engine_->RecordOverhead();
     // A whole record of the largest size per call: servers fill them, whatever our batch size.
-    return std::max(batch, engine_->MaxMessage()) + recordOverhead_;
+    return std::max(batch, 4 * engine_->MaxMessage()) + recordOverhead_;
 }
 
 int TixTlsNetworkStream::GetWriteBatchSize() {
