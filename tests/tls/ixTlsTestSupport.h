@@ -127,7 +127,12 @@ public:
         }
         ssl_ = SSL_new(ctx_);
         SSL_set_fd(ssl_, fd);
-        if (SSL_accept(ssl_) != 1) throw std::runtime_error("TLS handshake failed on the server");
+        if (SSL_accept(ssl_) != 1) {
+            // No destructor runs for a constructor that throws.
+            SSL_free(ssl_);
+            SSL_CTX_free(ctx_);
+            throw std::runtime_error("TLS handshake failed on the server");
+        }
     }
     template <class Peer>
     explicit TlsPeer(Peer& peer) : TlsPeer(peer.Fd()) {}
