@@ -141,6 +141,8 @@ void TixTcpCommandClient::SendCommandSync(const std::string& text, const TixResp
 
 void TixTcpCommandClient::ResetCollection() {
     responseList_.Clear();
+    literalBytes_.clear();
+    pendingLiteralBytes_ = 0;
     pending_.clear();
     // pendingSkipLf_ stays: a CRLF split between two responses still ends one line.
     literalLeft_ = 0;
@@ -184,7 +186,22 @@ void TixTcpCommandClient::CompleteLine(bool literal) {
                                   static_cast<std::size_t>(std::min<std::int64_t>(size / 40, 1 << 20)));
         }
     }
+    // Most literal lines hold their text and a CRLF of the literal; the others (a bare LF or CR, a
+    // literal that ends inside the line) keep their exact count.
+    if (literal && pendingLiteralBytes_ != static_cast<std::int64_t>(line.size()) + 2)
+        literalBytes_.emplace_back(responseList_.Count(), pendingLiteralBytes_);
+    pendingLiteralBytes_ = 0;
     responseList_.AddObject(std::move(line), literal ? IX_LITERAL_LINE : 0);
+}
+
+std::int64_t TixTcpCommandClient::LiteralBytes(int index) const {
+    if (index < 0 || index >= responseList_.Count() || responseList_.Objects(index) != IX_LITERAL_LINE)
+        return 0;
+    auto found =
+        std::lower_bound(literalBytes_.begin(), literalBytes_.end(), index,
+                         [](const std::pair<int, std::int64_t>& entry, int i) { return entry.first < i; });
+    if (found != literalBytes_.end() && found->first == index) return found->second;
+    return static_cast<std::int64_t>(responseList_.Strings(index).size()) + 2;
 }
 
 void TixTcpCommandClient::RaiseTooLarge() {
@@ -201,7 +218,17 @@ void TixTcpCommandClient::FeedResponseData(const char* data, std::size_t size) {
         pendingSkipLf_ = false;
         if (data[0] == '\n') {
             i = 1;
-            if (literalLeft_ > 0) --literalLeft_;
+            if (literalLeft_ > 0) {
+                --literalLeft_;
+                // The LF completes the CRLF of the literal line stored at the CR.
+                int last = responseList_.Count() - 1;
+                if (!literalBytes_.empty() && literalBytes_.back().first == last) {
+                    ++literalBytes_.back().second;
+                    if (literalBytes_.back().second ==
+                        static_cast<std::int64_t>(responseList_.Strings(last).size()) + 2)
+                        literalBytes_.pop_back();
+                }
+            }
         }
     }
     while (i < size) {
@@ -211,7 +238,10 @@ void TixTcpCommandClient::FeedResponseData(const char* data, std::size_t size) {
         const std::size_t j = static_cast<std::size_t>(FindLineBreak(data + i, data + limit) - data);
         pending_.append(data + i, j - i);
         if (static_cast<std::int64_t>(pending_.size()) > maxResponseSize_) RaiseTooLarge();
-        if (inLiteral) literalLeft_ -= static_cast<std::int64_t>(j - i);
+        if (inLiteral) {
+            literalLeft_ -= static_cast<std::int64_t>(j - i);
+            pendingLiteralBytes_ += static_cast<std::int64_t>(j - i);
+        }
         if (j == limit) {
             i = j;
             // The literal ended inside a line: the rest of the line is protocol text again.
@@ -226,8 +256,11 @@ void TixTcpCommandClient::FeedResponseData(const char* data, std::size_t size) {
                 pendingSkipLf_ = true;
             }
         }
-        if (inLiteral)
-            literalLeft_ -= std::min<std::int64_t>(static_cast<std::int64_t>(lineBreak), literalLeft_);
+        if (inLiteral) {
+            std::int64_t inside = std::min<std::int64_t>(static_cast<std::int64_t>(lineBreak), literalLeft_);
+            literalLeft_ -= inside;
+            pendingLiteralBytes_ += inside;
+        }
         CompleteLine(inLiteral || literalTail_);
         i = j + lineBreak;
     }

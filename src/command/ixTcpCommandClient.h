@@ -104,6 +104,10 @@ protected:
     };
 
     bool InExchange() const { return exchangeDepth_ > 0; }
+    // The bytes of literal data a ResponseList line holds as received, its line break included
+    // when that belongs to the literal; 0 for protocol lines. Exact whatever line breaks the
+    // literal holds (bare LF or CR), and for a line in which a literal ends.
+    std::int64_t LiteralBytes(int index) const;
     // Bytes received after the line that ended the last wait: lines not yet classified, a partial
     // line or an announced literal.
     bool HasUnreadResponseData() const {
@@ -134,6 +138,9 @@ private:
     std::int64_t responseBytes_ = 0;
     int classifiedUpTo_ = 0;  // lines below this index have been classified
     std::string responseCharSet_;
+    // Literal lines whose byte count is not their length plus a CRLF: (line index, bytes), in order.
+    std::vector<std::pair<int, std::int64_t>> literalBytes_;
+    std::int64_t pendingLiteralBytes_ = 0;  // literal bytes of the line being read
     std::exception_ptr readError_;  // a TLS failure after complete lines, raised if they do not end the wait
 };
 

@@ -678,7 +678,8 @@ bool TixImap4::ParseMessage(int number) {
     }
     if (first < 0) return false;
 
-    // The transport cut the literal by bytes on the wire, so count the same way.
+    // The command client counted each literal line's bytes as they came off the wire, line
+    // breaks of any kind included: the literal is exactly the announced bytes.
     const std::string charSet = CharSet();
     auto wireLength = [&](const std::string& line) -> std::int64_t {
         if (charSet.empty()) return static_cast<std::int64_t>(line.size());
@@ -691,28 +692,22 @@ bool TixImap4::ParseMessage(int number) {
     } endUpdate{response};
     int keep = 0;
     std::int64_t count = 0;
-    for (int i = first + 1; i < response.Count(); ++i) {
+    for (int i = first + 1; i < response.Count() && count < size; ++i) {
+        std::int64_t bytes = LiteralBytes(i);
+        if (bytes <= 0) break;
+        count += bytes;
+        ++keep;
         const std::string& line = response.Strings(i);
-        std::int64_t length = wireLength(line) + 2;
-        count += length;
-        if (count <= size) {
-            ++keep;
-            continue;
+        if (bytes >= wireLength(line)) continue;
+        // The literal ended inside this line, before the protocol text that follows it.
+        std::string cut = line.substr(0, static_cast<std::size_t>(bytes));
+        if (!charSet.empty()) {
+            // Cut by wire bytes, then back to local text.
+            TixByteArray wire = TixTranslator::GetBytes(line, charSet);
+            wire.resize(static_cast<std::size_t>(bytes));
+            cut = TixTranslator::GetString(wire, charSet);
         }
-        std::int64_t excess = count - size;
-        if (excess < length) {
-            // The literal ended inside this line, before the closing parenthesis.
-            std::int64_t wanted = length - excess;
-            std::string cut = line.substr(0, static_cast<std::size_t>(wanted));
-            if (!charSet.empty()) {
-                // Cut by wire bytes, then back to local text.
-                TixByteArray bytes = TixTranslator::GetBytes(line, charSet);
-                bytes.resize(static_cast<std::size_t>(std::min<std::int64_t>(wanted, bytes.size())));
-                cut = TixTranslator::GetString(bytes, charSet);
-            }
-            response.SetString(i, std::move(cut));
-            ++keep;
-        }
+        response.SetString(i, std::move(cut));
         break;
     }
     for (int i = response.Count() - 1; i > first + keep; --i)

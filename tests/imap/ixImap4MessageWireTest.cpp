@@ -241,6 +241,38 @@ TEST_F(Imap4MessageWireTest, MessageLiteralEndsInsideItsLastLineAndHoldsProtocol
     EXPECT_EQ(imap.TotalMessageSize, 0);
 }
 
+TEST_F(Imap4MessageWireTest, ALiteralIsExactlyItsAnnouncedBytesWhateverLineBreaksItHolds) {
+    // Bare LF and CR lines, a CRLF split between reads, and a literal that ends inside a line.
+    const std::vector<std::pair<std::string, std::size_t>> bodies = {{"A: 1\n\nbare\nlines\nend", 1 << 20},
+                                                                     {"A: 1\r\rcr\r\nmixed\nend\n", 1 << 20},
+                                                                     {"A: 1\r\n\r\nsplit\r\nend\r\n", 1},
+                                                                     {"A: 1\r\n\r\nx", 3}};
+    Run(
+        [&bodies](LoopbackPeer& peer) {
+            int tag = 2;
+            for (const auto& [body, piece] : bodies) {
+                std::string t = "a000" + std::to_string(tag++);
+                peer.Expect(t + " FETCH 1 (BODY.PEEK[])\r\n");
+                peer.SendSplit("* 1 FETCH (BODY[] " + Literal(body) + " FLAGS (\\Seen))\r\n" + t + " OK\r\n",
+                               piece, 0);
+            }
+        },
+        "a0006");
+    for (const auto& [body, piece] : bodies) {
+        SCOPED_TRACE(body);
+        imap.RetrieveMessage(1, nullptr);
+        std::vector<std::string> expected;
+        std::size_t start = 0;
+        for (std::size_t i = 0; i <= body.size(); ++i) {
+            if (i < body.size() && body[i] != '\r' && body[i] != '\n') continue;
+            if (i < body.size() || start < body.size()) expected.push_back(body.substr(start, i - start));
+            if (i + 1 < body.size() && body[i] == '\r' && body[i + 1] == '\n') ++i;
+            start = i + 1;
+        }
+        EXPECT_EQ(test::Names(imap.ResponseList()), expected);
+    }
+}
+
 TEST_F(Imap4MessageWireTest, AnswersWithoutALiteralLoadNothing) {
     Run(
         [](LoopbackPeer& peer) {
