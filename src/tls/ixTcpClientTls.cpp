@@ -1,6 +1,7 @@
 #include "tls/ixTcpClientTls.h"
 
 #include "tls/ixTlsStream.h"
+#include "transport/ixSocksStream.h"
 
 namespace ix {
 
@@ -62,7 +63,10 @@ bool TixTcpClientTls::IsStartTlsNeeded() {
 TixTlsNetworkStream* TixTcpClientTls::TlsStream() {
     TixTcpClientConnection& connection = GetConnection();
     if (!connection.HasNetworkStream()) return nullptr;
-    return dynamic_cast<TixTlsNetworkStream*>(&connection.NetworkStream());
+    TixNetworkStream* stream = &connection.NetworkStream();
+    // Implicit TLS through a proxy runs inside the SOCKS stream.
+    if (auto* socks = dynamic_cast<TixSocksNetworkStream*>(stream)) stream = &socks->InnerStream();
+    return dynamic_cast<TixTlsNetworkStream*>(stream);
 }
 
 std::string TixTcpClientTls::TlsVersion() {

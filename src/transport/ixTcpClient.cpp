@@ -1,6 +1,7 @@
 #include "transport/ixTcpClient.h"
 
 #include "transport/ixEventLoop.h"
+#include "transport/ixSocksStream.h"
 
 namespace ix {
 
@@ -91,8 +92,26 @@ void TixTcpClient::OpenConnection(const std::string& host, int port) {
         connection.Open(GetHostIP(host, connection.UseIpV6), port);
         return;
     }
-    // The SOCKS streams are not part of this library yet.
-    throw EixTcpClientError(IX_UNSUPPORTED_FIREWALL);
+    std::unique_ptr<TixSocksNetworkStream> socks;
+    switch (firewallSettings_.FirewallType()) {
+        case TixFirewallType::ftSocks4:
+            socks = std::make_unique<TixSocks4NetworkStream>(std::move(stream));
+            break;
+        case TixFirewallType::ftSocks5:
+            socks = std::make_unique<TixSocks5NetworkStream>(std::move(stream));
+            break;
+        case TixFirewallType::ftSocks4a:
+            socks = std::make_unique<TixSocks4aNetworkStream>(std::move(stream));
+            break;
+        default:
+            throw EixTcpClientError(IX_UNSUPPORTED_FIREWALL);
+    }
+    socks->SetTargetPort(port);
+    socks->SetUserName(firewallSettings_.UserName());
+    socks->SetPassword(firewallSettings_.Password());
+    socks->SetHost(firewallSettings_.NeedResolveIP() ? host : GetHostIP(host, connection.UseIpV6));
+    connection.SetNetworkStream(std::move(socks));
+    connection.Open(GetHostIP(firewallSettings_.Server(), connection.UseIpV6), firewallSettings_.Port());
 }
 
 int TixTcpClient::GetBatchSize() {

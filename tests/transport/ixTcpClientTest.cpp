@@ -430,11 +430,12 @@ TEST(TcpClientConnection, StreamIsRequired) {
     EXPECT_EQ(CodeOf([&] { connection.OpenSession(); }), IX_NOT_CONNECTED);
 }
 
-TEST(TcpClientConnection, FirewallServerWithoutSocksSupportIsRefused) {
+TEST(TcpClientConnection, UnknownFirewallTypeIsRefused) {
     TixTcpClient client;
     client.SetServer("127.0.0.1");
     client.SetPort(1);
     client.FirewallSettings().SetServer("127.0.0.1");
+    client.FirewallSettings().SetFirewallType(static_cast<TixFirewallType>(7));
     try {
         client.Open();
         ADD_FAILURE();

@@ -1,0 +1,293 @@
+// SOCKS handshakes against a scripted proxy: the exact request bytes, replies in pieces, the
+// target's greeting in the reply's segment, refusals, and what is refused before connecting.
+#include "transport/ixSocksStream.h"
+
+#include <gtest/gtest.h>
+
+#include "ixLoopbackServer.h"
+#include "ixTestSupport.h"
+#include "transport/ixTcpClient.h"
+
+namespace ix {
+namespace {
+
+using test::CodeOf;
+using test::LoopbackPeer;
+using test::LoopbackServer;
+
+const std::string kGreeting = "* OK target ready\r\n";
+
+std::string B(std::initializer_list<int> bytes) {
+    std::string text;
+    for (int b : bytes)
+        text += static_cast<char>(b);
+    return text;
+}
+
+// The target port 143 as two bytes, and a type-1 SOCKS5 success reply.
+const std::string kPort = B({0, 143});
+const std::string kSocks5Ok = B({5, 0, 0, 1, 127, 0, 0, 1, 0x1F, 0x90});
+
+struct Exchange {
+    std::string expect;  // the client's request
+    std::string reply;
+};
+
+struct HandshakeCase {
+    const char* name;
+    TixFirewallType type;
+    std::string host, user, password;
+    bool resolveHere;
+    std::vector<Exchange> dialogue;
+    bool singleBytes;  // each reply byte in its own segment
+};
+
+class SocksTest : public ::testing::Test {
+protected:
+    void Configure(TixFirewallType type, const std::string& host, const std::string& user = "",
+                   const std::string& password = "") {
+        client.SetServer(host);
+        client.SetPort(143);
+        client.SetTimeOut(5000);
+        auto& fw = client.FirewallSettings();
+        fw.SetFirewallType(type);
+        fw.SetServer(proxy.Host());
+        fw.SetPort(proxy.Port());
+        fw.SetUserName(user);
+        fw.SetPassword(password);
+    }
+    std::string ReadGreeting() {
+        TixMemoryStream data;
+        std::string text;
+        while (text.find("\r\n") == std::string::npos && client.Active()) {
+            client.GetConnection().ReadData(&data);
+            text.assign(reinterpret_cast<const char*>(data.Memory()), static_cast<std::size_t>(data.Size()));
+        }
+        return text;
+    }
+    void TearDown() override {
+        client.Close();
+        EXPECT_EQ(proxy.Join(), "");
+    }
+    LoopbackServer proxy;
+    TixTcpClient client;
+};
+
+class SocksHandshakeTest : public SocksTest, public ::testing::WithParamInterface<HandshakeCase> {};
+
+TEST_P(SocksHandshakeTest, SendsTheExactRequestsAndLeavesTheGreetingToTheTunnel) {
+    const HandshakeCase& c = GetParam();
+    Configure(c.type, c.host, c.user, c.password);
+    client.FirewallSettings().SetNeedResolveIP(!c.resolveHere);
+    proxy.Serve([&c](LoopbackPeer& peer) {
+        for (std::size_t i = 0; i < c.dialogue.size(); ++i) {
+            peer.Expect(c.dialogue[i].expect);
+            // The target speaks first, right behind the proxy's last reply.
+            std::string reply = c.dialogue[i].reply + (i + 1 == c.dialogue.size() ? kGreeting : "");
+            if (c.singleBytes)
+                peer.SendSplit(reply, 1, 2);
+            else
+                peer.Send(reply);
+        }
+        peer.Expect("a1 LOGOUT\r\n");
+    });
+    client.Open();
+    EXPECT_EQ(ReadGreeting(), kGreeting);
+    client.GetConnection().WriteString("a1 LOGOUT\r\n", "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Requests, SocksHandshakeTest,
+    ::testing::Values(
+        HandshakeCase{
+            "Socks4",
+            TixFirewallType::ftSocks4,
+            "127.0.0.1",
+            "ann",
+            "",
+            false,
+            {{B({4, 1}) + kPort + B({127, 0, 0, 1}) + "ann" + B({0}), B({0, 90, 0, 0, 0, 0, 0, 0})}},
+            false},
+        HandshakeCase{"Socks4aName",
+                      TixFirewallType::ftSocks4a,
+                      "mail.invalid",
+                      "ann",
+                      "",
+                      false,
+                      {{B({4, 1}) + kPort + B({0, 0, 0, 1}) + "ann" + B({0}) + "mail.invalid" + B({0}),
+                        B({0, 90, 0, 0, 0, 0, 0, 0})}},
+                      true},
+        HandshakeCase{"Socks4aAddress",
+                      TixFirewallType::ftSocks4a,
+                      "127.0.0.2",
+                      "",
+                      "",
+                      false,
+                      {{B({4, 1}) + kPort + B({127, 0, 0, 2, 0}), B({0, 90, 0, 0, 0, 0, 0, 0})}},
+                      false},
+        // Without a user name only method 0 is offered; a proxy that still asks gets two empty fields.
+        HandshakeCase{"Socks5NameTypeThreeReply",
+                      TixFirewallType::ftSocks5,
+                      "mail.invalid",
+                      "",
+                      "",
+                      false,
+                      {{B({5, 1, 0}), B({5, 2})},
+                       {B({1, 0, 0}), B({1, 0})},
+                       {B({5, 1, 0, 3, 12}) + "mail.invalid" + kPort, B({5, 0, 0, 3, 2}) + "ab" + B({0, 1})}},
+                      false},
+        HandshakeCase{"Socks5PasswordInPieces",
+                      TixFirewallType::ftSocks5,
+                      "127.0.0.1",
+                      "ann",
+                      "secret",
+                      false,
+                      {{B({5, 1, 2}), B({5, 2})},
+                       {B({1, 3}) + "ann" + B({6}) + "secret", B({1, 0})},
+                       {B({5, 1, 0, 1, 127, 0, 0, 1}) + kPort, kSocks5Ok}},
+                      true},
+        HandshakeCase{"Socks5Ipv6TypeFourReply",
+                      TixFirewallType::ftSocks5,
+                      "::1",
+                      "",
+                      "",
+                      false,
+                      {{B({5, 1, 0}), B({5, 0})},
+                       {B({5, 1, 0, 4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}) + kPort,
+                        B({5, 0, 0, 4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0x1F, 0x90})}},
+                      false},
+        HandshakeCase{"Socks5ResolvedHere",
+                      TixFirewallType::ftSocks5,
+                      "localhost",
+                      "",
+                      "",
+                      true,
+                      {{B({5, 1, 0}), B({5, 0})}, {B({5, 1, 0, 1, 127, 0, 0, 1}) + kPort, kSocks5Ok}},
+                      false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct RefusalCase {
+    const char* name;
+    TixFirewallType type;
+    std::string user;
+    std::vector<Exchange> dialogue;  // the last reply is followed by the proxy's close
+    int code;
+    std::string text;
+};
+
+class SocksRefusalTest : public SocksTest, public ::testing::WithParamInterface<RefusalCase> {};
+
+TEST_P(SocksRefusalTest, RaisesTheProxysCodeAndClosed) {
+    const RefusalCase& c = GetParam();
+    Configure(c.type, "127.0.0.1", c.user, "pw");
+    proxy.Serve([&c](LoopbackPeer& peer) {
+        for (const Exchange& e : c.dialogue) {
+            peer.Expect(e.expect);
+            peer.Send(e.reply);
+        }
+        peer.Close();
+    });
+    std::string text;
+    bool typed = false;
+    int code = CodeOf(
+        [&] {
+            try {
+                client.Open();
+            } catch (const EixSocksFirewallError&) {
+                typed = true;
+                throw;
+            }
+        },
+        &text);
+    EXPECT_TRUE(typed);
+    EXPECT_EQ(code, c.code);
+    EXPECT_EQ(text, c.text);
+    EXPECT_FALSE(client.Active());
+}
+
+const std::string kSocks4Request = B({4, 1}) + kPort + B({127, 0, 0, 1, 0});
+const std::string kSocks5Connect = B({5, 1, 0, 1, 127, 0, 0, 1}) + kPort;
+
+INSTANTIATE_TEST_SUITE_P(
+    Replies, SocksRefusalTest,
+    ::testing::Values(
+        RefusalCase{"Socks4Rejected",
+                    TixFirewallType::ftSocks4,
+                    "",
+                    {{kSocks4Request, B({0, 91, 0, 0, 0, 0, 0, 0})}},
+                    91,
+                    "SOCKS error: request rejected or failed"},
+        RefusalCase{"NoAcceptableMethod",
+                    TixFirewallType::ftSocks5,
+                    "",
+                    {{B({5, 1, 0}), B({5, 0xFF})}},
+                    255,
+                    "SOCKS error: No acceptable authentication methods"},
+        RefusalCase{"WrongPassword",
+                    TixFirewallType::ftSocks5,
+                    "ann",
+                    {{B({5, 1, 2}), B({5, 2})}, {B({1, 3}) + "ann" + B({2}) + "pw", B({1, 1})}},
+                    1,
+                    "SOCKS error: authentication failed"},
+        // Two bytes and the close: the refusal still says why.
+        RefusalCase{"ConnectionRefusedShort",
+                    TixFirewallType::ftSocks5,
+                    "",
+                    {{B({5, 1, 0}), B({5, 0})}, {kSocks5Connect, B({5, 5})}},
+                    5,
+                    "SOCKS error: Connection refused"},
+        RefusalCase{"UnknownReplyCode",
+                    TixFirewallType::ftSocks5,
+                    "",
+                    {{B({5, 1, 0}), B({5, 0})}, {kSocks5Connect, B({5, 42, 0, 1, 0, 0, 0, 0, 0, 0})}},
+                    42,
+                    "Unknown SOCKS error occured"},
+        RefusalCase{"AddressType",
+                    TixFirewallType::ftSocks5,
+                    "",
+                    {{B({5, 1, 0}), B({5, 0})}, {kSocks5Connect, B({5, 0, 0, 9, 0, 0, 0, 0, 0, 0})}},
+                    9,
+                    "SOCKS error: Address type not supported"},
+        RefusalCase{"ClosedWithoutReply",
+                    TixFirewallType::ftSocks4,
+                    "",
+                    {{kSocks4Request, B({0, 90, 0})}},
+                    IX_SOCKS_NO_REPLY,
+                    "SOCKS error: the proxy closed the connection without a complete reply"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(SocksTest, WhatTheProtocolCannotCarryIsRefusedBeforeConnecting) {
+    // No proxy listens: an attempt to connect would fail with ECONNREFUSED instead.
+    int port = proxy.Port();
+    proxy.CloseListener();
+    struct Case {
+        TixFirewallType type;
+        std::string host, user;
+        int code;
+    } cases[] = {
+        {TixFirewallType::ftSocks4, "::1", "", IX_SOCKS_IPV6_TARGET},
+        {TixFirewallType::ftSocks4a, "::1", "", IX_SOCKS_IPV6_TARGET},
+        {TixFirewallType::ftSocks5, "127.0.0.1", std::string(256, 'u'), IX_SOCKS_FIELD_TOO_LONG},
+        {TixFirewallType::ftSocks5, std::string(256, 'h') + ".invalid", "", IX_SOCKS_FIELD_TOO_LONG},
+    };
+    for (const Case& c : cases) {
+        Configure(c.type, c.host, c.user);
+        client.FirewallSettings().SetPort(port);
+        EXPECT_EQ(CodeOf([&] { client.Open(); }), c.code) << c.host;
+        EXPECT_FALSE(client.Active());
+    }
+}
+
+TEST_F(SocksTest, AProxyThatNeverAnswersTimesOut) {
+    Configure(TixFirewallType::ftSocks5, "127.0.0.1");
+    client.SetTimeOut(200);
+    proxy.Serve([](LoopbackPeer& peer) {
+        peer.Expect(B({5, 1, 0}));
+        peer.WaitForClose(10000);
+    });
+    EXPECT_EQ(CodeOf([&] { client.Open(); }), IX_TIMEOUT_ERROR);
+    EXPECT_FALSE(client.Active());
+}
+
+}  // namespace
+}  // namespace ix
