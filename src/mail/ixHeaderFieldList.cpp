@@ -14,6 +14,14 @@ bool StartsWithFoldSpace(const std::string& line) {
     return !line.empty() && IsFoldSpace(line[0]);
 }
 
+// Printable ASCII but the colon (RFC 5322 section 3.6.8).
+bool IsFieldName(std::string_view name) {
+    return !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
+        const auto b = static_cast<unsigned char>(c);
+        return b > 32 && b < 127 && b != ':';
+    });
+}
+
 }  // namespace
 
 std::string TrimHeaderText(std::string_view text) {
@@ -71,21 +79,36 @@ int TixHeaderFieldList::Parse(int startIndex, TixStringList* source) {
     source_ = source;
     fields_.clear();
     firstByName_.clear();
-    int i = std::max(startIndex, 0);
+    const int first = std::max(startIndex, 0);
     const int count = source ? source->Count() : 0;
+    int i = first;
     for (; i < count; ++i) {
         const std::string& line = (*source)[i];
         if (line.empty()) break;
         if (IsFoldSpace(line[0])) continue;
         const auto colon = line.find(':');
-        if (colon == std::string::npos) continue;
-        std::string name = LowerCase(std::string_view(line).substr(0, colon));
+        std::size_t nameEnd = colon == std::string::npos ? 0 : colon;
+        // Obsolete syntax allows white space before the colon (RFC 5322 section 4.5).
+        while (nameEnd > 0 && IsFoldSpace(line[nameEnd - 1]))
+            --nameEnd;
+        const std::string_view rawName = std::string_view(line).substr(0, nameEnd);
+        if (!IsFieldName(rawName)) {
+            // An mbox "From " line ahead of the header belongs to the mailbox file, not the body.
+            if (i == first && line.starts_with("From ")) continue;
+            break;
+        }
+        std::string name = LowerCase(rawName);
         firstByName_.try_emplace(name, static_cast<int>(fields_.size()));
-        fields_.push_back({std::move(name), i});
+        fields_.push_back({std::move(name), i, colon + 1});
     }
     headerEnd_ = std::min(i, count);
     if (headerEnd_ < startIndex_) headerEnd_ = count;
     return headerEnd_;
+}
+
+int TixHeaderFieldList::BodyStart() const {
+    if (!source_ || headerEnd_ >= source_->Count() || !(*source_)[headerEnd_].empty()) return headerEnd_;
+    return headerEnd_ + 1;
 }
 
 int TixHeaderFieldList::FieldLine(int index) const {
@@ -108,7 +131,7 @@ std::string TixHeaderFieldList::GetRawFieldValue(int index) const {
     if (index < 0 || index >= Count() || !source_) return {};
     const Field& f = fields_[static_cast<std::size_t>(index)];
     const std::string& first = (*source_)[f.line];
-    std::string value = first.substr(std::min(first.size(), f.name.size() + 1));
+    std::string value = first.substr(std::min(first.size(), f.valueStart));
     if (!value.empty() && IsFoldSpace(value[0])) value.erase(0, 1);
     // Standard unfolding: the line break goes, the white space that follows it stays.
     for (int i = f.line + 1; i < source_->Count(); ++i) {

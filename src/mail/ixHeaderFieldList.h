@@ -22,12 +22,16 @@ public:
     TixHeaderFieldList(const TixHeaderFieldList&) = delete;
     TixHeaderFieldList& operator=(const TixHeaderFieldList&) = delete;
 
-    // Indexes source from startIndex up to the first empty line; returns HeaderEnd.
+    // Indexes source from startIndex up to the first empty line, or up to a line that is neither a
+    // field nor a continuation (RFC 5322 section 2.1: such a line starts the body); returns HeaderEnd.
     virtual int Parse(int startIndex, TixStringList* source);
 
     int Count() const { return static_cast<int>(fields_.size()); }
     TixStringList* Source() const { return source_; }
     int HeaderEnd() const { return headerEnd_; }
+    // The first line of the body: after the empty line that ends the header, or the line that
+    // ended it by not being a field.
+    int BodyStart() const;
     int StartIndex() const { return startIndex_; }
     int CharsPerLine() const { return charsPerLine_; }
     void SetCharsPerLine(int value) { charsPerLine_ = value; }
@@ -90,6 +94,7 @@ protected:
     struct Field {
         std::string name;  // lower case
         int line;
+        std::size_t valueStart;  // after the colon
     };
     std::vector<Field> fields_;
     std::unordered_map<std::string, int> firstByName_;

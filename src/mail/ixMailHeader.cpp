@@ -467,10 +467,15 @@ bool TixMailHeaderFieldList::IsAddressField(std::string_view lowerName) {
 std::string TixMailHeaderFieldList::GetFieldValue(int index) const {
     if (index < 0 || index >= Count() || !source_) return {};
     const Field& f = fields_[static_cast<std::size_t>(index)];
-    if (f.name == "subject") return GetRawFieldValue(index);
+    if (f.name == "subject") {
+        // Unstructured text: all the white space after the colon goes, the rest is kept as sent.
+        std::string value = GetRawFieldValue(index);
+        value.erase(0, std::min(value.size(), value.find_first_not_of(" \t")));
+        return value;
+    }
     if (!IsAddressField(f.name)) return TixHeaderFieldList::GetFieldValue(index);
     const std::string& first = (*source_)[f.line];
-    std::string value = first.substr(std::min(first.size(), f.name.size() + 1));
+    std::string value = first.substr(std::min(first.size(), f.valueStart));
     if (!value.empty() && IsFoldSpace(value[0])) value.erase(0, 1);
     for (int i = f.line + 1; i < source_->Count(); ++i) {
         const std::string& line = (*source_)[i];

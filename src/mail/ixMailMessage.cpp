@@ -143,6 +143,12 @@ TixDelimiter Classify(const std::string& line, const std::string& open) {
     return OnlyWhiteSpace(rest) ? TixDelimiter::Open : TixDelimiter::None;
 }
 
+// The first body line of a header that ends at headerEnd: after the empty line, or the line that
+// ended the header by not being a field.
+int BodyStart(const TixStringList& lines, int headerEnd) {
+    return headerEnd < lines.Count() && lines[headerEnd].empty() ? headerEnd + 1 : headerEnd;
+}
+
 // "begin <mode> <file name>" opening a uuencoded section.
 bool IsUuBegin(const std::string& line, std::string& fileName) {
     if (line.size() < 6 || !SameText(std::string_view(line).substr(0, 5), "begin") || line[5] != ' ')
@@ -484,7 +490,7 @@ TixMessageBody& TixMailMessage::CreateBody(TixMessageBodies& bodies, std::string
 
 void TixMailMessage::ParseBodies(const TixStringList& lines, int headerEnd) {
     if (IsMultipart()) {
-        ParseMultipart(lines, headerEnd + 1, lines.Count(), boundary_, *bodies_, 0);
+        ParseMultipart(lines, BodyStart(lines, headerEnd), lines.Count(), boundary_, *bodies_, 0);
         if (bodies_->Count() > 0) return;
     }
     ParseSinglePart(lines, headerEnd);
@@ -525,20 +531,22 @@ void TixMailMessage::ParseSinglePart(const TixStringList& lines, int headerEnd) 
     }
     if (auto* text = dynamic_cast<TixTextBody*>(single); text != nullptr && text->charSet_.empty())
         text->charSet_ = charSet_;
-    single->encodedStart_ = headerEnd + 1 < lines.Count() ? headerEnd + 1 : lines.Count() - 1;
+    const int bodyStart = BodyStart(lines, headerEnd);
+    single->encodedStart_ = bodyStart < lines.Count() ? bodyStart : lines.Count() - 1;
 
     // Text and uuencoded sections are runs of lines, each decoded straight from the lines.
-    int runStart = headerEnd + 1;
+    int runStart = bodyStart;
     auto finishRun = [&](TixMessageBody* part, int end, int lineCount) {
-        // Text that more text follows keeps its last line break, or an empty line before a
-        // uuencoded section would be lost.
-        TixLinesStream data(lines, runStart, end, part == single && end < lines.Count());
+        // The single part keeps its last line break: it is data (no delimiter owns it), so a
+        // body that is not transfer-encoded reads back as the bytes that were sent, and an empty
+        // line before a uuencoded section is not lost.
+        TixLinesStream data(lines, runStart, end, part == single);
         part->FinishRead(data, lineCount, data.EncodedSize());
         runStart = end + 1;
     };
     TixAttachmentBody* uu = nullptr;
     std::string fileName;
-    for (int i = headerEnd + 1; i < lines.Count(); ++i) {
+    for (int i = bodyStart; i < lines.Count(); ++i) {
         const std::string& line = lines[i];
         if (IsUuBegin(line, fileName)) {
             messageFormat_ = mfUUencode;
@@ -553,7 +561,7 @@ void TixMailMessage::ParseSinglePart(const TixStringList& lines, int headerEnd) 
         }
     }
     // An unterminated uuencoded section is not an attachment: its lines stay text.
-    finishRun(single, lines.Count(), lines.Count() - headerEnd - 1);
+    finishRun(single, lines.Count(), lines.Count() - bodyStart);
 }
 
 void TixMailMessage::ParseMultipart(const TixStringList& lines, int from, int to, const std::string& boundary,
@@ -591,7 +599,15 @@ void TixMailMessage::ParseMultipart(const TixStringList& lines, int from, int to
             headerLines.Add(lines[k]);
         TixMailHeaderFieldList header;
         header.SetCharSet(charSet_);
-        header.Parse(0, &headerLines);
+        if (const int end = header.Parse(0, &headerLines); end < headerLines.Count()) {
+            // A line that is not a field ended the header: the part's data starts there.
+            j = i + 1 + end;
+            TixStringList fields;
+            for (int k = 0; k < end; ++k)
+                fields.Add(headerLines[k]);
+            headerLines = std::move(fields);
+            header.Parse(0, &headerLines);
+        }
         const std::string type = header.GetFieldValueItem(header.GetFieldValue("Content-Type"), "");
         const std::string disposition =
             header.GetFieldValueItem(header.GetFieldValue("Content-Disposition"), "");

@@ -423,7 +423,7 @@ void TixAttachmentBody::ParseHeader(const TixMailHeaderFieldList& header) {
     if (name.empty() && SameText(contentType_, "message/rfc822") && header.Source() != nullptr) {
         TixMailHeaderFieldList embedded;
         embedded.SetCharSet(header.CharSet());
-        embedded.Parse(header.HeaderEnd() + 1, header.Source());
+        embedded.Parse(header.BodyStart(), header.Source());
         const std::string subject = embedded.GetDecodedFieldValue("Subject");
         if (!subject.empty()) name = subject + ".eml";
     }

@@ -11,13 +11,25 @@ using test::Unfold;
 
 // Standard unfolding: join the lines of a field, dropping only the line breaks.
 TEST(HeaderFieldList, IndexesFieldsUpToTheEmptyLine) {
-    TixStringList lines{"Received: one", "Received: two", "Subject: hi", "junk line", "", "Body: no"};
+    TixStringList lines{"Received: one", "Received: two", "Subject: hi", "", "Body: no"};
     TixHeaderFieldList header;
-    EXPECT_EQ(header.Parse(0, &lines), 4);
+    EXPECT_EQ(header.Parse(0, &lines), 3);
+    EXPECT_EQ(header.BodyStart(), 4);
     EXPECT_EQ(header.Count(), 3);
     EXPECT_EQ(header.GetFieldValue("received"), "one");
     EXPECT_EQ(header.GetFieldValue("BODY"), "");
     EXPECT_EQ(header.GetFieldName(2), "Subject");
+
+    // A line that is neither a field nor a continuation starts the body; white space before the
+    // colon still names the field; an mbox "From " line ahead of the header is skipped.
+    TixStringList noBlank{"From someone@example.com Tue Dec  8 10:01:30 2026", "Subject  : hi", "junk line",
+                          "X-After: body", ""};
+    EXPECT_EQ(header.Parse(0, &noBlank), 2);
+    EXPECT_EQ(header.BodyStart(), 2);
+    EXPECT_EQ(header.Count(), 1);
+    EXPECT_EQ(header.GetFieldName(0), "Subject");
+    EXPECT_EQ(header.GetFieldValue("subject"), "hi");
+    EXPECT_EQ(header.GetFieldIndex("x-after"), -1);
 
     TixStringList noEnd{"A: 1", "B: 2"};
     EXPECT_EQ(header.Parse(0, &noEnd), 2);

@@ -192,9 +192,12 @@ TEST_F(MailMessageTest, BrokenBoundariesFallBackToSinglePart) {
     TixMailMessage n;
     n.LoadMessage(
         Lines("Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\nContent-Type: text/plain\r\n"
-              "--b\r\n\r\nlast\r\n"));
-    ASSERT_EQ(n.Bodies().Count(), 2);
+              "--b\r\n\r\nlast\r\n--b\r\nContent-Type: text/plain\r\nno colon: body\r\nX-A: 1\r\n--b--\r\n"));
+    ASSERT_EQ(n.Bodies().Count(), 3);
     EXPECT_EQ(dynamic_cast<TixTextBody&>(n.Bodies()[1]).Strings()[0], "last");
+    // A line that is not a field ends a part header too: it and what follows are the data.
+    EXPECT_EQ(dynamic_cast<TixTextBody&>(n.Bodies()[2]).Strings().Text(), "no colon: body\r\nX-A: 1\r\n");
+    EXPECT_EQ(n.Bodies()[2].ExtraFields().Count(), 0);
 }
 
 TEST_F(MailMessageTest, DeepNestingIsCapped) {
@@ -291,7 +294,7 @@ TEST_F(MailMessageTest, ErrorProcessingOnCorruptBase64) {
     c.Attach(ignore);
     ignore.LoadMessage(Lines(text));
     ASSERT_EQ(c.data.size(), 1u);
-    EXPECT_EQ(c.data[0], "QUJD*RE");
+    EXPECT_EQ(c.data[0], "QUJD*RE\r\n");  // as it came, final line break included
     TixMailMessage stop;
     stop.SetErrorProcessing(meStop);
     Capture c2;
