@@ -13,6 +13,8 @@ packages=(
   # the sandbox IMAP server
   dovecot-core dovecot-imapd
   mailutils-imap4d  # the second IMAP server of the client's interop tests (scripts/imap2-server.sh)
+  # the SOCKS proxies (scripts/socks-servers.sh): dante under nss_wrapper, ssh -D through a scratch sshd
+  dante-server openssh-server openssh-client microsocks libnss-wrapper
   # running the client on a headless machine
   xvfb xauth
 )
