@@ -667,6 +667,11 @@ std::string TixMailHeaderFieldList::GetDecodedFieldValueItem(std::string_view va
     return DecodeContinuations(value, itemName);
 }
 
+std::string TixMailHeaderFieldList::GetParameter(std::string_view value, std::string_view itemName) const {
+    std::string result = GetDecodedFieldValueItem(value, std::string(itemName) + "*");
+    return result.empty() ? GetFieldValueItem(value, itemName) : result;
+}
+
 // Collects name*0, name*1*, ... in one pass over the value, so a value with many pieces stays
 // linear, then joins them in index order up to the first gap. Consecutive encoded pieces are
 // joined as bytes before translation: a character may be split between two of them.

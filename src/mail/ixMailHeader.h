@@ -85,6 +85,9 @@ public:
     // An item of value. An item name ending in "*" reads the RFC 2231 forms (name*=, or the
     // continuations name*0, name*0*, name*1*, ...); otherwise encoded words in it are decoded.
     std::string GetDecodedFieldValueItem(std::string_view value, std::string_view itemName) const;
+    // A parameter that is a token, such as charset or boundary: its RFC 2231 form when there is
+    // one, else the plain item as written (no encoded words are read in it).
+    std::string GetParameter(std::string_view value, std::string_view itemName) const;
 
     // Class-level encoders and decoder.
 

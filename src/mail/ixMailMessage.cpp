@@ -388,12 +388,11 @@ void TixMailMessage::LoadHeader(const TixStringList& lines) {
 
 void TixMailMessage::ReadContentFields(const TixMailHeaderFieldList& header) {
     const std::string typeText = header.GetFieldValue("Content-Type");
-    contentType_ = header.GetFieldValueItem(typeText, "");
-    if (contentType_.empty()) contentType_ = "text/plain";  // RFC 2045 section 5.2
+    contentType_ = MediaTypeOr(header.GetFieldValueItem(typeText, ""), "text/plain");
     messageFormat_ = !typeText.empty() || !header.GetFieldValue("MIME-Version").empty() ? mfMIME : mfUUencode;
     contentSubType_ = header.GetDecodedFieldValueItem(typeText, "type");
-    boundary_ = header.GetFieldValueItem(typeText, "boundary");
-    const std::string charSet = header.GetFieldValueItem(typeText, "charset");
+    boundary_ = header.GetParameter(typeText, "boundary");
+    const std::string charSet = header.GetParameter(typeText, "charset");
     if (!charSet.empty()) {
         if (SameText(charSet, "iso-2022-jp")) {
             charSet_ = "iso-2022-jp";
@@ -490,7 +489,8 @@ TixMessageBody& TixMailMessage::CreateBody(TixMessageBodies& bodies, std::string
 
 void TixMailMessage::ParseBodies(const TixStringList& lines, int headerEnd) {
     if (IsMultipart()) {
-        ParseMultipart(lines, BodyStart(lines, headerEnd), lines.Count(), boundary_, *bodies_, 0);
+        ParseMultipart(lines, BodyStart(lines, headerEnd), lines.Count(), boundary_, *bodies_, 0,
+                       SameText(contentType_, "multipart/digest"));
         if (bodies_->Count() > 0) return;
     }
     ParseSinglePart(lines, headerEnd);
@@ -565,7 +565,7 @@ void TixMailMessage::ParseSinglePart(const TixStringList& lines, int headerEnd) 
 }
 
 void TixMailMessage::ParseMultipart(const TixStringList& lines, int from, int to, const std::string& boundary,
-                                    TixMessageBodies& bodies, int depth) {
+                                    TixMessageBodies& bodies, int depth, bool digest) {
     if (boundary.empty() || from >= to) return;
     const std::string open = "--" + boundary;
     TixMessageBody* current = nullptr;
@@ -574,7 +574,8 @@ void TixMailMessage::ParseMultipart(const TixStringList& lines, int from, int to
     auto finish = [&](TixMessageBody& part, int begin, int end) {
         if (auto* mp = dynamic_cast<TixMultipartBody*>(&part)) {
             // Nested parts are read in place, with positions counted in this message's lines.
-            ParseMultipart(lines, begin, end, mp->Boundary(), mp->Bodies(), depth + 1);
+            ParseMultipart(lines, begin, end, mp->Boundary(), mp->Bodies(), depth + 1,
+                           SameText(mp->ContentType(), "multipart/digest"));
             mp->encodedLines_ = end - begin;
             return;
         }
@@ -608,11 +609,15 @@ void TixMailMessage::ParseMultipart(const TixStringList& lines, int from, int to
             headerLines = std::move(fields);
             header.Parse(0, &headerLines);
         }
-        const std::string type = header.GetFieldValueItem(header.GetFieldValue("Content-Type"), "");
+        // RFC 2046 section 5.1.5: the parts of a digest are messages unless they say otherwise.
+        const std::string type =
+            MediaTypeOr(header.GetFieldValueItem(header.GetFieldValue("Content-Type"), ""),
+                        digest ? "message/rfc822" : "text/plain");
         const std::string disposition =
             header.GetFieldValueItem(header.GetFieldValue("Content-Disposition"), "");
         TixMessageBody& body = CreateBody(bodies, type, disposition, depth);
         body.ParseHeader(header);
+        body.contentType_ = type;
         body.FillExtraFields(header);  // before the move: the header indexes headerLines
         body.rawHeader_ = std::move(headerLines);
         body.headerStart_ = i + 1;

@@ -163,8 +163,9 @@ private:
     void ParseBodies(const TixStringList& lines, int headerEnd);
     void ParseSinglePart(const TixStringList& lines, int headerEnd);
     // Reads the parts between lines [from, to) delimited by boundary into bodies.
+    // In a multipart/digest (digest true) a part without a type is a message/rfc822.
     void ParseMultipart(const TixStringList& lines, int from, int to, const std::string& boundary,
-                        TixMessageBodies& bodies, int depth);
+                        TixMessageBodies& bodies, int depth, bool digest);
     void StartPart(TixMessageBody& body, const TixStringList& lines, const TixMailHeaderFieldList& header,
                    int headerStart, int headerEnd);
     void BuildHeaderLines(TixStringList& lines, int& linesPlace);

@@ -46,6 +46,20 @@ std::string SanitizeFileName(std::string_view name) {
     return out.empty() ? std::string("_") : out;
 }
 
+std::string MediaTypeOr(std::string_view type, std::string_view fallback) {
+    const auto isToken = [](std::string_view t) {
+        return !t.empty() && std::all_of(t.begin(), t.end(), [](char c) {
+            const auto b = static_cast<unsigned char>(c);
+            return b > 32 && b < 127 &&
+                   std::string_view("()<>@,;:\\\"/[]?=").find(c) == std::string_view::npos;
+        });
+    };
+    const auto slash = type.find('/');
+    if (slash != std::string_view::npos && isToken(type.substr(0, slash)) && isToken(type.substr(slash + 1)))
+        return std::string(type);
+    return std::string(fallback);
+}
+
 std::string ExtractFileName(std::string_view path) {
     const auto pos = path.find_last_of("/\\:");
     return std::string(pos == std::string_view::npos ? path : path.substr(pos + 1));
@@ -134,7 +148,7 @@ TixEncodeMethod TixMessageBody::GetEncoding() const {
 }
 
 void TixMessageBody::ParseHeader(const TixMailHeaderFieldList& header) {
-    contentType_ = LeadingValue(header, "Content-Type");
+    contentType_ = MediaTypeOr(LeadingValue(header, "Content-Type"), "text/plain");
     const TixMailMessage* m = Message();
     encoding_ = m != nullptr ? m->Encoding() : cmNone;
     const std::string cte = LowerCase(header.GetFieldValue("Content-Transfer-Encoding"));
@@ -505,6 +519,8 @@ void TixImageBody::BuildHeader(TixMailHeaderFieldList& header) {
 
 void TixImageBody::ParseHeader(const TixMailHeaderFieldList& header) {
     TixAttachmentBody::ParseHeader(header);
+    // Content-Disposition's file name comes first here too (RFC 2183).
+    if (!Param(header, "Content-Disposition", "filename").empty()) return;
     const std::string name = Param(header, "Content-Type", "name");
     if (!name.empty()) fileName_ = SanitizeFileName(name);
 }
@@ -567,7 +583,7 @@ void TixMultipartBody::ParseHeader(const TixMailHeaderFieldList& header) {
     TixMessageBody::ParseHeader(header);
     nested_->contentType_ = contentType_;
     const std::string type = header.GetFieldValue("Content-Type");
-    SetBoundary(header.GetFieldValueItem(type, "boundary"));
+    SetBoundary(header.GetParameter(type, "boundary"));
     contentSubType_ = header.GetDecodedFieldValueItem(type, "type");
     encoding_ = cmNone;
 }
@@ -587,7 +603,9 @@ void TixMultipartBody::DataAdded(TixStream& data) {
     // same way.
     TixStringList lines;
     lines.SetText(ReadAll(data));
-    if (TixMailMessage* m = Message()) m->ParseMultipart(lines, 0, lines.Count(), Boundary(), Bodies(), 1);
+    if (TixMailMessage* m = Message())
+        m->ParseMultipart(lines, 0, lines.Count(), Boundary(), Bodies(), 1,
+                          SameText(ContentType(), "multipart/digest"));
     encodedLines_ = lines.Count();
 }
 

@@ -27,6 +27,9 @@ class TixMessageBody;
 std::string SanitizeFileName(std::string_view name);
 // The name after its last "/", "\" or ":".
 std::string ExtractFileName(std::string_view path);
+// A Content-Type's leading value when it is a type and a subtype, else fallback (RFC 2045 section
+// 5.2: a missing or invalid type reads as text/plain).
+std::string MediaTypeOr(std::string_view type, std::string_view fallback);
 
 // Asks the application for the stream a part's data goes to (saving) or comes from (loading).
 // The stream handed back is owned by the part, which frees it after use; Handled (loading only)

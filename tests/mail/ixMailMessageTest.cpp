@@ -316,8 +316,11 @@ TEST_F(MailMessageTest, BodyKinds) {
               "--b\r\nContent-Type: text/calendar\r\n\r\nx\r\n"
               "--b\r\nContent-Type: x-foo/bar\r\n\r\nx\r\n"
               "--b\r\nContent-Type: image/gif; name=\"a.gif\"\r\nContent-ID: <id1>\r\n\r\nx\r\n"
+              "--b\r\nContent-Type: image/gif; name=b.gif\r\nContent-Disposition: inline; "
+              "filename=c.gif\r\n\r\nx\r\n"
+              "--b\r\nContent-Type: text; charset=us-ascii\r\n\r\nx\r\n"
               "--b--\r\n"));
-    ASSERT_EQ(m.Bodies().Count(), 5);
+    ASSERT_EQ(m.Bodies().Count(), 7);
     EXPECT_STREQ(m.Bodies()[0].ClassName(), "TixAttachmentBody");
     EXPECT_STREQ(m.Bodies()[1].ClassName(), "TixAttachmentBody");
     EXPECT_STREQ(m.Bodies()[2].ClassName(), "TixTextBody");
@@ -325,6 +328,10 @@ TEST_F(MailMessageTest, BodyKinds) {
     auto& image = dynamic_cast<TixImageBody&>(m.Bodies()[4]);
     EXPECT_EQ(image.FileName(), "a.gif");
     EXPECT_EQ(image.ContentID(), "id1");
+    EXPECT_EQ(dynamic_cast<TixImageBody&>(m.Bodies()[5]).FileName(), "c.gif");
+    // A type without a subtype is plain text.
+    EXPECT_EQ(m.Bodies()[6].ContentType(), "text/plain");
+    EXPECT_EQ(dynamic_cast<TixTextBody&>(m.Bodies()[6]).CharSet(), "us-ascii");
 }
 
 TEST_F(MailMessageTest, SinglePartFieldsAndBlankText) {
