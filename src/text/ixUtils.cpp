@@ -204,8 +204,14 @@ TixDateTime MailTimeToDateTime(std::string_view dateTime, TixDateTime& timeZoneB
     // The time may end the text (no zone); a part without ":" is the zone itself.
     TimeOfDay time;
     std::string_view afterTime = text;
-    const std::string_view timeText = TakePart(afterTime);
+    std::string_view timeText = TakePart(afterTime);
+    std::string_view zoneText;
     if (timeText.find(':') != std::string_view::npos) {
+        // A numeric zone may follow the time without a space ("10:01:30+0100").
+        if (const auto sign = timeText.find_first_of("+-"); sign != std::string_view::npos) {
+            zoneText = timeText.substr(sign);
+            timeText = timeText.substr(0, sign);
+        }
         time = ReadTimeOfDay(timeText);
         text = afterTime;
     }
@@ -214,7 +220,7 @@ TixDateTime MailTimeToDateTime(std::string_view dateTime, TixDateTime& timeZoneB
     if (!IsValidDate(year, month, day))
         throw EixConvertError("'" + std::string(dateTime) + "' is not a valid date");
 
-    const long offset = MailZoneOffsetSeconds(TakePart(text));
+    const long offset = MailZoneOffsetSeconds(zoneText.empty() ? TakePart(text) : zoneText);
     timeZoneBias = offset / SecsPerDay;
     const std::int64_t utcSeconds =
         DateTimeToUnix(EncodeDateTime(year, month, day, time.hour, time.minute, time.second)) - offset;

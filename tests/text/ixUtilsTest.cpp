@@ -87,6 +87,7 @@ TEST(MailTimeTest, ReadsZonedDatesIntoLocalTime) {
     EXPECT_NEAR(bias, -5.0 / 24, 1e-12);
     EXPECT_NEAR(MailTimeToDateTime("5 Dec 2026 08:22:38 pdt"), expected, cSecond / 10);
     EXPECT_NEAR(MailTimeToDateTime("5 Dec 2026 15:22:38 CET"), expected, cSecond / 10);
+    EXPECT_NEAR(MailTimeToDateTime("Sat, 5 Dec 2026 10:22:38-0500"), expected, cSecond / 10);
 
     const ZoneGuard cet(cCentralEurope);
     EXPECT_NEAR(MailTimeToDateTime("Sat, 05 Dec 2026 10:22:38 -0500"),
