@@ -250,6 +250,245 @@ std::size_t CodeUnitSize(std::string_view iconvName) {
     return 1;
 }
 
+// Labels of the WHATWG Encoding Standard, sorted, with the converter's name for their encoding.
+// Consulted only for names iconv does not know itself, so a name it knows keeps its meaning
+// (iso-8859-1 stays Latin-1 where the standard reads windows-1252). The "replacement" labels and
+// x-user-defined have no converter and stay unknown.
+struct TixCharSetLabel {
+    std::string_view label, iconvName;
+};
+constexpr TixCharSetLabel cWebLabels[] = {
+    {"866", "IBM866"},
+    {"ansi_x3.4-1968", "CP1252"},
+    {"arabic", "ISO-8859-6"},
+    {"ascii", "CP1252"},
+    {"asmo-708", "ISO-8859-6"},
+    {"big5", "BIG5-HKSCS"},
+    {"big5-hkscs", "BIG5-HKSCS"},
+    {"chinese", "GBK"},
+    {"cn-big5", "BIG5-HKSCS"},
+    {"cp1250", "CP1250"},
+    {"cp1251", "CP1251"},
+    {"cp1252", "CP1252"},
+    {"cp1253", "CP1253"},
+    {"cp1254", "CP1254"},
+    {"cp1255", "CP1255"},
+    {"cp1256", "CP1256"},
+    {"cp1257", "CP1257"},
+    {"cp1258", "CP1258"},
+    {"cp819", "CP1252"},
+    {"cp866", "IBM866"},
+    {"csbig5", "BIG5-HKSCS"},
+    {"cseuckr", "CP949"},
+    {"cseucpkdfmtjapanese", "EUC-JP"},
+    {"csgb2312", "GBK"},
+    {"csibm866", "IBM866"},
+    {"csiso2022jp", "ISO-2022-JP"},
+    {"csiso58gb231280", "GBK"},
+    {"csiso88596e", "ISO-8859-6"},
+    {"csiso88596i", "ISO-8859-6"},
+    {"csiso88598e", "ISO-8859-8"},
+    {"csiso88598i", "ISO-8859-8"},
+    {"csisolatin1", "CP1252"},
+    {"csisolatin2", "ISO-8859-2"},
+    {"csisolatin3", "ISO-8859-3"},
+    {"csisolatin4", "ISO-8859-4"},
+    {"csisolatin5", "CP1254"},
+    {"csisolatin6", "ISO-8859-10"},
+    {"csisolatin9", "ISO-8859-15"},
+    {"csisolatinarabic", "ISO-8859-6"},
+    {"csisolatincyrillic", "ISO-8859-5"},
+    {"csisolatingreek", "ISO-8859-7"},
+    {"csisolatinhebrew", "ISO-8859-8"},
+    {"cskoi8r", "KOI8-R"},
+    {"csksc56011987", "CP949"},
+    {"csmacintosh", "MACINTOSH"},
+    {"csshiftjis", "CP932"},
+    {"csunicode", "UTF-16LE"},
+    {"cyrillic", "ISO-8859-5"},
+    {"dos-874", "CP874"},
+    {"ecma-114", "ISO-8859-6"},
+    {"ecma-118", "ISO-8859-7"},
+    {"elot_928", "ISO-8859-7"},
+    {"euc-jp", "EUC-JP"},
+    {"euc-kr", "CP949"},
+    {"gb18030", "GB18030"},
+    {"gb2312", "GBK"},
+    {"gb_2312", "GBK"},
+    {"gb_2312-80", "GBK"},
+    {"gbk", "GBK"},
+    {"greek", "ISO-8859-7"},
+    {"greek8", "ISO-8859-7"},
+    {"hebrew", "ISO-8859-8"},
+    {"ibm819", "CP1252"},
+    {"ibm866", "IBM866"},
+    {"iso-10646-ucs-2", "UTF-16LE"},
+    {"iso-2022-jp", "ISO-2022-JP"},
+    {"iso-8859-1", "CP1252"},
+    {"iso-8859-10", "ISO-8859-10"},
+    {"iso-8859-11", "CP874"},
+    {"iso-8859-13", "ISO-8859-13"},
+    {"iso-8859-14", "ISO-8859-14"},
+    {"iso-8859-15", "ISO-8859-15"},
+    {"iso-8859-16", "ISO-8859-16"},
+    {"iso-8859-2", "ISO-8859-2"},
+    {"iso-8859-3", "ISO-8859-3"},
+    {"iso-8859-4", "ISO-8859-4"},
+    {"iso-8859-5", "ISO-8859-5"},
+    {"iso-8859-6", "ISO-8859-6"},
+    {"iso-8859-6-e", "ISO-8859-6"},
+    {"iso-8859-6-i", "ISO-8859-6"},
+    {"iso-8859-7", "ISO-8859-7"},
+    {"iso-8859-8", "ISO-8859-8"},
+    {"iso-8859-8-e", "ISO-8859-8"},
+    {"iso-8859-8-i", "ISO-8859-8"},
+    {"iso-8859-9", "CP1254"},
+    {"iso-ir-100", "CP1252"},
+    {"iso-ir-101", "ISO-8859-2"},
+    {"iso-ir-109", "ISO-8859-3"},
+    {"iso-ir-110", "ISO-8859-4"},
+    {"iso-ir-126", "ISO-8859-7"},
+    {"iso-ir-127", "ISO-8859-6"},
+    {"iso-ir-138", "ISO-8859-8"},
+    {"iso-ir-144", "ISO-8859-5"},
+    {"iso-ir-148", "CP1254"},
+    {"iso-ir-149", "CP949"},
+    {"iso-ir-157", "ISO-8859-10"},
+    {"iso-ir-58", "GBK"},
+    {"iso8859-1", "CP1252"},
+    {"iso8859-10", "ISO-8859-10"},
+    {"iso8859-11", "CP874"},
+    {"iso8859-13", "ISO-8859-13"},
+    {"iso8859-14", "ISO-8859-14"},
+    {"iso8859-15", "ISO-8859-15"},
+    {"iso8859-2", "ISO-8859-2"},
+    {"iso8859-3", "ISO-8859-3"},
+    {"iso8859-4", "ISO-8859-4"},
+    {"iso8859-5", "ISO-8859-5"},
+    {"iso8859-6", "ISO-8859-6"},
+    {"iso8859-7", "ISO-8859-7"},
+    {"iso8859-8", "ISO-8859-8"},
+    {"iso8859-9", "CP1254"},
+    {"iso88591", "CP1252"},
+    {"iso885910", "ISO-8859-10"},
+    {"iso885911", "CP874"},
+    {"iso885913", "ISO-8859-13"},
+    {"iso885914", "ISO-8859-14"},
+    {"iso885915", "ISO-8859-15"},
+    {"iso88592", "ISO-8859-2"},
+    {"iso88593", "ISO-8859-3"},
+    {"iso88594", "ISO-8859-4"},
+    {"iso88595", "ISO-8859-5"},
+    {"iso88596", "ISO-8859-6"},
+    {"iso88597", "ISO-8859-7"},
+    {"iso88598", "ISO-8859-8"},
+    {"iso88599", "CP1254"},
+    {"iso_8859-1", "CP1252"},
+    {"iso_8859-15", "ISO-8859-15"},
+    {"iso_8859-1:1987", "CP1252"},
+    {"iso_8859-2", "ISO-8859-2"},
+    {"iso_8859-2:1987", "ISO-8859-2"},
+    {"iso_8859-3", "ISO-8859-3"},
+    {"iso_8859-3:1988", "ISO-8859-3"},
+    {"iso_8859-4", "ISO-8859-4"},
+    {"iso_8859-4:1988", "ISO-8859-4"},
+    {"iso_8859-5", "ISO-8859-5"},
+    {"iso_8859-5:1988", "ISO-8859-5"},
+    {"iso_8859-6", "ISO-8859-6"},
+    {"iso_8859-6:1987", "ISO-8859-6"},
+    {"iso_8859-7", "ISO-8859-7"},
+    {"iso_8859-7:1987", "ISO-8859-7"},
+    {"iso_8859-8", "ISO-8859-8"},
+    {"iso_8859-8:1988", "ISO-8859-8"},
+    {"iso_8859-9", "CP1254"},
+    {"iso_8859-9:1989", "CP1254"},
+    {"koi", "KOI8-R"},
+    {"koi8", "KOI8-R"},
+    {"koi8-r", "KOI8-R"},
+    {"koi8-ru", "KOI8-U"},
+    {"koi8-u", "KOI8-U"},
+    {"koi8_r", "KOI8-R"},
+    {"korean", "CP949"},
+    {"ks_c_5601-1987", "CP949"},
+    {"ks_c_5601-1989", "CP949"},
+    {"ksc5601", "CP949"},
+    {"ksc_5601", "CP949"},
+    {"l1", "CP1252"},
+    {"l2", "ISO-8859-2"},
+    {"l3", "ISO-8859-3"},
+    {"l4", "ISO-8859-4"},
+    {"l5", "CP1254"},
+    {"l6", "ISO-8859-10"},
+    {"l9", "ISO-8859-15"},
+    {"latin1", "CP1252"},
+    {"latin2", "ISO-8859-2"},
+    {"latin3", "ISO-8859-3"},
+    {"latin4", "ISO-8859-4"},
+    {"latin5", "CP1254"},
+    {"latin6", "ISO-8859-10"},
+    {"logical", "ISO-8859-8"},
+    {"mac", "MACINTOSH"},
+    {"macintosh", "MACINTOSH"},
+    {"ms932", "CP932"},
+    {"ms_kanji", "CP932"},
+    {"shift-jis", "CP932"},
+    {"shift_jis", "CP932"},
+    {"sjis", "CP932"},
+    {"sun_eu_greek", "ISO-8859-7"},
+    {"tis-620", "CP874"},
+    {"ucs-2", "UTF-16LE"},
+    {"unicode", "UTF-16LE"},
+    {"unicode-1-1-utf-8", "utf-8"},
+    {"unicode11utf8", "utf-8"},
+    {"unicode20utf8", "utf-8"},
+    {"unicodefeff", "UTF-16LE"},
+    {"unicodefffe", "UTF-16BE"},
+    {"us-ascii", "CP1252"},
+    {"utf-16", "UTF-16LE"},
+    {"utf-16be", "UTF-16BE"},
+    {"utf-16le", "UTF-16LE"},
+    {"utf-8", "utf-8"},
+    {"utf8", "utf-8"},
+    {"visual", "ISO-8859-8"},
+    {"windows-1250", "CP1250"},
+    {"windows-1251", "CP1251"},
+    {"windows-1252", "CP1252"},
+    {"windows-1253", "CP1253"},
+    {"windows-1254", "CP1254"},
+    {"windows-1255", "CP1255"},
+    {"windows-1256", "CP1256"},
+    {"windows-1257", "CP1257"},
+    {"windows-1258", "CP1258"},
+    {"windows-31j", "CP932"},
+    {"windows-874", "CP874"},
+    {"windows-949", "CP949"},
+    {"x-cp1250", "CP1250"},
+    {"x-cp1251", "CP1251"},
+    {"x-cp1252", "CP1252"},
+    {"x-cp1253", "CP1253"},
+    {"x-cp1254", "CP1254"},
+    {"x-cp1255", "CP1255"},
+    {"x-cp1256", "CP1256"},
+    {"x-cp1257", "CP1257"},
+    {"x-cp1258", "CP1258"},
+    {"x-euc-jp", "EUC-JP"},
+    {"x-gbk", "GBK"},
+    {"x-mac-cyrillic", "MAC-CYRILLIC"},
+    {"x-mac-roman", "MACINTOSH"},
+    {"x-mac-ukrainian", "MAC-CYRILLIC"},
+    {"x-sjis", "CP932"},
+    {"x-unicode20utf8", "utf-8"},
+    {"x-x-big5", "BIG5-HKSCS"},
+};
+
+// The converter's name for a label real mail uses but iconv lacks (ks_c_5601-1987, x-sjis, ...).
+std::string_view WebLabelTarget(std::string_view lower) {
+    const auto it =
+        std::lower_bound(std::begin(cWebLabels), std::end(cWebLabels), lower,
+                         [](const TixCharSetLabel& e, std::string_view l) { return e.label < l; });
+    return it != std::end(cWebLabels) && it->label == lower ? it->iconvName : std::string_view();
+}
+
 std::string IconvName(std::string_view charSet) {
     if (SameText(charSet, "x-mac-cyrillic")) return "MACCYRILLIC";
     return std::string(charSet);
@@ -312,10 +551,19 @@ TixCharSet& LookUp(std::string_view charSet) {
     auto it = cache.find(lower);
     if (it != cache.end()) return *it->second;
     auto cs = std::make_unique<TixCharSet>();
-    if (lower == "utf-8" || lower == "utf8") {
+    std::string_view webName;
+    if (lower != "utf-8" && lower != "utf8" && !lower.empty()) {
+        cs->iconvName = IconvName(charSet);
+        iconv_t probe = iconv_open("UTF-8", cs->iconvName.c_str());
+        if (probe != reinterpret_cast<iconv_t>(-1))
+            iconv_close(probe);
+        else
+            webName = WebLabelTarget(lower);
+        if (!webName.empty()) cs->iconvName = std::string(webName);
+    }
+    if (lower == "utf-8" || lower == "utf8" || webName == "utf-8") {
         cs->utf8 = cs->known = true;
     } else if (!lower.empty()) {
-        cs->iconvName = IconvName(charSet);
         iconv_t dec = iconv_open("UTF-8", cs->iconvName.c_str());
         iconv_t enc = iconv_open(cs->iconvName.c_str(), "UTF-8");
         if (dec != reinterpret_cast<iconv_t>(-1) && enc != reinterpret_cast<iconv_t>(-1)) {
@@ -323,7 +571,8 @@ TixCharSet& LookUp(std::string_view charSet) {
             cs->decoder = std::make_unique<TixIconv>(dec);
             cs->encoder = std::make_unique<TixIconv>(enc);
             cs->unit = CodeUnitSize(cs->iconvName);
-            if (LooksSingleByte(lower)) cs->single = BuildSingleByte(cs->iconvName);
+            if (LooksSingleByte(lower) || LooksSingleByte(LowerCase(cs->iconvName)))
+                cs->single = BuildSingleByte(cs->iconvName);
             // The replacement for unrepresentable characters, in the target's own bytes.
             char q = '?';
             char* ip = &q;
