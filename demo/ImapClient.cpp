@@ -11,10 +11,12 @@ int main(int argc, char* argv[]) {
     ix::TForm1 form;
     QString error = ix::ApplyCommandLine(form, QApplication::arguments());
     if (!error.isEmpty()) {
-        std::fprintf(stderr,
-                     "imap-client: %s\nOptions: --server HOST --port PORT --user NAME --password TEXT "
-                     "--security none|starttls|tls --ca-file FILE\n",
-                     qPrintable(error));
+        std::fprintf(
+            stderr,
+            "imap-client: %s\nOptions: --server HOST --port PORT --user NAME --password TEXT "
+            "--security none|starttls|tls --ca-file FILE --proxy socks4://HOST:PORT|socks4a://HOST:PORT|"
+            "socks5://[USER:PASSWORD@]HOST:PORT\n",
+            qPrintable(error));
         return 2;
     }
     form.show();

@@ -140,8 +140,19 @@ QString ApplyCommandLine(TForm1& form, const QStringList& arguments) {
     QCommandLineOption password("password", "The password.", "password");
     QCommandLineOption security("security", "none, starttls or tls.", "security");
     QCommandLineOption caFile("ca-file", "Certificate authorities to trust besides the system's.", "file");
-    parser.addOptions({server, port, user, password, security, caFile});
+    QCommandLineOption proxy("proxy",
+                             "A SOCKS proxy: socks4://host:port, socks4a://host:port or "
+                             "socks5://[user:password@]host:port.",
+                             "url");
+    parser.addOptions({server, port, user, password, security, caFile, proxy});
     if (!parser.parse(arguments)) return parser.errorText();
+    if (parser.isSet(proxy)) {
+        TixFirewallSettings settings;
+        if (!ParseSocksProxyUrl(Utf8(parser.value(proxy)), settings))
+            return "Unknown proxy '" + parser.value(proxy) +
+                   "': socks4://host:port, socks4a://host:port or socks5://[user:password@]host:port";
+        form.ixImap.SetFirewallSettings(settings);
+    }
     if (parser.isSet(security)) {
         const auto* end = std::end(SecurityChoices);
         const auto* choice = std::find_if(std::begin(SecurityChoices), end, [&](const TixSecurityChoice& c) {

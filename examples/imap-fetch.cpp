@@ -2,6 +2,7 @@
 //
 //   imap-fetch --server H --port P --user U --password-file F --security none|starttls|tls
 //              [--ca-file F] [--folder NAME]
+//              [--proxy socks4://HOST:PORT | socks4a://HOST:PORT | socks5://[USER:PASSWORD@]HOST:PORT]
 //
 // Prints the folder's message count, then one line per message: number, flags, sender, subject.
 // Exits with 1 and the error's text when anything fails.
@@ -18,7 +19,9 @@ namespace {
 
 int Usage() {
     std::cerr << "usage: imap-fetch --server H --port P --user U --password-file F "
-                 "--security none|starttls|tls [--ca-file F] [--folder NAME]\n";
+                 "--security none|starttls|tls [--ca-file F] [--folder NAME]\n"
+                 "       [--proxy socks4://HOST:PORT | socks4a://HOST:PORT | "
+                 "socks5://[USER:PASSWORD@]HOST:PORT]\n";
     return 2;
 }
 
@@ -47,6 +50,8 @@ int main(int argc, char** argv) {
                                                             {"tls", ix::TixClientTlsMode::ctImplicit}};
     auto mode = modes.find(options["--security"]);
     if (mode == modes.end()) return Usage();
+    ix::TixFirewallSettings proxy;
+    if (options.count("--proxy") != 0 && !ix::ParseSocksProxyUrl(options["--proxy"], proxy)) return Usage();
 
     try {
         ix::TixImap4 imap;
@@ -56,6 +61,7 @@ int main(int argc, char** argv) {
         imap.SetPassword(ReadPassword(options["--password-file"]));
         imap.SetUseTLS(mode->second);
         if (options.count("--ca-file") != 0) imap.SetCAFile(options["--ca-file"]);
+        imap.SetFirewallSettings(proxy);
         imap.Open();
 
         imap.SelectMailBox(options["--folder"]);

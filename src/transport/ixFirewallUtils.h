@@ -35,4 +35,9 @@ private:
     bool needResolveIP_ = true;
 };
 
+// Sets type, server, port, user name and password from socks4://HOST:PORT, socks4a://HOST:PORT
+// or socks5://[USER:PASSWORD@]HOST:PORT (an IPv6 host in brackets); false, with the settings
+// untouched, for anything else.
+bool ParseSocksProxyUrl(const std::string& url, TixFirewallSettings& settings);
+
 }  // namespace ix

@@ -289,5 +289,23 @@ TEST_F(SocksTest, AProxyThatNeverAnswersTimesOut) {
     EXPECT_FALSE(client.Active());
 }
 
+TEST(SocksProxyUrl, ParsesTheThreeSchemesAndRefusesTheRest) {
+    TixFirewallSettings settings;
+    ASSERT_TRUE(ParseSocksProxyUrl("socks5://ann:p@ss:w@[::1]:1081", settings));
+    EXPECT_EQ(settings.FirewallType(), TixFirewallType::ftSocks5);
+    EXPECT_EQ(settings.Server(), "::1");
+    EXPECT_EQ(settings.Port(), 1081);
+    EXPECT_EQ(settings.UserName(), "ann");
+    EXPECT_EQ(settings.Password(), "p@ss:w");
+    ASSERT_TRUE(ParseSocksProxyUrl("socks4a://proxy.test:1080", settings));
+    EXPECT_EQ(settings.FirewallType(), TixFirewallType::ftSocks4a);
+    EXPECT_EQ(settings.Server(), "proxy.test");
+    EXPECT_EQ(settings.UserName(), "");
+    for (const char* bad : {"socks4://u:p@h:1", "socks5://h", "socks5://h:0", "socks5://h:65536",
+                            "socks5://:1", "socks5://h:1x", "http://h:1", "socks5://[::1]1", "socks5://@h:1"})
+        EXPECT_FALSE(ParseSocksProxyUrl(bad, settings)) << bad;
+    EXPECT_EQ(settings.Server(), "proxy.test");
+}
+
 }  // namespace
 }  // namespace ix
