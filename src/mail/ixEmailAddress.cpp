@@ -92,7 +92,125 @@ std::string ExtractName(std::string_view text, std::string_view email) {
     return name;
 }
 
+bool IsWsp(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+// Obsolete forms reduced (RFC 5322 section 4.4): inside angle brackets a source route
+// ("@a,@b:") is dropped and white space goes; a bare address loses the white space around its
+// dots and "@". Quoted strings are kept as they are.
+std::string ReduceObsolete(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    bool inQuote = false, inAngle = false;
+    std::size_t angleStart = 0;
+    const bool bare = [&] {
+        bool q = false;
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            if (text[i] == '\\' && q)
+                ++i;
+            else if (text[i] == '"')
+                q = !q;
+            else if (text[i] == '<' && !q)
+                return false;
+        }
+        return true;
+    }();
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (inQuote) {
+            out += c;
+            if (c == '\\' && i + 1 < text.size())
+                out += text[++i];
+            else if (c == '"')
+                inQuote = false;
+            continue;
+        }
+        if (c == '"') {
+            inQuote = true;
+        } else if (c == '<') {
+            inAngle = true;
+            angleStart = out.size() + 1;
+        } else if (c == '>' && inAngle) {
+            inAngle = false;
+            if (angleStart < out.size() && out[angleStart] == '@') {
+                const auto colon = out.find(':', angleStart);
+                if (colon != std::string::npos) out.erase(angleStart, colon + 1 - angleStart);
+            }
+        } else if (IsWsp(c)) {
+            if (inAngle) continue;
+            if (bare) {
+                std::size_t next = i;
+                while (next < text.size() && IsWsp(text[next]))
+                    ++next;
+                const bool besideDot = (!out.empty() && (out.back() == '.' || out.back() == '@')) ||
+                                       (next < text.size() && (text[next] == '.' || text[next] == '@'));
+                if (besideDot) {
+                    i = next - 1;
+                    continue;
+                }
+            }
+        }
+        out += c;
+    }
+    return out;
+}
+
+// Parses a single address: comments never reach the address or a display name; an address
+// without a display name is named by its comments, as RFC 822 readers do.
+void SplitAddress(std::string_view text, std::string& name, std::string& email) {
+    std::string comments;
+    const std::string clean = ReduceObsolete(RemoveAddressComments(text, &comments));
+    email = ExtractEmail(clean);
+    name = ExtractName(clean, email);
+    if (name.empty()) name = Trim(comments);
+}
+
 }  // namespace
+
+std::string RemoveAddressComments(std::string_view text, std::string* comments) {
+    std::string out;
+    out.reserve(text.size());
+    bool inQuote = false;
+    int depth = 0;
+    std::string comment;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (depth > 0) {
+            if (c == '\\' && i + 1 < text.size()) {
+                comment += text[++i];
+            } else if (c == '(') {
+                ++depth;
+                comment += c;
+            } else if (c == ')' && --depth == 0) {
+                if (comments != nullptr) {
+                    if (!comments->empty()) *comments += ' ';
+                    *comments += Trim(comment);
+                }
+                comment.clear();
+                out += ' ';  // a comment separates like white space
+            } else {
+                comment += c;
+            }
+            continue;
+        }
+        if (inQuote) {
+            out += c;
+            if (c == '\\' && i + 1 < text.size())
+                out += text[++i];
+            else if (c == '"')
+                inQuote = false;
+        } else if (c == '"') {
+            inQuote = true;
+            out += c;
+        } else if (c == '(') {
+            depth = 1;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
 
 std::string ExtractEmail(std::string_view text) {
     const bool basic = IsBasicText(text);
@@ -113,8 +231,9 @@ std::string ExtractEmail(std::string_view text) {
             continue;
         }
         if (inAngle && c == '>' && !escaped) {
-            result = start == std::string_view::npos ? std::string(text)
-                                                     : std::string(text.substr(start, i - start));
+            // "<>" is the empty address (a bounce's sender), not the text around it.
+            result =
+                start == std::string_view::npos ? std::string() : std::string(text.substr(start, i - start));
             inAngle = false;
             start = std::string_view::npos;
         }
@@ -134,8 +253,7 @@ std::string ExtractEmail(std::string_view text) {
 }
 
 bool ParseFullAddress(std::string_view text, std::string& name, std::string& email) {
-    email = ExtractEmail(text);
-    name = ExtractName(text, email);
+    SplitAddress(text, name, email);
     if (name.empty()) {
         name = email;
         return false;
@@ -180,8 +298,7 @@ std::string TixEmailAddressItem::FullAddress() const {
 }
 
 void TixEmailAddressItem::SetFullAddress(std::string_view text) {
-    email_ = ExtractEmail(text);
-    name_ = ExtractName(text, email_);
+    SplitAddress(text, name_, email_);
 }
 
 TixEmailAddressList::TixEmailAddressList(const TixEmailAddressList& other) : TixObject(other) {

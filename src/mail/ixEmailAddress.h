@@ -67,5 +67,8 @@ std::string BuildFullAddress(std::string_view name, std::string_view email);
 // the result is false.
 bool ParseFullAddress(std::string_view text, std::string& name, std::string& email);
 std::string ExtractEmail(std::string_view text);
+// The text with its comments (RFC 5322 section 3.2.2, nested, outside quoted strings) each replaced
+// by a space; their texts, joined by spaces, go to comments when given.
+std::string RemoveAddressComments(std::string_view text, std::string* comments = nullptr);
 
 }  // namespace ix

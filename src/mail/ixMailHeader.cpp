@@ -637,7 +637,8 @@ void TixMailHeaderFieldList::GetDecodedEmailList(std::string_view name, TixEmail
     list.Clear();
     for (const std::string& piece : SplitAddresses(GetFieldValue(name))) {
         const std::string trimmed = TrimHeaderText(piece);
-        if (trimmed.empty()) continue;
+        // Comments alone (an empty group's, or after a group) are no recipients.
+        if (TrimHeaderText(RemoveAddressComments(trimmed)).empty()) continue;
         std::string displayName, email;
         if (ParseFullAddress(trimmed, displayName, email) && !email.empty()) {
             TixEmailAddressItem& item = list.Add();

@@ -414,7 +414,10 @@ void TixMailMessage::ParseHeaderLines(const TixStringList& lines) {
     ReadContentFields(header);
     header.SetCharSet(charSet_);
 
-    from_.SetFullAddress(header.GetDecodedEmail("From"));
+    // Of several authors (RFC 5322 section 3.6.2) the first stands for the message.
+    TixEmailAddressList authors;
+    header.GetDecodedEmailList("From", authors);
+    if (authors.Count() > 0) from_.Assign(authors.Items(0));
     header.GetDecodedEmailList("To", toList_);
     header.GetDecodedEmailList("Cc", ccList_);
     header.GetDecodedEmailList("Bcc", bccList_);

@@ -18,23 +18,34 @@ Parsed Parse(std::string_view text) {
 }
 
 TEST(EmailAddress, ExtractsNameAndAddress) {
-    auto p = Parse("John Smith <john@example.com>");
-    EXPECT_EQ(p.name, "John Smith");
-    EXPECT_EQ(p.email, "john@example.com");
-    p = Parse("john@example.com (John)");
-    EXPECT_EQ(p.name, "John");
-    EXPECT_EQ(p.email, "john@example.com");
-    p = Parse("\"Smith, John\" <john@example.com>");
-    EXPECT_EQ(p.name, "Smith, John");
-    p = Parse("bare@example.com");
-    EXPECT_EQ(p.name, "");
-    EXPECT_EQ(p.email, "bare@example.com");
-    p = Parse("first@example.com <second@example.com>");
-    EXPECT_EQ(p.email, "second@example.com");
-    EXPECT_EQ(Parse("<>").email, "<>");
-    // Any non-ASCII byte makes everything but angle brackets part of the address.
-    EXPECT_EQ(Parse("j\xC3\xB6rg@example.de").email, "j\xC3\xB6rg@example.de");
-    EXPECT_EQ(Parse("\"Quote \\\"me\\\"\" <q@x.org>").name, "Quote \"me\"");
+    const struct {
+        const char *text, *name, *email;
+    } cases[] = {
+        {"John Smith <john@example.com>", "John Smith", "john@example.com"},
+        {"john@example.com (John)", "John", "john@example.com"},
+        {"\"Smith, John\" <john@example.com>", "Smith, John", "john@example.com"},
+        {"bare@example.com", "", "bare@example.com"},
+        {"first@example.com <second@example.com>", "first@example.com", "second@example.com"},
+        // Any non-ASCII byte makes everything but angle brackets part of the address.
+        {"j\xC3\xB6rg@example.de", "", "j\xC3\xB6rg@example.de"},
+        {"\"Quote \\\"me\\\"\" <q@x.org>", "Quote \"me\"", "q@x.org"},
+        // The empty address of a bounce keeps the name before it.
+        {"<>", "", ""},
+        {"MAILER DAEMON <>", "MAILER DAEMON", ""},
+        // Comments leave addresses and names; a bare address is named by its comments.
+        {"Pete(A nice \\) chap) <pete(his account)@silly.test(his host)>", "Pete", "pete@silly.test"},
+        {"pete(his account)@silly.test(his host)", "his account his host", "pete@silly.test"},
+        {"\"In (quotes)\" <q@x.org> (trailing)", "In (quotes)", "q@x.org"},
+        // Obsolete forms: a source route is dropped, white space around dots goes.
+        {"<@relay.example,@gw.example:route@example.net>", "", "route@example.net"},
+        {"joe . bloggs @ example . org", "", "joe.bloggs@example.org"},
+        {"Joe Q. Public < joe @ example . org >", "Joe Q. Public", "joe@example.org"},
+    };
+    for (const auto& c : cases) {
+        const auto p = Parse(c.text);
+        EXPECT_EQ(p.name, c.name) << c.text;
+        EXPECT_EQ(p.email, c.email) << c.text;
+    }
 }
 
 TEST(EmailAddress, FullAddressQuotesTheNameWhenNeeded) {
