@@ -62,45 +62,6 @@ int IntegerOf(const QLineEdit* edit) {
     return value;
 }
 
-// The length of the IMAP argument at the start of text: a quoted string, a literal announcement
-// or an atom. An unterminated quoted string counts as nothing, so that all of it is masked.
-std::size_t ArgumentLength(const std::string& text) {
-    if (text.empty()) return 0;
-    if (text[0] == '"') {
-        std::size_t i = 1;
-        while (i < text.size() && text[i] != '"')
-            i += text[i] == '\\' ? 2 : 1;
-        return i < text.size() ? i + 1 : 0;
-    }
-    std::size_t end = text.find(text[0] == '{' ? '}' : ' ');
-    return end == std::string::npos ? text.size() : (text[0] == '{' ? end + 1 : end);
-}
-
-// Ends with "{n+}": the literal's bytes follow without waiting for the server's "+".
-bool EndsWithNonSynchronizingLiteral(const std::string& line) {
-    if (line.size() < 4 || line.back() != '}' || line[line.size() - 2] != '+') return false;
-    std::size_t open = line.rfind('{');
-    if (open == std::string::npos || open + 3 > line.size() - 1) return false;
-    for (std::size_t i = open + 1; i < line.size() - 2; ++i)
-        if (line[i] < '0' || line[i] > '9') return false;
-    return true;
-}
-
-// A command line as the log shows it: LOGIN keeps its user name and AUTHENTICATE its mechanism;
-// whatever follows is a credential (password, initial SASL response or a literal announcement).
-std::string MaskedCommand(const std::string& line, bool& secret) {
-    secret = false;
-    std::size_t tagEnd = line.find(' ');
-    if (tagEnd == std::string::npos) return line;
-    std::size_t wordEnd = std::min(line.find(' ', tagEnd + 1), line.size());
-    std::string command = UpperCase(line.substr(tagEnd + 1, wordEnd - tagEnd - 1));
-    secret = command == "LOGIN" || command == "AUTHENTICATE";
-    if (!secret || wordEnd >= line.size()) return line;
-    std::size_t keep = wordEnd + 1 + ArgumentLength(line.substr(wordEnd + 1));
-    if (TrimmedText(line.substr(std::min(keep, line.size()))).empty()) return line;
-    return TrimmedText(line.substr(0, keep)) + " ****";
-}
-
 // Swallows the user's input to the window's controls while an operation waits, so that nothing
 // starts a second command; painting, timers and closing the window go on.
 class TixInputBlocker : public QObject {
@@ -755,18 +716,8 @@ void TForm1::btnPurgeClick() {
 }
 
 std::string TForm1::LogTextOfCommand(const std::string& text) {
-    std::string line = TrimmedText(text);
-    // A line sent on the server's "+", or right after a non-synchronizing literal announcement
-    // (which does not wait for "+"), goes on with the command before it: literal data or a SASL
-    // answer.
-    bool continuation = literalFollows_ || ixImap.LastResponseCode() == IMAP_CONTINUE;
-    literalFollows_ = EndsWithNonSynchronizingLiteral(line);
-    if (continuation && secretCommand_) return line.empty() ? line : "****";
-    bool secret = false;
-    std::string shown = MaskedCommand(line, secret);
-    // Literal data of another command is shown as sent, unless it reads like a login itself.
-    if (!continuation) secretCommand_ = secret;
-    return shown;
+    // The client knows which of its lines carry credentials, and how to show them.
+    return TrimmedText(ixImap.CommandHasCredentials() ? ixImap.MaskedCommand() : text);
 }
 
 void TForm1::ixImapSendCommand(TixObject*, const std::string& text) {

@@ -200,10 +200,6 @@ private:
     bool busyPaused_ = false;
     // The hierarchy separator the folder list was read with (no hierarchy when NUL).
     char folderSeparator_ = '/';
-    // The command in progress carries credentials in its continuation lines.
-    bool secretCommand_ = false;
-    // The line before announced a literal that follows without the server's "+".
-    bool literalFollows_ = false;
     std::unique_ptr<QObject> inputBlocker_;
     // The decoded data of the attachments of the message being read, by part.
     std::map<const TixMessageBody*, QByteArray> attachmentData_;

@@ -55,6 +55,30 @@ private:
     std::exception_ptr error_;
 };
 
+// Counts a wait or an event of the client's own for its lifetime.
+class TixCallbackScope {
+public:
+    explicit TixCallbackScope(TixTcpCommandClient& client) : client_(client) { ++client_.callbackDepth_; }
+    ~TixCallbackScope() { --client_.callbackDepth_; }
+    TixCallbackScope(const TixCallbackScope&) = delete;
+    TixCallbackScope& operator=(const TixCallbackScope&) = delete;
+
+private:
+    TixTcpCommandClient& client_;
+};
+
+void TixTcpCommandClient::CheckNoCallback() const {
+    // A second command would read the answer of the first as its own.
+    if (callbackDepth_ > 0)
+        throw EixTcpClientError(
+            "A command is in progress on this connection; another cannot start from within it",
+            IX_COMMAND_IN_PROGRESS);
+}
+
+std::string TixTcpCommandClient::MaskCommand(const std::string& /*line*/) {
+    return "****\r\n";
+}
+
 TixTcpCommandClient::TixExchangeGuard::TixExchangeGuard(TixTcpCommandClient& client)
     : client_(client), saved_(client.InClose()) {
     client_.SetInClose(true);
@@ -94,20 +118,30 @@ std::string TixTcpCommandClient::GetResponseCharSet(const std::string& /*data*/)
 
 int TixTcpCommandClient::GetResponseCode(const std::string& line) {
     int code = 0;
-    if (OnGetResponseCode) OnGetResponseCode(this, line, code);
+    if (OnGetResponseCode) {
+        TixCallbackScope scope(*this);
+        OnGetResponseCode(this, line, code);
+    }
     return code;
 }
 
 void TixTcpCommandClient::DoSendCommand(const std::string& text) {
-    if (OnSendCommand) OnSendCommand(this, text);
+    if (!OnSendCommand) return;
+    TixCallbackScope scope(*this);
+    maskedCommand_ = credentialDepth_ > 0 ? MaskCommand(text) : text;
+    OnSendCommand(this, text);
 }
 
 void TixTcpCommandClient::DoReceiveResponse() {
-    if (OnReceiveResponse) OnReceiveResponse(this, responseList_);
+    if (!OnReceiveResponse) return;
+    TixCallbackScope scope(*this);
+    OnReceiveResponse(this, responseList_);
 }
 
 void TixTcpCommandClient::DoProgress(std::int64_t bytesProceed, std::int64_t totalBytes) {
-    if (OnProgress) OnProgress(this, bytesProceed, totalBytes);
+    if (!OnProgress) return;
+    TixCallbackScope scope(*this);
+    OnProgress(this, bytesProceed, totalBytes);
 }
 
 void TixTcpCommandClient::AttachProgress() {
@@ -121,11 +155,15 @@ void TixTcpCommandClient::DetachProgress() {
 }
 
 void TixTcpCommandClient::SendCommand(const std::string& text) {
+    CheckNoCallback();
     CheckConnected();
     std::string line = text + "\r\n";
     TixTcpClientConnection& connection = GetConnection();
     connection.InitProgress(0, 0);
-    connection.WriteString(line, GetCommandCharSet(line));
+    {
+        TixCallbackScope waiting(*this);
+        connection.WriteString(line, GetCommandCharSet(line));
+    }
     DoSendCommand(line);
 }
 
@@ -274,6 +312,7 @@ void TixTcpCommandClient::ReadResponseData() {
     // partial line or literal is still on its way, and bytes after the line that ends the wait
     // never hold it up.
     int known = classifiedUpTo_;
+    TixCallbackScope waiting(*this);
     do {
         try {
             connection.ReadData(&sink);
@@ -293,6 +332,7 @@ void TixTcpCommandClient::ReadResponseData() {
 }
 
 int TixTcpCommandClient::WaitMultipleResponse(int startIndex, const TixResponseCodes& expectedCodes) {
+    CheckNoCallback();
     TixResponseCodes codes(expectedCodes.begin(), std::find(expectedCodes.begin(), expectedCodes.end(), 0));
     bool multiLine = codes.size() == 1 && codes[0] == 1;
     lastResponseCode_ = 0;
@@ -324,6 +364,7 @@ int TixTcpCommandClient::WaitMultipleResponse(int startIndex, const TixResponseC
 }
 
 void TixTcpCommandClient::SendMultipleLines(const TixStringList& lines, const std::string& endLine) {
+    CheckNoCallback();
     int batchSize = GetBatchSize();
     if (batchSize < 1) RaiseSocketError(IX_INVALID_BATCH_SIZE);
     std::string end = endLine;
@@ -350,6 +391,7 @@ void TixTcpCommandClient::SendMultipleLines(const TixStringList& lines, const st
     auto flush = [&] {
         if (buffer.Size() == 0) return;
         buffer.SetPosition(0);
+        TixCallbackScope waiting(*this);
         connection.WriteData(&buffer);
         buffer.Clear();
     };

@@ -31,6 +31,8 @@ constexpr TixStringList::TixListObject IX_LITERAL_LINE = 1;
 
 // The response grew past MaxResponseSize.
 constexpr int IX_RESPONSE_TOO_LARGE = -102;
+// A command was started from an event handler while the client's own exchange was in progress.
+constexpr int IX_COMMAND_IN_PROGRESS = -103;
 
 class TixTcpCommandClient : public TixTcpClientTls {
 public:
@@ -49,6 +51,11 @@ public:
     void SetMaxResponseSize(std::int64_t value) { SetProperty(maxResponseSize_, value); }
 
     TixStringList& ResponseList() { return responseList_; }
+    // While OnSendCommand runs: whether the line carries credentials (a login's arguments, a SASL
+    // answer), and the line as a log may show it, credentials replaced by "****". The event itself
+    // still gets the real line.
+    bool CommandHasCredentials() const { return credentialDepth_ > 0; }
+    const std::string& MaskedCommand() const { return maskedCommand_; }
     int LastResponseCode() const { return lastResponseCode_; }
 
     // Writes Text + CRLF in the command charset; -6 when not connected.
@@ -104,6 +111,26 @@ protected:
     };
 
     bool InExchange() const { return exchangeDepth_ > 0; }
+    // Raises -103 inside a wait or an event of the client's own: protocol clients call it before
+    // they touch any state of the exchange in progress.
+    void CheckNoCallback() const;
+
+    // Marks the commands sent while it lives as carrying credentials.
+    class TixCredentialScope {
+    public:
+        explicit TixCredentialScope(TixTcpCommandClient& client) : client_(client) {
+            ++client_.credentialDepth_;
+        }
+        ~TixCredentialScope() { --client_.credentialDepth_; }
+        TixCredentialScope(const TixCredentialScope&) = delete;
+        TixCredentialScope& operator=(const TixCredentialScope&) = delete;
+
+    private:
+        TixTcpCommandClient& client_;
+    };
+    // The line as a log may show it when it carries credentials; protocol clients keep what is
+    // safe to show (a tag, a command word). This one shows none of it.
+    virtual std::string MaskCommand(const std::string& line);
     // The bytes of literal data a ResponseList line holds as received, its line break included
     // when that belongs to the literal; 0 for protocol lines. Exact whatever line breaks the
     // literal holds (bare LF or CR), and for a line in which a literal ends.
@@ -129,6 +156,11 @@ private:
     TixStringList responseList_;
     int lastResponseCode_ = 0;
     int exchangeDepth_ = 0;
+    // Inside a wait or an event of its own, where a handler must not start another command.
+    int callbackDepth_ = 0;
+    int credentialDepth_ = 0;
+    std::string maskedCommand_;
+    friend class TixCallbackScope;
 
     // Collection state of the response being read.
     std::string pending_;           // bytes after the last complete line

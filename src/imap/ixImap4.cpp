@@ -115,6 +115,7 @@ struct TixTaggedScope {
 }  // namespace
 
 void TixImap4::SendTaggedCommand(const std::string& text, const TixResponseCodes& expectedCodes) {
+    CheckNoCallback();
     // A line break would end the command early and let the rest run as a command of its own.
     if (HasLineBreakOrNul(text)) throw EixImap4Error(IX_IMAP_INVALID_ARGUMENTS);
     TixTaggedScope scope{isTaggedCommand_, isFetchCommand_};
@@ -155,6 +156,7 @@ std::string TixImap4::QuotedArgument(const std::string& value) {
 
 void TixImap4::SendTaggedCommandWithArguments(const std::vector<std::string>& parts,
                                               const TixResponseCodes& expectedCodes) {
+    CheckNoCallback();
     for (std::size_t i = 0; i < parts.size(); ++i) {
         if (i % 2 == 0 && HasLineBreakOrNul(parts[i])) throw EixImap4Error(IX_IMAP_INVALID_ARGUMENTS);
         // A literal carries CR and LF but not NUL.
@@ -235,7 +237,20 @@ void TixImap4::WaitResponse(const TixResponseCodes& expectedCodes) {
         AttachProgress();
         GetConnection().InitProgress(0, TotalMessageSize);
     }
-    TixCustomMail::WaitResponse(expectedCodes);
+    try {
+        TixCustomMail::WaitResponse(expectedCodes);
+    } catch (const EixTcpClientError&) {
+        throw;
+    } catch (const EixCodedError&) {
+        // A server that says BYE and closes has given its answer: that, not the closed socket,
+        // is the command's outcome.
+        if (Active()) throw;
+        TixStringList& response = ResponseList();
+        for (int i = 0; i < response.Count(); ++i)
+            if (response.Objects(i) != IX_LITERAL_LINE && StartsWithNoCase(response.Strings(i), "* BYE"))
+                throw EixTcpClientError(Trim(response.Strings(i)), IMAP_BYE);
+        throw;
+    }
     DoProgress(TotalMessageSize, TotalMessageSize);
 }
 
@@ -320,7 +335,24 @@ void TixImap4::GetCapabilities(TixStringList& list) {
     }
 }
 
+std::string TixImap4::MaskCommand(const std::string& line) {
+    if (Trim(line).empty()) return line;
+    std::string tag = GetCommandTag() + " ";
+    if (!StartsWithNoCase(line, tag)) return "****\r\n";
+    // The user name, as this client quoted it, is no secret.
+    std::string login = tag + "LOGIN " + ImapQuote(UserName()) + " ";
+    if (!NeedsLiteral(UserName()) && StartsWithNoCase(line, login)) return login + "****\r\n";
+    std::string_view rest = std::string_view(line).substr(tag.size());
+    std::size_t command = rest.find(' ');
+    std::size_t kept = command;
+    if (command != std::string_view::npos && StartsWithNoCase(rest, "AUTHENTICATE "))
+        kept = rest.find(' ', command + 1);
+    if (kept == std::string_view::npos) return Trim(line) + "\r\n";
+    return tag + std::string(rest.substr(0, kept)) + " ****\r\n";
+}
+
 void TixImap4::Login() {
+    TixCredentialScope credentials(*this);
     if (Password().empty())
         SendTaggedCommandWithArguments({"LOGIN ", UserName()}, {IMAP_OK});
     else
@@ -382,6 +414,7 @@ void TixImap4::StartTls() {
 }
 
 void TixImap4::CheckConnectionState(std::initializer_list<TixImap4ConnectionState> allowed) {
+    CheckNoCallback();
     if (std::find(allowed.begin(), allowed.end(), ConnectionState) != allowed.end()) return;
     if (!autoReconnect_) throw EixImap4Error(IX_IMAP_INVALID_STATE);
     if (!Active())
@@ -840,6 +873,7 @@ std::string TixImap4::ContinuationText() {
 }
 
 void TixImap4::SendContinuation(const std::string& line, const TixResponseCodes& expectedCodes) {
+    TixCredentialScope credentials(*this);
     // The answer belongs to the AUTHENTICATE command: its tag still ends the wait.
     TixTaggedScope scope{isTaggedCommand_, isFetchCommand_};
     isTaggedCommand_ = true;
@@ -869,7 +903,10 @@ void TixImap4::Authenticate() {
 }
 
 void TixImap4::AuthenticateXOAuth2() {
-    SendTaggedCommand("AUTHENTICATE XOAUTH2 %s", {GetXOAuth2Credentials()}, {IMAP_OK, IMAP_CONTINUE});
+    {
+        TixCredentialScope credentials(*this);
+        SendTaggedCommand("AUTHENTICATE XOAUTH2 %s", {GetXOAuth2Credentials()}, {IMAP_OK, IMAP_CONTINUE});
+    }
     if (LastResponseCode() != IMAP_CONTINUE) return;
     // The server's error challenge: an empty answer makes it send its final refusal.
     SendContinuation("", {});

@@ -139,6 +139,9 @@ protected:
     void WaitResponse(const TixResponseCodes& expectedCodes) override;
     std::int64_t GetLiteralSize(const std::string& line) override;
     void DoKeepAlive() override;
+    // Keeps the tag, the command and an AUTHENTICATE mechanism; a line of literal data or a SASL
+    // answer shows as "****".
+    std::string MaskCommand(const std::string& line) override;
 
     void LoginStage();
     // A tagged command whose arguments may need literals: parts alternate command text and

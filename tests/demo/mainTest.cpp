@@ -234,33 +234,6 @@ TEST_F(MainWindowTest, SaslAnswersAndLiteralPasswordsNeverReachTheLog) {
     EXPECT_EQ(Log().find("quartzmellow"), std::string::npos) << Log();
 }
 
-TEST_F(MainWindowTest, LogMasksTheLoginPasswordWhateverFormItsArgumentsTake) {
-    struct Line {
-        const char* sent;
-        const char* logged;
-    };
-    // In the order sent: the bytes of a non-synchronizing literal follow the line announcing it.
-    const Line lines[] = {
-        {"a1 LOGIN \"TarvelTester\" \"quartzmellow\"\r\n", "a1 LOGIN \"TarvelTester\" ****"},
-        {"a2 login TarvelTester quartzmellow\r\n", "a2 login TarvelTester ****"},
-        {"a3 LOGIN \"Tarvel \\\"T\\\" Tester\" \"quartzmellow\"\r\n",
-         "a3 LOGIN \"Tarvel \\\"T\\\" Tester\" ****"},
-        {"a4 LOGIN \"Tester\\\\\" quartzmellow\r\n", "a4 LOGIN \"Tester\\\\\" ****"},
-        {"a5 LOGIN \"unterminated quartzmellow\r\n", "a5 LOGIN ****"},
-        {"a6 LOGIN TarvelTester {12+}\r\n", "a6 LOGIN TarvelTester ****"},
-        {"quartzmellow\r\n", "****"},
-        {"a7 LOGIN {12+}\r\n", "a7 LOGIN {12+}"},
-        {"TarvelTester quartzmellow\r\n", "****"},
-        {"a8 AUTHENTICATE PLAIN AFRhcnZlbFRlc3RlcgBxdWFydHptZWxsb3c=\r\n", "a8 AUTHENTICATE PLAIN ****"},
-        {"a9 LOGIN TarvelTester\r\n", "a9 LOGIN TarvelTester"},
-        {"a10 APPEND \"Sent\" {5+}\r\n", "a10 APPEND \"Sent\" {5+}"},
-        {"hello\r\n", "hello"},
-        {"  a11 SELECT \"Sent\"  \r\n", "a11 SELECT \"Sent\""},
-    };
-    for (const Line& line : lines)
-        EXPECT_EQ(form->LogTextOfCommand(line.sent), line.logged) << line.sent;
-}
-
 TEST_F(MainWindowTest, SelectingAFolderFillsTheFourDetails) {
     Login();
     ServerView view(info);

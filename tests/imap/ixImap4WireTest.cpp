@@ -41,6 +41,63 @@ TEST_F(Imap4WireTest, TagsStartAtOneAfterTheGreetingAndCount) {
     EXPECT_EQ(sent, "a0001 LOGIN \"u\" \"p\"\r\na0002 NOOP\r\na0003 LOGOUT\r\n");
 }
 
+TEST_F(Imap4WireTest, ByeDuringACommandThenACloseIsTheCommandsAnswer) {
+    server.Serve([](LoopbackPeer& peer) {
+        GreetAndLogin(peer);
+        peer.Expect("a0002 NOOP\r\n");
+        peer.Send("* 4 EXISTS\r\n* BYE Server shutting down  \r\n");
+        peer.Close();
+    });
+    imap.Open();
+    std::string message;
+    EXPECT_EQ(CodeOf([&] { imap.Noop(); }, &message), IMAP_BYE);
+    EXPECT_EQ(message, "* BYE Server shutting down");
+    EXPECT_FALSE(imap.Active());
+}
+
+TEST_F(Imap4WireTest, CredentialLinesAreMarkedAndMaskedForLogsWhileTheEventGetsTheRealLine) {
+    imap.SetPassword("p\xC3\xA4ss");
+    server.Serve([](LoopbackPeer& peer) {
+        peer.Send("* OK ready\r\n");
+        peer.Expect("a0001 LOGIN \"u\" {5}\r\n");
+        peer.Send("+ go on\r\n");
+        peer.Expect("p\xC3\xA4ss\r\n");
+        peer.Send("a0001 OK\r\n");
+        peer.Expect("a0002 NOOP\r\n");
+        peer.Send("a0002 OK\r\n");
+        AnswerLogout(peer, "a0003");
+    });
+    std::vector<std::string> shown, real;
+    imap.OnSendCommand = [&](TixObject*, const std::string& text) {
+        real.push_back(text);
+        shown.push_back((imap.CommandHasCredentials() ? "secret: " : "") + imap.MaskedCommand());
+    };
+    imap.Open();
+    imap.Noop();
+    EXPECT_EQ(shown, (std::vector<std::string>{"secret: a0001 LOGIN \"u\" ****\r\n", "secret: ****\r\n",
+                                               "a0002 NOOP\r\n"}));
+    EXPECT_EQ(real[1], "p\xC3\xA4ss\r\n");
+}
+
+TEST_F(Imap4WireTest, ACommandFromAnEventHandlerDuringAnExchangeIsRefusedAndTheExchangeGoesOn) {
+    server.Serve([](LoopbackPeer& peer) {
+        GreetAndLogin(peer);
+        peer.Expect("a0002 NOOP\r\n");
+        peer.Send("* 1 EXISTS\r\na0002 OK\r\n");
+        AnswerLogout(peer, "a0003");
+    });
+    imap.Open();
+    std::vector<int> refused;
+    auto nested = [&] { refused.push_back(CodeOf([&] { imap.Noop(); })); };
+    imap.OnGetResponseCode = [&](TixObject*, const std::string&, int&) { nested(); };
+    imap.OnReceiveResponse = [&](TixObject*, TixStringList&) { nested(); };
+    imap.Noop();
+    imap.OnGetResponseCode = nullptr;
+    imap.OnReceiveResponse = nullptr;
+    EXPECT_EQ(refused, std::vector<int>(3, IX_COMMAND_IN_PROGRESS));
+    EXPECT_EQ(sent, "a0001 LOGIN \"u\" \"p\"\r\na0002 NOOP\r\n");
+}
+
 TEST_F(Imap4WireTest, PreauthGreetingSkipsLogin) {
     server.Serve([](LoopbackPeer& peer) {
         peer.Send("* PREAUTH welcome back\r\n");
