@@ -81,7 +81,7 @@ TEST_F(CommandClientTest, UnexpectedCodesRaiseWithTheResponseText) {
         peer.Send("NO again\r\n");
         peer.ReadLine();
         peer.Send("nothing with a code\r\n");
-        peer.Sleep(1500);
+        peer.WaitForClose(5000);
     });
     client.Open();
     std::string message;
@@ -101,8 +101,12 @@ TEST_F(CommandClientTest, ResponsesPastTheLimitRaiseAndClose) {
     client.SetMaxResponseSize(1000);
     server.Serve([](LoopbackPeer& peer) {
         peer.ReadLine();
-        for (int i = 0; i < 20; ++i)
-            peer.Send(std::string(99, 'x') + "\r\n");
+        try {
+            for (int i = 0; i < 20; ++i)
+                peer.Send(std::string(99, 'x') + "\r\n");
+        } catch (const test::LoopbackScriptError&) {
+            // The client may close before the last lines: it stops at its limit.
+        }
         peer.WaitForClose(2000);
     });
     client.Open();
