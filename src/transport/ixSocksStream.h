@@ -26,9 +26,10 @@ public:
     using EixSocketError::EixSocketError;
 };
 
-constexpr int IX_SOCKS_IPV6_TARGET = -103;
-constexpr int IX_SOCKS_FIELD_TOO_LONG = -104;
-constexpr int IX_SOCKS_NO_REPLY = -105;
+// Refusals made here, clear of the TCP and command clients' codes (-101 to -103).
+constexpr int IX_SOCKS_IPV6_TARGET = -110;
+constexpr int IX_SOCKS_FIELD_TOO_LONG = -111;
+constexpr int IX_SOCKS_NO_REPLY = -112;
 
 // The fixed text of a SOCKS4 reply code (90..93) or a SOCKS5 connect reply code (0..8).
 std::string Socks4ReplyText(int code);
