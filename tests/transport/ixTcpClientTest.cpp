@@ -4,6 +4,7 @@
 
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include "ixTestSupport.h"
@@ -30,6 +31,21 @@ using test::CodeOf;
 std::int64_t MillisSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
         .count();
+}
+
+// Waits, up to 5 s, until the socket holds `bytes` unread bytes and, with `events`, until poll
+// reports one of them (the peer's close, a reset): what the peer sent has arrived.
+bool Arrived(int fd, int bytes, short events = 0) {
+    auto start = std::chrono::steady_clock::now();
+    while (MillisSince(start) < 5000) {
+        int queued = 0;
+        ioctl(fd, FIONREAD, &queued);
+        pollfd state{fd, static_cast<short>(POLLIN | POLLRDHUP), 0};
+        poll(&state, 1, 0);
+        if (queued >= bytes && (events == 0 || (state.revents & events) != 0)) return true;
+        poll(nullptr, 0, 1);
+    }
+    return false;
 }
 
 class TcpClientTest : public ::testing::Test {
@@ -139,7 +155,7 @@ TEST_F(TcpClientTest, FinalDataAndCloseTogether) {
         peer.Close();
     });
     Connect(server);
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(Arrived(Connection().Socket().Handle(), 18, POLLRDHUP));
     TixMemoryStream data;
     Connection().ReadData(&data);
     EXPECT_EQ(AsText(data), "* BYE going away\r\n");
@@ -152,12 +168,11 @@ TEST_F(TcpClientTest, LargeSendToASlowReaderArrivesIntact) {
     for (std::size_t i = 0; i < payload.size(); ++i)
         payload[i] = static_cast<char>((i * 7919) >> 3);
     std::string received;
-    server.Serve([&](LoopbackPeer& peer) {
-        // Not reading at first makes the client's socket block mid-send.
-        peer.Sleep(200);
-        received = peer.ReadExactly(payload.size());
-    });
+    server.Serve([&](LoopbackPeer& peer) { received = peer.ReadExactly(payload.size()); });
     Connect(server);
+    // A send buffer smaller than a batch makes every send partial and most of them wait.
+    int small = 4096;
+    setsockopt(Connection().Socket().Handle(), SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
     TixMemoryStream source;
     source.WriteBuffer(payload.data(), payload.size());
     source.SetPosition(0);
@@ -176,13 +191,17 @@ TEST_F(TcpClientTest, ReadableSignalDuringAWriteIsKept) {
     auto& server = NewServer();
     std::string payload(8 * 1024 * 1024, 'x');
     server.Serve([size = payload.size()](LoopbackPeer& peer) {
+        // Small buffers make the client's write wait for the socket, with the answer unread.
+        int small = 4096;
+        setsockopt(peer.Fd(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
         peer.Send("+ go ahead\r\n");
-        peer.Sleep(300);
         peer.ReadExactly(size);
         peer.WaitForClose(5000);
     });
     Connect(server);
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    int small = 4096;
+    setsockopt(Connection().Socket().Handle(), SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+    ASSERT_TRUE(Arrived(Connection().Socket().Handle(), 12));
     TixMemoryStream source;
     source.WriteBuffer(payload.data(), payload.size());
     source.SetPosition(0);
@@ -228,7 +247,9 @@ TEST_F(TcpClientTest, ConnectTimeOutAppliesToTheConnectOnly) {
         connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
         fillers.push_back(fd);
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // The first filler is in the accept queue, so the queue is full from here on.
+    pollfd first{fillers[0], POLLOUT, 0};
+    ASSERT_EQ(poll(&first, 1, 5000), 1);
     client.SetServer("127.0.0.1");
     client.SetPort(full.Port());
     client.SetConnectTimeOut(200);
@@ -314,7 +335,7 @@ TEST_F(TcpClientTest, ByteLimitStopsTheReadExactly) {
         peer.WaitForClose(5000);
     });
     Connect(server);
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(Arrived(Connection().Socket().Handle(), 100));
     Connection().BytesToProceed = 10;
     Connection().InitProgress(0, 10);
     TixMemoryStream data;
@@ -356,7 +377,7 @@ TEST_F(TcpClientTest, ResetDuringAWriteRaisesAndCloses) {
     first.SetPosition(0);
     Connection().WriteData(&first);
     EXPECT_EQ(server.Join(), "");
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(Arrived(Connection().Socket().Handle(), 0, POLLERR | POLLHUP));
     std::string big(4 * 1024 * 1024, 'z');
     TixMemoryStream source;
     source.WriteBuffer(big.data(), big.size());
@@ -377,7 +398,7 @@ TEST_F(TcpClientTest, ThrottlePausesAfterEachCall) {
         peer.WaitForClose(5000);
     });
     Connect(server);
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(Arrived(Connection().Socket().Handle(), 3000));
     client.SetBatchSize(1000);
     client.SetBitsPerSec(80000);  // 1000 bytes: 100 ms per call
     auto start = std::chrono::steady_clock::now();
