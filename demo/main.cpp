@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QCommandLineParser>
 #include <QGroupBox>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -13,9 +14,11 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QSplitter>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTreeWidget>
+#include <QVBoxLayout>
 #include <algorithm>
 #include <iterator>
 #include <limits>
@@ -180,7 +183,24 @@ TForm1::~TForm1() {
 }
 
 void TForm1::BuildControls() {
-    QWidget* panel = pnlMain;
+    // The login fields and the button column keep their places; the folder tree, the message list
+    // and the log share the rest of the window, split where the user drags.
+    auto* fields = new QWidget(pnlMain);
+    fields->setFixedHeight(120);
+    // Up to the buttons, so the check box's caption is not cut where the panes end.
+    fields->setMinimumWidth(566);
+    auto* buttons = new QWidget(pnlMain);
+    buttons->setFixedWidth(97);
+    buttons->setMinimumHeight(415);
+    splLog = new QSplitter(Qt::Vertical, pnlMain);
+    splLog->setHandleWidth(6);
+    splLog->setChildrenCollapsible(false);
+    splFolders = new QSplitter(Qt::Horizontal);
+    splFolders->setHandleWidth(15);
+    splFolders->setChildrenCollapsible(false);
+    auto* messages = new QWidget;
+    auto* log = new QWidget;
+
     auto label = [](QWidget* owner, const char* caption, int left, int top) {
         auto* result = new QLabel(caption, owner);
         result->move(left, top);
@@ -192,49 +212,49 @@ void TForm1::BuildControls() {
         result->setGeometry(left, top, width, height);
         return result;
     };
-    auto button = [this, panel](const char* caption, int top, void (TForm1::*handler)()) {
-        auto* result = new QPushButton(caption, panel);
-        result->setGeometry(566, top, 97, 25);
+    auto button = [this, buttons](const char* caption, int top, void (TForm1::*handler)()) {
+        auto* result = new QPushButton(caption, buttons);
+        result->setGeometry(0, top, 97, 25);
         connect(result, &QPushButton::clicked, this,
                 [this, handler] { RunOperation([this, handler] { (this->*handler)(); }); });
         return result;
     };
 
-    Label1 = label(panel, "Server", 24, 23);
-    edtServer = edit(panel, "localhost", 82, 20, 205, 21);
-    Label4 = label(panel, "User", 24, 50);
-    edtUser = edit(panel, "TarvelTester", 82, 47, 205, 21);
-    Label5 = label(panel, "Password", 24, 77);
-    edtPassword = edit(panel, "quartzmellow", 82, 74, 205, 21);
+    Label1 = label(fields, "Server", 24, 23);
+    edtServer = edit(fields, "localhost", 82, 20, 205, 21);
+    Label4 = label(fields, "User", 24, 50);
+    edtUser = edit(fields, "TarvelTester", 82, 47, 205, 21);
+    Label5 = label(fields, "Password", 24, 77);
+    edtPassword = edit(fields, "quartzmellow", 82, 74, 205, 21);
     edtPassword->setEchoMode(QLineEdit::Password);
-    cbUseSPA = new QCheckBox("Use Secure Password Authentication", panel);
+    cbUseSPA = new QCheckBox("Use Secure Password Authentication", fields);
     cbUseSPA->setGeometry(336, 17, 209, 17);
     cbUseSPA->adjustSize();
-    Label6 = label(panel, "Security", 338, 43);
-    cbSecurity = new QComboBox(panel);
+    Label6 = label(fields, "Security", 338, 43);
+    cbSecurity = new QComboBox(fields);
     cbSecurity->setGeometry(450, 40, 95, 21);
     for (const TixSecurityChoice& choice : SecurityChoices)
         cbSecurity->addItem(choice.caption);
     cbSecurity->setCurrentIndex(DefaultSecurity);
-    Label2 = label(panel, "Port", 338, 70);
-    edtPort = edit(panel, "143", 450, 67, 95, 21);
-    Label3 = label(panel, "TimeOut, s", 338, 97);
-    edtTimeOut = edit(panel, "60", 450, 94, 95, 21);
+    Label2 = label(fields, "Port", 338, 70);
+    edtPort = edit(fields, "143", 450, 67, 95, 21);
+    Label3 = label(fields, "TimeOut, s", 338, 97);
+    edtTimeOut = edit(fields, "60", 450, 94, 95, 21);
     connect(cbSecurity, &QComboBox::currentIndexChanged, this, [this] { cbSecurityChange(); });
     connect(edtPort, &QLineEdit::textEdited, this, [this](const QString& text) { SetChosenPort(text); });
     btnLogin = button("Login", 19, &TForm1::btnLoginClick);
     btnLogout = button("Logout", 50, &TForm1::btnLogoutClick);
 
-    tvFolders = new QTreeWidget(panel);
-    tvFolders->setGeometry(16, 120, 161, 192);
+    tvFolders = new QTreeWidget;
     tvFolders->setHeaderHidden(true);
     tvFolders->setIndentation(19);
     tvFolders->setEditTriggers(QAbstractItemView::NoEditTriggers);
     connect(tvFolders, &QTreeWidget::currentItemChanged, this,
             [this] { RunOperation([this] { tvFoldersChange(); }); });
 
-    GroupBox1 = new QGroupBox("Folder Details", panel);
-    GroupBox1->setGeometry(192, 120, 354, 89);
+    GroupBox1 = new QGroupBox("Folder Details", messages);
+    GroupBox1->setFixedHeight(89);
+    GroupBox1->setMinimumWidth(354);
     Label7 = label(GroupBox1, "Subscribed", 16, 24);
     edtSubscribed = edit(GroupBox1, "", 86, 24, 59, 21);
     Label8 = label(GroupBox1, "All Messages", 16, 51);
@@ -246,26 +266,37 @@ void TForm1::BuildControls() {
     for (QLineEdit* detail : {edtSubscribed, edtAll, edtRecent, edtFirstUnseen})
         detail->setReadOnly(true);
 
-    lvMessages = new QTreeWidget(panel);
-    lvMessages->setGeometry(192, 215, 353, 97);
+    lvMessages = new QTreeWidget(messages);
     lvMessages->setRootIsDecorated(false);
     lvMessages->setSelectionBehavior(QAbstractItemView::SelectRows);
     lvMessages->setSelectionMode(QAbstractItemView::ExtendedSelection);
     lvMessages->setAllColumnsShowFocus(true);
     lvMessages->setEditTriggers(QAbstractItemView::NoEditTriggers);
     lvMessages->setHeaderLabels({"No", "Subject", "From", "Flags"});
+    lvMessages->header()->setSectionResizeMode(QHeaderView::Interactive);
+    // Narrow enough that the four columns fit the starting width.
+    lvMessages->setColumnWidth(0, 40);
     lvMessages->setColumnWidth(1, 110);
     lvMessages->setColumnWidth(2, 110);
     lvMessages->setColumnWidth(3, 70);
     connect(lvMessages, &QTreeWidget::itemDoubleClicked, this,
             [this] { RunOperation([this] { lvMessagesDblClick(); }); });
+    auto* messageColumn = new QVBoxLayout(messages);
+    messageColumn->setContentsMargins(0, 0, 0, 0);
+    messageColumn->setSpacing(6);
+    messageColumn->addWidget(GroupBox1);
+    messageColumn->addWidget(lvMessages, 1);
 
-    Label11 = label(panel, "Log", 16, 318);
-    memLog = new QPlainTextEdit(panel);
-    memLog->setGeometry(16, 337, 529, 78);
+    Label11 = new QLabel("Log", log);
+    memLog = new QPlainTextEdit(log);
     // Read-only rather than disabled: a disabled text box cannot be scrolled back.
     memLog->setReadOnly(true);
     memLog->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    auto* logColumn = new QVBoxLayout(log);
+    logColumn->setContentsMargins(0, 0, 0, 0);
+    logColumn->setSpacing(6);
+    logColumn->addWidget(Label11);
+    logColumn->addWidget(memLog, 1);
 
     btnNewFolder = button("New Folder...", 120, &TForm1::btnNewFolderClick);
     btnDeleteFolder = button("Delete Folder", 151, &TForm1::btnDeleteFolderClick);
@@ -276,6 +307,26 @@ void TForm1::BuildControls() {
     btnCopy = button("Copy", 328, &TForm1::btnCopyClick);
     btnDelete = button("Delete", 359, &TForm1::btnDeleteClick);
     btnPurge = button("Purge Deleted", 390, &TForm1::btnPurgeClick);
+
+    splFolders->addWidget(tvFolders);
+    splFolders->addWidget(messages);
+    splLog->addWidget(splFolders);
+    splLog->addWidget(log);
+    auto* panes = new QHBoxLayout;
+    panes->setContentsMargins(16, 0, 20, 0);
+    panes->addWidget(splLog);
+    auto* left = new QVBoxLayout;
+    left->setSpacing(0);
+    left->addWidget(fields);
+    left->addLayout(panes, 1);
+    auto* row = new QHBoxLayout(pnlMain);
+    row->setContentsMargins(0, 0, 15, 15);
+    row->setSpacing(0);
+    row->addLayout(left, 1);
+    row->addWidget(buttons, 0, Qt::AlignTop);
+    // The starting sizes; without stretch factors the splitters hand out extra room in proportion.
+    splFolders->setSizes({161, 354});
+    splLog->setSizes({192, 97});
 
     // Tab order as the fields are filled in.
     QWidget::setTabOrder(edtServer, edtUser);

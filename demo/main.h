@@ -1,6 +1,7 @@
 #pragma once
 // The client's main window: connection fields, Login/Logout, the folder tree with the selected
-// folder's details, the folder buttons and the command log.
+// folder's details, the folder buttons and the command log. The folder tree, the message list and
+// the log take whatever room the window has beyond the login fields and the button column.
 //
 // The security choice sets the port to its usual one unless the user gave another. Once logged in,
 // the status bar says whether and how the connection is encrypted. A server certificate that fails
@@ -35,6 +36,7 @@ class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QProgressBar;
+class QSplitter;
 class QPushButton;
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -78,6 +80,9 @@ public:
     QLineEdit* edtTimeOut;
     QPushButton* btnLogin;
     QPushButton* btnLogout;
+    // Between the folder tree and the folder details with the message list; between those and the log.
+    QSplitter* splFolders;
+    QSplitter* splLog;
     QTreeWidget* tvFolders;
     QGroupBox* GroupBox1;
     QLabel* Label7;

@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPointingDevice>
 #include <QTreeWidget>
 #include <deque>
 #include <functional>
@@ -29,7 +30,12 @@ inline QApplication& App() {
     static int argc = 1;
     static char name[] = "ix_demo_gui_tests";
     static char* argv[] = {name, nullptr};
+    // The offscreen platform names no mouse, so Qt makes one for the first synthetic mouse event.
+    // Made here, before the application, Qt's list of devices outlives the application, which
+    // would otherwise delete the device into the already destroyed list at exit.
+    static const QPointingDevice* mouse = QPointingDevice::primaryPointingDevice();
     static QApplication app(argc, argv);
+    (void)mouse;
     return app;
 }
 

@@ -8,12 +8,16 @@
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QGroupBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSplitter>
 #include <QTimer>
 #include <QTreeWidget>
 #include <algorithm>
@@ -444,6 +448,105 @@ TEST_F(MainWindowTest, AFolderListedAfterItsChildGetsASecondTopLevelNode) {
     EXPECT_EQ(form->tvFolders->topLevelItem(1)->childCount(), 0);
     EXPECT_EQ(form->GetFolderName(form->tvFolders->topLevelItem(2)), "Top");
     EXPECT_EQ(form->GetFolderName(nullptr), "");
+}
+
+// A left-button drag on a widget by an offset, as the user's mouse makes it.
+// The place of a control in the client panel, as text that a failure shows.
+std::string Place(QWidget* control, QWidget* panel) {
+    QPoint at = control->mapTo(panel, QPoint());
+    return QString("%1,%2 %3x%4")
+        .arg(at.x())
+        .arg(at.y())
+        .arg(control->width())
+        .arg(control->height())
+        .toStdString();
+}
+
+void Drag(QWidget* widget, QPoint from, QPoint by) {
+    auto send = [&](QEvent::Type type, QPoint at, Qt::MouseButton button, Qt::MouseButtons buttons) {
+        QMouseEvent event(type, at, widget->mapToGlobal(at), button, buttons, Qt::NoModifier);
+        QApplication::sendEvent(widget, &event);
+    };
+    send(QEvent::MouseButtonPress, from, Qt::LeftButton, Qt::LeftButton);
+    send(QEvent::MouseMove, from + by, Qt::NoButton, Qt::LeftButton);
+    send(QEvent::MouseButtonRelease, from + by, Qt::LeftButton, Qt::NoButton);
+}
+
+TEST_F(MainWindowTest, ALargerWindowGoesToTheTreeListAndLogWhileTheControlsKeepTheirPlaces) {
+    for (const char* name : {"INBOX", "Archive/2023", "Archive/2024", "Sent", "Trash"})
+        form->AddFolderToTree(name);
+    for (int i = 1; i <= 40; ++i)
+        new QTreeWidgetItem(form->lvMessages, {QString::number(i), QString("Message %1").arg(i),
+                                               "alice@example.org", i % 3 == 0 ? "Seen," : ""});
+    for (int i = 1; i <= 30; ++i)
+        form->memLog->appendPlainText(QString("a%1 NOOP").arg(i, 4, 10, QChar('0')));
+    form->show();
+    QApplication::processEvents();
+    QWidget* panel = form->pnlMain;
+    EXPECT_EQ(Place(form->tvFolders, panel), "16,120 161x192");
+    EXPECT_EQ(Place(form->lvMessages, panel), "192,215 354x97");
+    EXPECT_EQ(Place(form->memLog, panel), "16,337 530x78");
+
+    // Every control of the login fields and the folder details with its caption and its place in
+    // its frame, and the buttons with theirs from the top right corner, one a line.
+    auto controls = [&] {
+        std::string result;
+        for (QWidget* control : panel->findChildren<QWidget*>()) {
+            QWidget* frame = control->parentWidget();
+            QPoint at = control->mapTo(frame, QPoint());
+            QString caption;
+            if (auto* button = qobject_cast<QAbstractButton*>(control)) caption = button->text();
+            if (auto* label = qobject_cast<QLabel*>(control)) caption = label->text();
+            if (qobject_cast<QPushButton*>(control) != nullptr)
+                at = control->mapTo(panel, QPoint(control->width() - panel->width(), 0));
+            else if (frame == form->edtServer->parentWidget())
+                at = control->mapTo(panel, QPoint());
+            else if (frame != form->GroupBox1)
+                continue;
+            result += QString("%1 %2,%3\n").arg(caption).arg(at.x()).arg(at.y()).toStdString();
+        }
+        return result;
+    };
+    auto rowsShown = [&] {
+        int rows = 0;
+        for (int i = 0; i < form->lvMessages->topLevelItemCount(); ++i) {
+            QRect row = form->lvMessages->visualItemRect(form->lvMessages->topLevelItem(i));
+            rows += row.top() >= 0 && row.bottom() < form->lvMessages->viewport()->height();
+        }
+        return rows;
+    };
+    auto before = controls();
+    QSize tree = form->tvFolders->size(), list = form->lvMessages->size(), log = form->memLog->size();
+    int rows = rowsShown();
+    form->resize(form->size() * 2);
+    QApplication::processEvents();
+    // Twice the size gives each of them hundreds of pixels more in both directions.
+    for (auto [pane, size] :
+         {std::pair<QWidget*, QSize>{form->tvFolders, tree}, {form->lvMessages, list}, {form->memLog, log}})
+        EXPECT_TRUE(pane->width() > size.width() + 100 && pane->height() > size.height() + 100)
+            << Place(pane, panel);
+    EXPECT_GT(rowsShown(), 3 * rows);
+    EXPECT_EQ(controls(), before);
+    EXPECT_NE(before.find("Login -15,19\nLogout -15,50\nNew Folder... -15,120\nDelete Folder -15,151\n"
+                          "Find... -15,184\nSubscribe -15,215\nUnsubscribe -15,246\nAppend... -15,297\n"
+                          "Copy -15,328\nDelete -15,359\nPurge Deleted -15,390\n"),
+              std::string::npos)
+        << before;
+    SaveScreenshot("large-window.png");
+
+    // The splitters move with the mouse, and so do the borders of the list's columns.
+    tree = form->tvFolders->size();
+    log = form->memLog->size();
+    QSplitterHandle* below = form->splLog->handle(1);
+    Drag(below, below->rect().center(), QPoint(0, 60));
+    QSplitterHandle* beside = form->splFolders->handle(1);
+    Drag(beside, beside->rect().center(), QPoint(-40, 0));
+    EXPECT_EQ(form->tvFolders->size(), tree + QSize(-40, 60));
+    EXPECT_EQ(form->memLog->height(), log.height() - 60);
+    QHeaderView* header = form->lvMessages->header();
+    int subject = header->sectionSize(1);
+    Drag(header->viewport(), QPoint(header->sectionViewportPosition(2), header->height() / 2), QPoint(50, 0));
+    EXPECT_EQ(header->sectionSize(1), subject + 50);
 }
 
 TEST_F(MainWindowTest, ClosingTheWindowDuringASilentServersWaitEndsAtOnce) {

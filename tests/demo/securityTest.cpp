@@ -64,8 +64,10 @@ TEST_F(SecurityTest, ThePortFollowsTheSecurityChoiceUnlessTheUserTypedAnother) {
     EXPECT_EQ(Choose("SSL/TLS"), "993");
     EXPECT_EQ(Choose("STARTTLS"), "143");
     Choose("SSL/TLS");
-    // The login fields, above the folder tree.
-    SaveScreenshot("login-form.png", form->pnlMain, QRect(0, 0, form->width(), form->tvFolders->y()));
+    // The login fields, above the folder tree, once the window has laid them out.
+    form->show();
+    SaveScreenshot("login-form.png", form->pnlMain,
+                   QRect(0, 0, form->width(), form->tvFolders->mapTo(form->pnlMain, QPoint()).y()));
 }
 
 TEST_F(SecurityTest, TheStatusBarShowsHowTheConnectionIsProtected) {
