@@ -10,6 +10,8 @@
 #   sandbox-server.sh append DIR FOLDER MB adds one message of about MB megabytes to FOLDER
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+# shellcheck source=server-utils.sh
+source "$here/server-utils.sh"
 cmd=${1:-}; dir=${2:-}
 [[ -n "$cmd" && -n "$dir" ]] || { sed -n '2,9p' "$0" >&2; exit 2; }
 mkdir -p "$dir"; dir=$(cd "$dir" && pwd)
@@ -18,23 +20,6 @@ user1=TarvelTester pass1=quartzmellow
 user2=SecondTester pass2=amberfjord
 
 die() { echo "sandbox-server: $*" >&2; [[ -f $dir/dovecot.log ]] && tail -n 20 "$dir/dovecot.log" >&2; exit 1; }
-
-free_port() { python3 -c 'import socket;s=socket.socket();s.bind(("127.0.0.1",0));print(s.getsockname()[1])'; }
-
-# A process that has ended may linger as a zombie until it is reaped: that counts as gone.
-gone() { [[ ! -r /proc/$1/stat ]] || [[ $(cut -d' ' -f3 "/proc/$1/stat" 2>/dev/null) == Z ]]; }
-
-end_pid() {  # end_pid PIDFILE
-  local pidfile=$1
-  [[ -f $pidfile ]] || return 0
-  local pid; pid=$(cat "$pidfile")
-  if [[ -n $pid ]] && ! gone "$pid"; then
-    kill "$pid" 2>/dev/null || true
-    for _ in $(seq 50); do gone "$pid" && break; sleep 0.1; done
-    gone "$pid" || kill -9 "$pid" 2>/dev/null || true
-  fi
-  rm -f "$pidfile"
-}
 
 stop() {
   end_pid "$dir/relay.pid"
@@ -92,10 +77,7 @@ start() {
   printf '%s:{PLAIN}%s\n%s:{PLAIN}%s\n' "$user1" "$pass1" "$user2" "$pass2" > "$dir/passwd"
 
   local ports=()
-  while [[ ${#ports[@]} -lt 4 ]]; do
-    local p; p=$(free_port)
-    [[ " ${ports[*]} " == *" $p "* ]] || ports+=("$p")
-  done
+  free_ports ports 4
   local port=${ports[0]} imaps_port=${ports[1]} haproxy_port=${ports[2]} strict_port=${ports[3]}
 
   cat > "$dir/dovecot.conf" <<CONF

@@ -9,6 +9,9 @@
 #   socks-servers.sh start DIR     new ports, every proxy started and accepting
 #   socks-servers.sh stop DIR      ends the processes it started (by PID)
 set -euo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+# shellcheck source=server-utils.sh
+source "$here/server-utils.sh"
 cmd=${1:-}; dir=${2:-}
 [[ -n "$cmd" && -n "$dir" ]] || { sed -n '2,10p' "$0" >&2; exit 2; }
 mkdir -p "$dir"; dir=$(cd "$dir" && pwd)
@@ -19,23 +22,6 @@ die() {
   echo "socks-servers: $*" >&2
   for log in "$dir"/*.log; do [[ -f $log ]] && { echo "== $log" >&2; tail -n 15 "$log" >&2; }; done
   exit 1
-}
-
-free_port() { python3 -c 'import socket;s=socket.socket();s.bind(("127.0.0.1",0));print(s.getsockname()[1])'; }
-
-# A process that has ended may linger as a zombie until it is reaped: that counts as gone.
-gone() { [[ ! -r /proc/$1/stat ]] || [[ $(cut -d' ' -f3 "/proc/$1/stat" 2>/dev/null) == Z ]]; }
-
-end_pid() {  # end_pid PIDFILE
-  local pidfile=$1
-  [[ -f $pidfile ]] || return 0
-  local pid; pid=$(cat "$pidfile")
-  if [[ -n $pid ]] && ! gone "$pid"; then
-    kill "$pid" 2>/dev/null || true
-    for _ in $(seq 50); do gone "$pid" && break; sleep 0.1; done
-    gone "$pid" || kill -9 "$pid" 2>/dev/null || true
-  fi
-  rm -f "$pidfile"
 }
 
 stop() {
@@ -88,10 +74,7 @@ start() {
   # Servers that drop privileges must be able to traverse the folder.
   chmod 755 "$dir"
   local ports=()
-  while [[ ${#ports[@]} -lt 5 ]]; do
-    local p; p=$(free_port)
-    [[ " ${ports[*]} " == *" $p "* ]] || ports+=("$p")
-  done
+  free_ports ports 5
   local dante_port=${ports[0]} dante_auth_port=${ports[1]} sshd_port=${ports[2]} ssh_port=${ports[3]}
   local micro_port=${ports[4]}
 

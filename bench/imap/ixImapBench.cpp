@@ -8,71 +8,28 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <functional>
-#include <map>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 
 #include "imap/ixImap4.h"
 #include "ixBenchSupport.h"
+#include "ixImapBenchSupport.h"
 #include "mail/ixMailMessage.h"
-#include "text/ixEncoder.h"
 #include "text/ixStringsUtils.h"
 
 using namespace ix;
+using ix::bench::AppendBigMessage;
 using ix::bench::BestSeconds;
+using ix::bench::Connect;
 using ix::bench::PeakMegabytes;
+using ix::bench::ReadSandbox;
+using ix::bench::TixSandbox;
 
 namespace {
 
 constexpr int cListCount = 2000;
-
-struct TixSandbox {
-    std::string host, user, password;
-    int port = 0;
-};
-
-TixSandbox ReadSandbox() {
-    const char* dir = std::getenv("IX_SANDBOX_DIR");
-    if (dir == nullptr) throw std::runtime_error("IX_SANDBOX_DIR is not set (run through bench/imap/run.sh)");
-    std::ifstream in(std::string(dir) + "/sandbox.env");
-    std::map<std::string, std::string> values;
-    std::string line;
-    while (std::getline(in, line))
-        if (const auto eq = line.find('='); eq != std::string::npos)
-            values[line.substr(0, eq)] = line.substr(eq + 1);
-    TixSandbox sandbox;
-    sandbox.host = values["IX_SANDBOX_HOST"];
-    sandbox.port = std::stoi(values["IX_SANDBOX_IMAP_PORT"]);
-    sandbox.user = values["IX_SANDBOX_USER2"];
-    sandbox.password = values["IX_SANDBOX_PASSWORD2"];
-    return sandbox;
-}
-
-void Connect(TixImap4& imap, const TixSandbox& sandbox) {
-    imap.SetServer(sandbox.host);
-    imap.SetPort(sandbox.port);
-    imap.SetUserName(sandbox.user);
-    imap.SetPassword(sandbox.password);
-    imap.SetTimeOut(60000);
-    imap.Open();
-}
-
-// A message of about size bytes: a short header and a base64 attachment.
-TixStringList BigMessage(std::size_t size, unsigned seed) {
-    TixEncoder encoder;
-    encoder.SetEncodeMethod(cmBase64);
-    TixStringList lines{"From: Ann Example <ann@example.com>",
-                        "To: Bob Example <bob@example.com>",
-                        "Subject: The figures",
-                        "MIME-Version: 1.0",
-                        "Content-Type: application/octet-stream; name=\"figures.bin\"",
-                        "Content-Transfer-Encoding: base64",
-                        ""};
-    lines.AddText(encoder.Encode(std::string_view(bench::RandomBytes(size / 4 * 3, seed))));
-    return lines;
-}
 
 TixStringList SmallMessage(int n) {
     TixStringList lines{"From: Sender " + std::to_string(n) + " <s" + std::to_string(n) + "@example.com>",
@@ -135,21 +92,15 @@ void Report(const char* name, double ours, double peer, double goal) {
 }  // namespace
 
 int main() {
-    const TixSandbox sandbox = ReadSandbox();
+    const TixSandbox sandbox = ReadSandbox("run through bench/imap/run.sh");
     const std::string big = "IxBench" + std::to_string(getpid());
     const std::string list = "IxBenchList" + std::to_string(getpid());
     TixImap4 setup;
     Connect(setup, sandbox);
     setup.CreateMailBox(big);
     setup.CreateMailBox(list);
-    std::int64_t bytes50 = 0, bytes25 = 0;
-    {
-        const TixStringList m50 = BigMessage(50u << 20, 1), m25 = BigMessage(25u << 20, 2);
-        bytes50 = TixStringsUtils::GetStringsSize(m50);
-        bytes25 = TixStringsUtils::GetStringsSize(m25);
-        setup.AppendMessage(big, m50);  // UID 1, sequence number 1
-        setup.AppendMessage(big, m25);  // UID 2, sequence number 2
-    }
+    const std::int64_t bytes50 = AppendBigMessage(setup, big, 50u << 20, 1);  // UID 1, sequence number 1
+    const std::int64_t bytes25 = AppendBigMessage(setup, big, 25u << 20, 2);  // UID 2, sequence number 2
     for (int n = 1; n <= cListCount; ++n)
         setup.AppendMessage(list, SmallMessage(n));
 

@@ -21,7 +21,8 @@
 #include <thread>
 #include <vector>
 
-#include "ixTlsBenchSupport.h"
+#include "ixCountingStream.h"
+#include "ixInterleaved.h"
 #include "tls/ixTcpClientTls.h"
 #include "transport/ixTcpClient.h"
 
@@ -31,24 +32,6 @@ constexpr std::int64_t kTotal = 256LL * 1024 * 1024;
 constexpr int kRecord = 16384;
 constexpr int kRuns = 9;
 constexpr const char* kCipher = "TLS_AES_256_GCM_SHA384";
-
-// Counts what is written to it, like /dev/null.
-class CountingStream : public ix::TixStream {
-public:
-    std::size_t Read(void*, std::size_t) override { return 0; }
-    std::size_t Write(const void*, std::size_t count) override {
-        size_ += static_cast<std::int64_t>(count);
-        return count;
-    }
-    std::int64_t Seek(std::int64_t offset, ix::TixSeekOrigin origin) override {
-        return origin == ix::TixSeekOrigin::soEnd ? size_ + offset : size_;
-    }
-    std::int64_t Size() const override { return size_; }
-    void SetSize(std::int64_t size) override { size_ = size; }
-
-private:
-    std::int64_t size_ = 0;
-};
 
 [[noreturn]] void Fail(const std::string& what) {
     ERR_print_errors_fp(stderr);
@@ -148,7 +131,7 @@ std::int64_t OursRead(int port, const std::string& ca, std::string& cipher) {
     cipher = client.TlsVersion() + " " + client.TlsCipher();
     ix::TixMemoryStream request("g");
     client.GetConnection().WriteData(&request);
-    CountingStream sink;
+    ix::bench::TixCountingStream sink;
     while (client.Active())
         client.GetConnection().ReadData(&sink);
     return sink.Size();
@@ -168,7 +151,7 @@ std::int64_t PlainRead(int port, SSL_CTX* ctx, std::string& cipher) {
     cipher = std::string(SSL_get_version(ssl)) + " " + SSL_get_cipher_name(ssl);
     if (SSL_write(ssl, "g", 1) != 1) Fail("the plain client's request failed");
     std::vector<char> buffer(kRecord);
-    CountingStream sink;
+    ix::bench::TixCountingStream sink;
     for (;;) {
         int n = SSL_read(ssl, buffer.data(), kRecord);
         if (n <= 0) break;

@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "ixCountingStream.h"
 #include "transport/ixTcpClient.h"
 
 namespace {
@@ -23,24 +24,6 @@ namespace {
 constexpr std::int64_t kTotal = 256LL * 1024 * 1024;
 constexpr int kBuffer = 8192;
 constexpr int kPeerBuffer = 256 * 1024;
-
-// Counts what is written to it, like /dev/null.
-class DiscardStream : public ix::TixStream {
-public:
-    std::size_t Read(void*, std::size_t) override { return 0; }
-    std::size_t Write(const void*, std::size_t count) override {
-        size_ += static_cast<std::int64_t>(count);
-        return count;
-    }
-    std::int64_t Seek(std::int64_t offset, ix::TixSeekOrigin origin) override {
-        return origin == ix::TixSeekOrigin::soEnd ? size_ + offset : size_;
-    }
-    std::int64_t Size() const override { return size_; }
-    void SetSize(std::int64_t size) override { size_ = size; }
-
-private:
-    std::int64_t size_ = 0;
-};
 
 // kTotal bytes of a fixed pattern, without holding them in memory.
 class PatternStream : public ix::TixStream {
@@ -157,7 +140,7 @@ int PlainConnect(int port) {
 void PlainRead(int port) {
     int fd = PlainConnect(port);
     std::vector<char> buffer(kBuffer);
-    DiscardStream sink;
+    ix::bench::TixCountingStream sink;
     for (;;) {
         ssize_t n = recv(fd, buffer.data(), buffer.size(), 0);
         if (n <= 0) break;
@@ -194,7 +177,7 @@ ix::TixTcpClient* OpenClient(ix::TixTcpClient& client, int port) {
 void OursRead(int port) {
     ix::TixTcpClient client;
     OpenClient(client, port);
-    DiscardStream sink;
+    ix::bench::TixCountingStream sink;
     while (client.Active())
         client.GetConnection().ReadData(&sink);
     if (sink.Size() != kTotal) std::fprintf(stderr, "read %lld bytes\n", static_cast<long long>(sink.Size()));

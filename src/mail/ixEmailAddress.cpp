@@ -96,6 +96,18 @@ bool IsWsp(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
+// Copies text[i], a character inside a quoted string, and the character a backslash there quotes
+// (advancing i past it); answers whether the quoted string goes on after it.
+bool CopyQuoted(std::string_view text, std::size_t& i, std::string& out) {
+    const char c = text[i];
+    out += c;
+    if (c == '\\' && i + 1 < text.size()) {
+        out += text[++i];
+        return true;
+    }
+    return c != '"';
+}
+
 // Obsolete forms reduced (RFC 5322 section 4.4): inside angle brackets a source route
 // ("@a,@b:") is dropped and white space goes; a bare address loses the white space around its
 // dots and "@". Quoted strings are kept as they are.
@@ -119,11 +131,7 @@ std::string ReduceObsolete(std::string_view text) {
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
         if (inQuote) {
-            out += c;
-            if (c == '\\' && i + 1 < text.size())
-                out += text[++i];
-            else if (c == '"')
-                inQuote = false;
+            inQuote = CopyQuoted(text, i, out);
             continue;
         }
         if (c == '"') {
@@ -195,11 +203,7 @@ std::string RemoveAddressComments(std::string_view text, std::string* comments) 
             continue;
         }
         if (inQuote) {
-            out += c;
-            if (c == '\\' && i + 1 < text.size())
-                out += text[++i];
-            else if (c == '"')
-                inQuote = false;
+            inQuote = CopyQuoted(text, i, out);
         } else if (c == '"') {
             inQuote = true;
             out += c;

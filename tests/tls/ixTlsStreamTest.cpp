@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <future>
 
+#include "ixLoopbackClientFixture.h"
 #include "ixLoopbackServer.h"
 #include "ixTestSupport.h"
 #include "ixTlsTestSupport.h"
@@ -17,29 +18,18 @@ namespace ix {
 namespace {
 
 using test::CertPath;
+using test::LoopbackClientFixture;
 using test::LoopbackPeer;
-using test::LoopbackServer;
 using test::TlsPeer;
 
-class TlsStreamTest : public ::testing::Test {
+class TlsStreamTest : public LoopbackClientFixture<TixTcpClientTls> {
 protected:
     void SetUp() override {
-        client.SetServer(server.Host());
-        client.SetPort(server.Port());
-        client.SetTimeOut(3000);
+        LoopbackClientFixture::SetUp();
         client.SetUseTLS(TixClientTlsMode::ctImplicit);
         client.SetCAFile(CertPath("ca.crt"));
-        client.GetConnection().OnReady = [this](TixObject*) { ++readyEvents; };
-    }
-    void TearDown() override {
-        client.Close();
-        EXPECT_EQ(server.Join(), "");
     }
     TixTlsNetworkStream& Stream() { return *client.TlsStream(); }
-
-    LoopbackServer server;
-    TixTcpClientTls client;
-    int readyEvents = 0;
 };
 
 TEST_F(TlsStreamTest, GreetingWithTheLastFlightIsReadWithoutAWait) {

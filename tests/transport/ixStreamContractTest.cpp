@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <future>
 
+#include "ixLoopbackClientFixture.h"
 #include "ixLoopbackServer.h"
 #include "ixTestSupport.h"
 #include "transport/ixTcpClient.h"
@@ -17,8 +18,8 @@
 namespace ix {
 namespace {
 
+using test::LoopbackClientFixture;
 using test::LoopbackPeer;
-using test::LoopbackServer;
 
 std::string Record(const std::string& plain) {
     std::string record(1, static_cast<char>(plain.size()));
@@ -153,22 +154,7 @@ protected:
     }
 };
 
-class StreamContractTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        client.SetServer(server.Host());
-        client.SetPort(server.Port());
-        client.SetTimeOut(3000);
-        client.GetConnection().OnReady = [this](TixObject*) { ++readyEvents; };
-    }
-    void TearDown() override {
-        client.Close();
-        EXPECT_EQ(server.Join(), "");
-    }
-    LoopbackServer server;
-    ToyClient client;
-    int readyEvents = 0;
-};
+using StreamContractTest = LoopbackClientFixture<ToyClient>;
 
 TEST_F(StreamContractTest, HandshakeSplitOverManySegmentsThenDataInItsLastSegment) {
     // The script may still be sending when the test is over: it holds its own share of the signal.

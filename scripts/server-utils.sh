@@ -1,0 +1,30 @@
+# shellcheck shell=bash
+# Port and process helpers for the scripts that run test servers from a folder
+# (sandbox-server.sh, socks-servers.sh): sourced, not run.
+set -euo pipefail
+
+free_port() { python3 -c 'import socket;s=socket.socket();s.bind(("127.0.0.1",0));print(s.getsockname()[1])'; }
+
+free_ports() {  # free_ports ARRAY N: N distinct free ports into the array named ARRAY
+  local -n free_ports_out=$1
+  free_ports_out=()
+  while [[ ${#free_ports_out[@]} -lt $2 ]]; do
+    local p; p=$(free_port)
+    [[ " ${free_ports_out[*]} " == *" $p "* ]] || free_ports_out+=("$p")
+  done
+}
+
+# A process that has ended may linger as a zombie until it is reaped: that counts as gone.
+gone() { [[ ! -r /proc/$1/stat ]] || [[ $(cut -d' ' -f3 "/proc/$1/stat" 2>/dev/null) == Z ]]; }
+
+end_pid() {  # end_pid PIDFILE
+  local pidfile=$1
+  [[ -f $pidfile ]] || return 0
+  local pid; pid=$(cat "$pidfile")
+  if [[ -n $pid ]] && ! gone "$pid"; then
+    kill "$pid" 2>/dev/null || true
+    for _ in $(seq 50); do gone "$pid" && break; sleep 0.1; done
+    gone "$pid" || kill -9 "$pid" 2>/dev/null || true
+  fi
+  rm -f "$pidfile"
+}
