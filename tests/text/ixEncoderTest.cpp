@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <tuple>
 #include <vector>
 
 #include "base/ixStream.h"
@@ -77,21 +78,22 @@ TEST(EncoderTest, EffectiveLineLengths) {
         encoder.SetCharsPerLine(value);
         return encoder.GetCharsPerLine();
     };
-    EXPECT_EQ(effective(cmQuotedPrintable, 2), 4);
-    EXPECT_EQ(effective(cmQuotedPrintable, 200), 132);
-    EXPECT_EQ(effective(cmBase64, 10), 64);
-    EXPECT_EQ(effective(cmBase64, 76), 76);
-    EXPECT_EQ(effective(cmBase64, 77), 80);
-    EXPECT_EQ(effective(cmBase64, 81), 80);
-    EXPECT_EQ(effective(cmBase64, 82), 84);
-    EXPECT_EQ(effective(cmUUEncode, 1), 3);
-    EXPECT_EQ(effective(cmNone, 0), 76);
+    const std::tuple<TixEncodeMethod, int, int> cases[] = {{cmQuotedPrintable, 2, 4},
+                                                           {cmQuotedPrintable, 200, 132},
+                                                           {cmBase64, 10, 64},
+                                                           {cmBase64, 76, 76},
+                                                           {cmBase64, 77, 80},
+                                                           {cmBase64, 81, 80},
+                                                           {cmBase64, 82, 84},
+                                                           {cmUUEncode, 1, 3},
+                                                           {cmNone, 0, 76}};
+    for (const auto& [method, asked, expected] : cases)
+        EXPECT_EQ(effective(method, asked), expected) << method << " " << asked;
 }
 
 TEST(EncoderTest, Base64EncodesInLinesWithoutTrailingBreak) {
-    EXPECT_EQ(Encoded(cmBase64, "abc"), "YWJj");
-    EXPECT_EQ(Encoded(cmBase64, "a"), "YQ==");
-    EXPECT_EQ(Encoded(cmBase64, "ab"), "YWI=");
+    for (const auto& [plain, encoded] : {std::pair{"abc", "YWJj"}, {"a", "YQ=="}, {"ab", "YWI="}})
+        EXPECT_EQ(Encoded(cmBase64, plain), encoded) << plain;
     std::string out = Encoded(cmBase64, std::string(58, 'x'));
     ASSERT_EQ(out.size(), 76u + 2 + 4);
     EXPECT_EQ(out.substr(76, 2), "\r\n");
@@ -151,10 +153,11 @@ TEST(EncoderTest, RoundTripsRandomBytesInEveryMethod) {
 }
 
 TEST(EncoderTest, QuotedPrintableEncodesEscapesAndSoftBreaks) {
-    EXPECT_EQ(Encoded(cmQuotedPrintable, "a=b\r\nc"), "a=3Db\r\nc");
-    EXPECT_EQ(Encoded(cmQuotedPrintable, "\t\n\xE9"), "=09=0A=E9");
-    EXPECT_EQ(Encoded(cmQuotedPrintable, "ab\r"), "ab=0D");
-    EXPECT_EQ(Encoded(cmQuotedPrintable, "a \r\n"), "a \r\n");
+    for (const auto& [plain, encoded] : {std::pair{"a=b\r\nc", "a=3Db\r\nc"},
+                                         {"\t\n\xE9", "=09=0A=E9"},
+                                         {"ab\r", "ab=0D"},
+                                         {"a \r\n", "a \r\n"}})
+        EXPECT_EQ(Encoded(cmQuotedPrintable, plain), encoded) << plain;
     std::string out = Encoded(cmQuotedPrintable, std::string(200, 'x'));
     std::size_t start = 0;
     for (std::size_t end; (end = out.find("\r\n", start)) != std::string::npos; start = end + 2) {
@@ -167,13 +170,14 @@ TEST(EncoderTest, QuotedPrintableEncodesEscapesAndSoftBreaks) {
 }
 
 TEST(EncoderTest, QuotedPrintableDecodesSoftBreaksAndMalformedEscapes) {
-    EXPECT_EQ(Decoded(cmQuotedPrintable, "ab=\r\ncd"), "abcd");
-    EXPECT_EQ(Decoded(cmQuotedPrintable, "ab=\ncd"), "abcd");
-    EXPECT_EQ(Decoded(cmQuotedPrintable, "=41=4a"), "AJ");
-    EXPECT_EQ(Decoded(cmQuotedPrintable, "=ZZ=41"), "=ZZA");
-    EXPECT_EQ(Decoded(cmQuotedPrintable, "a\nb\n\nc"), "a\r\nb\r\n\r\nc");
-    EXPECT_EQ(Decoded(cmQuotedPrintable, "end="), "end");
-    EXPECT_EQ(Decoded(cmQuotedPrintable, "x=4"), "x");
+    for (const auto& [encoded, plain] : {std::pair{"ab=\r\ncd", "abcd"},
+                                         {"ab=\ncd", "abcd"},
+                                         {"=41=4a", "AJ"},
+                                         {"=ZZ=41", "=ZZA"},
+                                         {"a\nb\n\nc", "a\r\nb\r\n\r\nc"},
+                                         {"end=", "end"},
+                                         {"x=4", "x"}})
+        EXPECT_EQ(Decoded(cmQuotedPrintable, encoded), plain) << encoded;
 }
 
 TEST(EncoderTest, UuencodeFramesLinesAndDecoderSkipsBegin) {
@@ -204,9 +208,7 @@ TEST(EncoderTest, PreferredEncodingFollowsTheBytesAndKeepsThePosition) {
     EXPECT_EQ(preferred("x" + std::string(80, 'a')), cmQuotedPrintable);
     EXPECT_EQ(preferred("xcaf\xE9 au lait"), cmQuotedPrintable);
     EXPECT_EQ(preferred(std::string("xa\0b", 4)), cmBase64);
-    EXPECT_EQ(preferred("x\xE9\xE9\xE9"
-                        "a"),
-              cmBase64);
+    EXPECT_EQ(preferred("x\xE9\xE9\xE9z"), cmBase64);
     EXPECT_EQ(preferred("x\x1b$B", false), cmBase64);
     EXPECT_EQ(preferred("x\x1b$B", true), cmNone);
 }
@@ -235,7 +237,6 @@ TEST(EncoderTest, TextFormsConvertThroughTheCharSet) {
     encoder.SetSuppressCrlf(true);
     EXPECT_EQ(encoder.Encode(std::string_view("\xC3\xA9")), "6Q==");  // é as one Latin-1 byte
     EXPECT_EQ(encoder.Decode("6Q=="), "\xC3\xA9");
-    EXPECT_EQ(Text(TixEncoder::DecodeBytes("AAEC", cmBase64)), std::string("\0\1\2", 3));
     EXPECT_EQ(TixEncoder::DecodeString("=C3=A9", cmQuotedPrintable), "\xC3\xA9");
     EXPECT_EQ(TixEncoder::EncodeBytesWrapped(Bytes(std::string(58, 'x')), cmBase64).find("\r\n"), 76u);
 }

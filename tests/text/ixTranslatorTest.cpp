@@ -11,18 +11,28 @@ using namespace ix;
 TEST(TranslatorTest, ConvertsThroughTablesAndTheSystemConverter) {
     // "Привет" in UTF-8, koi8-r and windows-1251.
     const std::string local = "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82";
-    EXPECT_EQ(TixTranslator::FromLocal(local, "koi8-r"), "\xF0\xD2\xC9\xD7\xC5\xD4");
-    EXPECT_EQ(TixTranslator::ToLocal("\xF0\xD2\xC9\xD7\xC5\xD4", "KOI8-R"), local);
-    EXPECT_EQ(TixTranslator::FromLocal(local, "windows-1251"), "\xCF\xF0\xE8\xE2\xE5\xF2");
-    EXPECT_EQ(TixTranslator::ToLocal("caf\xE9", "iso-8859-1"), "caf\xC3\xA9");
-    EXPECT_EQ(TixTranslator::ToLocal("\x1B$B$3$s\x1B(B", "iso-2022-jp"), "\xE3\x81\x93\xE3\x82\x93");
-    // The system converter's other spellings of UTF-8 still give valid text.
-    EXPECT_EQ(TixTranslator::ToLocal("a\xFF", "utF!8"), "a\xEF\xBF\xBD");
-    // Characters the target cannot hold become "?".
-    EXPECT_EQ(TixTranslator::FromLocal("a\xE2\x82\xAC"
-                                       "b",
-                                       "iso-8859-1"),
-              "a?b");
+    // Each case runs one way: to local text from the bytes, or from local text to the bytes.
+    const struct {
+        bool toLocal;
+        const char* charSet;
+        std::string text, bytes;
+    } cases[] = {
+        {false, "koi8-r", local, "\xF0\xD2\xC9\xD7\xC5\xD4"},
+        {true, "KOI8-R", local, "\xF0\xD2\xC9\xD7\xC5\xD4"},
+        {false, "windows-1251", local, "\xCF\xF0\xE8\xE2\xE5\xF2"},
+        {true, "iso-8859-1", "caf\xC3\xA9", "caf\xE9"},
+        {true, "iso-2022-jp", "\xE3\x81\x93\xE3\x82\x93", "\x1B$B$3$s\x1B(B"},
+        // The system converter's other spellings of UTF-8 still give valid text.
+        {true, "utF!8", "a\xEF\xBF\xBD", "a\xFF"},
+        // Characters the target cannot hold become "?".
+        {false, "iso-8859-1", "a\xE2\x82\xACz", "a?z"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.charSet);
+        EXPECT_EQ(c.toLocal ? TixTranslator::ToLocal(c.bytes, c.charSet)
+                            : TixTranslator::FromLocal(c.text, c.charSet),
+                  c.toLocal ? c.text : c.bytes);
+    }
     // The two fixed tables sit on windows-1251 text.
     EXPECT_EQ(TixTranslator::TranslateToCharSet("\xF0", "KOI8-WIN"), "\xF4");
     EXPECT_EQ(TixTranslator::TranslateFromCharSet("\xF4", "KOI8-WIN"), "\xF0");
@@ -51,33 +61,24 @@ TEST(TranslatorTest, WebLabelsReachTheConverter) {
 }
 
 TEST(TranslatorTest, UnknownNamesPassBytesAndUtf8IsSanitised) {
-    EXPECT_EQ(TixTranslator::FromLocal("a\xFF"
-                                       "b",
-                                       ""),
-              "a\xFF"
-              "b");
-    EXPECT_EQ(TixTranslator::ToLocal("a\xFF"
-                                     "b",
-                                     "x-no-such-charset"),
-              "a\xFF"
-              "b");
+    EXPECT_EQ(TixTranslator::FromLocal("a\xFFz", ""), "a\xFFz");
+    EXPECT_EQ(TixTranslator::ToLocal("a\xFFz", "x-no-such-charset"), "a\xFFz");
     EXPECT_FALSE(TixTranslator::IsKnownCharSet("x-no-such-charset"));
     EXPECT_TRUE(TixTranslator::IsKnownCharSet("x-mac-cyrillic"));
-    const std::string replacement = "\xEF\xBF\xBD";
-    EXPECT_EQ(TixTranslator::ToLocal("a\xFF"
-                                     "b",
-                                     "utf-8"),
-              "a" + replacement + "b");
-    EXPECT_EQ(TixTranslator::Utf8Sanitize("\xC0\xAF"), replacement + replacement);  // overlong
-    EXPECT_EQ(TixTranslator::Utf8Sanitize("\xED\xA0\x80"),
-              replacement + replacement + replacement);               // surrogate
-    EXPECT_EQ(TixTranslator::Utf8Sanitize("\xE2\x82"), replacement);  // truncated
-    EXPECT_EQ(TixTranslator::Utf8Sanitize("\xF0\x9F\x98\x80"), "\xF0\x9F\x98\x80");
-    EXPECT_EQ(TixTranslator::Utf8Encode(u"\xD83D"), replacement);  // lone surrogate
+    const std::string r = "\xEF\xBF\xBD";  // the replacement character
+    EXPECT_EQ(TixTranslator::ToLocal("a\xFFz", "utf-8"), "a" + r + "z");
+    const struct {
+        const char* what;
+        std::string bytes, text;
+    } cases[] = {{"overlong", "\xC0\xAF", r + r},
+                 {"surrogate", "\xED\xA0\x80", r + r + r},
+                 {"truncated", "\xE2\x82", r},
+                 {"four bytes", "\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"}};
+    for (const auto& c : cases)
+        EXPECT_EQ(TixTranslator::Utf8Sanitize(c.bytes), c.text) << c.what;
+    EXPECT_EQ(TixTranslator::Utf8Encode(u"\xD83D"), r);  // lone surrogate
     EXPECT_EQ(TixTranslator::Utf8Encode(u"\xD83D\xDE00"), "\xF0\x9F\x98\x80");
-    EXPECT_EQ(TixTranslator::Utf8ToCodePoints("\xF0\x9F\x98\x80"
-                                              "a"),
-              U"\U0001F600a");
+    EXPECT_EQ(TixTranslator::Utf8ToCodePoints("\xF0\x9F\x98\x80z"), U"\U0001F600z");
 }
 
 TEST(TranslatorTest, ThreadsTranslateIndependently) {
@@ -102,20 +103,10 @@ TEST(TranslatorTest, ReplacementsKeepTheConverterInStep) {
     // "?" for what the target cannot hold leaves a shifted mode first and adds no byte order mark.
     EXPECT_EQ(TixTranslator::FromLocal("\xE6\x97\xA5\xE2\x82\xAC\xE6\x9C\xAC", "iso-2022-jp"),
               "\x1B$BF|\x1B(B?\x1B$BK\\\x1B(B");
-    EXPECT_EQ(TixTranslator::FromLocal("a\xFF"
-                                       "b",
-                                       "utf-16"),
-              std::string("\xFF\xFE"
-                          "a\0?\0b\0",
-                          8));
+    EXPECT_EQ(TixTranslator::FromLocal("x\xFFz", "utf-16"), std::string("\xFF\xFEx\0?\0z\0", 8));
     // A lone surrogate costs one replacement, and the text after it is read in step.
-    EXPECT_EQ(TixTranslator::ToLocal(std::string("\x00\xD8"
-                                                 "a\0b\0",
-                                                 6),
-                                     "utf-16le"),
-              "\xEF\xBF\xBD"
-              "ab");
-    EXPECT_EQ(TixTranslator::ToLocal(std::string("a\0b\0=\xD8", 6), "utf-16le"), "ab\xEF\xBF\xBD");
+    EXPECT_EQ(TixTranslator::ToLocal(std::string("\x00\xD8x\0z\0", 6), "utf-16le"), "\xEF\xBF\xBDxz");
+    EXPECT_EQ(TixTranslator::ToLocal(std::string("x\0z\0=\xD8", 6), "utf-16le"), "xz\xEF\xBF\xBD");
 }
 
 TEST(TranslatorTest, ConvertsStraightIntoLines) {

@@ -73,22 +73,25 @@ TEST(MailTimeTest, WritesLocalTimeWithTheOffsetInForceThen) {
 
 TEST(MailTimeTest, ReadsZonedDatesIntoLocalTime) {
     const ZoneGuard zone("UTC0");
-    const TixDateTime expected = EncodeDateTime(2026, 12, 5, 15, 22, 38);
-    TixDateTime bias = 0;
-    EXPECT_NEAR(MailTimeToDateTime("Sat, 05 Dec 2026 10:22:38 -0500", bias), expected, cSecond / 10);
-    EXPECT_NEAR(bias, -5.0 / 24, 1e-12);
-    EXPECT_NEAR(MailTimeToDateTime("05 Dec 2026 10:22:38 -0500"), expected, cSecond / 10);
-    // No space after the comma, letter case of the month, extra blanks and a trailing comment.
-    EXPECT_NEAR(MailTimeToDateTime("  Sat,05  dec 2026   10:22:38 -0500 (EST)  "), expected, cSecond / 10);
-    // The zone names RFC 5322 still defines; other names count as UTC.
-    EXPECT_NEAR(MailTimeToDateTime("5 Dec 2026 15:22:38 GMT", bias), expected, cSecond / 10);
-    EXPECT_EQ(bias, 0);
-    EXPECT_NEAR(MailTimeToDateTime("Sat, 5 Dec 26 10:22:38 EST", bias), expected, cSecond / 10);
-    EXPECT_NEAR(bias, -5.0 / 24, 1e-12);
-    EXPECT_NEAR(MailTimeToDateTime("5 Dec 2026 08:22:38 pdt"), expected, cSecond / 10);
-    EXPECT_NEAR(MailTimeToDateTime("5 Dec 2026 15:22:38 CET"), expected, cSecond / 10);
-    EXPECT_NEAR(MailTimeToDateTime("Sat, 5 Dec 2026 10:22:38-0500"), expected, cSecond / 10);
-
+    // Each names 15:22:38 UTC; the bias is the zone the text gives.
+    const std::pair<const char*, double> cases[] = {
+        {"05 Dec 2026 10:22:38 -0500", -5},
+        // No space after the comma, letter case of the month, extra blanks and a trailing comment.
+        {"  Sat,05  dec 2026   10:22:38 -0500 (EST)  ", -5},
+        // The zone names RFC 5322 still defines are offsets; other names count as UTC.
+        {"5 Dec 2026 15:22:38 GMT", 0},
+        {"Sat, 5 Dec 26 10:22:38 EST", -5},
+        {"5 Dec 2026 08:22:38 pdt", -7},
+        {"5 Dec 2026 15:22:38 CET", 0},
+        // A numeric zone right after the time keeps the seconds and the zone.
+        {"Sat, 5 Dec 2026 10:22:38-0500", -5},
+    };
+    for (const auto& [text, biasHours] : cases) {
+        SCOPED_TRACE(text);
+        TixDateTime bias = 1;
+        EXPECT_NEAR(MailTimeToDateTime(text, bias), EncodeDateTime(2026, 12, 5, 15, 22, 38), cSecond / 10);
+        EXPECT_NEAR(bias, biasHours / 24, 1e-12);
+    }
     const ZoneGuard cet(cCentralEurope);
     EXPECT_NEAR(MailTimeToDateTime("Sat, 05 Dec 2026 10:22:38 -0500"),
                 EncodeDateTime(2026, 12, 5, 16, 22, 38), cSecond / 10);
@@ -96,13 +99,13 @@ TEST(MailTimeTest, ReadsZonedDatesIntoLocalTime) {
 
 TEST(MailTimeTest, ReadsTwoDigitYearsAndDatesWithoutTimeOrZone) {
     const ZoneGuard zone("UTC0");
-    auto year = [](const char* text) { return DecodeDateTime(MailTimeToDateTime(text)).year; };
-    EXPECT_EQ(year("1 Jan 99 00:00:00 +0000"), 1999);
-    EXPECT_EQ(year("1 Jan 10 00:00:00 +0000"), 2010);
-    EXPECT_EQ(year("1 Jan 11 00:00:00 +0000"), 2011);
-    EXPECT_EQ(year("1 Jan 49 00:00:00 +0000"), 2049);
-    EXPECT_EQ(year("1 Jan 50 00:00:00 +0000"), 1950);
-    EXPECT_EQ(year("1 Jan 126 00:00:00 +0000"), 2026);
+    const std::pair<const char*, int> years[] = {{"1 Jan 99 00:00:00 +0000", 1999},
+                                                 {"1 Jan 10 00:00:00 +0000", 2010},
+                                                 {"1 Jan 49 00:00:00 +0000", 2049},
+                                                 {"1 Jan 50 00:00:00 +0000", 1950},
+                                                 {"1 Jan 126 00:00:00 +0000", 2026}};
+    for (const auto& [text, year] : years)
+        EXPECT_EQ(DecodeDateTime(MailTimeToDateTime(text)).year, year) << text;
     // A time that ends the text is still read; no zone means UTC.
     EXPECT_NEAR(MailTimeToDateTime("Sat, 5 Dec 2026 10:22:38"), EncodeDateTime(2026, 12, 5, 10, 22, 38),
                 cSecond / 10);
@@ -131,21 +134,18 @@ TEST(MailTimeTest, RoundTripsAcrossDaylightSavingChanges) {
 }
 
 TEST(MailTimeTest, ParsesTimesOfDayAndZoneOffsets) {
-    auto minutes = [](const char* text) { return std::lround(ParseTimeOfDay(text) * 24 * 60); };
-    EXPECT_EQ(minutes("12:30:00AM"), 30);
-    EXPECT_EQ(minutes("12:30:00PM"), 12 * 60 + 30);
-    EXPECT_EQ(minutes("1:05PM"), 13 * 60 + 5);
-    EXPECT_EQ(minutes(" 7 pm "), 19 * 60);
-    EXPECT_EQ(minutes("23:59"), 23 * 60 + 59);
+    // Minutes after midnight.
+    const std::pair<const char*, int> times[] = {
+        {"12:30:00AM", 30}, {"12:30:00PM", 750}, {"1:05PM", 785}, {" 7 pm ", 1140}, {"23:59", 1439}};
+    for (const auto& [text, minutes] : times)
+        EXPECT_EQ(std::lround(ParseTimeOfDay(text) * 24 * 60), minutes) << text;
     EXPECT_THROW(ParseTimeOfDay("24:00"), EixConvertError);
     EXPECT_THROW(ParseTimeOfDay("10:-1"), EixConvertError);
-
-    EXPECT_DOUBLE_EQ(TimeZoneBiasToDateTime("+0530"), 5.5 / 24);
-    EXPECT_DOUBLE_EQ(TimeZoneBiasToDateTime("-0130"), -1.5 / 24);
-    EXPECT_EQ(TimeZoneBiasToDateTime("GMT"), 0);
-    EXPECT_EQ(TimeZoneBiasToDateTime("-05"), 0);
-    EXPECT_EQ(TimeZoneBiasToDateTime("+2460"), 0);
-    EXPECT_DOUBLE_EQ(TimeZoneBiasToDateTime("+05xx"), 5.0 / 24);
+    // Anything but [+-]hhmm is no offset; minutes that are not digits count as 0.
+    const std::pair<const char*, double> zones[] = {{"+0530", 5.5}, {"-0130", -1.5}, {"GMT", 0},
+                                                    {"-05", 0},     {"+2460", 0},    {"+05xx", 5}};
+    for (const auto& [text, hours] : zones)
+        EXPECT_DOUBLE_EQ(TimeZoneBiasToDateTime(text), hours / 24) << text;
 }
 
 TEST(MailTimeTest, ConvertsPlatformTimes) {
@@ -185,10 +185,7 @@ TEST(TextUtilsTest, SplitsAtDelimitersAndControlCharacters) {
     EXPECT_EQ(Split(",", ","), (Strings{"", ""}));
     EXPECT_EQ(Split("a;b,c", ";,"), (Strings{"a", "b", "c"}));
     // TAB and spaces are kept; other control characters end pieces and are dropped.
-    EXPECT_EQ(Split("\r\n a\t,\x01"
-                    "b\r\nc",
-                    ","),
-              (Strings{" a\t", "b", "c"}));
+    EXPECT_EQ(Split("\r\n a\t,\x01x\r\nc", ","), (Strings{" a\t", "x", "c"}));
     // Multi-byte characters pass whole.
     EXPECT_EQ(Split("\xC3\xA9.\xE2\x82\xAC", "."), (Strings{"\xC3\xA9", "\xE2\x82\xAC"}));
 }
