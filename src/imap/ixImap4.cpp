@@ -4,11 +4,14 @@
 #include <charconv>
 #include <cstdio>
 #include <limits>
+#include <optional>
 
 #include "imap/ixCryptMac.h"
+#include "imap/ixSspiAuth.h"
 #include "mail/ixMailMessage.h"
 #include "text/ixEncoder.h"
 #include "text/ixTranslator.h"
+#include "tls/ixSspi.h"
 
 namespace ix {
 
@@ -888,10 +891,10 @@ void TixImap4::Authenticate() {
         GetCapabilities(capabilities);
     tlsCapabilitiesFresh_ = false;
     auto offers = [&](const char* name) { return capabilities.IndexOf(name) >= 0; };
-    // NTLM needs a platform provider this library does not have: a server offering it is
-    // treated as if it did not.
     if (!Authorization().empty() && offers("AUTH=XOAUTH2") && offers("SASL-IR"))
         AuthenticateXOAuth2();
+    else if (offers("AUTH=NTLM"))
+        AuthenticateNtlm();
     else if (offers("AUTH=CRAM-MD5"))
         AuthenticateCramMd5();
     else if (offers("AUTH=PLAIN"))
@@ -910,6 +913,36 @@ void TixImap4::AuthenticateXOAuth2() {
     if (LastResponseCode() != IMAP_CONTINUE) return;
     // The server's error challenge: an empty answer makes it send its final refusal.
     SendContinuation("", {});
+}
+
+std::unique_ptr<TixNtAuthSspi> TixImap4::CreateNtAuthClient() {
+    return std::make_unique<TixNtAuthClientSspi>();
+}
+
+void TixImap4::AuthenticateNtlm() {
+    std::unique_ptr<TixNtAuthSspi> client = CreateNtAuthClient();
+    std::optional<TixAuthIdentity> identity;
+    if (!UserName().empty()) identity.emplace(UserName(), Password());
+    const TixAuthIdentity* credentials = identity ? &*identity : nullptr;
+    TixMemoryStream buffer;
+    auto token = [&buffer] {
+        return TixEncoder::EncodeBytes(TixByteArray(buffer.Memory(), buffer.Memory() + buffer.Size()),
+                                       cmBase64);
+    };
+    // The first token comes before the command, so a provider failure (no user name) sends nothing.
+    bool complete = client->GetNextToken("NTLM", buffer, credentials, Server());
+    SendTaggedCommand("AUTHENTICATE NTLM", {IMAP_CONTINUE});
+    while (!complete) {
+        SendContinuation(token(), {IMAP_CONTINUE});
+        TixByteArray challenge = TixEncoder::DecodeBytes(ContinuationText(), cmBase64);
+        // An empty buffer would start the exchange over, and a server could keep it going forever.
+        if (challenge.empty()) throw EixSSPIError("Invalid NTLM challenge: empty", IX_SEC_E_INVALID_TOKEN);
+        buffer.SetSize(0);
+        buffer.Write(challenge.data(), challenge.size());
+        buffer.SetPosition(0);
+        complete = client->GetNextToken("NTLM", buffer, credentials, Server());
+    }
+    if (buffer.Size() > 0) SendContinuation(token(), {IMAP_OK});
 }
 
 void TixImap4::AuthenticateCramMd5() {

@@ -8,6 +8,7 @@
 // 50 BYE); argument and state errors raise EixImap4Error; transport errors pass through.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,7 @@
 namespace ix {
 
 class TixMailMessage;
+class TixNtAuthSspi;
 
 constexpr int IMAP_OK = 10;
 constexpr int IMAP_NO = 20;
@@ -128,7 +130,7 @@ public:
     // The identifier of an APPENDUID code in the line, or empty text.
     static std::string ParseAppendUid(const std::string& line);
 
-    // SASL: picks XOAUTH2, CRAM-MD5 or PLAIN from the capabilities, else LOGIN (or -400 with SaslOnly).
+    // SASL: picks XOAUTH2, NTLM, CRAM-MD5 or PLAIN from the capabilities, else LOGIN (or -400 with SaslOnly).
     void Authenticate();
 
 protected:
@@ -163,6 +165,9 @@ private:
     std::string ParseMailBoxLine(int index);
     std::string ContinuationText();
     void AuthenticateXOAuth2();
+    void AuthenticateNtlm();
+    // The NTLM client of one login; tests substitute one with fixed random values.
+    virtual std::unique_ptr<TixNtAuthSspi> CreateNtAuthClient();
     void AuthenticateCramMd5();
     void AuthenticatePlain();
     void SendContinuation(const std::string& line, const TixResponseCodes& expectedCodes);

@@ -7,8 +7,10 @@
 #include <chrono>
 #include <functional>
 
+#include "imap/ixSspiAuth.h"
 #include "ixImapWireHelpers.h"
 #include "ixLoopbackServer.h"
+#include "text/ixEncoder.h"
 
 namespace ix {
 namespace {
@@ -462,6 +464,10 @@ TEST_P(Imap4SaslTest, ChoosesAndRunsTheMechanism) {
     EXPECT_EQ(imap.ConnectionState, c.expectedCode == 0 ? State::csAuthenticated : State::csNonAuthenticated);
 }
 
+std::string Base64(const char* hex) {
+    return TixEncoder::EncodeBytes(test::Hex(hex), cmBase64);
+}
+
 void ExpectClose(LoopbackPeer& peer) {
     if (!peer.WaitForClose(2000)) throw test::LoopbackScriptError{"client kept the connection"};
 }
@@ -469,8 +475,49 @@ void ExpectClose(LoopbackPeer& peer) {
 INSTANTIATE_TEST_SUITE_P(
     Mechanisms, Imap4SaslTest,
     ::testing::Values(
-        SaslCase{"CramMd5BeforePlainAndNtlmIgnored", "IMAP4rev1 AUTH=NTLM AUTH=PLAIN AUTH=CRAM-MD5", "",
-                 false,
+        SaslCase{"NtlmBeforeCramMd5AndPlain", "IMAP4rev1 AUTH=PLAIN AUTH=CRAM-MD5 AUTH=NTLM", "", true,
+                 [](LoopbackPeer& peer) {
+                     peer.Expect("a0002 AUTHENTICATE NTLM\r\n");
+                     peer.Send("+ \r\n");
+                     peer.Expect(Base64(test::kNtlmNegotiate) + "\r\n");
+                     peer.Send("+ " + Base64(test::kNtlmChallenge) + "\r\n");
+                     peer.Expect(Base64(test::kNtlmAuthenticate) + "\r\n");
+                     peer.Send("a0002 OK NTLM done\r\n");
+                     AnswerLogout(peer, "a0003");
+                 },
+                 0, "Domain\\User", "Password"},
+        SaslCase{"NtlmRefused", "IMAP4rev1 auth=ntlm", "", false,
+                 [](LoopbackPeer& peer) {
+                     peer.Expect("a0002 AUTHENTICATE NTLM\r\n");
+                     peer.Send("+ \r\n");
+                     peer.Expect(Base64(test::kNtlmNegotiate) + "\r\n");
+                     peer.Send("+ " + Base64(test::kNtlmChallenge) + "\r\n");
+                     peer.Expect(Base64(test::kNtlmAuthenticate) + "\r\n");
+                     peer.Send("a0002 NO [AUTHENTICATIONFAILED] wrong password\r\n");
+                     ExpectClose(peer);
+                 },
+                 IMAP_NO, "Domain/User", "Password"},
+        SaslCase{"NtlmHostileChallengeGetsNoAnswer", "IMAP4rev1 AUTH=NTLM", "", false,
+                 [](LoopbackPeer& peer) {
+                     peer.Expect("a0002 AUTHENTICATE NTLM\r\n");
+                     peer.Send("+ \r\n");
+                     peer.Expect(Base64(test::kNtlmNegotiate) + "\r\n");
+                     peer.Send("+ TlRMTVNTUAACAAAA\r\n");  // signature and type, then nothing
+                     ExpectClose(peer);
+                 },
+                 IX_SEC_E_INVALID_TOKEN},
+        SaslCase{"NtlmEmptyChallengeEndsTheExchange", "IMAP4rev1 AUTH=NTLM", "", false,
+                 [](LoopbackPeer& peer) {
+                     peer.Expect("a0002 AUTHENTICATE NTLM\r\n");
+                     peer.Send("+ \r\n");
+                     peer.Expect(Base64(test::kNtlmNegotiate) + "\r\n");
+                     peer.Send("+ \r\n");
+                     ExpectClose(peer);
+                 },
+                 IX_SEC_E_INVALID_TOKEN},
+        SaslCase{"NtlmWithoutUserNameSendsNothing", "IMAP4rev1 AUTH=NTLM", "", false, ExpectClose,
+                 IX_SEC_E_NO_CREDENTIALS, ""},
+        SaslCase{"CramMd5BeforePlain", "IMAP4rev1 AUTH=PLAIN AUTH=CRAM-MD5", "", false,
                  [](LoopbackPeer& peer) {
                      // The challenge and answer of RFC 2195.
                      peer.Expect("a0002 AUTHENTICATE CRAM-MD5\r\n");
@@ -512,7 +559,7 @@ INSTANTIATE_TEST_SUITE_P(
                      AnswerLogout(peer, "a0003");
                  },
                  0},
-        SaslCase{"SaslOnlyWithoutMechanismFailsBeforeAuthenticate", "IMAP4rev1 AUTH=NTLM", "", true,
+        SaslCase{"SaslOnlyWithoutMechanismFailsBeforeAuthenticate", "IMAP4rev1 AUTH=GSSAPI", "", true,
                  ExpectClose, IX_IMAP_SASL_FAILED},
         SaslCase{"CramMd5Refused", "IMAP4rev1 AUTH=CRAM-MD5", "", false,
                  [](LoopbackPeer& peer) {

@@ -3,10 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 
 #include "imap/ixImap4.h"
 #include "ixLoopbackServer.h"
+#include "ixNtlmTestValues.h"
 
 namespace ix::test {
 
@@ -21,6 +23,14 @@ inline void AnswerLogout(LoopbackPeer& peer, const std::string& tag) {
     peer.Expect(tag + " LOGOUT\r\n");
     peer.Send("* BYE bye\r\n" + tag + " OK done\r\n");
 }
+
+// The client of the wire tests: NTLM with the published example's fixed values.
+class WireImap4 : public TixImap4 {
+protected:
+    std::unique_ptr<TixNtAuthSspi> CreateNtAuthClient() override {
+        return std::make_unique<FixedNtlmClient>();
+    }
+};
 
 // A client set up for the scripted server as user u, password p; every command sent is
 // collected in `sent`, and the script's result is checked at the end.
@@ -39,7 +49,7 @@ protected:
         EXPECT_EQ(server.Join(), "");
     }
     LoopbackServer server;
-    TixImap4 imap;
+    WireImap4 imap;
     std::string sent;
 };
 
