@@ -82,6 +82,29 @@ TEST_F(Imap4WireTest, CredentialLinesAreMarkedAndMaskedForLogsWhileTheEventGetsT
     EXPECT_EQ(real[1], "p\xC3\xA4ss\r\n");
 }
 
+TEST_F(Imap4WireTest, NtlmTokensAreMarkedAsCredentials) {
+    imap.SetUseSasl(true);
+    server.Serve([](LoopbackPeer& peer) {
+        peer.Send("* OK ready\r\n");
+        peer.Expect("a0001 CAPABILITY\r\n");
+        peer.Send("* CAPABILITY IMAP4rev1 AUTH=NTLM\r\na0001 OK\r\n");
+        peer.Expect("a0002 AUTHENTICATE NTLM\r\n");
+        peer.Send("+ \r\n");
+        peer.ReadLine();
+        peer.Send("+ " + TixEncoder::EncodeBytes(test::Hex(test::kNtlmChallenge), cmBase64) + "\r\n");
+        peer.ReadLine();
+        peer.Send("a0002 OK\r\n");
+        AnswerLogout(peer, "a0003");
+    });
+    std::vector<bool> marked;
+    imap.OnSendCommand = [&](TixObject*, const std::string&) {
+        marked.push_back(imap.CommandHasCredentials());
+    };
+    imap.Open();
+    imap.OnSendCommand = nullptr;  // the LOGOUT at the end comes after `marked` is gone
+    EXPECT_EQ(marked, (std::vector<bool>{false, false, true, true}));
+}
+
 TEST_F(Imap4WireTest, ACommandFromAnEventHandlerDuringAnExchangeIsRefusedAndTheExchangeGoesOn) {
     server.Serve([](LoopbackPeer& peer) {
         GreetAndLogin(peer);
