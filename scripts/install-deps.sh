@@ -12,6 +12,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev tzdata python3 idn2 libgmime-3.0-dev curl
   # the sandbox IMAP server
   dovecot-core dovecot-imapd
+  # the NTLM server (scripts/ntlm-server.sh): winbindd and ntlm_auth, smbpasswd for its user
+  winbind samba-common-bin
   mailutils-imap4d  # the second IMAP server of the client's interop tests (scripts/imap2-server.sh)
   # the SOCKS proxies (scripts/socks-servers.sh): dante under nss_wrapper, ssh -D through a scratch sshd
   dante-server openssh-server openssh-client microsocks libnss-wrapper

@@ -1,0 +1,73 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <map>
+#include <sstream>
+
+#include "imap/ixImap4.h"
+#include "ixTestSupport.h"
+
+// NTLM against a real server: Dovecot hands the exchange to Samba's ntlm_auth, which checks the
+// NTLMv2 response through winbindd (scripts/ntlm-server.sh).
+
+namespace ix {
+namespace {
+
+using test::CodeOf;
+
+class Imap4NtlmServerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        // winbindd's privileged pipe, which ntlm_auth needs for the check, exists only for root.
+        if (geteuid() != 0) GTEST_SKIP() << "the NTLM server (winbindd) needs root; run the tests as root";
+        const char* dir = std::getenv("IX_NTLM_DIR");
+        ASSERT_NE(dir, nullptr) << "IX_NTLM_DIR is not set (run through ctest, which starts the server)";
+        std::istringstream in(test::ReadFile(std::string(dir) + "/ntlm.env"));
+        for (std::string line; std::getline(in, line);)
+            if (const auto eq = line.find('='); eq != std::string::npos)
+                env[line.substr(0, eq)] = line.substr(eq + 1);
+        imap.SetServer(env["IX_NTLM_HOST"]);
+        imap.SetPort(std::atoi(env["IX_NTLM_PORT"].c_str()));
+        imap.SetPassword(env["IX_NTLM_PASSWORD"]);
+        imap.SetUseSasl(true);
+        imap.SetTimeOut(10000);
+        imap.OnSendCommand = [this](TixObject*, const std::string& text) { sent += text + "\n"; };
+        imap.OnReceiveResponse = [this](TixObject*, TixStringList& list) {
+            for (int i = 0; i < list.Count(); ++i)
+                received += list.Strings(i) + "\n";
+        };
+    }
+    void TearDown() override { imap.Close(); }
+    // Logs in as the user name and checks that NTLM carried the login.
+    void LogsInAs(const std::string& user) {
+        imap.SetUserName(user);
+        imap.Open();
+        EXPECT_EQ(imap.ConnectionState, TixImap4ConnectionState::csAuthenticated);
+        EXPECT_NE(received.find("AUTH=NTLM"), std::string::npos) << received;
+        EXPECT_NE(sent.find("AUTHENTICATE NTLM"), std::string::npos) << sent;
+        imap.Noop();
+    }
+    std::map<std::string, std::string> env;
+    TixImap4 imap;
+    std::string sent, received;
+};
+
+TEST_F(Imap4NtlmServerTest, RightPasswordLogsIn) {
+    LogsInAs(env["IX_NTLM_USER"]);
+}
+
+TEST_F(Imap4NtlmServerTest, DomainBackslashUserLogsIn) {
+    LogsInAs(env["IX_NTLM_DOMAIN"] + "\\" + env["IX_NTLM_USER"]);
+}
+
+TEST_F(Imap4NtlmServerTest, WrongPasswordGetsTheServersNo) {
+    imap.SetUserName(env["IX_NTLM_USER"]);
+    imap.SetPassword("not the password");
+    EXPECT_EQ(CodeOf([&] { imap.Open(); }), IMAP_NO);
+    EXPECT_NE(sent.find("AUTHENTICATE NTLM"), std::string::npos) << sent;
+    EXPECT_EQ(imap.ConnectionState, TixImap4ConnectionState::csNonAuthenticated);
+}
+
+}  // namespace
+}  // namespace ix
