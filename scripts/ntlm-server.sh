@@ -23,7 +23,9 @@ user=ntlmtester pass=slateharbour7
 die() {
   echo "ntlm-server: $*" >&2
   stop
-  for log in "$dir"/*.log "$dir"/samba/log/*; do [[ -f $log ]] && { echo "== $log" >&2; tail -n 15 "$log" >&2; }; done
+  for log in "$dir"/*.log "$dir"/samba/log/*; do
+    [[ -f $log ]] && { echo "== $log" >&2; tail -n 15 "$log" >&2; }
+  done
   exit 1
 }
 
@@ -52,7 +54,10 @@ PY
 start() {
   stop
   rm -f "$dir/ntlm.env"
-  [[ $(id -u) -eq 0 ]] || { echo "ntlm-server: needs root (winbindd's privileged pipe); nothing started" >&2; return 0; }
+  if [[ $(id -u) -ne 0 ]]; then
+    echo "ntlm-server: needs root (winbindd's privileged pipe); nothing started" >&2
+    return 0
+  fi
   rm -rf "$dir/samba" "$dir/run" "$dir/state" "$dir/mail" "$dir"/*.log "$dir/ntlm.env"
   local s=$dir/samba
   mkdir -p "$s"/{lock,state,cache,private,pid,log,sockets,ncalrpc} "$dir/run" "$dir/state" "$dir/mail"
@@ -110,8 +115,8 @@ CONF
   # Dovecot runs the helper with an empty environment: the wrapper carries the settings.
   cat > "$dir/ntlm-helper.sh" <<HELPER
 #!/bin/sh
-LD_PRELOAD=libnss_wrapper.so NSS_WRAPPER_PASSWD='$dir/passwd' NSS_WRAPPER_GROUP='$dir/group' SELFTEST_WINBINDD_SOCKET_DIR='$s/sockets' \\
-  exec /usr/bin/ntlm_auth --configfile='$s/smb.conf' "\$@"
+LD_PRELOAD=libnss_wrapper.so NSS_WRAPPER_PASSWD='$dir/passwd' NSS_WRAPPER_GROUP='$dir/group' \\
+  SELFTEST_WINBINDD_SOCKET_DIR='$s/sockets' exec /usr/bin/ntlm_auth --configfile='$s/smb.conf' "\$@"
 HELPER
   chmod 755 "$dir/ntlm-helper.sh"
 
