@@ -158,30 +158,8 @@ service imap-login {
     port = 0
   }
 }
-service anvil {
-  unix_listener anvil-auth-penalty {
-    mode = 0
-  }
-}
-service pop3-login {
-  inet_listener pop3 {
-    port = 0
-  }
-  inet_listener pop3s {
-    port = 0
-  }
-}
-service submission-login {
-  inet_listener submission {
-    port = 0
-  }
-}
-service lmtp {
-  unix_listener lmtp {
-    mode = 0600
-  }
-}
 CONF
+  dovecot_quiet_services >> "$dir/dovecot.conf"
   chown "$uid:$gid" "$dir/mail"
 
   # Detached from our output: a test runner waits for its pipes to close.

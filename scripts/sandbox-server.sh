@@ -132,31 +132,8 @@ service imap-login {
     haproxy = yes
   }
 }
-# Tests log in with wrong passwords on purpose; a growing per-address delay would only slow them.
-service anvil {
-  unix_listener anvil-auth-penalty {
-    mode = 0
-  }
-}
-service pop3-login {
-  inet_listener pop3 {
-    port = 0
-  }
-  inet_listener pop3s {
-    port = 0
-  }
-}
-service submission-login {
-  inet_listener submission {
-    port = 0
-  }
-}
-service lmtp {
-  unix_listener lmtp {
-    mode = 0600
-  }
-}
 CONF
+  dovecot_quiet_services >> "$dir/dovecot.conf"
 
   # Sample folders and messages.
   local m=$here/sandbox/messages

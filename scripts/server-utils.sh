@@ -1,6 +1,6 @@
 # shellcheck shell=bash
 # Port and process helpers for the scripts that run test servers from a folder
-# (sandbox-server.sh, socks-servers.sh): sourced, not run.
+# (sandbox-server.sh, socks-servers.sh, ntlm-server.sh): sourced, not run.
 set -euo pipefail
 
 free_port() { python3 -c 'import socket;s=socket.socket();s.bind(("127.0.0.1",0));print(s.getsockname()[1])'; }
@@ -27,4 +27,34 @@ end_pid() {  # end_pid PIDFILE
     gone "$pid" || kill -9 "$pid" 2>/dev/null || true
   fi
   rm -f "$pidfile"
+}
+
+# The end of a test Dovecot's configuration: no penalty delay for the wrong passwords tests send
+# on purpose, and no listeners for the protocols the tests do not use.
+dovecot_quiet_services() {
+  cat <<'CONF'
+service anvil {
+  unix_listener anvil-auth-penalty {
+    mode = 0
+  }
+}
+service pop3-login {
+  inet_listener pop3 {
+    port = 0
+  }
+  inet_listener pop3s {
+    port = 0
+  }
+}
+service submission-login {
+  inet_listener submission {
+    port = 0
+  }
+}
+service lmtp {
+  unix_listener lmtp {
+    mode = 0600
+  }
+}
+CONF
 }

@@ -491,6 +491,14 @@ std::string Base64(const char* hex) {
     return TixEncoder::EncodeBytes(test::Hex(hex), cmBase64);
 }
 
+// The server's side of NTLM up to its challenge (base64).
+void NtlmExchange(LoopbackPeer& peer, const std::string& challenge) {
+    peer.Expect("a0002 AUTHENTICATE NTLM\r\n");
+    peer.Send("+ \r\n");
+    peer.Expect(Base64(test::kNtlmNegotiate) + "\r\n");
+    peer.Send("+ " + challenge + "\r\n");
+}
+
 void ExpectClose(LoopbackPeer& peer) {
     if (!peer.WaitForClose(2000)) throw test::LoopbackScriptError{"client kept the connection"};
 }
@@ -500,10 +508,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         SaslCase{"NtlmBeforeCramMd5AndPlain", "IMAP4rev1 AUTH=PLAIN AUTH=CRAM-MD5 AUTH=NTLM", "", true,
                  [](LoopbackPeer& peer) {
-                     peer.Expect("a0002 AUTHENTICATE NTLM\r\n");
-                     peer.Send("+ \r\n");
-                     peer.Expect(Base64(test::kNtlmNegotiate) + "\r\n");
-                     peer.Send("+ " + Base64(test::kNtlmChallenge) + "\r\n");
+                     NtlmExchange(peer, Base64(test::kNtlmChallenge));
                      peer.Expect(Base64(test::kNtlmAuthenticate) + "\r\n");
                      peer.Send("a0002 OK NTLM done\r\n");
                      AnswerLogout(peer, "a0003");
@@ -511,10 +516,7 @@ INSTANTIATE_TEST_SUITE_P(
                  0, "Domain\\User", "Password"},
         SaslCase{"NtlmRefused", "IMAP4rev1 auth=ntlm", "", false,
                  [](LoopbackPeer& peer) {
-                     peer.Expect("a0002 AUTHENTICATE NTLM\r\n");
-                     peer.Send("+ \r\n");
-                     peer.Expect(Base64(test::kNtlmNegotiate) + "\r\n");
-                     peer.Send("+ " + Base64(test::kNtlmChallenge) + "\r\n");
+                     NtlmExchange(peer, Base64(test::kNtlmChallenge));
                      peer.Expect(Base64(test::kNtlmAuthenticate) + "\r\n");
                      peer.Send("a0002 NO [AUTHENTICATIONFAILED] wrong password\r\n");
                      ExpectClose(peer);
@@ -522,19 +524,13 @@ INSTANTIATE_TEST_SUITE_P(
                  IMAP_NO, "Domain/User", "Password"},
         SaslCase{"NtlmHostileChallengeGetsNoAnswer", "IMAP4rev1 AUTH=NTLM", "", false,
                  [](LoopbackPeer& peer) {
-                     peer.Expect("a0002 AUTHENTICATE NTLM\r\n");
-                     peer.Send("+ \r\n");
-                     peer.Expect(Base64(test::kNtlmNegotiate) + "\r\n");
-                     peer.Send("+ TlRMTVNTUAACAAAA\r\n");  // signature and type, then nothing
+                     NtlmExchange(peer, "TlRMTVNTUAACAAAA");  // signature and type, then nothing
                      ExpectClose(peer);
                  },
                  IX_SEC_E_INVALID_TOKEN},
         SaslCase{"NtlmEmptyChallengeEndsTheExchange", "IMAP4rev1 AUTH=NTLM", "", false,
                  [](LoopbackPeer& peer) {
-                     peer.Expect("a0002 AUTHENTICATE NTLM\r\n");
-                     peer.Send("+ \r\n");
-                     peer.Expect(Base64(test::kNtlmNegotiate) + "\r\n");
-                     peer.Send("+ \r\n");
+                     NtlmExchange(peer, "");
                      ExpectClose(peer);
                  },
                  IX_SEC_E_INVALID_TOKEN},
