@@ -17,6 +17,10 @@ packages=(
   mailutils-imap4d  # the second IMAP server of the client's interop tests (scripts/imap2-server.sh)
   # the SOCKS proxies (scripts/socks-servers.sh): dante under nss_wrapper, ssh -D through a scratch sshd
   dante-server openssh-server openssh-client microsocks libnss-wrapper
+  # the name servers of the DNS tests (scripts/dns-servers.sh), dig, and the DNS interop and benchmark peers
+  bind9 bind9-dnsutils knot python3-dnspython libc-ares-dev
+  # the DKIM interop and benchmark peers; unbound is OpenDKIM's resolver
+  python3-dkim opendkim opendkim-tools libopendkim-dev unbound
   # running the client on a headless machine
   xvfb xauth
 )
