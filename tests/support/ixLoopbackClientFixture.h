@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "base/ixStream.h"
 #include "base/ixTypes.h"
 #include "ixLoopbackServer.h"
 
@@ -28,5 +29,14 @@ protected:
     Client client;
     int readyEvents = 0;
 };
+
+// Reads until the text holds `until` or the connection closed; answers all that came.
+template <class Client>
+std::string ReadUntil(Client& client, std::string_view until) {
+    TixMemoryStream data;
+    while (data.View().find(until) == std::string_view::npos && client.Active())
+        client.GetConnection().ReadData(&data);
+    return std::string(data.View());
+}
 
 }  // namespace ix::test

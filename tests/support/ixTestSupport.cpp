@@ -1,5 +1,6 @@
 #include "ixTestSupport.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -25,16 +26,32 @@ std::string ReadFile(const std::string& path) {
     return out.str();
 }
 
-SandboxInfo Sandbox() {
-    SandboxInfo info;
-    info.dir = Env("IX_SANDBOX_DIR", IX_SANDBOX_DIR_DEFAULT);
-    if (info.dir.empty()) throw std::runtime_error("IX_SANDBOX_DIR is not set");
+std::map<std::string, std::string> ReadEnvFile(const std::string& path) {
     std::map<std::string, std::string> values;
-    std::istringstream in(ReadFile(info.dir + "/sandbox.env"));
+    std::istringstream in(ReadFile(path));
     for (std::string line; std::getline(in, line);) {
         const auto eq = line.find('=');
         if (eq != std::string::npos) values[line.substr(0, eq)] = line.substr(eq + 1);
     }
+    return values;
+}
+
+std::string RunCommand(const std::string& command) {
+    std::string output;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) return output;
+    char buffer[4096];
+    for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        output.append(buffer, n);
+    pclose(pipe);
+    return output;
+}
+
+SandboxInfo Sandbox() {
+    SandboxInfo info;
+    info.dir = Env("IX_SANDBOX_DIR", IX_SANDBOX_DIR_DEFAULT);
+    if (info.dir.empty()) throw std::runtime_error("IX_SANDBOX_DIR is not set");
+    auto values = ReadEnvFile(info.dir + "/sandbox.env");
     info.host = values["IX_SANDBOX_HOST"];
     info.imapPort = std::stoi(values["IX_SANDBOX_IMAP_PORT"]);
     info.imapsPort = std::stoi(values["IX_SANDBOX_IMAPS_PORT"]);

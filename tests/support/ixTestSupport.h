@@ -2,6 +2,7 @@
 // Helpers shared by the test executables.
 
 #include <functional>
+#include <map>
 #include <string>
 #include <string_view>
 
@@ -29,6 +30,10 @@ std::string SourcePath(const std::string& relative);
 std::string BinaryPath(const std::string& relative);
 
 std::string ReadFile(const std::string& path);
+// The KEY=VALUE lines of a file the server scripts write.
+std::map<std::string, std::string> ReadEnvFile(const std::string& path);
+// What a shell command writes to its standard output.
+std::string RunCommand(const std::string& command);
 
 // The code of the coded error an action raises (its text into message when given); 0 when it
 // raises nothing.
@@ -48,6 +53,23 @@ inline TixByteArray Bytes(std::string_view text) {
 }
 inline std::string Text(const TixByteArray& bytes) {
     return std::string(bytes.begin(), bytes.end());
+}
+
+// Hexadecimal digits to bytes (spaces only group them), and bytes to lower-case digits.
+inline TixByteArray Hex(std::string_view digits) {
+    TixByteArray out;
+    for (std::size_t i = 0; i + 1 < digits.size(); i += digits[i] == ' ' ? 1 : 2)
+        if (digits[i] != ' ')
+            out.push_back(
+                static_cast<std::uint8_t>(std::stoi(std::string(digits.substr(i, 2)), nullptr, 16)));
+    return out;
+}
+inline std::string HexOf(std::string_view bytes) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : bytes)
+        out += {digits[c >> 4], digits[c & 15]};
+    return out;
 }
 
 // A header field's line joined with its continuation lines, as written.
