@@ -49,13 +49,9 @@ TEST(IpAddress, Ipv4AndPorts) {
 TEST(IpAddress, TextsThatAreNoAddressAreRefused) {
     for (const char* text : {"", "localhost", "256.1.1.1", "1::2::3", "127.0.0.1 ", "::g"}) {
         EXPECT_FALSE(TixIPAddress::IsIpAddress(text)) << text;
-        try {
-            TixIPAddress::CreateIpAddress(text);
-            ADD_FAILURE() << "accepted " << text;
-        } catch (const EixSocketError& e) {
-            EXPECT_EQ(e.ErrorCode(), IX_INVALID_ADDRESS);
-            EXPECT_STREQ(e.what(), "Invalid host address");
-        }
+        std::string message;
+        EXPECT_EQ(CodeOf([&] { TixIPAddress::CreateIpAddress(text); }, &message), IX_INVALID_ADDRESS) << text;
+        EXPECT_EQ(message, "Invalid host address");
     }
     EXPECT_FALSE(TixIPAddress::IsIpAddress(std::string("127.0.0.1\0x", 11)));
 }
@@ -65,12 +61,9 @@ TEST(IpAddress, FamiliesAndAnyAddresses) {
     EXPECT_EQ(TixIPAddress::CreateAnyAddress(AF_INET6)->ToString(), "::");
     EXPECT_EQ(TixIPAddress::CreateBindAddress("", AF_INET6)->ToString(), "::");
     EXPECT_EQ(TixIPAddress::CreateBindAddress("127.0.0.2", AF_INET6)->ToString(), "127.0.0.2");
-    EXPECT_EQ(CodeOf([] { TixIPAddress::CreateForFamily(AF_UNIX); }), IX_INVALID_FAMILY);
-    try {
-        TixIPAddress::CreateForFamily(12345);
-    } catch (const EixSocketError& e) {
-        EXPECT_STREQ(e.what(), "Invalid address family");
-    }
+    std::string message;
+    EXPECT_EQ(CodeOf([] { TixIPAddress::CreateForFamily(AF_UNIX); }, &message), IX_INVALID_FAMILY);
+    EXPECT_EQ(message, "Invalid address family");
 }
 
 TEST(HostResolution, AddressTextsComeBackUnchanged) {
@@ -90,12 +83,10 @@ TEST(HostResolution, LocalhostFollowsTheFamilyPreference) {
     EXPECT_GE(all.IndexOfExact("127.0.0.1"), 0);
 }
 
+// The texts the client tests do not raise on the way.
 TEST(SocketErrors, CodesCarryTheirTexts) {
-    EXPECT_EQ(SocketErrorText(IX_TIMEOUT_ERROR), "Timeout error occured");
-    EXPECT_EQ(SocketErrorText(IX_NETWORK_STREAM_REQUIRED), "NetworkStream is required");
     EXPECT_EQ(SocketErrorText(IX_NOT_CONNECTED), "The connection to the server is not active");
     EXPECT_EQ(SocketErrorText(IX_UNSUPPORTED_FIREWALL), "Unsupported firewall type");
-    EXPECT_EQ(SocketErrorText(ECONNREFUSED), "Connection refused");
     EXPECT_EQ(SocketErrorText(IX_RESOLVER_ERROR_BASE - EAI_NONAME), gai_strerror(EAI_NONAME));
 }
 

@@ -4,10 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
-#include <sstream>
-
 #include "imap/ixImap4.h"
+#include "ixLoopbackClientFixture.h"
 #include "ixLoopbackServer.h"
 #include "ixTestSupport.h"
 
@@ -17,16 +15,6 @@ namespace {
 using test::CodeOf;
 using Type = TixFirewallType;
 using Mode = TixClientTlsMode;
-
-std::map<std::string, std::string> SocksEnv() {
-    std::map<std::string, std::string> values;
-    std::istringstream in(test::ReadFile(test::BinaryPath("socks/socks.env")));
-    for (std::string line; std::getline(in, line);) {
-        auto eq = line.find('=');
-        if (eq != std::string::npos) values[line.substr(0, eq)] = line.substr(eq + 1);
-    }
-    return values;
-}
 
 struct Proxy {
     const char* name;
@@ -47,7 +35,7 @@ class SocksSandboxTest : public ::testing::Test {
 protected:
     void SetUp() override {
         info = test::Sandbox();
-        env = SocksEnv();
+        env = test::ReadEnvFile(test::BinaryPath("socks/socks.env"));
     }
     void Through(TixTcpClient& client, const Proxy& proxy) {
         auto& fw = client.FirewallSettings();
@@ -106,14 +94,8 @@ TEST_F(SocksSandboxTest, ReachesAnIpv6TargetThroughEachSocks5Proxy) {
         client.SetTimeOut(10000);
         Through(client, proxy);
         client.Open();
-        TixMemoryStream data;
-        std::string text;
-        while (text.find("\r\n") == std::string::npos && client.Active()) {
-            client.GetConnection().ReadData(&data);
-            text.assign(reinterpret_cast<const char*>(data.Memory()), static_cast<std::size_t>(data.Size()));
-        }
         // A type-4 reply (dante) is read whole: not a byte of it reaches the greeting.
-        EXPECT_EQ(text, "* OK over six\r\n");
+        EXPECT_EQ(test::ReadUntil(client, "\r\n"), "* OK over six\r\n");
         client.Close();
         EXPECT_EQ(target.Join(), "");
     }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "ixLoopbackClientFixture.h"
 #include "ixLoopbackServer.h"
 #include "ixTestSupport.h"
 #include "transport/ixTcpClient.h"
@@ -56,15 +57,6 @@ protected:
         fw.SetUserName(user);
         fw.SetPassword(password);
     }
-    std::string ReadGreeting() {
-        TixMemoryStream data;
-        std::string text;
-        while (text.find("\r\n") == std::string::npos && client.Active()) {
-            client.GetConnection().ReadData(&data);
-            text.assign(reinterpret_cast<const char*>(data.Memory()), static_cast<std::size_t>(data.Size()));
-        }
-        return text;
-    }
     void TearDown() override {
         client.Close();
         EXPECT_EQ(proxy.Join(), "");
@@ -92,7 +84,7 @@ TEST_P(SocksHandshakeTest, SendsTheExactRequestsAndLeavesTheGreetingToTheTunnel)
         peer.Expect("a1 LOGOUT\r\n");
     });
     client.Open();
-    EXPECT_EQ(ReadGreeting(), kGreeting);
+    EXPECT_EQ(test::ReadUntil(client, "\r\n"), kGreeting);
     client.GetConnection().WriteString("a1 LOGOUT\r\n", "");
 }
 
