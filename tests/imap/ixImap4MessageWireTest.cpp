@@ -29,13 +29,6 @@ std::string Literal(const std::string& bytes) {
     return "{" + std::to_string(bytes.size()) + "}\r\n" + bytes;
 }
 
-TixStringList ListOf(const std::vector<std::string>& lines) {
-    TixStringList list;
-    for (const auto& line : lines)
-        list.Add(line);
-    return list;
-}
-
 class Imap4MessageWireTest : public test::Imap4WireFixture {
 protected:
     // Logs in; the script then answers the commands from tag a0002 on and logs out with `logout`.
@@ -66,13 +59,14 @@ TEST_F(Imap4MessageWireTest, ArgumentChecksComeBeforeTheStateGuardAndSendNothing
     EXPECT_EQ(CodeOf([&] { imap.DeleteMessage(0); }), IX_IMAP_INVALID_MESSAGE_NUMBER);
     EXPECT_EQ(CodeOf([&] { imap.CopyMessage(0, "Archive"); }), IX_IMAP_INVALID_MESSAGE_NUMBER);
 
-    EXPECT_EQ(CodeOf([&] { imap.AppendMessage("  ", ListOf({"x"})); }, &text), IX_IMAP_INVALID_ARGUMENTS);
+    EXPECT_EQ(CodeOf([&] { imap.AppendMessage("  ", TixStringList{"x"}); }, &text),
+              IX_IMAP_INVALID_ARGUMENTS);
     EXPECT_EQ(text, "Function arguments are invalid");
     EXPECT_EQ(CodeOf([&] { imap.AppendMessage("INBOX", static_cast<TixMailMessage*>(nullptr)); }),
               IX_IMAP_INVALID_ARGUMENTS);
     // Without a MailMessage link there is nothing to append.
     EXPECT_EQ(CodeOf([&] { imap.AppendMessage("INBOX"); }), IX_IMAP_INVALID_ARGUMENTS);
-    EXPECT_EQ(CodeOf([&] { imap.AppendMessage("INBOX", ListOf({std::string("a\0b", 3)})); }),
+    EXPECT_EQ(CodeOf([&] { imap.AppendMessage("INBOX", TixStringList{std::string("a\0b", 3)}); }),
               IX_IMAP_INVALID_ARGUMENTS);
     // Criteria go out unquoted: a line break would smuggle in a second command.
     EXPECT_EQ(CodeOf([&] { imap.SearchMessages("ALL\r\na0003 DELETE INBOX", list); }),
@@ -107,17 +101,6 @@ TEST_F(Imap4MessageWireTest, SearchNeedsASelectedMailbox) {
 }
 
 // ---- Flags and sizes ----
-
-TEST_F(Imap4MessageWireTest, FlagTextsFollowTheSetOrder) {
-    EXPECT_EQ(TixImap4::FlagsToText({}), "");
-    EXPECT_EQ(TixImap4::FlagsToText({Flag::mfSeen, Flag::mfAnswered}), "\\Answered \\Seen");
-    EXPECT_EQ(TixImap4::FlagsToText({Flag::mfAnswered, Flag::mfFlagged, Flag::mfDeleted, Flag::mfSeen,
-                                     Flag::mfDraft, Flag::mfRecent}),
-              "\\Answered \\Flagged \\Deleted \\Seen \\Draft \\Recent");
-    EXPECT_EQ(TixImap4::TextToFlags("(\\SEEN \\DELETED $FORWARDED)"),
-              (TixMailMessageFlags{Flag::mfDeleted, Flag::mfSeen}));
-    EXPECT_EQ(TixImap4::TextToFlags("()"), TixMailMessageFlags{});
-}
 
 TEST_F(Imap4MessageWireTest, FetchLineNumbers) {
     EXPECT_EQ(TixImap4::ParseFetchLine("* 12 FETCH (FLAGS ())"), 12);
@@ -395,12 +378,12 @@ TEST_F(Imap4MessageWireTest, AppendAnnouncesWireBytesAndReadsTheIdentifierOfTheC
         },
         "a0004");
     EXPECT_EQ(imap.AppendMessage("Entw\xC3\xBCrfe",
-                                 ListOf({"Gr\xC3\xBC\xC3\x9F"
-                                         "e",
-                                         "abc"}),
+                                 TixStringList{"Gr\xC3\xBC\xC3\x9F"
+                                               "e",
+                                               "abc"},
                                  {Flag::mfSeen}),
               "3955");
-    EXPECT_EQ(imap.AppendMessage("INBOX", ListOf({"abc"})), "");
+    EXPECT_EQ(imap.AppendMessage("INBOX", TixStringList{"abc"}), "");
 }
 
 TEST_F(Imap4MessageWireTest, AppendCountsAfterCharsetConversion) {
@@ -415,8 +398,8 @@ TEST_F(Imap4MessageWireTest, AppendCountsAfterCharsetConversion) {
             peer.Send("a0002 OK [APPENDUID 7 8]\r\n");
         },
         "a0003");
-    EXPECT_EQ(imap.AppendMessage("a\"b", ListOf({"Gr\xC3\xBC\xC3\x9F"
-                                                 "e"})),
+    EXPECT_EQ(imap.AppendMessage("a\"b", TixStringList{"Gr\xC3\xBC\xC3\x9F"
+                                                       "e"}),
               "8");
 }
 
@@ -431,7 +414,7 @@ TEST_F(Imap4MessageWireTest, RefusedAppendSendsNoLines) {
         },
         "a0004");
     std::string text;
-    EXPECT_EQ(CodeOf([&] { imap.AppendMessage("Nope", ListOf({"abc"})); }, &text), IMAP_NO);
+    EXPECT_EQ(CodeOf([&] { imap.AppendMessage("Nope", TixStringList{"abc"}); }, &text), IMAP_NO);
     EXPECT_EQ(text, "a0002 NO [TRYCREATE] no such mailbox");
     imap.Noop();
 }

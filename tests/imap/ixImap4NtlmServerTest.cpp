@@ -3,7 +3,6 @@
 
 #include <cstdlib>
 #include <map>
-#include <sstream>
 
 #include "imap/ixImap4.h"
 #include "ixTestSupport.h"
@@ -23,10 +22,7 @@ protected:
         if (geteuid() != 0) GTEST_SKIP() << "the NTLM server (winbindd) needs root; run the tests as root";
         const char* dir = std::getenv("IX_NTLM_DIR");
         ASSERT_NE(dir, nullptr) << "IX_NTLM_DIR is not set (run through ctest, which starts the server)";
-        std::istringstream in(test::ReadFile(std::string(dir) + "/ntlm.env"));
-        for (std::string line; std::getline(in, line);)
-            if (const auto eq = line.find('='); eq != std::string::npos)
-                env[line.substr(0, eq)] = line.substr(eq + 1);
+        env = test::ReadEnvFile(std::string(dir) + "/ntlm.env");
         imap.SetServer(env["IX_NTLM_HOST"]);
         imap.SetPort(std::atoi(env["IX_NTLM_PORT"].c_str()));
         imap.SetPassword(env["IX_NTLM_PASSWORD"]);

@@ -5,8 +5,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <functional>
-#include <map>
-#include <sstream>
 
 #include "ixImapTestHelpers.h"
 #include "ixTestSupport.h"
@@ -34,27 +32,11 @@ bool ReadSecondServer(SecondServer& server, std::string& error) {
         error = "IX_IMAP2_DIR is not set (run through ctest, which starts the server)";
         return false;
     }
-    std::map<std::string, std::string> values;
-    try {
-        std::istringstream in(test::ReadFile(std::string(dir) + "/imap2.env"));
-        for (std::string line; std::getline(in, line);) {
-            const auto eq = line.find('=');
-            if (eq != std::string::npos) values[line.substr(0, eq)] = line.substr(eq + 1);
-        }
-    } catch (const std::exception& e) {
-        error = e.what();
-        return false;
-    }
-    server.host = values["IX_IMAP2_HOST"];
-    server.user = values["IX_IMAP2_USER"];
-    server.password = values["IX_IMAP2_PASSWORD"];
-    server.name = values["IX_IMAP2_NAME"];
-    server.port = std::atoi(values["IX_IMAP2_PORT"].c_str());
-    if (server.host.empty() || server.port <= 0 || server.user.empty()) {
-        error = std::string("incomplete ") + dir + "/imap2.env";
-        return false;
-    }
-    return true;
+    auto values = test::ReadEnvFile(std::string(dir) + "/imap2.env");
+    server = {values["IX_IMAP2_HOST"], values["IX_IMAP2_USER"], values["IX_IMAP2_PASSWORD"],
+              values["IX_IMAP2_NAME"], std::atoi(values["IX_IMAP2_PORT"].c_str())};
+    error = std::string("incomplete ") + dir + "/imap2.env";
+    return !server.host.empty() && server.port > 0 && !server.user.empty();
 }
 
 class Imap4SecondServerTest : public ::testing::Test {

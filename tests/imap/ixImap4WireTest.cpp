@@ -376,17 +376,6 @@ TEST_F(Imap4WireTest, KeepAliveNeverInterruptsAnExchange) {
     imap.Close();
 }
 
-TEST_F(Imap4WireTest, ClosingAfterTheServerDroppedTheConnectionSucceeds) {
-    server.Serve([](LoopbackPeer& peer) {
-        GreetAndLogin(peer);
-        peer.Close();
-    });
-    imap.Open();
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_NO_THROW(imap.Close());
-    EXPECT_EQ(imap.ConnectionState, State::csNonAuthenticated);
-}
-
 // ---- Mailboxes ----
 
 TEST_F(Imap4WireTest, ListNamesAreUnescapedDecodedAndReadFromLiterals) {

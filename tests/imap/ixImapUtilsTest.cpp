@@ -5,6 +5,7 @@
 #include <random>
 
 #include "imap/ixCryptMac.h"
+#include "ixTestSupport.h"
 #include "text/ixTranslator.h"
 
 namespace ix {
@@ -105,12 +106,7 @@ TEST(HmacMd5Test, MatchesTheReferenceVectors) {
     EXPECT_EQ(mac.Digest().size(), 16u);
     mac.Update(0x48692054u);  // "Hi T"
     mac.Update(reinterpret_cast<const std::uint8_t*>("here"), 0, 4);
-    TixByteArray digest = mac.Digest();
-    static const char* hex = "0123456789abcdef";
-    std::string text;
-    for (std::uint8_t b : digest)
-        text += {hex[b >> 4], hex[b & 15]};
-    EXPECT_EQ(text, "9294727a3638bb1c13f48ef8158bfc9d");
+    EXPECT_EQ(mac.Digest(), test::Hex("9294727a3638bb1c13f48ef8158bfc9d"));
 
     EXPECT_EQ(HmacMd5Hex("", "key"), "");
     EXPECT_EQ(HmacMd5Hex("text", ""), "");

@@ -7,22 +7,9 @@
 
 #include "base/ixTypes.h"
 #include "imap/ixSspiAuth.h"
+#include "ixTestSupport.h"
 
 namespace ix::test {
-
-// Hexadecimal digits to bytes; spaces only group them.
-inline TixByteArray Hex(const char* text) {
-    TixByteArray out;
-    for (const char* p = text; *p != 0;) {
-        if (*p == ' ') {
-            ++p;
-            continue;
-        }
-        out.push_back(static_cast<std::uint8_t>(std::stoi(std::string(p, 2), nullptr, 16)));
-        p += 2;
-    }
-    return out;
-}
 
 inline const char* const kNtlmChallenge =
     "4e544c4d53535000 02000000 0c000c00 38000000 33828ae2 0123456789abcdef 0000000000000000"
