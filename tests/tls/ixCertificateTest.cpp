@@ -21,17 +21,6 @@ namespace {
 
 using test::CertPath;
 
-std::string Run(const std::string& command) {
-    std::string output;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return output;
-    char buffer[4096];
-    for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-        output.append(buffer, n);
-    pclose(pipe);
-    return output;
-}
-
 // Validity is shown in local time; the expected dates are those of CET.
 class CentralEuropeanTime : public testing::Environment {
 public:
@@ -44,15 +33,15 @@ const testing::Environment* const centralEuropeanTime =
     testing::AddGlobalTestEnvironment(new CentralEuropeanTime);
 
 TixByteArray DerOf(const std::string& name) {
-    return test::Bytes(Run("openssl x509 -outform DER -in " + CertPath(name + ".crt")));
+    return test::Bytes(test::RunCommand("openssl x509 -outform DER -in " + CertPath(name + ".crt")));
 }
 
 // "key=value" lines of `openssl x509 -noout ...`; a value on the next, indented line (extensions)
 // belongs to the key before it.
 std::map<std::string, std::string> OpenSslFields(const std::string& name, const std::string& options) {
     std::map<std::string, std::string> fields;
-    std::istringstream lines(
-        Run("openssl x509 -noout -in " + CertPath(name + ".crt") + " " + options + " 2>/dev/null"));
+    std::istringstream lines(test::RunCommand("openssl x509 -noout -in " + CertPath(name + ".crt") + " " +
+                                              options + " 2>/dev/null"));
     std::string key;
     for (std::string line; std::getline(lines, line);) {
         if (line.starts_with("    ")) {
@@ -74,17 +63,6 @@ TixDateTime LocalDate(const std::string& isoUtc) {
     int y, mo, d, h, mi, s;
     if (std::sscanf(isoUtc.c_str(), "%d-%d-%d %d:%d:%dZ", &y, &mo, &d, &h, &mi, &s) != 6) return -1;
     return UtcToLocal(EncodeDateTime(y, mo, d, h, mi, s));
-}
-
-// The text of the EixSSPIError an action raises (its code into code), empty when it raises none.
-std::string ErrorOf(const std::function<void()>& action, int* code = nullptr) {
-    try {
-        action();
-    } catch (const EixSSPIError& e) {
-        if (code != nullptr) *code = e.ErrorCode();
-        return e.what();
-    }
-    return {};
 }
 
 const std::vector<std::string> serverNames = {"mail.example.test", "localhost", "127.0.0.1", "::1"};
@@ -196,13 +174,13 @@ TEST(Certificate, LoadFromFiles) {
         SCOPED_TRACE(c.title);
         const std::string file = CertPath(c.file), keyFile = *c.keyFile ? CertPath(c.keyFile) : "";
         std::unique_ptr<TixCertificate> cert;
-        int code = 0;
-        const std::string error = ErrorOf(
+        std::string error;
+        const int code = test::CodeOf(
             [&] {
                 cert = file.ends_with(".p12") ? TixCertificate::LoadFromPkcs12(file, c.password)
                                               : TixCertificate::LoadFromPem(file, keyFile, c.password);
             },
-            &code);
+            &error);
         if (c.error != nullptr) {
             EXPECT_NE(error.find(c.error), std::string::npos) << error;
             EXPECT_GT(code, 0);

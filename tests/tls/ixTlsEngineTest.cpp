@@ -266,8 +266,7 @@ TEST(TlsEngine, OldProtocolsOnlyWhenAskedFor) {
 // the client must report (0: accepted).
 struct VerifyCase {
     const char* name;
-    const char* cert;
-    const char* key;
+    const char* cert;  // NAME or NAME-chain: NAME.crt and NAME.key
     const char* target;
     int expected;
     TixCertificateVerifyFlags ignoring;  // the member that must let exactly this failure pass
@@ -275,38 +274,36 @@ struct VerifyCase {
 
 TEST(TlsEngine, CertificateChecksAndTheFlagThatIgnoresEach) {
     const VerifyCase cases[] = {
-        {"good chain", "good-chain.crt", "good.key", "mail.example.test", 0, 0},
-        {"trailing dot", "good-chain.crt", "good.key", "mail.example.test.", 0, 0},
-        {"IP in the alt names", "good-chain.crt", "good.key", "127.0.0.1", 0, 0},
-        {"IPv6 in the alt names", "good-chain.crt", "good.key", "::1", 0, 0},
-        {"expired", "expired.crt", "expired.key", "mail.example.test", X509_V_ERR_CERT_HAS_EXPIRED,
-         cfIgnoreDateInvalid},
-        {"not yet valid", "notyet.crt", "notyet.key", "mail.example.test", X509_V_ERR_CERT_NOT_YET_VALID,
-         cfIgnoreDateInvalid},
-        {"wrong host", "wrongname.crt", "wrongname.key", "mail.example.test", X509_V_ERR_HOSTNAME_MISMATCH,
+        {"good chain", "good-chain", "mail.example.test", 0, 0},
+        {"trailing dot", "good-chain", "mail.example.test.", 0, 0},
+        {"IP in the alt names", "good-chain", "127.0.0.1", 0, 0},
+        {"IPv6 in the alt names", "good-chain", "::1", 0, 0},
+        {"expired", "expired", "mail.example.test", X509_V_ERR_CERT_HAS_EXPIRED, cfIgnoreDateInvalid},
+        {"not yet valid", "notyet", "mail.example.test", X509_V_ERR_CERT_NOT_YET_VALID, cfIgnoreDateInvalid},
+        {"wrong host", "wrongname", "mail.example.test", X509_V_ERR_HOSTNAME_MISMATCH,
          cfIgnoreCommonNameInvalid},
-        {"address named as DNS", "dnsip.crt", "dnsip.key", "127.0.0.1", X509_V_ERR_IP_ADDRESS_MISMATCH,
+        {"address named as DNS", "dnsip", "127.0.0.1", X509_V_ERR_IP_ADDRESS_MISMATCH,
          cfIgnoreCommonNameInvalid},
-        {"wildcard, one label", "wildcard.crt", "wildcard.key", "mail.example.test", 0, 0},
-        {"wildcard, two labels", "wildcard.crt", "wildcard.key", "a.b.example.test",
-         X509_V_ERR_HOSTNAME_MISMATCH, cfIgnoreCommonNameInvalid},
-        {"wildcard, bare domain", "wildcard.crt", "wildcard.key", "example.test",
-         X509_V_ERR_HOSTNAME_MISMATCH, cfIgnoreCommonNameInvalid},
-        {"partial wildcard", "wildcard.crt", "wildcard.key", "mx.partial.test", X509_V_ERR_HOSTNAME_MISMATCH,
+        {"wildcard, one label", "wildcard", "mail.example.test", 0, 0},
+        {"wildcard, two labels", "wildcard", "a.b.example.test", X509_V_ERR_HOSTNAME_MISMATCH,
          cfIgnoreCommonNameInvalid},
-        {"self-signed", "selfsigned.crt", "selfsigned.key", "mail.example.test",
-         X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT, cfIgnoreUnknownAuthority},
-        {"unknown CA", "unknownca.crt", "unknownca.key", "mail.example.test",
-         X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY, cfIgnoreUnknownAuthority},
-        {"missing intermediate", "good.crt", "good.key", "mail.example.test",
-         X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY, cfIgnoreUnknownAuthority},
-        {"intermediate without CA:TRUE", "badinter-chain.crt", "badinter.key", "mail.example.test",
-         X509_V_ERR_INVALID_CA, cfIgnoreChainPolicyErrors},
-        {"client-only usage", "clientonly.crt", "clientonly.key", "mail.example.test",
-         X509_V_ERR_INVALID_PURPOSE, cfIgnoreWrongUsage},
-        {"RSA-1024 leaf", "weakkey.crt", "weakkey.key", "mail.example.test", X509_V_ERR_EE_KEY_TOO_SMALL,
+        {"wildcard, bare domain", "wildcard", "example.test", X509_V_ERR_HOSTNAME_MISMATCH,
+         cfIgnoreCommonNameInvalid},
+        {"partial wildcard", "wildcard", "mx.partial.test", X509_V_ERR_HOSTNAME_MISMATCH,
+         cfIgnoreCommonNameInvalid},
+        {"self-signed", "selfsigned", "mail.example.test", X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT,
+         cfIgnoreUnknownAuthority},
+        {"unknown CA", "unknownca", "mail.example.test", X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY,
+         cfIgnoreUnknownAuthority},
+        {"missing intermediate", "good", "mail.example.test", X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY,
+         cfIgnoreUnknownAuthority},
+        {"intermediate without CA:TRUE", "badinter-chain", "mail.example.test", X509_V_ERR_INVALID_CA,
          cfIgnoreChainPolicyErrors},
-        {"SHA-1 signature", "sha1.crt", "sha1.key", "mail.example.test", X509_V_ERR_CA_MD_TOO_WEAK,
+        {"client-only usage", "clientonly", "mail.example.test", X509_V_ERR_INVALID_PURPOSE,
+         cfIgnoreWrongUsage},
+        {"RSA-1024 leaf", "weakkey", "mail.example.test", X509_V_ERR_EE_KEY_TOO_SMALL,
+         cfIgnoreChainPolicyErrors},
+        {"SHA-1 signature", "sha1", "mail.example.test", X509_V_ERR_CA_MD_TOO_WEAK,
          cfIgnoreChainPolicyErrors},
     };
     const TixCertificateVerifyFlags members[] = {cfIgnoreCommonNameInvalid, cfIgnoreDateInvalid,
@@ -317,8 +314,8 @@ TEST(TlsEngine, CertificateChecksAndTheFlagThatIgnoresEach) {
         for (TixCertificateVerifyFlags flags : members) {
             if (c.expected == 0 && flags != cfIgnoreRevocation) continue;
             ServerOptions options;
-            options.cert = c.cert;
-            options.key = c.key;
+            options.cert = std::string(c.cert) + ".crt";
+            options.key = std::string(c.cert).substr(0, std::string(c.cert).find("-chain")) + ".key";
             MemoryTlsServer server(options);
             TixTlsSettings settings = Settings(c.target);
             settings.CertificateFlags = c.expected == 0 ? 0 : flags;

@@ -45,23 +45,31 @@ struct ServerOptions {
     bool requireClientCertificate = false;
 };
 
+// A server context with the options' certificate, versions and client certificate demand.
+inline SSL_CTX* ServerContext(const ServerOptions& options) {
+    SSL_CTX* ctx = SSL_CTX_new(TLS_server_method());
+    // The test server serves weak certificates on purpose; judging them is the client's job.
+    SSL_CTX_set_security_level(ctx, 0);
+    if (options.minVersion != 0) SSL_CTX_set_min_proto_version(ctx, options.minVersion);
+    if (options.maxVersion != 0) SSL_CTX_set_max_proto_version(ctx, options.maxVersion);
+    if (!options.cipherList.empty()) SSL_CTX_set_cipher_list(ctx, options.cipherList.c_str());
+    if (SSL_CTX_use_certificate_chain_file(ctx, CertPath(options.cert).c_str()) != 1 ||
+        SSL_CTX_use_PrivateKey_file(ctx, CertPath(options.key).c_str(), SSL_FILETYPE_PEM) != 1) {
+        SSL_CTX_free(ctx);
+        throw std::runtime_error("test server: cannot load " + options.cert);
+    }
+    if (options.requireClientCertificate) {
+        SSL_CTX_load_verify_locations(ctx, CertPath("ca.crt").c_str(), nullptr);
+        SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER | SSL_VERIFY_FAIL_IF_NO_PEER_CERT, nullptr);
+    }
+    return ctx;
+}
+
 // A TLS server on memory BIOs: Feed gives it the client's bytes, Drain takes what it sends.
 class MemoryTlsServer {
 public:
     explicit MemoryTlsServer(const ServerOptions& options = {}) {
-        ctx_ = SSL_CTX_new(TLS_server_method());
-        // The test server serves weak certificates on purpose; judging them is the client's job.
-        SSL_CTX_set_security_level(ctx_, 0);
-        if (options.minVersion != 0) SSL_CTX_set_min_proto_version(ctx_, options.minVersion);
-        if (options.maxVersion != 0) SSL_CTX_set_max_proto_version(ctx_, options.maxVersion);
-        if (!options.cipherList.empty()) SSL_CTX_set_cipher_list(ctx_, options.cipherList.c_str());
-        if (SSL_CTX_use_certificate_chain_file(ctx_, CertPath(options.cert).c_str()) != 1 ||
-            SSL_CTX_use_PrivateKey_file(ctx_, CertPath(options.key).c_str(), SSL_FILETYPE_PEM) != 1)
-            throw std::runtime_error("test server: cannot load " + options.cert);
-        if (options.requireClientCertificate) {
-            SSL_CTX_load_verify_locations(ctx_, CertPath("ca.crt").c_str(), nullptr);
-            SSL_CTX_set_verify(ctx_, SSL_VERIFY_PEER | SSL_VERIFY_FAIL_IF_NO_PEER_CERT, nullptr);
-        }
+        ctx_ = ServerContext(options);
         ssl_ = SSL_new(ctx_);
         in_ = BIO_new(BIO_s_mem());
         out_ = BIO_new(BIO_s_mem());
@@ -117,14 +125,7 @@ private:
 class TlsPeer {
 public:
     TlsPeer(int fd, const ServerOptions& options = {}) {
-        ctx_ = SSL_CTX_new(TLS_server_method());
-        if (options.maxVersion != 0) SSL_CTX_set_max_proto_version(ctx_, options.maxVersion);
-        SSL_CTX_use_certificate_chain_file(ctx_, CertPath(options.cert).c_str());
-        SSL_CTX_use_PrivateKey_file(ctx_, CertPath(options.key).c_str(), SSL_FILETYPE_PEM);
-        if (options.requireClientCertificate) {
-            SSL_CTX_load_verify_locations(ctx_, CertPath("ca.crt").c_str(), nullptr);
-            SSL_CTX_set_verify(ctx_, SSL_VERIFY_PEER | SSL_VERIFY_FAIL_IF_NO_PEER_CERT, nullptr);
-        }
+        ctx_ = ServerContext(options);
         ssl_ = SSL_new(ctx_);
         SSL_set_fd(ssl_, fd);
         if (SSL_accept(ssl_) != 1) {
