@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include "ixTestSupport.h"
+
 #include <unistd.h>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -17,50 +20,23 @@ namespace {
 
 const char* kPython = "/usr/bin/python3";
 
-std::string ToHex(std::string_view text) {
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned char c : text) {
-        out += digits[c >> 4];
-        out += digits[c & 15];
-    }
-    return out;
-}
-
 std::string FromHex(std::string_view hex) {
-    std::string out;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
-        out += static_cast<char>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16));
-    return out;
+    return test::Text(test::Hex(hex));
 }
+using test::HexOf;
 
 // Runs a Python script with one input file; returns its standard output split into lines.
 std::vector<std::string> RunPython(const std::string& script, const std::string& input) {
     char scriptPath[] = "/tmp/ixmailhdr-script-XXXXXX";
     char inputPath[] = "/tmp/ixmailhdr-input-XXXXXX";
-    const int scriptFd = mkstemp(scriptPath);
-    const int inputFd = mkstemp(inputPath);
-    EXPECT_GE(scriptFd, 0);
-    EXPECT_GE(inputFd, 0);
-    close(scriptFd);
-    close(inputFd);
+    close(mkstemp(scriptPath));
+    close(mkstemp(inputPath));
     std::ofstream(scriptPath, std::ios::binary) << script;
     std::ofstream(inputPath, std::ios::binary) << input;
-    const std::string command = std::string(kPython) + " " + scriptPath + " " + inputPath;
+    std::istringstream out(test::RunCommand(std::string(kPython) + " " + scriptPath + " " + inputPath));
     std::vector<std::string> lines;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        std::string out;
-        char buffer[4096];
-        std::size_t n;
-        while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-            out.append(buffer, n);
-        EXPECT_EQ(pclose(pipe), 0) << out;
-        std::size_t start = 0, p;
-        while ((p = out.find('\n', start)) != std::string::npos) {
-            lines.push_back(out.substr(start, p - start));
-            start = p + 1;
-        }
-    }
+    for (std::string line; std::getline(out, line);)
+        lines.push_back(line);
     unlink(scriptPath);
     unlink(inputPath);
     return lines;
@@ -130,6 +106,8 @@ for block in data.split(b'\n===\n'):
         to.Items(0).SetEmail("one@example.org");
         to.Add("\"Smith, John\" <js@example.org>");
         header.AddEncodedEmailList("To", to);
+        for (const auto& item : lines)
+            EXPECT_LE(item.line.size(), 76u) << item.line;
         input += lines.Text() + "\r\n\r\nbody\r\n\n===\n";
     }
     const std::vector<std::string> out = RunPython(script, input);
@@ -144,8 +122,8 @@ for block in data.split(b'\n===\n'):
         if (title.find("=?") == std::string::npos || c.text.find("=?") != std::string::npos) {
             EXPECT_EQ(title, c.text);
         }
-        EXPECT_EQ(out[i * 5 + 3], "to=" + ToHex(c.text) + ":" + ToHex("one@example.org"));
-        EXPECT_EQ(out[i * 5 + 4], "to=" + ToHex("Smith, John") + ":" + ToHex("js@example.org"));
+        EXPECT_EQ(out[i * 5 + 3], "to=" + HexOf(c.text) + ":" + HexOf("one@example.org"));
+        EXPECT_EQ(out[i * 5 + 4], "to=" + HexOf("Smith, John") + ":" + HexOf("js@example.org"));
     }
 }
 
@@ -178,7 +156,7 @@ for line in open(sys.argv[1]).read().split():
         if (text.find("=?") == std::string::npos) texts.push_back(text);
     std::string input;
     for (const std::string& text : texts)
-        input += ToHex(text) + "\n";
+        input += HexOf(text) + "\n";
     const std::vector<std::string> out = RunPython(script, input);
     ASSERT_EQ(out.size(), texts.size() * 3);
     for (std::size_t i = 0; i < texts.size(); ++i) {

@@ -30,7 +30,6 @@ std::vector<std::string> SplitCrLf(const std::string& text) {
     return out;
 }
 
-// Standard unfolding of the field starting at line first: only the line breaks go.
 // ------------------------------------------------------------------------------------------
 // Decoding encoded words
 
@@ -220,29 +219,6 @@ TEST(MailHeaderEncode, PlainTextAndTheMethodsThatWriteNoWords) {
 
 // ------------------------------------------------------------------------------------------
 // Fields
-
-TEST(MailHeaderFields, EncodedFieldsReadBackAsWritten) {
-    const std::string longText = kGerman + ", " + kCyrillic + " " + kEmoji + " and an ASCII tail " +
-                                 std::string(30, 'z') + " " + kCyrillic;
-    for (const char* charSet : {"utf-8", "iso-8859-1", "koi8-r", ""}) {
-        for (TixEncodeMethod method : {cmNone, cmQuotedPrintable, cmBase64}) {
-            for (const std::string& text :
-                 {longText, kGerman, std::string("Short ASCII"), std::string("  =?x?= ")}) {
-                SCOPED_TRACE(testing::Message() << charSet << " " << method << " " << text);
-                TixStringList lines{"From: a@b.c", "", "body"};
-                H header(charSet, 76, method);
-                header.Parse(0, &lines);
-                header.AddEncodedField("Subject", text);
-                header.AddEncodedField("X-Note", text);
-                EXPECT_EQ(header.GetDecodedFieldValue("subject"), TrimHeaderText(text));
-                EXPECT_EQ(header.GetDecodedFieldValue("x-note"), TrimHeaderText(text));
-                EXPECT_EQ(lines[lines.Count() - 1], "body");
-                for (int i = 0; i < header.HeaderEnd(); ++i)
-                    EXPECT_LE(lines[i].size(), 76u) << lines[i];
-            }
-        }
-    }
-}
 
 TEST(MailHeaderFields, ValuesCannotInjectFields) {
     for (TixEncodeMethod method : {cmNone, cm8Bit, cmUUEncode}) {
