@@ -163,11 +163,11 @@ TEST_F(Imap4MessageSandboxTest, SearchBySenderSubjectAndText) {
     imap.SelectMailBox(folder);
     TixStringList found;
     imap.SearchMessages("FROM \"alice\"", found);
-    EXPECT_EQ(test::Names(found), (std::vector<std::string>{"1", "3"}));
+    EXPECT_EQ(test::Lines(found), (std::vector<std::string>{"1", "3"}));
     imap.SearchMessages("SUBJECT \"lunch\"", found);
-    EXPECT_EQ(test::Names(found), (std::vector<std::string>{"2", "3"}));
+    EXPECT_EQ(test::Lines(found), (std::vector<std::string>{"2", "3"}));
     imap.SearchMessages("TEXT \"zebra\"", found);
-    EXPECT_EQ(test::Names(found), (std::vector<std::string>{"2"}));
+    EXPECT_EQ(test::Lines(found), (std::vector<std::string>{"2"}));
     imap.SearchMessages("FROM \"nobody-here\"", found);
     EXPECT_EQ(found.Count(), 0);
 }

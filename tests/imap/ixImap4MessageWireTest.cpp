@@ -95,7 +95,7 @@ TEST_F(Imap4MessageWireTest, SearchNeedsASelectedMailbox) {
     EXPECT_EQ(CodeOf([&] { imap.SearchMessages("ALL", list); }), IX_IMAP_INVALID_STATE);
     imap.SelectMailBox("INBOX");
     imap.SearchMessages("FROM \"x\" UNSEEN", list);
-    EXPECT_EQ(test::Names(list), (std::vector<std::string>{"2", "5", "19"}));
+    EXPECT_EQ(test::Lines(list), (std::vector<std::string>{"2", "5", "19"}));
     imap.SearchMessages("ALL", list);
     EXPECT_EQ(list.Count(), 0);
 }
@@ -197,7 +197,7 @@ TEST_F(Imap4MessageWireTest, HeaderLiteralKeepsItsEmptyLastLineAndLoadsTheHeader
         "a0003");
     TixMailMessage message;
     imap.RetrieveHeader(2, &message);
-    EXPECT_EQ(test::Names(imap.ResponseList()),
+    EXPECT_EQ(test::Lines(imap.ResponseList()),
               (std::vector<std::string>{"Subject: Hello", "From: Ann <ann@example.com>", ""}));
     EXPECT_EQ(message.Subject(), "Hello");
     EXPECT_EQ(message.From().Email(), "ann@example.com");
@@ -217,7 +217,7 @@ TEST_F(Imap4MessageWireTest, MessageLiteralEndsInsideItsLastLineAndHoldsProtocol
     TixMailMessage message;
     imap.SetMailMessage(&message);
     imap.RetrieveMessage(1);
-    EXPECT_EQ(test::Names(imap.ResponseList()),
+    EXPECT_EQ(test::Lines(imap.ResponseList()),
               (std::vector<std::string>{"Subject: Tricky", "", "+ not a continuation", "+",
                                         "a0002 OK not the end", "* 1 FETCH (x)", "last"}));
     EXPECT_EQ(message.Subject(), "Tricky");
@@ -252,7 +252,7 @@ TEST_F(Imap4MessageWireTest, ALiteralIsExactlyItsAnnouncedBytesWhateverLineBreak
             if (i + 1 < body.size() && body[i] == '\r' && body[i + 1] == '\n') ++i;
             start = i + 1;
         }
-        EXPECT_EQ(test::Names(imap.ResponseList()), expected);
+        EXPECT_EQ(test::Lines(imap.ResponseList()), expected);
     }
 }
 
@@ -297,7 +297,7 @@ TEST_F(Imap4MessageWireTest, LiteralsAreCutByWireBytes) {
         },
         "a0003");
     imap.RetrieveMessage(1, nullptr);
-    EXPECT_EQ(test::Names(imap.ResponseList()), (std::vector<std::string>{"Subject: Gr\xC3\xBC\xC3\x9F"
+    EXPECT_EQ(test::Lines(imap.ResponseList()), (std::vector<std::string>{"Subject: Gr\xC3\xBC\xC3\x9F"
                                                                           "e",
                                                                           "", "\xC3\xA4\xC3\xB6\xC3\xBC"}));
 }

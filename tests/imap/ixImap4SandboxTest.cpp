@@ -66,7 +66,7 @@ TEST_F(Imap4SandboxTest, ListsNestedSubscribedAndNonAsciiFolders) {
     imap.Open();
     TixStringList list;
     imap.GetMailBoxes(list);
-    auto names = test::Names(list);
+    auto names = test::Lines(list);
     for (const char* expected : {"INBOX", "Sent", "Archive", "Archive/2024",
                                  "Entw\xC3\xBC"
                                  "rfe"})
@@ -78,7 +78,7 @@ TEST_F(Imap4SandboxTest, ListsNestedSubscribedAndNonAsciiFolders) {
                                 "rfe"),
               0);
     imap.GetMailBoxes(list, "", "Archive/%");
-    EXPECT_EQ(test::Names(list), std::vector<std::string>{"Archive/2024"});
+    EXPECT_EQ(test::Lines(list), std::vector<std::string>{"Archive/2024"});
 }
 
 TEST_F(Imap4SandboxTest, SelectReadsCountsAndFlagsAndCloseReturns) {

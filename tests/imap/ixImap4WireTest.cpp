@@ -442,13 +442,16 @@ TEST_F(Imap4WireTest, MailboxCommandsEncodeNamesAndCheckCreate) {
 
 // ---- SASL ----
 
+// The client's line and the server's answer, after the CAPABILITY answer.
+using Steps = std::vector<std::pair<std::string, std::string>>;
+
 struct SaslCase {
     const char* name;
     const char* capabilities;
     const char* authorization;
     bool saslOnly;
-    std::function<void(LoopbackPeer&)> exchange;  // after the CAPABILITY answer
-    int expectedCode;
+    Steps steps;       // then LOGOUT when the login succeeds, else the client's close
+    int expectedCode;  // 0: logged in
     const char* user = "u";
     const char* password = "p";
 };
@@ -470,7 +473,14 @@ TEST_P(Imap4SaslTest, ChoosesAndRunsTheMechanism) {
         peer.Send("* OK ready\r\n");
         peer.Expect("a0001 CAPABILITY\r\n");
         peer.Send(std::string("* CAPABILITY ") + c.capabilities + "\r\na0001 OK\r\n");
-        c.exchange(peer);
+        for (const auto& [line, answer] : c.steps) {
+            peer.Expect(line);
+            peer.Send(answer);
+        }
+        if (c.expectedCode == 0)
+            AnswerLogout(peer, "a0003");
+        else if (!peer.WaitForClose(2000))
+            throw test::LoopbackScriptError{"client kept the connection"};
     });
     EXPECT_EQ(CodeOf([&] { imap.Open(); }), c.expectedCode);
     EXPECT_EQ(imap.ConnectionState, c.expectedCode == 0 ? State::csAuthenticated : State::csNonAuthenticated);
@@ -480,102 +490,54 @@ std::string Base64(const char* hex) {
     return TixEncoder::EncodeBytes(test::Hex(hex), cmBase64);
 }
 
-// The server's side of NTLM up to its challenge (base64).
-void NtlmExchange(LoopbackPeer& peer, const std::string& challenge) {
-    peer.Expect("a0002 AUTHENTICATE NTLM\r\n");
-    peer.Send("+ \r\n");
-    peer.Expect(Base64(test::kNtlmNegotiate) + "\r\n");
-    peer.Send("+ " + challenge + "\r\n");
+// NTLM up to the server's challenge (base64), then the steps after it.
+Steps Ntlm(const std::string& challenge, const Steps& after = {}) {
+    Steps steps{{"a0002 AUTHENTICATE NTLM\r\n", "+ \r\n"},
+                {Base64(test::kNtlmNegotiate) + "\r\n", "+ " + challenge + "\r\n"}};
+    steps.insert(steps.end(), after.begin(), after.end());
+    return steps;
 }
 
-void ExpectClose(LoopbackPeer& peer) {
-    if (!peer.WaitForClose(2000)) throw test::LoopbackScriptError{"client kept the connection"};
-}
+const std::string kNtlmAnswer = Base64(test::kNtlmAuthenticate) + "\r\n";
+const std::string kXOAuth2 = "a0002 AUTHENTICATE XOAUTH2 dXNlcj11AWF1dGg9dG9rAQE=\r\n";
 
 INSTANTIATE_TEST_SUITE_P(
     Mechanisms, Imap4SaslTest,
     ::testing::Values(
-        SaslCase{"NtlmBeforeCramMd5AndPlain", "IMAP4rev1 AUTH=PLAIN AUTH=CRAM-MD5 AUTH=NTLM", "", true,
-                 [](LoopbackPeer& peer) {
-                     NtlmExchange(peer, Base64(test::kNtlmChallenge));
-                     peer.Expect(Base64(test::kNtlmAuthenticate) + "\r\n");
-                     peer.Send("a0002 OK NTLM done\r\n");
-                     AnswerLogout(peer, "a0003");
-                 },
-                 0, "Domain\\User", "Password"},
-        SaslCase{"NtlmRefused", "IMAP4rev1 auth=ntlm", "", false,
-                 [](LoopbackPeer& peer) {
-                     NtlmExchange(peer, Base64(test::kNtlmChallenge));
-                     peer.Expect(Base64(test::kNtlmAuthenticate) + "\r\n");
-                     peer.Send("a0002 NO [AUTHENTICATIONFAILED] wrong password\r\n");
-                     ExpectClose(peer);
-                 },
-                 IMAP_NO, "Domain/User", "Password"},
-        SaslCase{"NtlmHostileChallengeGetsNoAnswer", "IMAP4rev1 AUTH=NTLM", "", false,
-                 [](LoopbackPeer& peer) {
-                     NtlmExchange(peer, "TlRMTVNTUAACAAAA");  // signature and type, then nothing
-                     ExpectClose(peer);
-                 },
-                 IX_SEC_E_INVALID_TOKEN},
-        SaslCase{"NtlmEmptyChallengeEndsTheExchange", "IMAP4rev1 AUTH=NTLM", "", false,
-                 [](LoopbackPeer& peer) {
-                     NtlmExchange(peer, "");
-                     ExpectClose(peer);
-                 },
-                 IX_SEC_E_INVALID_TOKEN},
-        SaslCase{"NtlmWithoutUserNameSendsNothing", "IMAP4rev1 AUTH=NTLM", "", false, ExpectClose,
-                 IX_SEC_E_NO_CREDENTIALS, ""},
-        SaslCase{"CramMd5BeforePlain", "IMAP4rev1 AUTH=PLAIN AUTH=CRAM-MD5", "", false,
-                 [](LoopbackPeer& peer) {
-                     // The challenge and answer of RFC 2195.
-                     peer.Expect("a0002 AUTHENTICATE CRAM-MD5\r\n");
-                     peer.Send("+ PDE4OTYuNjk3MTcwOTUyQHBvc3RvZmZpY2UucmVzdG9uLm1jaS5uZXQ+\r\n");
-                     peer.Expect("dGltIGI5MTNhNjAyYzdlZGE3YTQ5NWI0ZTZlNzMzNGQzODkw\r\n");
-                     peer.Send("a0002 OK CRAM-MD5 done\r\n");
-                     AnswerLogout(peer, "a0003");
-                 },
-                 0, "tim", "tanstaaftanstaaf"},
-        SaslCase{"PlainInLowerCase", "imap4rev1 auth=plain", "", false,
-                 [](LoopbackPeer& peer) {
-                     peer.Expect("a0002 AUTHENTICATE PLAIN\r\n");
-                     peer.Send("+ \r\n");
-                     peer.Expect("AHUAcA==\r\n");
-                     peer.Send("a0002 OK\r\n");
-                     AnswerLogout(peer, "a0003");
-                 },
-                 0},
-        SaslCase{"XOAuth2WithInitialResponse", "IMAP4rev1 SASL-IR AUTH=XOAUTH2 AUTH=PLAIN", "tok", false,
-                 [](LoopbackPeer& peer) {
-                     peer.Expect("a0002 AUTHENTICATE XOAUTH2 dXNlcj11AWF1dGg9dG9rAQE=\r\n");
-                     peer.Send("a0002 OK\r\n");
-                     AnswerLogout(peer, "a0003");
-                 },
-                 0},
-        SaslCase{"XOAuth2RefusedThroughItsChallenge", "IMAP4rev1 SASL-IR AUTH=XOAUTH2", "tok", true,
-                 [](LoopbackPeer& peer) {
-                     peer.Expect("a0002 AUTHENTICATE XOAUTH2 dXNlcj11AWF1dGg9dG9rAQE=\r\n");
-                     peer.Send("+ eyJzdGF0dXMiOiI0MDEifQ==\r\n");
-                     peer.Expect("\r\n");
-                     peer.Send("* OK still thinking\r\na0002 NO [AUTHENTICATIONFAILED] invalid token\r\n");
-                     ExpectClose(peer);
-                 },
-                 IMAP_NO},
-        SaslCase{"XOAuth2NeedsSaslIr", "IMAP4rev1 AUTH=XOAUTH2", "tok", false,
-                 [](LoopbackPeer& peer) {
-                     peer.Expect("a0002 LOGIN \"u\" \"p\"\r\n");
-                     peer.Send("a0002 OK\r\n");
-                     AnswerLogout(peer, "a0003");
-                 },
-                 0},
-        SaslCase{"SaslOnlyWithoutMechanismFailsBeforeAuthenticate", "IMAP4rev1 AUTH=GSSAPI", "", true,
-                 ExpectClose, IX_IMAP_SASL_FAILED},
-        SaslCase{"CramMd5Refused", "IMAP4rev1 AUTH=CRAM-MD5", "", false,
-                 [](LoopbackPeer& peer) {
-                     peer.Expect("a0002 AUTHENTICATE CRAM-MD5\r\n");
-                     peer.Send("a0002 NO not today\r\n");
-                     ExpectClose(peer);
-                 },
-                 IMAP_NO}),
+        SaslCase("NtlmBeforeCramMd5AndPlain", "IMAP4rev1 AUTH=PLAIN AUTH=CRAM-MD5 AUTH=NTLM", "", true,
+                 Ntlm(Base64(test::kNtlmChallenge), {{kNtlmAnswer, "a0002 OK NTLM done\r\n"}}), 0,
+                 "Domain\\User", "Password"),
+        SaslCase("NtlmRefused", "IMAP4rev1 auth=ntlm", "", false,
+                 Ntlm(Base64(test::kNtlmChallenge),
+                      {{kNtlmAnswer, "a0002 NO [AUTHENTICATIONFAILED] wrong password\r\n"}}),
+                 IMAP_NO, "Domain/User", "Password"),
+        // Signature and type, then nothing.
+        SaslCase("NtlmHostileChallengeGetsNoAnswer", "IMAP4rev1 AUTH=NTLM", "", false,
+                 Ntlm("TlRMTVNTUAACAAAA"), IX_SEC_E_INVALID_TOKEN),
+        SaslCase("NtlmEmptyChallengeEndsTheExchange", "IMAP4rev1 AUTH=NTLM", "", false, Ntlm(""),
+                 IX_SEC_E_INVALID_TOKEN),
+        SaslCase("NtlmWithoutUserNameSendsNothing", "IMAP4rev1 AUTH=NTLM", "", false, {},
+                 IX_SEC_E_NO_CREDENTIALS, ""),
+        // The challenge and answer of RFC 2195.
+        SaslCase("CramMd5BeforePlain", "IMAP4rev1 AUTH=PLAIN AUTH=CRAM-MD5", "", false,
+                 {{"a0002 AUTHENTICATE CRAM-MD5\r\n",
+                   "+ PDE4OTYuNjk3MTcwOTUyQHBvc3RvZmZpY2UucmVzdG9uLm1jaS5uZXQ+\r\n"},
+                  {"dGltIGI5MTNhNjAyYzdlZGE3YTQ5NWI0ZTZlNzMzNGQzODkw\r\n", "a0002 OK CRAM-MD5 done\r\n"}},
+                 0, "tim", "tanstaaftanstaaf"),
+        SaslCase("PlainInLowerCase", "imap4rev1 auth=plain", "", false,
+                 {{"a0002 AUTHENTICATE PLAIN\r\n", "+ \r\n"}, {"AHUAcA==\r\n", "a0002 OK\r\n"}}, 0),
+        SaslCase("XOAuth2WithInitialResponse", "IMAP4rev1 SASL-IR AUTH=XOAUTH2 AUTH=PLAIN", "tok", false,
+                 {{kXOAuth2, "a0002 OK\r\n"}}, 0),
+        SaslCase("XOAuth2RefusedThroughItsChallenge", "IMAP4rev1 SASL-IR AUTH=XOAUTH2", "tok", true,
+                 {{kXOAuth2, "+ eyJzdGF0dXMiOiI0MDEifQ==\r\n"},
+                  {"\r\n", "* OK still thinking\r\na0002 NO [AUTHENTICATIONFAILED] invalid token\r\n"}},
+                 IMAP_NO),
+        SaslCase("XOAuth2NeedsSaslIr", "IMAP4rev1 AUTH=XOAUTH2", "tok", false,
+                 {{"a0002 LOGIN \"u\" \"p\"\r\n", "a0002 OK\r\n"}}, 0),
+        SaslCase("SaslOnlyWithoutMechanismFailsBeforeAuthenticate", "IMAP4rev1 AUTH=GSSAPI", "", true, {},
+                 IX_IMAP_SASL_FAILED),
+        SaslCase("CramMd5Refused", "IMAP4rev1 AUTH=CRAM-MD5", "", false,
+                 {{"a0002 AUTHENTICATE CRAM-MD5\r\n", "a0002 NO not today\r\n"}}, IMAP_NO)),
     [](const ::testing::TestParamInfo<SaslCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

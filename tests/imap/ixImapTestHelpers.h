@@ -10,13 +10,6 @@
 
 namespace ix::test {
 
-inline std::vector<std::string> Names(TixStringList& list) {
-    std::vector<std::string> names;
-    for (int i = 0; i < list.Count(); ++i)
-        names.push_back(list.Strings(i));
-    return names;
-}
-
 // Whether the server lists the folder (LSUB when subscribed, else LIST).
 inline bool Lists(TixImap4& imap, bool subscribed, const std::string& name) {
     TixStringList list;

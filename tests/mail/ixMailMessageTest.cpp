@@ -40,7 +40,7 @@ struct Capture {
 
 class MailMessageTest : public ::testing::Test {
 protected:
-    void SetUp() override { setenv("TZ", "UTC", 1), tzset(); }
+    test::ZoneGuard zone{"UTC"};
 };
 
 TEST_F(MailMessageTest, ChangeNotification) {
@@ -84,7 +84,7 @@ TEST_F(MailMessageTest, HeaderFieldsDecoded) {
     EXPECT_EQ(m.ToList().Count(), 3);
     EXPECT_EQ(m.Subject(), "Привет world and more");
     EXPECT_EQ(DecodeDateTime(m.Date()).hour, 9);  // UTC
-    EXPECT_EQ(m.Priority(), mpHigh);  // X-Priority with a comment is skipped, Importance decides
+    EXPECT_EQ(m.Priority(), mpHigh);              // X-Priority with a comment is skipped, Importance decides
     EXPECT_EQ(m.References().Count(), 2);
     EXPECT_EQ(m.NewsGroups()[1], "comp.b");
     EXPECT_EQ(m.MessageID(), "<id@x>");

@@ -1,10 +1,14 @@
 #pragma once
 // Helpers shared by the test executables.
 
+#include <cstdlib>
+#include <ctime>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/ixError.h"
 #include "base/ixStringList.h"
@@ -71,6 +75,36 @@ inline std::string HexOf(std::string_view bytes) {
         out += {digits[c >> 4], digits[c & 15]};
     return out;
 }
+
+// The lines of a list, for comparing with a vector.
+inline std::vector<std::string> Lines(const TixStringList& list) {
+    std::vector<std::string> lines;
+    for (const auto& item : list)
+        lines.push_back(item.line);
+    return lines;
+}
+
+// Pins the C library's time zone while it lives and restores the previous one afterwards.
+class ZoneGuard {
+public:
+    explicit ZoneGuard(const char* zone) {
+        if (const char* old = std::getenv("TZ")) old_ = old;
+        setenv("TZ", zone, 1);
+        tzset();
+    }
+    ~ZoneGuard() {
+        if (old_)
+            setenv("TZ", old_->c_str(), 1);
+        else
+            unsetenv("TZ");
+        tzset();
+    }
+    ZoneGuard(const ZoneGuard&) = delete;
+    ZoneGuard& operator=(const ZoneGuard&) = delete;
+
+private:
+    std::optional<std::string> old_;
+};
 
 // A header field's line joined with its continuation lines, as written.
 inline std::string Unfold(const TixStringList& lines, int first) {

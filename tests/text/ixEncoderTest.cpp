@@ -62,13 +62,9 @@ TEST(EncoderTest, EmptySourceGivesNothingAndNoProgress) {
     }
     TixEncoder bad;
     bad.SetEncodeMethod(static_cast<TixEncodeMethod>(9));
-    try {
-        Transform(bad, "x", true);
-        FAIL();
-    } catch (const EixEncoderError& e) {
-        EXPECT_EQ(e.ErrorCode(), -1);
-        EXPECT_STREQ(e.what(), "Unsupported format.");
-    }
+    std::string message;
+    EXPECT_EQ(ix::test::CodeOf([&] { Transform(bad, "x", true); }, &message), -1);
+    EXPECT_EQ(message, "Unsupported format.");
 }
 
 TEST(EncoderTest, EffectiveLineLengths) {
@@ -106,13 +102,10 @@ TEST(EncoderTest, Base64DecodeSkipsBreaksAndStopsOrRaisesOnBadSymbols) {
     EXPECT_EQ(Decoded(cmBase64, "Q U\r\nJ=D\n"), "ABC");
     // Padding is not a group boundary: the symbols after it go on filling the group.
     EXPECT_EQ(Decoded(cmBase64, "QQ==QUI="), "A\x04\x14");
-    try {
-        Decoded(cmBase64, "QUJD\tREVG");
-        FAIL();
-    } catch (const EixEncoderError& e) {
-        EXPECT_EQ(e.ErrorCode(), -2);
-        EXPECT_STREQ(e.what(), "Wrong symbols in source stream.");
-    }
+    std::string message;
+    EXPECT_THROW(Decoded(cmBase64, "QUJD\tREVG"), EixEncoderError);
+    EXPECT_EQ(ix::test::CodeOf([] { Decoded(cmBase64, "QUJD\tREVG"); }, &message), -2);
+    EXPECT_EQ(message, "Wrong symbols in source stream.");
     TixEncoder encoder;
     encoder.SetErrorProcessing(epContinue);
     EXPECT_EQ(Transform(encoder, "QUJD\tREVG", false), "ABC");

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "ixTestSupport.h"
+
 #include <string>
 #include <vector>
 
@@ -12,12 +14,7 @@ namespace {
 
 using Strings = std::vector<std::string>;
 
-Strings Lines(const TixStringList& list) {
-    Strings lines;
-    for (const auto& item : list)
-        lines.push_back(item.line);
-    return lines;
-}
+using ix::test::Lines;
 
 TixMemoryStream StreamOf(std::string_view bytes) {
     TixMemoryStream stream;

@@ -2,11 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include "ixTestSupport.h"
+
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <ctime>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,36 +15,12 @@ using namespace ix;
 
 namespace {
 
-// Pins the C library's zone for one test and restores the previous one afterwards.
-class ZoneGuard {
-public:
-    explicit ZoneGuard(const char* zone) {
-        if (const char* old = std::getenv("TZ")) old_ = old;
-        setenv("TZ", zone, 1);
-        tzset();
-    }
-    ~ZoneGuard() {
-        if (old_)
-            setenv("TZ", old_->c_str(), 1);
-        else
-            unsetenv("TZ");
-        tzset();
-    }
-
-private:
-    std::optional<std::string> old_;
-};
+using test::Lines;
+using test::ZoneGuard;
 
 constexpr const char* cCentralEurope = "CET-1CEST,M3.5.0,M10.5.0/3";
 constexpr const char* cEasternUs = "EST5EDT,M3.2.0,M11.1.0";
 constexpr double cSecond = 1.0 / 86400.0;
-
-std::vector<std::string> Lines(const TixStringList& list) {
-    std::vector<std::string> lines;
-    for (const auto& item : list)
-        lines.push_back(item.line);
-    return lines;
-}
 
 std::vector<std::string> Split(std::string_view text, std::string_view delimiters) {
     TixStringList list{"stale"};
