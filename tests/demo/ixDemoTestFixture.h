@@ -158,12 +158,6 @@ protected:
     }
 
     std::string Log() const { return form->memLog->toPlainText().toStdString(); }
-    std::vector<std::string> LogLines() const {
-        std::vector<std::string> lines;
-        for (const QString& line : form->memLog->toPlainText().split('\n'))
-            lines.push_back(line.toStdString());
-        return lines;
-    }
 
     // The window, or another one, or a part of it.
     void SaveScreenshot(const char* name, QWidget* window = nullptr,
