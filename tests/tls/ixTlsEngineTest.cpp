@@ -132,24 +132,6 @@ TEST(TlsEngine, KeyUpdateAfterTheHandshakeIsAnsweredWithoutAWait) {
     EXPECT_EQ(SSL_get_key_update_type(server.Ssl()), SSL_KEY_UPDATE_NONE);
 }
 
-TEST(TlsEngine, GreetingInTheHandshakesLastFlight) {
-    // TLS 1.2: the server's Finished and its first data leave together.
-    MemoryTlsServer server(MaxVersion(TLS1_2_VERSION));
-    TixTlsClientOpenSsl client(Settings());
-    TixCertificateList none(false);
-    TixTlsResult result = client.HandShake({}, none, false);
-    while (result == trTokenReady) {
-        std::string toServer = TakeOutput(client);
-        server.Feed(toServer.data(), toServer.size());
-        if (server.Handshake() == 1) server.Write("* OK ready\r\n");
-        result = client.HandShake(server.Drain(), none, false);
-    }
-    ASSERT_EQ(result, trDoneWithExtra);
-    EXPECT_TRUE(client.HasExtra());
-    EXPECT_EQ(Decrypted(client, {}, result), "* OK ready\r\n");
-    EXPECT_EQ(result, trDone);
-}
-
 TEST(TlsEngine, CloseAlertEndsCleanlyAndTcpCloseWithoutItRaises) {
     {
         MemoryTlsServer server;

@@ -128,6 +128,21 @@ TEST_F(TlsStreamTest, CloseAlertEndsTheReadCleanly) {
     EXPECT_EQ(data.View(), "* BYE\r\n");
 }
 
+// A read for the stream itself (no destination) keeps what it decrypts for the next read.
+TEST_F(TlsStreamTest, AReadWithoutDestinationKeepsTheDataForTheNextRead) {
+    server.Serve([](LoopbackPeer& peer) {
+        TlsPeer tls(peer);
+        tls.Send("* 1 EXISTS\r\n");
+        peer.WaitForClose(3000);
+    });
+    client.Open();
+    while (!Stream().HasReadData && client.Active())
+        client.GetConnection().ReadData(nullptr);
+    TixMemoryStream data;
+    client.GetConnection().ReadData(&data);
+    EXPECT_EQ(data.View(), "* 1 EXISTS\r\n");
+}
+
 TEST_F(TlsStreamTest, ClientCertificateComesFromOnGetCertificateOrTheOpenFails) {
     auto certificate = TixCertificate::LoadFromPkcs12(CertPath("client.p12"), "secret");
     for (bool give : {false, true}) {
