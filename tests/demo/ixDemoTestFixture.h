@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "../imap/ixImapTestHelpers.h"
 #include "ixLoopbackServer.h"
 #include "ixTestSupport.h"
 #include "main.h"
@@ -199,16 +200,8 @@ public:
         } catch (...) {
         }
     }
-    bool Listed(const std::string& name) {
-        TixStringList list;
-        imap.GetMailBoxes(list, "", "*");
-        return list.IndexOfExact(name) >= 0;
-    }
-    bool Subscribed(const std::string& name) {
-        TixStringList list;
-        imap.GetSubscribedMailBoxes(list, "", "*");
-        return list.IndexOfExact(name) >= 0;
-    }
+    bool Listed(const std::string& name) { return test::Lists(imap, false, name); }
+    bool Subscribed(const std::string& name) { return test::Lists(imap, true, name); }
     TixImap4 imap;
 };
 

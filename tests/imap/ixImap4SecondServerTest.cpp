@@ -20,34 +20,17 @@ using State = TixImap4ConnectionState;
 
 using test::CodeOf;
 
-struct SecondServer {
-    std::string host, user, password, name;
-    int port = 0;
-};
-
-// IX_IMAP2_DIR/imap2.env, written by scripts/imap2-server.sh.
-bool ReadSecondServer(SecondServer& server, std::string& error) {
-    const char* dir = std::getenv("IX_IMAP2_DIR");
-    if (dir == nullptr || *dir == '\0') {
-        error = "IX_IMAP2_DIR is not set (run through ctest, which starts the server)";
-        return false;
-    }
-    auto values = test::ReadEnvFile(std::string(dir) + "/imap2.env");
-    server = {values["IX_IMAP2_HOST"], values["IX_IMAP2_USER"], values["IX_IMAP2_PASSWORD"],
-              values["IX_IMAP2_NAME"], std::atoi(values["IX_IMAP2_PORT"].c_str())};
-    error = std::string("incomplete ") + dir + "/imap2.env";
-    return !server.host.empty() && server.port > 0 && !server.user.empty();
-}
-
 class Imap4SecondServerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string error;
-        ASSERT_TRUE(ReadSecondServer(server, error)) << error;
-        imap.SetServer(server.host);
-        imap.SetPort(server.port);
-        imap.SetUserName(server.user);
-        imap.SetPassword(server.password);
+        // IX_IMAP2_DIR/imap2.env is written by scripts/imap2-server.sh.
+        const char* dir = std::getenv("IX_IMAP2_DIR");
+        ASSERT_TRUE(dir != nullptr && *dir != '\0') << "IX_IMAP2_DIR is not set (run through ctest)";
+        env = test::ReadEnvFile(std::string(dir) + "/imap2.env");
+        imap.SetServer(env["IX_IMAP2_HOST"]);
+        imap.SetPort(std::atoi(env["IX_IMAP2_PORT"].c_str()));
+        imap.SetUserName(env["IX_IMAP2_USER"]);
+        imap.SetPassword(env["IX_IMAP2_PASSWORD"]);
         imap.SetTimeOut(10000);
         imap.OnSendCommand = [this](TixObject*, const std::string& text) { sent += text + "\n"; };
         imap.OnReceiveResponse = [this](TixObject*, TixStringList& list) { received = list.Text(); };
@@ -62,14 +45,14 @@ protected:
         return imap.MailBoxSeparator;
     }
 
-    SecondServer server;
+    std::map<std::string, std::string> env;
     TixImap4 imap;
     std::string sent, received;
 };
 
 TEST_F(Imap4SecondServerTest, LogsInWithLoginReadsCapabilitiesAndLogsOut) {
     imap.Open();
-    EXPECT_EQ(imap.ConnectionState, State::csAuthenticated) << server.name;
+    EXPECT_EQ(imap.ConnectionState, State::csAuthenticated) << env["IX_IMAP2_NAME"];
     EXPECT_NE(sent.find("a0001 LOGIN \""), std::string::npos) << sent;
     TixStringList capabilities;
     imap.GetCapabilities(capabilities);

@@ -24,8 +24,13 @@ inline void AnswerLogout(LoopbackPeer& peer, const std::string& tag) {
     peer.Send("* BYE bye\r\n" + tag + " OK done\r\n");
 }
 
-// The client of the wire tests: NTLM with the published example's fixed values.
+// The client of the wire tests: NTLM with the published example's fixed values, and a default port
+// that a test may move to the scripted server's.
 class WireImap4 : public TixImap4 {
+public:
+    int defaultPort = 0;
+    int GetDefaultPort() override { return defaultPort != 0 ? defaultPort : TixImap4::GetDefaultPort(); }
+
 protected:
     std::unique_ptr<TixNtAuthSspi> CreateNtAuthClient() override {
         return std::make_unique<FixedNtlmClient>();

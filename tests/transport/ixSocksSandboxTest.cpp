@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "../imap/ixImapTestHelpers.h"
 #include "imap/ixImap4.h"
 #include "ixLoopbackClientFixture.h"
 #include "ixLoopbackServer.h"
@@ -56,12 +57,10 @@ TEST_F(SocksSandboxTest, LogsInListsAndFetchesThroughEachProxyInTheClearAndOverT
                                          {Mode::ctExplicit, info.imapPort}}) {
             SCOPED_TRACE(std::string(proxy.name) + " port " + std::to_string(port));
             TixImap4 imap;
+            test::UseSandboxSecondUser(imap, info, 20000);
             // The proxy resolves the name (SOCKS4 resolves here), and TLS checks it, not the proxy's.
             imap.SetServer("localhost");
             imap.SetPort(port);
-            imap.SetUserName(info.user2);
-            imap.SetPassword(info.password2);
-            imap.SetTimeOut(20000);
             imap.SetUseTLS(mode);
             imap.SetCAFile(info.caFile);
             Through(imap, proxy);
