@@ -411,18 +411,6 @@ TEST_F(MessageActionsTest, OpeningAMessageShowsItSetsSeenAndTheRefreshedListShow
     EXPECT_TRUE(view.imap.GetMessageFlags(1).Contains(TixMailMessageFlag::mfSeen));
     EXPECT_FALSE(view.imap.GetMessageFlags(2).Contains(TixMailMessageFlag::mfSeen));
 
-    // An HTML message shows its text; the attachment list is empty and Save does nothing.
-    dialogs.push_back([&](QDialog& dialog) {
-        auto& window = dynamic_cast<TMessageForm&>(dialog);
-        EXPECT_EQ(window.memBody->toPlainText().trimmed(), "HTML version");
-        EXPECT_EQ(window.lvAttachments->topLevelItemCount(), 0);
-        EXPECT_FALSE(window.btnSave->isEnabled());
-        EXPECT_FALSE(window.btnSaveClick());
-        return int(QDialog::Rejected);
-    });
-    Open(1);
-    EXPECT_EQ(dialogsShown, 2);
-    EXPECT_EQ(Rows()[1][3], "Seen,");
     EXPECT_TRUE(shown.empty()) << LastShown();
 }
 
@@ -512,12 +500,14 @@ TEST_F(MessageActionsTest, CopyPutsTheMessageIntoTheChosenFolderAndRebuildsTheTr
     Login();
     SelectFolder(source.QName());
 
-    // Nothing or several selected: no dialog, no command.
+    // Copy and Delete with nothing or several selected: no dialog, no command.
     std::size_t before = sent.size();
-    SelectRows({});
-    form->btnCopy->click();
-    SelectRows({0, 1});
-    form->btnCopy->click();
+    for (QPushButton* button : {form->btnCopy, form->btnDelete}) {
+        SelectRows({});
+        button->click();
+        SelectRows({0, 1});
+        button->click();
+    }
     EXPECT_EQ(dialogsShown, 0);
     EXPECT_EQ(sent.size(), before);
 
@@ -567,13 +557,6 @@ TEST_F(MessageActionsTest, DeleteMarksOneMessageAndPurgeClosesAndSelectsAgain) {
     SelectFolder(folder.QName());
     ASSERT_EQ(Rows().size(), 2u);
 
-    std::size_t before = sent.size();
-    SelectRows({});
-    form->btnDelete->click();
-    SelectRows({0, 1});
-    form->btnDelete->click();
-    EXPECT_EQ(sent.size(), before);
-
     SelectRows({0});
     form->btnDelete->click();
     EXPECT_EQ(SentCount("STORE 1 +FLAGS.SILENT (\\Deleted)"), 1u);
@@ -582,7 +565,7 @@ TEST_F(MessageActionsTest, DeleteMarksOneMessageAndPurgeClosesAndSelectsAgain) {
 
     // No keeps everything.
     answers.push_back(QMessageBox::No);
-    before = sent.size();
+    std::size_t before = sent.size();
     form->btnPurge->click();
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].icon, QMessageBox::Question);

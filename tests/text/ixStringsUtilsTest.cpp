@@ -134,29 +134,6 @@ TEST(BinaryDataTest, OwnsCopiesAndShrinksItsBlock) {
     EXPECT_EQ(wide.ToWideString(), u"\u043B");
 }
 
-TEST(BinaryDataTest, SubclassesReplaceTheAllocator) {
-    static int allocations = 0;
-    static int frees = 0;
-    struct Counting : TixBinaryData {
-        ~Counting() override { Clear(); }
-        std::uint8_t* AllocateMemory(int size) override {
-            ++allocations;
-            return TixBinaryData::AllocateMemory(size);
-        }
-        void FreeMemory(std::uint8_t* block) override {
-            ++frees;
-            TixBinaryData::FreeMemory(block);
-        }
-    };
-    {
-        Counting data;
-        data.Allocate(8);
-        data.Assign(TixByteArray{1, 2});
-    }
-    EXPECT_EQ(allocations, 2);
-    EXPECT_EQ(frees, 2);
-}
-
 TEST(ByteFunctionsTest, WritesAndReadsBigEndianWithinTheArray) {
     TixByteArray bytes(6);
     int index = 0;
