@@ -24,7 +24,6 @@ protected:
         imap.OnSendCommand = [this](TixObject*, const std::string& text) { sent += text; };
     }
     void TearDown() override { imap.Close(); }
-    bool Lists(bool subscribed, const std::string& name) { return test::Lists(imap, subscribed, name); }
     test::SandboxInfo info;
     TixImap4 imap;
     std::string sent;
@@ -109,23 +108,7 @@ TEST_F(Imap4SandboxTest, MailboxLifecycleRoundTripsAwkwardNames) {
         "Smile \xF0\x9F\x98\x80 50%",
         "Proj \xC3\xA9t\xC3\xA9 & Co/Child \xD0\x96",
     };
-    for (const std::string& name : names)
-        imap.CreateMailBox(name);
-    for (const std::string& name : names) {
-        EXPECT_TRUE(Lists(false, name)) << name;
-        imap.SelectMailBox(name);
-        EXPECT_EQ(imap.CurrentMailBox().ExistsMessages, 0);
-        imap.SubscribeMailBox(name);
-        EXPECT_TRUE(Lists(true, name)) << name;
-        imap.UnsubscribeMailBox(name);
-        EXPECT_FALSE(Lists(true, name)) << name;
-    }
-    imap.CloseMailBox();
-    for (auto it = names.rbegin(); it != names.rend(); ++it)
-        imap.DeleteMailBox(*it);
-    for (const std::string& name : names)
-        EXPECT_FALSE(Lists(false, name)) << name;
-    EXPECT_EQ(CodeOf([&] { imap.DeleteMailBox(names[0]); }), IMAP_NO);
+    test::MailboxLifecycle(imap, names);
     EXPECT_EQ(CodeOf([&] { imap.CreateMailBox("/rooted"); }), IX_IMAP_INVALID_MAILBOX_NAME);
 }
 

@@ -37,7 +37,6 @@ protected:
     }
     void TearDown() override { imap.Close(); }
 
-    bool Lists(bool subscribed, const std::string& name) { return test::Lists(imap, subscribed, name); }
     // The separator as the server reports it for its folders.
     char LearnSeparator() {
         TixStringList list;
@@ -169,29 +168,13 @@ TEST_F(Imap4SecondServerTest, MailboxLifecycleRoundTripsNamesWithTheServersSepar
         parent + separator + "Kind \xF0\x9F\x98\x80",
         "Smile \xF0\x9F\x98\x80 & 50%",
     };
-    for (const std::string& name : names)
-        imap.CreateMailBox(name);
-    for (const std::string& name : names) {
-        EXPECT_TRUE(Lists(false, name)) << name;
-        imap.SelectMailBox(name);
-        EXPECT_EQ(imap.CurrentMailBox().ExistsMessages, 0) << name;
-        imap.SubscribeMailBox(name);
-        EXPECT_TRUE(Lists(true, name)) << name;
-        imap.UnsubscribeMailBox(name);
-        EXPECT_FALSE(Lists(true, name)) << name;
-    }
-    // The child is one level below its parent, not a name of its own at the top.
-    TixStringList list;
-    imap.GetMailBoxes(list, "", parent + separator + "%");
-    EXPECT_EQ(test::Lines(list), std::vector<std::string>{names[1]});
-    EXPECT_EQ(imap.MailBoxSeparator, '.');
-
-    imap.CloseMailBox();
-    for (auto it = names.rbegin(); it != names.rend(); ++it)
-        imap.DeleteMailBox(*it);
-    for (const std::string& name : names)
-        EXPECT_FALSE(Lists(false, name)) << name;
-    EXPECT_EQ(CodeOf([&] { imap.DeleteMailBox(names[0]); }), IMAP_NO);
+    test::MailboxLifecycle(imap, names, [&] {
+        // The child is one level below its parent, not a name of its own at the top.
+        TixStringList list;
+        imap.GetMailBoxes(list, "", parent + separator + "%");
+        EXPECT_EQ(test::Lines(list), std::vector<std::string>{names[1]});
+        EXPECT_EQ(imap.MailBoxSeparator, '.');
+    });
 
     // The name check uses the separator the server reported, not "/".
     LearnSeparator();

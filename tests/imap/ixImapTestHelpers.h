@@ -1,6 +1,9 @@
 #pragma once
 // Small look-ups the tests against real servers share.
 
+#include <gtest/gtest.h>
+
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,6 +21,30 @@ inline bool Lists(TixImap4& imap, bool subscribed, const std::string& name) {
     else
         imap.GetMailBoxes(list);
     return list.IndexOfExact(name) >= 0;
+}
+
+// Creates the folders; checks that each is listed, selectable and subscribable under the name
+// given; runs `between` while they exist; deletes them, children last in `names` first.
+inline void MailboxLifecycle(TixImap4& imap, const std::vector<std::string>& names,
+                             const std::function<void()>& between = {}) {
+    for (const std::string& name : names)
+        imap.CreateMailBox(name);
+    for (const std::string& name : names) {
+        EXPECT_TRUE(Lists(imap, false, name)) << name;
+        imap.SelectMailBox(name);
+        EXPECT_EQ(imap.CurrentMailBox().ExistsMessages, 0) << name;
+        imap.SubscribeMailBox(name);
+        EXPECT_TRUE(Lists(imap, true, name)) << name;
+        imap.UnsubscribeMailBox(name);
+        EXPECT_FALSE(Lists(imap, true, name)) << name;
+    }
+    if (between) between();
+    imap.CloseMailBox();
+    for (auto it = names.rbegin(); it != names.rend(); ++it)
+        imap.DeleteMailBox(*it);
+    for (const std::string& name : names)
+        EXPECT_FALSE(Lists(imap, false, name)) << name;
+    EXPECT_EQ(CodeOf([&] { imap.DeleteMailBox(names[0]); }), IMAP_NO);
 }
 
 // The client set up for the sandbox as its second user, whose folders the IMAP tests may change

@@ -18,6 +18,17 @@ using test::FixedNtlmClient;
 using test::Hex;
 const char* const kChallenge = test::kNtlmChallenge;
 
+// One client step: the server's bytes in (none to start), the client's token out.
+TixByteArray Step(FixedNtlmClient& client, TixAuthIdentity& identity, const TixByteArray& in, bool last) {
+    TixMemoryStream buffer;
+    buffer.Write(in.data(), in.size());
+    buffer.SetPosition(0);
+    EXPECT_EQ(client.GetNextToken("NTLM", buffer, &identity, "Server"), last);
+    TixByteArray token(static_cast<std::size_t>(buffer.Size()));
+    buffer.Read(token.data(), token.size());
+    return token;
+}
+
 TEST(NtlmTest, NtOwfV2IsThePublishedKey) {
     EXPECT_EQ(NtOwfV2("User", "Domain", "Password"), Hex("0c868a403bfd7a93a3001ef22ef02e3f"));
     EXPECT_EQ(NtOwfV2("user", "Domain", "Password"),
@@ -30,20 +41,8 @@ TEST(NtlmTest, NtOwfV2IsThePublishedKey) {
 TEST(NtlmTest, ExchangeGivesThePublishedAuthenticateMessage) {
     FixedNtlmClient client;
     TixAuthIdentity identity("Domain\\User", "Password");
-    TixMemoryStream buffer;
-    ASSERT_FALSE(client.GetNextToken("NTLM", buffer, &identity, "Server"));
-    ASSERT_EQ(buffer.Size(), 40);
-    TixByteArray negotiate(40);
-    buffer.Read(negotiate.data(), 40);
-    EXPECT_EQ(negotiate, Hex(test::kNtlmNegotiate));
-
-    TixByteArray challenge = Hex(kChallenge);
-    buffer.SetSize(0);
-    buffer.Write(challenge.data(), challenge.size());
-    buffer.SetPosition(0);
-    ASSERT_TRUE(client.GetNextToken("NTLM", buffer, &identity, "Server"));
-    TixByteArray token(static_cast<std::size_t>(buffer.Size()));
-    buffer.Read(token.data(), token.size());
+    EXPECT_EQ(Step(client, identity, {}, false), Hex(test::kNtlmNegotiate));
+    TixByteArray token = Step(client, identity, Hex(kChallenge), true);
     EXPECT_EQ(token, Hex(test::kNtlmAuthenticate));
     // NTProofStr and the response follow the LMv2 answer; the session key is the published one.
     EXPECT_EQ(TixByteArray(token.begin() + 0x84, token.begin() + 0x94),
@@ -63,16 +62,8 @@ TEST(NtlmTest, TimeStampBringsTheMic) {
     challenge[42] = 0x30;
     FixedNtlmClient client;
     TixAuthIdentity identity("User", "Password");
-    TixMemoryStream buffer;
-    client.GetNextToken("NTLM", buffer, &identity, "Server");
-    TixByteArray negotiate(40);
-    buffer.Read(negotiate.data(), 40);
-    buffer.SetSize(0);
-    buffer.Write(challenge.data(), challenge.size());
-    buffer.SetPosition(0);
-    ASSERT_TRUE(client.GetNextToken("NTLM", buffer, &identity, "Server"));
-    TixByteArray token(static_cast<std::size_t>(buffer.Size()));
-    buffer.Read(token.data(), token.size());
+    TixByteArray negotiate = Step(client, identity, {}, false);
+    TixByteArray token = Step(client, identity, challenge, true);
     EXPECT_EQ(token[28 + 4], 88);  // the payload starts after the 16-byte MIC
     std::uint32_t lmOffset = token[16] | (token[17] << 8);
     EXPECT_EQ(TixByteArray(token.begin() + lmOffset, token.begin() + lmOffset + 24), TixByteArray(24, 0));
@@ -141,12 +132,8 @@ TEST_P(NtlmHostileTest, IsRefusedWithoutAnAnswer) {
     if (challenge.empty()) return;
     FixedNtlmClient client;
     TixAuthIdentity identity("User", "Password");
-    TixMemoryStream buffer;
-    client.GetNextToken("NTLM", buffer, &identity, "Server");
-    buffer.SetSize(0);
-    buffer.Write(challenge.data(), challenge.size());
-    buffer.SetPosition(0);
-    EXPECT_THROW(client.GetNextToken("NTLM", buffer, &identity, "Server"), EixSSPIError);
+    Step(client, identity, {}, false);
+    EXPECT_THROW(Step(client, identity, challenge, true), EixSSPIError);
 }
 
 INSTANTIATE_TEST_SUITE_P(
