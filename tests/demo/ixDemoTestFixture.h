@@ -13,6 +13,7 @@
 #include <QPlainTextEdit>
 #include <QPointingDevice>
 #include <QTreeWidget>
+#include <algorithm>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -133,7 +134,7 @@ protected:
     void Login() {
         UseSandbox();
         form->btnLogin->click();
-        ASSERT_TRUE(form->ixImap.Active()) << (shown.empty() ? "" : shown.back().text);
+        ASSERT_TRUE(form->ixImap.Active()) << LastShown();
     }
 
     std::vector<QPushButton*> OperationButtons() const {
@@ -157,6 +158,12 @@ protected:
         }
         return node;
     }
+
+    std::size_t SentCount(const std::string& what) const {
+        return std::count_if(sent.begin(), sent.end(),
+                             [&](const std::string& line) { return line.find(what) != std::string::npos; });
+    }
+    std::string LastShown() const { return shown.empty() ? "" : shown.back().text; }
 
     std::string Log() const { return form->memLog->toPlainText().toStdString(); }
 

@@ -178,7 +178,7 @@ TEST_F(MainWindowTest, SaslAnswersAndLiteralPasswordsNeverReachTheLog) {
     UseSandbox();
     form->cbUseSPA->setChecked(true);
     form->btnLogin->click();
-    ASSERT_TRUE(form->ixImap.Active()) << (shown.empty() ? "" : shown.back().text);
+    ASSERT_TRUE(form->ixImap.Active()) << LastShown();
     std::string log = Log();
     EXPECT_NE(log.find("AUTHENTICATE"), std::string::npos) << log;
     EXPECT_NE(log.find("****"), std::string::npos);
@@ -350,7 +350,7 @@ TEST_F(MainWindowTest, TheSelectedFolderIsLeftForInboxBeforeItsDeleteAndSelected
     CloseFirst closeFirst{form->ixImap};
     UseScriptedServer(server);
     form->btnLogin->click();
-    ASSERT_TRUE(form->ixImap.Active()) << (shown.empty() ? "" : shown.back().text);
+    ASSERT_TRUE(form->ixImap.Active()) << LastShown();
     form->tvFolders->setCurrentItem(Node("Shared"));
     EXPECT_EQ(form->edtRecent->text(), "1");
 

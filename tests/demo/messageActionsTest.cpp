@@ -102,13 +102,6 @@ protected:
         ASSERT_NE(node, nullptr) << path.toStdString();
         form->tvFolders->setCurrentItem(node);
     }
-
-    std::size_t SentCount(const std::string& what) const {
-        return std::count_if(sent.begin(), sent.end(),
-                             [&](const std::string& line) { return line.find(what) != std::string::npos; });
-    }
-
-    std::string LastShown() const { return shown.empty() ? "" : shown.back().text; }
 };
 
 // ---- The dialogs on their own ----
