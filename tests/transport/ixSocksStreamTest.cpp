@@ -164,17 +164,11 @@ TEST_P(SocksRefusalTest, RaisesTheProxysCodeAndClosed) {
 const std::string kSocks4Request = B({4, 1}) + kPort + B({127, 0, 0, 1, 0});
 const std::string kSocks5Connect = B({5, 1, 0, 1, 127, 0, 0, 1}) + kPort;
 
+// Refusals a real proxy gives (rejected, no method, wrong password, refused, no reply) are the
+// SOCKS sandbox tests'; these are the replies none of them sends.
 INSTANTIATE_TEST_SUITE_P(
     Replies, SocksRefusalTest,
     ::testing::Values(
-        RefusalCase("Socks4Rejected", TixFirewallType::ftSocks4, "",
-                    {{kSocks4Request, B({0, 91, 0, 0, 0, 0, 0, 0})}}, 91,
-                    "SOCKS error: request rejected or failed"),
-        RefusalCase("NoAcceptableMethod", TixFirewallType::ftSocks5, "", {{B({5, 1, 0}), B({5, 0xFF})}}, 255,
-                    "SOCKS error: No acceptable authentication methods"),
-        RefusalCase("WrongPassword", TixFirewallType::ftSocks5, "ann",
-                    {{B({5, 1, 2}), B({5, 2})}, {B({1, 3}) + "ann" + B({2}) + "pw", B({1, 1})}}, 1,
-                    "SOCKS error: authentication failed"),
         // Two bytes and the close: the refusal still says why.
         RefusalCase("ConnectionRefusedShort", TixFirewallType::ftSocks5, "",
                     {{B({5, 1, 0}), B({5, 0})}, {kSocks5Connect, B({5, 5})}}, 5,
