@@ -17,11 +17,7 @@ TEST(TranslatorTest, ConvertsThroughTablesAndTheSystemConverter) {
         const char* charSet;
         std::string text, bytes;
     } cases[] = {
-        {false, "koi8-r", local, "\xF0\xD2\xC9\xD7\xC5\xD4"},
-        {true, "KOI8-R", local, "\xF0\xD2\xC9\xD7\xC5\xD4"},
-        {false, "windows-1251", local, "\xCF\xF0\xE8\xE2\xE5\xF2"},
-        {true, "iso-8859-1", "caf\xC3\xA9", "caf\xE9"},
-        {true, "iso-2022-jp", "\xE3\x81\x93\xE3\x82\x93", "\x1B$B$3$s\x1B(B"},
+        // (The charsets Python also has are compared with its codecs in the text interop tests.)
         // The system converter's other spellings of UTF-8 still give valid text.
         {true, "utF!8", "a\xEF\xBF\xBD", "a\xFF"},
         // Characters the target cannot hold become "?".
