@@ -226,24 +226,7 @@ TEST_F(MailMessageTest, HugeHeadersLoadInLinearTime) {
     EXPECT_EQ(dynamic_cast<TixTextBody&>(m.Bodies()[0]).Strings()[0], "body");
 }
 
-TEST_F(MailMessageTest, UuencodedSectionsInPlainText) {
-    const std::string encoded = TixEncoder::EncodeBytesWrapped(TixByteArray{'h', 'i', '!', '\n'}, cmUUEncode);
-    TixMailMessage m;
-    Capture c;
-    c.Attach(m);
-    m.LoadMessage(
-        Lines("Subject: uu\r\n\r\nsee attached\r\nbegin 644 a.txt\r\n" + encoded + "end\r\nbye\r\n"));
-    ASSERT_EQ(m.Bodies().Count(), 2);
-    auto& text = dynamic_cast<TixTextBody&>(m.Bodies()[0]);
-    EXPECT_EQ(text.Strings()[0], "see attached");
-    EXPECT_EQ(text.Strings()[text.Strings().Count() - 1], "bye");
-    auto& a = dynamic_cast<TixAttachmentBody&>(m.Bodies()[1]);
-    EXPECT_EQ(a.FileName(), "a.txt");
-    EXPECT_EQ(a.GetEncoding(), cmUUEncode);
-    ASSERT_EQ(c.data.size(), 1u);
-    EXPECT_EQ(c.data[0], "hi!\n");
-}
-
+// Uuencoded sections in plain text: the mail corpus (11), read by Python as well.
 TEST_F(MailMessageTest, LargePartsDecodeStraightFromTheLines) {
     // Far more than one read batch of the decoder, with line lengths that don't divide it.
     std::string bytes(700001, '\0');
