@@ -125,13 +125,9 @@ TEST(Certificate, FieldsAgreeWithOpenSsl) {
     }
 }
 
-TEST(Certificate, KnownValues) {
-    // Validity is shown in local time (CET here); the far date is a GeneralizedTime.
-    EXPECT_EQ(TixCertificate(DerOf("expired")).ValidFrom(), EncodeDateTime(2020, 1, 1, 1, 0, 0));
+// A validity end after 2049 is a GeneralizedTime, which the certificates above do not have.
+TEST(Certificate, FarValidityEnd) {
     EXPECT_EQ(TixCertificate(DerOf("notyet")).ValidTo(), EncodeDateTime(2099, 12, 31, 1, 0, 0));
-    EXPECT_EQ(TixCertificate(DerOf("weakkey")).SubjectKeyIdentifier(), "");
-    const std::string subject = TixCertificate(DerOf("selfsigned")).Subject();
-    EXPECT_EQ(subject, "emailAddress=self@example.test,O=Grüße GmbH,CN=mail.example.test");
 }
 
 TEST(Certificate, DamagedDerRaises) {
