@@ -33,7 +33,11 @@ std::vector<std::string> RunPython(const std::string& script, const std::string&
     close(mkstemp(inputPath));
     std::ofstream(scriptPath, std::ios::binary) << script;
     std::ofstream(inputPath, std::ios::binary) << input;
-    std::istringstream out(test::RunCommand(std::string(kPython) + " " + scriptPath + " " + inputPath));
+    int status = -1;
+    const std::string output =
+        test::RunCommand(std::string(kPython) + " " + scriptPath + " " + inputPath, &status);
+    EXPECT_EQ(status, 0) << output;
+    std::istringstream out(output);
     std::vector<std::string> lines;
     for (std::string line; std::getline(out, line);)
         lines.push_back(line);

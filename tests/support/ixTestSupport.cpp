@@ -36,14 +36,15 @@ std::map<std::string, std::string> ReadEnvFile(const std::string& path) {
     return values;
 }
 
-std::string RunCommand(const std::string& command) {
+std::string RunCommand(const std::string& command, int* status) {
     std::string output;
     FILE* pipe = popen(command.c_str(), "r");
     if (pipe == nullptr) return output;
     char buffer[4096];
     for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
         output.append(buffer, n);
-    pclose(pipe);
+    const int result = pclose(pipe);
+    if (status != nullptr) *status = result;
     return output;
 }
 

@@ -36,8 +36,8 @@ std::string BinaryPath(const std::string& relative);
 std::string ReadFile(const std::string& path);
 // The KEY=VALUE lines of a file the server scripts write.
 std::map<std::string, std::string> ReadEnvFile(const std::string& path);
-// What a shell command writes to its standard output.
-std::string RunCommand(const std::string& command);
+// What a shell command writes to its standard output (its exit status into status when given).
+std::string RunCommand(const std::string& command, int* status = nullptr);
 
 // The code of the coded error an action raises (its text into message when given); 0 when it
 // raises nothing.
