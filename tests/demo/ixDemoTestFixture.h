@@ -215,9 +215,10 @@ public:
 // A folder of this test alone, removed again however the test ends.
 class ScratchFolder {
 public:
-    ScratchFolder(ServerView& view, const std::string& stem)
+    // Not created here when the test has the window create it.
+    ScratchFolder(ServerView& view, const std::string& stem, bool create = true)
         : view_(view), name_(stem + std::to_string(::getpid())) {
-        view_.imap.CreateMailBox(name_);
+        if (create) view_.imap.CreateMailBox(name_);
     }
     ~ScratchFolder() {
         try {

@@ -51,21 +51,6 @@ int CountOn(ServerView& view, const std::string& folder) {
     return view.imap.CurrentMailBox().ExistsMessages;
 }
 
-// Folders the test creates through the window, deleted again however it ends.
-struct FolderCleanup {
-    ServerView& view;
-    std::vector<std::string> names;
-    ~FolderCleanup() {
-        // Children first.
-        for (auto name = names.rbegin(); name != names.rend(); ++name) {
-            try {
-                if (view.Listed(*name)) view.imap.DeleteMailBox(*name);
-            } catch (...) {
-            }
-        }
-    }
-};
-
 class MessageActionsTest : public MainWindowTest {
 protected:
     std::vector<Row> Rows() const {
@@ -617,8 +602,7 @@ TEST_F(MessageActionsTest, NewFolderCreatesAtTopOrUnderTheSelectedFolder) {
     UseSandbox();
     ServerView view(info);
     ScratchFolder parent(view, "GuiParent");
-    const QString top = QString("GuiNewTop%1").arg(::getpid());
-    FolderCleanup cleanup{view, {top.toStdString(), parent.Name() + "/Child"}};
+    ScratchFolder top(view, "GuiNewTop", false), child(view, parent.Name() + "/Child", false);
     Login();
 
     // Cancel creates nothing.
@@ -635,28 +619,28 @@ TEST_F(MessageActionsTest, NewFolderCreatesAtTopOrUnderTheSelectedFolder) {
         create.edtName->clear();
         create.Button1->click();
         EXPECT_NE(create.result(), QDialog::Accepted);
-        create.edtName->setText(top);
+        create.edtName->setText(top.QName());
         create.Button1->click();
         return create.result();
     });
     form->btnNewFolder->click();
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].text, "The value can not be empty");
-    EXPECT_TRUE(view.Listed(top.toStdString()));
-    EXPECT_NE(Node(top), nullptr);
+    EXPECT_TRUE(view.Listed(top.Name()));
+    EXPECT_NE(Node(top.QName()), nullptr);
 
     SelectFolder(parent.QName());
-    dialogs.push_back([](QDialog& dialog) {
+    dialogs.push_back([&](QDialog& dialog) {
         auto& create = dynamic_cast<TNewFolderDialog&>(dialog);
-        create.edtName->setText("Child");
+        create.edtName->setText(child.QName().section('/', -1));
         create.cbIsSubfolder->setChecked(true);
         create.Button1->click();
         return create.result();
     });
     form->btnNewFolder->click();
     EXPECT_EQ(shown.size(), 1u) << LastShown();
-    EXPECT_TRUE(view.Listed(parent.Name() + "/Child"));
-    EXPECT_NE(Node(parent.QName() + "/Child"), nullptr);
+    EXPECT_TRUE(view.Listed(child.Name()));
+    EXPECT_NE(Node(child.QName()), nullptr);
 }
 
 }  // namespace
