@@ -51,7 +51,8 @@ int main() {
     };
     auto peer = [&] {
         int answered = 0;
-        double seconds = ix::bench::Seconds([&] { answered = ix_cares_queries("127.0.0.1", port, cQueries); });
+        double seconds =
+            ix::bench::Seconds([&] { answered = ix_cares_queries("127.0.0.1", port, cQueries); });
         if (answered != cQueries) std::fprintf(stderr, "c-ares: %d of %d answered\n", answered, cQueries);
         return cQueries / seconds;
     };

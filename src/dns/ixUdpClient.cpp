@@ -23,12 +23,14 @@ void TixUdpClient::Open() {
 }
 
 void TixUdpClient::Close() {
-    connection_.Abort();
+    // A handler run inside a wait may close the client: the abort ends that wait at once.
+    if (waiting_) connection_.Abort();
     connection_.Close(false);
 }
 
 void TixUdpClient::SendPacket(TixStream& data) {
     std::int64_t start = data.Position();
+    Waiting guard{waiting_};
     connection_.WriteData(&data);
     data.SetPosition(start);
     DoSendPacket(data);
@@ -36,6 +38,7 @@ void TixUdpClient::SendPacket(TixStream& data) {
 
 void TixUdpClient::ReceivePacket(TixStream& data) {
     std::int64_t start = data.Position();
+    Waiting guard{waiting_};
     connection_.ReadData(&data);
     data.SetPosition(start);
     DoReceivePacket(data);

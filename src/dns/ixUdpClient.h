@@ -60,6 +60,15 @@ protected:
     virtual void DoReceivePacket(TixStream& data);
 
 private:
+    struct Waiting {
+        bool& flag;
+        explicit Waiting(bool& f) : flag(f) { flag = true; }
+        ~Waiting() { flag = false; }
+        Waiting(const Waiting&) = delete;
+        Waiting& operator=(const Waiting&) = delete;
+    };
+
+    bool waiting_ = false;
     std::string server_;
     int port_ = 0;
     std::string charSet_;
