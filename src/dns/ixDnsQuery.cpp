@@ -25,6 +25,21 @@ bool SameName(const std::string& a, const std::string& b) {
     return x.size() == y.size() && strncasecmp(x.data(), y.data(), x.size()) == 0;
 }
 
+// Puts back the time-out that LimitWait shortens.
+struct TimeOutRestore {
+    TixSyncConnection& c;
+    int value;
+    ~TimeOutRestore() { c.TimeOut = value; }
+};
+
+// Gives the next wait what is left of timeOut since start, so that the whole exchange keeps to it.
+void LimitWait(TixSyncConnection& connection, int timeOut, std::int64_t start) {
+    if (timeOut < 0) return;
+    std::int64_t left = timeOut - (TickCount() - start);
+    if (left <= 0) RaiseSocketError(IX_TIMEOUT_ERROR);
+    connection.TimeOut = static_cast<int>(left);
+}
+
 }  // namespace
 
 TixDnsQuery::TixDnsQuery(TixComponent* owner) : TixComponent(owner) {}
@@ -222,18 +237,10 @@ void TixDnsQuery::ExchangeUdp(const std::string& host, TixDnsMessage& response) 
     const int serverPort = connection.PeerPort;
     const int timeOut = client.TimeOut();
     const std::int64_t start = TickCount();
-    struct TimeOutRestore {
-        TixUdpClientConnection& c;
-        int value;
-        ~TimeOutRestore() { c.TimeOut = value; }
-    } restore{connection, timeOut};
+    TimeOutRestore restore{connection, timeOut};
     for (;;) {
         // Dropped datagrams do not extend the wait: each read gets what is left of TimeOut.
-        if (timeOut >= 0) {
-            std::int64_t left = timeOut - (TickCount() - start);
-            if (left <= 0) RaiseSocketError(IX_TIMEOUT_ERROR);
-            connection.TimeOut = static_cast<int>(left);
-        }
+        LimitWait(connection, timeOut, start);
         TixMemoryStream reply;
         client.ReceivePacket(reply);
         if (connection.IsAborted()) RaiseSocketError(IX_NOT_CONNECTED);
@@ -286,6 +293,10 @@ void TixDnsQuery::ExchangeTcp(const std::string& host, TixDnsMessage& response) 
 
     TixMemoryStream reply;
     std::size_t needed = 2;
+    // The whole reply within TimeOut: a server trickling bytes cannot hold the query longer.
+    const int timeOut = client.TimeOut();
+    const std::int64_t start = TickCount();
+    TimeOutRestore restore{connection, timeOut};
     for (;;) {
         if (static_cast<std::size_t>(reply.Size()) >= 2) {
             const std::uint8_t* p = reply.Memory();
@@ -295,6 +306,7 @@ void TixDnsQuery::ExchangeTcp(const std::string& host, TixDnsMessage& response) 
         // The server closed before the announced length arrived: a cut reply.
         if (!connection.Active()) throw EixDnsError(IX_DNS_DATAGRAM_ERROR);
         if (connection.IsAborted()) RaiseSocketError(IX_NOT_CONNECTED);
+        LimitWait(connection, timeOut, start);
         connection.ReadData(&reply);
     }
     // Bytes past the announced length are not part of the reply.

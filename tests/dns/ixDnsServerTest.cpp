@@ -165,7 +165,7 @@ TEST_F(DnsServer, TriesRootNameServersInOrder) {
     close(fd);
     query.SetResolverConfigFile(path);
     query.SetAutodetectServer(true);
-    query.SetTimeOut(1000);
+    query.SetTimeOut(2000);
     int silent = socket(AF_INET, SOCK_DGRAM, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
