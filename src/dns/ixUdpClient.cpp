@@ -18,8 +18,16 @@ TixUdpClient::~TixUdpClient() {
 
 void TixUdpClient::Open() {
     if (connection_.Active()) return;
-    connection_.SetNetworkStream(std::make_unique<TixNetworkStream>());
-    connection_.Open(GetHostIP(server_, connection_.UseIpV6), port_);
+    if (!connection_.HasNetworkStream())
+        connection_.SetNetworkStream(std::make_unique<TixUdpNetworkStream>());
+    // An address text needs no lookup: the one of the last open is taken as it is.
+    if (server_.empty() || server_ != literalServer_) {
+        std::string ip = GetHostIP(server_, connection_.UseIpV6);
+        literalServer_ = ip == server_ ? ip : std::string();
+        connection_.Open(ip, port_);
+        return;
+    }
+    connection_.Open(server_, port_);
 }
 
 void TixUdpClient::Close() {

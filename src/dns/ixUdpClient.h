@@ -69,6 +69,7 @@ private:
     };
 
     bool waiting_ = false;
+    std::string literalServer_;  // Server when it is an address text
     std::string server_;
     int port_ = 0;
     std::string charSet_;

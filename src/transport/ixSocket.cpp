@@ -611,6 +611,35 @@ void TixTcpClientConnection::OpenSession() {
 
 // ---- TixUdpConnection ----
 
+namespace {
+// A datagram socket has no connection to shut down: closing it is enough.
+class TixDatagramSocket : public TixSocket {
+public:
+    void Close() override {
+        if (Handle() >= 0) ::close(Handle());
+        TixSocket::Attach(-1, 0);
+    }
+    ~TixDatagramSocket() override { TixDatagramSocket::Close(); }
+};
+}  // namespace
+
+TixUdpConnection::TixUdpConnection() {
+    socket_ = std::make_unique<TixDatagramSocket>();
+}
+
+void TixUdpConnection::ResetAbort() {
+    if (IsAborted())
+        TixSyncConnection::ResetAbort();
+    else
+        TixConnection::ResetAbort();
+}
+
+void TixUdpNetworkStream::UpdateLocalAddress() {
+    if (localKnown_ || !Connection()->Active()) return;
+    TixNetworkStream::UpdateLocalAddress();
+    localKnown_ = true;
+}
+
 TixUdpConnection::~TixUdpConnection() {
     try {
         Close(false);
@@ -622,7 +651,9 @@ void TixUdpConnection::ReadData(TixStream* destination) {
     StartTick();
     if (!Active()) RaiseSocketError(ENOTSOCK);
     TixNetworkStream& stream = NetworkStream();
-    auto address = TixIPAddress::CreateForFamily(socket_->Family());
+    if (sender_ == nullptr || sender_->GetFamily() != socket_->Family())
+        sender_ = TixIPAddress::CreateForFamily(socket_->Family());
+    TixIPAddress* address = sender_.get();
     int port = 0;
     if (stream.HasReadData) {
         stream.HasReadData = false;
@@ -643,7 +674,12 @@ void TixUdpConnection::WriteData(TixStream* source) {
     StartTick();
     if (!Active()) RaiseSocketError(ENOTSOCK);
     TixNetworkStream& stream = NetworkStream();
-    auto address = TixIPAddress::CreateIpAddress(PeerIP);
+    if (target_ == nullptr || PeerIP != targetIp_ || PeerPort != targetPort_) {
+        target_ = TixIPAddress::CreateIpAddress(PeerIP);
+        targetIp_ = PeerIP;
+        targetPort_ = PeerPort;
+    }
+    TixIPAddress* address = target_.get();
     int port = PeerPort;
     if (stream.WriteTo(source, *address, port)) return;
     while (!IsAborted()) {
@@ -665,7 +701,13 @@ void TixUdpConnection::WriteData(TixStream* source) {
 // ---- TixUdpClientConnection ----
 
 void TixUdpClientConnection::Open(const std::string& ip, int port) {
-    auto address = TixIPAddress::CreateIpAddress(ip);
+    // Queries to one server reuse its parsed address.
+    if (target_ == nullptr || openedIp_ != ip) {
+        target_.reset();
+        target_ = TixIPAddress::CreateIpAddress(ip);
+        openedIp_ = ip;
+    }
+    TixIPAddress* address = target_.get();
     TixNetworkStream& stream = NetworkStream();
     int family = address->GetFamily();
     int handle = ::socket(family, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_UDP);
@@ -682,11 +724,14 @@ void TixUdpClientConnection::Open(const std::string& ip, int port) {
         }
         // A datagram socket connects at once; it records the peer in the stream and connection.
         stream.Connect(*address, port);
+        targetIp_ = PeerIP;
+        targetPort_ = PeerPort;
     } catch (...) {
         socket_->Close();
         throw;
     }
     SetActive(true);
+    if (auto udp = dynamic_cast<TixUdpNetworkStream*>(&stream)) udp->ForgetLocalAddress();
     stream.UpdateLocalAddress();
     stream.StreamReady();
 }
