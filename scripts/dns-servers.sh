@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Name servers for the DNS tests and benchmark, run entirely from DIR:
 #   BIND         the parent zone ixdns.test on 127.0.0.1 and ::1, port PORT
-#   Knot         the child zone child.ixdns.test (delegated) on 127.0.0.2, the same PORT
+#   Knot         the delegated zones child.ixdns.test and other.ixdns.test on 127.0.0.2, the same PORT
 #   BIND noedns  the parent zone again on 127.0.0.1, NOEDNS_PORT, started with -T noedns
 # Ports go to DIR/dns.env and standard output.
 #
@@ -112,6 +112,8 @@ template:
 zone:
   - domain: child.ixdns.test
     file: "child.zone"
+  - domain: other.ixdns.test
+    file: "other.zone"
 CONF
   /usr/sbin/knotd -c "$dir/knot.conf" >>"$dir/knotd.log" 2>&1 &
   echo $! > "$dir/knotd.pid"

@@ -140,7 +140,10 @@ std::string TixDnsQuery::ReferralAddress(const TixDnsMessage& response) {
             if (a != nullptr && SameName(a->Name, ns->NameServer)) return a->IPAddress;
         }
     }
-    // No glue: ask for the name server's address through the root name servers.
+    // No glue: ask for the name server's address through the root name servers. Those lookups
+    // may meet referrals without glue again; their nesting is bounded like the referral depth,
+    // so zones whose name servers lie in each other cannot recurse for ever.
+    if (lookupDepth_ >= maxRecursiveQueries_) return {};
     for (int i = 0; i < response.NameServers.Count(); ++i) {
         auto ns = dynamic_cast<const TixDnsNsRecord*>(&response.NameServers[i]);
         if (ns == nullptr) continue;
@@ -150,6 +153,9 @@ std::string TixDnsQuery::ReferralAddress(const TixDnsMessage& response) {
         lookup.timeOut_ = timeOut_;
         lookup.batchSize_ = batchSize_;
         lookup.isRecursiveDesired_ = isRecursiveDesired_;
+        lookup.useRecursiveQueries_ = useRecursiveQueries_;
+        lookup.maxRecursiveQueries_ = maxRecursiveQueries_;
+        lookup.lookupDepth_ = lookupDepth_ + 1;
         lookup.autodetectServer_ = autodetectServer_;
         lookup.usePrimaryServer_ = usePrimaryServer_;
         lookup.rootNameServers_ = rootNameServers_;

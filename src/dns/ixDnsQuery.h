@@ -136,6 +136,7 @@ private:
     std::string localBinding_;
     bool disableGuiProcessing_ = false;
     std::string resolverConfigFile_ = "/etc/resolv.conf";
+    int lookupDepth_ = 0;  // nesting of the lookups of name servers without glue
 
     TixDnsMessage request_;
     TixDnsMessage response_;

@@ -148,6 +148,12 @@ TEST_F(DnsServer, FollowsReferralsToTheChildZone) {
     EXPECT_EQ(Answers(), "host.child.ixdns.test A 192.0.2.50\n");
     EXPECT_EQ(query.Server(), "127.0.0.1");
 
+    // other.ixdns.test's name server has no glue: its address comes from a lookup through the
+    // root name servers, itself referred to the child zone.
+    query.SetRootNameServers(TixStringList({"127.0.0.1"}));
+    query.Query("host.other.ixdns.test", IX_DNS_TYPE_A);
+    EXPECT_EQ(Answers(), "host.other.ixdns.test A 192.0.2.60\n");
+
     // The referral is not followed at depth 0: the next level's empty response is the result.
     query.SetMaxRecursiveQueries(0);
     query.Query("host.child.ixdns.test", IX_DNS_TYPE_A);
