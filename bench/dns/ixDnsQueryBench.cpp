@@ -1,5 +1,7 @@
 // 10,000 sequential queries (A and TXT alternating) against the benchmark's BIND over UDP: ours
 // through TixDnsQuery, the peer through c-ares, interleaved runs; medians compared (queries/s).
+// Ours opens a socket per query (a fresh random source port against spoofed replies, RFC 5452);
+// c-ares keeps one socket, and so one source port, for all of them.
 // The server's port comes from IX_DNS_DIR/dns.env (run.sh starts the servers).
 #include <cstdio>
 #include <cstdlib>
