@@ -16,7 +16,7 @@ extern "C" int ix_cares_queries(const char* server, int port, int count);
 namespace {
 
 constexpr int cQueries = 10000;
-constexpr int cRuns = 7;
+constexpr int cRuns = 11;
 
 int ServerPort() {
     const char* dir = std::getenv("IX_DNS_DIR");
