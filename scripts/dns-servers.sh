@@ -11,7 +11,7 @@ set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # shellcheck source=server-utils.sh
 source "$here/server-utils.sh"
-zones=$(cd "$here/../tests/data/dns" && pwd)
+data=$(cd "$here/../tests/data/dns" && pwd)
 cmd=${1:-}; dir=${2:-}
 [[ -n "$cmd" && -n "$dir" ]] || { sed -n '2,9p' "$0" >&2; exit 2; }
 mkdir -p "$dir"; dir=$(cd "$dir" && pwd)
@@ -77,7 +77,16 @@ CONF
 
 start() {
   stop
-  rm -rf "$dir"/*.log "$dir/named" "$dir/named-noedns" "$dir/knot"
+  rm -rf "$dir"/*.log "$dir/named" "$dir/named-noedns" "$dir/knot" "$dir/zones"
+  # The zones, each with 40 A records at "big": an answer over 512 bytes.
+  zones=$dir/zones
+  mkdir -p "$zones"
+  local zone i
+  for zone in parent child other; do
+    cp "$data/$zone.zone" "$zones/"
+    [[ $zone == other ]] && continue
+    for i in $(seq 1 40); do echo "big IN A 198.51.100.$i"; done >> "$zones/$zone.zone"
+  done
   local port noedns_port
   port=$(shared_port)
   noedns_port=$(free_port)

@@ -703,7 +703,6 @@ void TixUdpConnection::WriteData(TixStream* source) {
 void TixUdpClientConnection::Open(const std::string& ip, int port) {
     // Queries to one server reuse its parsed address.
     if (target_ == nullptr || openedIp_ != ip) {
-        target_.reset();
         target_ = TixIPAddress::CreateIpAddress(ip);
         openedIp_ = ip;
     }
