@@ -609,4 +609,130 @@ void TixTcpClientConnection::OpenSession() {
     }
 }
 
+// ---- TixUdpConnection ----
+
+namespace {
+// A datagram socket has no connection to shut down: closing it is enough.
+class TixDatagramSocket : public TixSocket {
+public:
+    void Close() override {
+        if (Handle() >= 0) ::close(Handle());
+        TixSocket::Attach(-1, 0);
+    }
+    ~TixDatagramSocket() override { TixDatagramSocket::Close(); }
+};
+}  // namespace
+
+TixUdpConnection::TixUdpConnection() {
+    socket_ = std::make_unique<TixDatagramSocket>();
+}
+
+void TixUdpConnection::ResetAbort() {
+    if (IsAborted())
+        TixSyncConnection::ResetAbort();
+    else
+        TixConnection::ResetAbort();
+}
+
+void TixUdpNetworkStream::UpdateLocalAddress() {
+    if (localKnown_ || !Connection()->Active()) return;
+    TixNetworkStream::UpdateLocalAddress();
+    localKnown_ = true;
+}
+
+TixUdpConnection::~TixUdpConnection() {
+    try {
+        Close(false);
+    } catch (...) {
+    }
+}
+
+void TixUdpConnection::ReadData(TixStream* destination) {
+    StartTick();
+    if (!Active()) RaiseSocketError(ENOTSOCK);
+    TixNetworkStream& stream = NetworkStream();
+    if (sender_ == nullptr || sender_->GetFamily() != socket_->Family())
+        sender_ = TixIPAddress::CreateForFamily(socket_->Family());
+    TixIPAddress* address = sender_.get();
+    int port = 0;
+    if (stream.HasReadData) {
+        stream.HasReadData = false;
+        if (stream.ReadFrom(destination, *address, port)) return;
+    }
+    while (!IsAborted()) {
+        short revents = 0;
+        if (!WaitForSocket(POLLIN, TimeOut, revents)) continue;
+        if ((revents & POLLERR) != 0) {
+            int error = PendingSocketError();
+            if (error != 0) RaiseSocketError(error);
+        }
+        if (stream.ReadFrom(destination, *address, port)) return;
+    }
+}
+
+void TixUdpConnection::WriteData(TixStream* source) {
+    StartTick();
+    if (!Active()) RaiseSocketError(ENOTSOCK);
+    TixNetworkStream& stream = NetworkStream();
+    if (target_ == nullptr || PeerIP != targetIp_ || PeerPort != targetPort_) {
+        target_ = TixIPAddress::CreateIpAddress(PeerIP);
+        targetIp_ = PeerIP;
+        targetPort_ = PeerPort;
+    }
+    TixIPAddress* address = target_.get();
+    int port = PeerPort;
+    if (stream.WriteTo(source, *address, port)) return;
+    while (!IsAborted()) {
+        short events = POLLOUT | (stream.HasReadData ? 0 : POLLIN);
+        short revents = 0;
+        if (!WaitForSocket(events, TimeOut, revents)) continue;
+        if ((revents & POLLIN) != 0) stream.HasReadData = true;
+        if ((revents & POLLERR) != 0) {
+            int error = PendingSocketError();
+            if (error != 0) RaiseSocketError(error);
+        }
+        if ((revents & POLLOUT) != 0) {
+            StartTick();
+            if (stream.WriteTo(source, *address, port)) return;
+        }
+    }
+}
+
+// ---- TixUdpClientConnection ----
+
+void TixUdpClientConnection::Open(const std::string& ip, int port) {
+    // Queries to one server reuse its parsed address.
+    if (target_ == nullptr || openedIp_ != ip) {
+        target_ = TixIPAddress::CreateIpAddress(ip);
+        openedIp_ = ip;
+    }
+    TixIPAddress* address = target_.get();
+    TixNetworkStream& stream = NetworkStream();
+    int family = address->GetFamily();
+    int handle = ::socket(family, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_UDP);
+    ResetAbort();
+    if (handle < 0) RaiseLastSocketError();
+    socket_->Attach(handle, family);
+    try {
+        std::string binding = LocalBinding;
+        binding.erase(0, binding.find_first_not_of(" \t\r\n"));
+        binding.erase(binding.find_last_not_of(" \t\r\n") + 1);
+        if (!binding.empty()) {
+            auto local = TixIPAddress::CreateIpAddress(binding);
+            stream.Bind(*local, 0);
+        }
+        // A datagram socket connects at once; it records the peer in the stream and connection.
+        stream.Connect(*address, port);
+        targetIp_ = PeerIP;
+        targetPort_ = PeerPort;
+    } catch (...) {
+        socket_->Close();
+        throw;
+    }
+    SetActive(true);
+    if (auto udp = dynamic_cast<TixUdpNetworkStream*>(&stream)) udp->ForgetLocalAddress();
+    stream.UpdateLocalAddress();
+    stream.StreamReady();
+}
+
 }  // namespace ix

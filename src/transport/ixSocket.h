@@ -256,4 +256,49 @@ public:
     int ConnectTimeOut = 0;
 };
 
+// Datagram connections (the DNS client's). ReadData takes one datagram: at once when HasReadData
+// is set, else after waiting up to TimeOut for one; afterwards PeerIP/PeerPort name its sender.
+// WriteData sends the source as one datagram to PeerIP/PeerPort, waiting while the socket would
+// block. An inactive connection raises ENOTSOCK.
+class TixUdpConnection : public TixSyncConnection {
+public:
+    TixUdpConnection();
+    ~TixUdpConnection() override;
+    void ReadData(TixStream* destination) override;
+    void WriteData(TixStream* source) override;
+
+protected:
+    // The abort signal is read back only when an abort was raised: one system call less per open.
+    void ResetAbort() override;
+
+    // The address datagrams go to while PeerIP/PeerPort name it (parsed once, not per datagram),
+    // and the one received datagrams' senders are read into.
+    std::unique_ptr<TixIPAddress> target_;
+    std::string targetIp_;
+    int targetPort_ = 0;
+    std::unique_ptr<TixIPAddress> sender_;
+};
+
+// The stream of a datagram connection: the local address of its socket is asked for once, not on
+// every datagram (ForgetLocalAddress when a new socket comes).
+class TixUdpNetworkStream : public TixNetworkStream {
+public:
+    void UpdateLocalAddress() override;
+    void ForgetLocalAddress() { localKnown_ = false; }
+
+private:
+    bool localKnown_ = false;
+};
+
+class TixUdpClientConnection : public TixUdpConnection {
+public:
+    // Opens a datagram socket to an address text (no lookup here), bound to LocalBinding when set.
+    // The socket is connected, so the system delivers only datagrams from that address and port,
+    // and a refusal (ICMP port unreachable) shows as ECONNREFUSED on the next read.
+    void Open(const std::string& ip, int port);
+
+private:
+    std::string openedIp_;
+};
+
 }  // namespace ix
