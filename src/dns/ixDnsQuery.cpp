@@ -209,7 +209,6 @@ bool TixDnsQuery::IsReplyToRequest(const std::uint8_t* data, std::size_t size) c
 
 void TixDnsQuery::ExchangeUdp(const std::string& host, TixDnsMessage& response) {
     TixUdpClient& client = UdpClient();
-    client.Close();
     client.SetServer(host);
     client.SetPort(port_);
     client.SetDatagramSize(512);
@@ -222,17 +221,32 @@ void TixDnsQuery::ExchangeUdp(const std::string& host, TixDnsMessage& response) 
 
     TixMemoryStream packet;
     request_.Build(packet, 512);
-    // A new socket, so a new random source port, for every exchange.
-    client.Open();
+    // A socket is kept for a bounded run of exchanges with the same server, as stub resolvers do:
+    // opening one per query costs as much as the query. Its source port is random, every exchange
+    // gets a new random ID, and after a failure or the run the next exchange takes a new port.
+    std::string socketKey = client.Server() + '\n' + std::to_string(client.Port()) + '\n' +
+                            (client.UseIpV6() ? "6" : "4") + client.LocalBinding();
+    if (!client.Active() || socketKey != udpSocketKey_ || udpExchanges_ >= kUdpExchangesPerSocket) {
+        client.Close();
+        udpSocketKey_.clear();
+        client.Open();
+        udpSocketKey_ = std::move(socketKey);
+        udpExchanges_ = 0;
+    }
+    ++udpExchanges_;
     struct Closer {
         TixUdpClient& c;
+        std::string& key;
+        bool done = false;
         ~Closer() {
+            if (done) return;
+            key.clear();
             try {
                 c.Close();
             } catch (...) {
             }
         }
-    } closer{client};
+    } closer{client, udpSocketKey_};
     packet.SetPosition(0);
     client.SendPacket(packet);
     packet.SetPosition(0);
@@ -254,6 +268,7 @@ void TixDnsQuery::ExchangeUdp(const std::string& host, TixDnsMessage& response) 
         if (!IsReplyToRequest(reply.Memory(), static_cast<std::size_t>(reply.Size()))) continue;
         reply.SetPosition(0);
         DoReceivePacket(reply);
+        closer.done = true;
         response.Parse(reply.Memory(), static_cast<std::size_t>(reply.Size()));
         return;
     }

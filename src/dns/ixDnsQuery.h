@@ -146,6 +146,10 @@ private:
     TixStringList aliases_;
     TixStringList mailServers_;
     std::unique_ptr<TixUdpClient> udpClient_;
+    // The open UDP socket's server, port and binding, and how many exchanges it has carried.
+    static constexpr int kUdpExchangesPerSocket = 64;
+    std::string udpSocketKey_;
+    int udpExchanges_ = 0;
     std::unique_ptr<TixTcpClient> tcpClient_;
 };
 
