@@ -609,4 +609,86 @@ void TixTcpClientConnection::OpenSession() {
     }
 }
 
+// ---- TixUdpConnection ----
+
+TixUdpConnection::~TixUdpConnection() {
+    try {
+        Close(false);
+    } catch (...) {
+    }
+}
+
+void TixUdpConnection::ReadData(TixStream* destination) {
+    StartTick();
+    if (!Active()) RaiseSocketError(ENOTSOCK);
+    TixNetworkStream& stream = NetworkStream();
+    auto address = TixIPAddress::CreateForFamily(socket_->Family());
+    int port = 0;
+    if (stream.HasReadData) {
+        stream.HasReadData = false;
+        if (stream.ReadFrom(destination, *address, port)) return;
+    }
+    while (!IsAborted()) {
+        short revents = 0;
+        if (!WaitForSocket(POLLIN, TimeOut, revents)) continue;
+        if ((revents & POLLERR) != 0) {
+            int error = PendingSocketError();
+            if (error != 0) RaiseSocketError(error);
+        }
+        if (stream.ReadFrom(destination, *address, port)) return;
+    }
+}
+
+void TixUdpConnection::WriteData(TixStream* source) {
+    StartTick();
+    if (!Active()) RaiseSocketError(ENOTSOCK);
+    TixNetworkStream& stream = NetworkStream();
+    auto address = TixIPAddress::CreateIpAddress(PeerIP);
+    int port = PeerPort;
+    if (stream.WriteTo(source, *address, port)) return;
+    while (!IsAborted()) {
+        short events = POLLOUT | (stream.HasReadData ? 0 : POLLIN);
+        short revents = 0;
+        if (!WaitForSocket(events, TimeOut, revents)) continue;
+        if ((revents & POLLIN) != 0) stream.HasReadData = true;
+        if ((revents & POLLERR) != 0) {
+            int error = PendingSocketError();
+            if (error != 0) RaiseSocketError(error);
+        }
+        if ((revents & POLLOUT) != 0) {
+            StartTick();
+            if (stream.WriteTo(source, *address, port)) return;
+        }
+    }
+}
+
+// ---- TixUdpClientConnection ----
+
+void TixUdpClientConnection::Open(const std::string& ip, int port) {
+    auto address = TixIPAddress::CreateIpAddress(ip);
+    TixNetworkStream& stream = NetworkStream();
+    int family = address->GetFamily();
+    int handle = ::socket(family, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_UDP);
+    ResetAbort();
+    if (handle < 0) RaiseLastSocketError();
+    socket_->Attach(handle, family);
+    try {
+        std::string binding = LocalBinding;
+        binding.erase(0, binding.find_first_not_of(" \t\r\n"));
+        binding.erase(binding.find_last_not_of(" \t\r\n") + 1);
+        if (!binding.empty()) {
+            auto local = TixIPAddress::CreateIpAddress(binding);
+            stream.Bind(*local, 0);
+        }
+        // A datagram socket connects at once; it records the peer in the stream and connection.
+        stream.Connect(*address, port);
+    } catch (...) {
+        socket_->Close();
+        throw;
+    }
+    SetActive(true);
+    stream.UpdateLocalAddress();
+    stream.StreamReady();
+}
+
 }  // namespace ix

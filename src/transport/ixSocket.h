@@ -256,4 +256,23 @@ public:
     int ConnectTimeOut = 0;
 };
 
+// Datagram connections (the DNS client's). ReadData takes one datagram: at once when HasReadData
+// is set, else after waiting up to TimeOut for one; afterwards PeerIP/PeerPort name its sender.
+// WriteData sends the source as one datagram to PeerIP/PeerPort, waiting while the socket would
+// block. An inactive connection raises ENOTSOCK.
+class TixUdpConnection : public TixSyncConnection {
+public:
+    ~TixUdpConnection() override;
+    void ReadData(TixStream* destination) override;
+    void WriteData(TixStream* source) override;
+};
+
+class TixUdpClientConnection : public TixUdpConnection {
+public:
+    // Opens a datagram socket to an address text (no lookup here), bound to LocalBinding when set.
+    // The socket is connected, so the system delivers only datagrams from that address and port,
+    // and a refusal (ICMP port unreachable) shows as ECONNREFUSED on the next read.
+    void Open(const std::string& ip, int port);
+};
+
 }  // namespace ix

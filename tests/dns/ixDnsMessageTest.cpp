@@ -1,0 +1,180 @@
+#include "dns/ixDnsMessage.h"
+
+#include <gtest/gtest.h>
+
+#include "ixTestSupport.h"
+
+namespace ix {
+namespace {
+
+using std::string_literals::operator""s;
+
+// A reply header (ID 0x1234, QR and AA set) with the given counts.
+std::string Header(int qd, int an, int ns = 0, int ar = 0, int rcode = 0) {
+    std::string h = "\x12\x34\x84"s + static_cast<char>(rcode);
+    for (int count : {qd, an, ns, ar})
+        h += {static_cast<char>(count >> 8), static_cast<char>(count)};
+    return h;
+}
+
+// The question "a.test" TXT IN, at offset 12.
+const std::string kQuestion =
+    "\x01"
+    "a\x04test\x00\x00\x10\x00\x01"s;
+
+int ParseCode(const std::string& bytes, TixDnsMessage& message, std::string* text = nullptr) {
+    return test::CodeOf(
+        [&] { message.Parse(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()); }, text);
+}
+
+TEST(DnsMessage, BuildsAndParsesEveryRecordType) {
+    TixDnsMessage message;
+    message.Header.IsQuery = false;
+    message.Header.Opcode = 2;
+    message.Header.IsTruncated = message.Header.IsRecursionAvailable = true;
+    auto add = [&](std::uint16_t type, const std::function<void(TixDnsRecord&)>& fill) {
+        auto r = CreateDnsRecord(type);
+        r->Name = "x.test";
+        r->TTL = 3600;
+        fill(*r);
+        message.Answers.Add(std::move(r));
+    };
+    add(IX_DNS_TYPE_A, [](auto& r) { static_cast<TixDnsARecord&>(r).IPAddress = "192.0.2.1"; });
+    add(IX_DNS_TYPE_NS, [](auto& r) { static_cast<TixDnsNsRecord&>(r).NameServer = "ns.test"; });
+    add(IX_DNS_TYPE_CNAME, [](auto& r) { static_cast<TixDnsCnameRecord&>(r).PrimaryName = "y.test"; });
+    add(IX_DNS_TYPE_SOA, [](auto& r) {
+        auto& soa = static_cast<TixDnsSoaRecord&>(r);
+        soa.PrimaryNameServer = "ns.test";
+        soa.ResponsibleMailbox = "h.test";
+        soa.SerialNumber = 4000000000u;
+        soa.RefreshInterval = 1, soa.RetryInterval = 2, soa.ExpirationLimit = 3, soa.MinimumTTL = 4;
+    });
+    add(IX_DNS_TYPE_PTR, [](auto& r) { static_cast<TixDnsPtrRecord&>(r).DomainName = "p.test"; });
+    add(IX_DNS_TYPE_MX, [](auto& r) {
+        static_cast<TixDnsMxRecord&>(r).Preference = 10;
+        static_cast<TixDnsMxRecord&>(r).MailServer = "mx.test";
+    });
+    // 600 bytes do not fit one character-string: written as 255 + 255 + 90.
+    add(IX_DNS_TYPE_TXT, [](auto& r) { static_cast<TixDnsTxtRecord&>(r).Text = std::string(600, 'k'); });
+    add(IX_DNS_TYPE_AAAA,
+        [](auto& r) { static_cast<TixDnsAaaaRecord&>(r).IPAddress = "2001:db8:0:0:0:0:0:1"; });
+    add(99, [](auto&) {});
+    TixMemoryStream stream;
+    message.Build(stream, 2048);
+    stream.SetPosition(0);
+    TixDnsMessage parsed;
+    parsed.Parse(stream);
+    EXPECT_EQ(parsed.Header.ID, message.Header.ID);
+    EXPECT_FALSE(parsed.Header.IsQuery);
+    EXPECT_EQ(parsed.Header.Opcode, 2);
+    EXPECT_TRUE(parsed.Header.IsTruncated && parsed.Header.IsRecursionAvailable);
+    EXPECT_FALSE(parsed.Header.IsRecursionDesired || parsed.Header.IsAuthoritativeAnswer);
+    const std::vector<std::string> expected = {
+        "192.0.2.1", "ns.test.",    "y.test.", "ns.test. h.test. 4000000000 1 2 3 4",
+        "p.test.",   "10 mx.test.", "",        "2001:DB8::1",
+        ""};
+    ASSERT_EQ(parsed.Answers.Count(), 9);
+    for (int i = 0; i < 9; ++i) {
+        EXPECT_EQ(parsed.Answers[i].Name, "x.test");
+        EXPECT_EQ(parsed.Answers[i].TTL, 3600u);
+        if (i != 6) {
+            EXPECT_EQ(parsed.Answers[i].DataText(), expected[i]) << i;
+        }
+    }
+    auto& txt = static_cast<TixDnsTxtRecord&>(parsed.Answers[6]);
+    EXPECT_EQ(txt.Text, std::string(600, 'k'));
+    EXPECT_EQ(txt.Strings.size(), 3u);
+    EXPECT_EQ(txt.DataLength, 603);
+    EXPECT_EQ(parsed.Answers[8].DataLength, 0);
+
+    TixDnsMessage copy(parsed);
+    EXPECT_EQ(static_cast<TixDnsTxtRecord&>(copy.Answers[6]).Strings, txt.Strings);
+}
+
+TEST(DnsMessage, ReadsCompressionAndKeepsRecordsOfAnErrorReply) {
+    // Answer name: a pointer to the question's name; A data 192 0 2 1; then TXT of two strings.
+    std::string reply = Header(1, 2, 0, 0, 3) + kQuestion +
+                        "\xC0\x0C\x00\x01\x00\x01\x00\x00\x00\x3C\x00\x04\xC0\x00\x02\x01"s +
+                        "\xC0\x0C\x00\x10\x00\x01\x00\x00\x00\x3C\x00\x06\x02on\x02go"s;
+    TixDnsMessage message;
+    std::string text;
+    EXPECT_EQ(ParseCode(reply, message, &text), 3);
+    EXPECT_EQ(text, "No such name");
+    ASSERT_EQ(message.Answers.Count(), 2);
+    EXPECT_EQ(message.Answers[0].Name, message.Queries[0].Name);
+    EXPECT_EQ(message.Answers[0].DataText(), "192.0.2.1");
+    auto& txt = static_cast<TixDnsTxtRecord&>(message.Answers[1]);
+    EXPECT_EQ(txt.Text, "ongo");
+    EXPECT_EQ(txt.Strings, (std::vector<std::string>{"on", "go"}));
+}
+
+TEST(DnsMessage, RefusesHostileReplies) {
+    std::string answerHead = "\xC0\x0C\x00\x10\x00\x01\x00\x00\x00\x3C"s;
+    std::string longName;
+    for (int i = 0; i < 5; ++i)
+        longName += "\x3F" + std::string(63, 'a');
+    struct Case {
+        const char* what;
+        std::string bytes;
+    } cases[] = {
+        {"short header", "\x12\x34\x84"s},
+        {"question count beyond the data", Header(2, 0) + kQuestion},
+        {"pointer to itself", Header(1, 0) + "\xC0\x0C\x00\x10\x00\x01"s},
+        {"pointer forward", Header(1, 0) + "\xC0\x0E\x00\x10\x00\x01\x00"s},
+        {"pointer beyond the data", Header(1, 0) + "\xC0\xFF\x00\x10\x00\x01"s},
+        {"extended label type", Header(1, 0) + "\x41"
+                                               "a\x00\x00\x10\x00\x01"s},
+        {"label beyond the data", Header(1, 0) + "\x09"
+                                                 "a\x00"s},
+        {"name over 255 bytes", Header(1, 0) + longName + "\x00\x00\x10\x00\x01"s},
+        {"RDLENGTH beyond the data", Header(1, 1) + kQuestion + answerHead + "\x00\x09\x02on"s},
+        {"TXT length beyond RDLENGTH", Header(1, 1) + kQuestion + answerHead +
+                                           "\x00\x03\x05on"
+                                           "abc"s},
+        {"A data shorter than 4",
+         Header(1, 1) + kQuestion + "\xC0\x0C\x00\x01\x00\x01\x00\x00\x00\x3C\x00\x02\x01\x02"s},
+        {"MX name beyond RDLENGTH",
+         Header(1, 1) + kQuestion + "\xC0\x0C\x00\x0F\x00\x01\x00\x00\x00\x3C\x00\x04\x00\x0A\x02mx\x00"s},
+    };
+    for (const Case& c : cases) {
+        TixDnsMessage message;
+        std::string text;
+        EXPECT_EQ(ParseCode(c.bytes, message, &text), IX_DNS_DATAGRAM_ERROR) << c.what;
+        EXPECT_EQ(text, "The size of the datagram is invalid") << c.what;
+    }
+}
+
+TEST(DnsMessage, RefusesWhatCannotBeWritten) {
+    struct Case {
+        const char* what;
+        std::uint16_t type;
+        std::string name, data;
+        int code;
+    } cases[] = {
+        {"label of 64", IX_DNS_TYPE_NS, "x.test", std::string(64, 'a') + ".test", IX_DNS_DATAGRAM_ERROR},
+        {"name of 256", IX_DNS_TYPE_NS, "x.test", std::string(4 * 64, 'a'), IX_DNS_DATAGRAM_ERROR},
+        {"three-part A", IX_DNS_TYPE_A, "x.test", "192.0.2", 2},
+        {"A part above 255", IX_DNS_TYPE_A, "x.test", "192.0.2.256", 2},
+        {"IPv4 as AAAA", IX_DNS_TYPE_AAAA, "x.test", "192.0.2.1", 2},
+        {"empty MX", IX_DNS_TYPE_MX, "x.test", "", 2},
+        {"empty TXT", IX_DNS_TYPE_TXT, "x.test", "", 2},
+    };
+    for (Case c : cases) {
+        if (c.what == std::string("name of 256"))
+            for (std::size_t i = 63; i < c.data.size(); i += 64)
+                c.data[i] = '.';
+        TixDnsMessage message;
+        auto r = CreateDnsRecord(c.type);
+        r->Name = c.name;
+        if (auto ns = dynamic_cast<TixDnsNsRecord*>(r.get())) ns->NameServer = c.data;
+        if (auto a = dynamic_cast<TixDnsARecord*>(r.get())) a->IPAddress = c.data;
+        if (auto aaaa = dynamic_cast<TixDnsAaaaRecord*>(r.get())) aaaa->IPAddress = c.data;
+        message.Answers.Add(std::move(r));
+        TixMemoryStream stream;
+        EXPECT_EQ(test::CodeOf([&] { message.Build(stream); }), c.code) << c.what;
+        EXPECT_EQ(stream.Size(), 0) << c.what;
+    }
+}
+
+}  // namespace
+}  // namespace ix

@@ -1,0 +1,184 @@
+#include "dns/ixDnsQuery.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <memory>
+#include <thread>
+
+#include "ixLoopbackServer.h"
+#include "ixTestSupport.h"
+
+namespace ix {
+namespace {
+
+using std::string_literals::operator""s;
+
+// A reply to a request: its ID and question, answered with one A record 192.0.2.7.
+std::string Answer(const std::string& request) {
+    std::string reply =
+        request.substr(0, 2) + "\x84\x00\x00\x01\x00\x01\x00\x00\x00\x00"s + request.substr(12);
+    return reply + "\xC0\x0C\x00\x01\x00\x01\x00\x00\x00\x3C\x00\x04\xC0\x00\x02\x07"s;
+}
+
+int UdpSocket() {
+    int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    return fd;
+}
+
+int PortOf(int fd) {
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    return ntohs(address.sin_port);
+}
+
+// A scripted UDP name server: takes one request, then sends the datagrams the script makes of it,
+// each from its own port or from another one.
+struct Datagram {
+    std::string bytes;
+    bool fromOtherPort = false;
+};
+
+class FakeUdpServer {
+public:
+    explicit FakeUdpServer(std::function<std::vector<Datagram>(const std::string&)> script)
+        : fd_(UdpSocket()), other_(UdpSocket()) {
+        thread_ = std::thread([fd = fd_, other = other_, script = std::move(script)] {
+            pollfd p{fd, POLLIN, 0};
+            if (poll(&p, 1, 5000) != 1) return;
+            char buffer[512];
+            sockaddr_in from{};
+            socklen_t length = sizeof from;
+            long n = recvfrom(fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &length);
+            if (n < 12) return;
+            for (const Datagram& d : script(std::string(buffer, static_cast<std::size_t>(n))))
+                sendto(d.fromOtherPort ? other : fd, d.bytes.data(), d.bytes.size(), 0,
+                       reinterpret_cast<sockaddr*>(&from), length);
+        });
+    }
+    ~FakeUdpServer() {
+        thread_.join();
+        close(fd_);
+        close(other_);
+    }
+    int Port() const { return PortOf(fd_); }
+
+private:
+    int fd_;
+    int other_;
+    std::thread thread_;
+};
+
+struct QueryCase {
+    const char* what;
+    std::function<std::vector<Datagram>(const std::string&)> script;
+    std::string error;  // empty: the answer arrives
+};
+
+TEST(DnsQuery, AcceptsOnlyTheReplyToItsRequestOverUdp) {
+    auto otherId = [](std::string request) {
+        request[1] = static_cast<char>(request[1] ^ 0x5A);
+        return Answer(request);
+    };
+    auto otherQuestion = [](std::string request) {
+        request[13] = 'b';
+        return Answer(request);
+    };
+    const QueryCase cases[] = {
+        {"spoofs first, then the reply",
+         [&](const std::string& r) {
+             return std::vector<Datagram>{
+                 {otherId(r)}, {Answer(r), true}, {otherQuestion(r)}, {"\x01"}, {Answer(r)}};
+         },
+         ""},
+        {"spoofs only",
+         [&](const std::string& r) {
+             return std::vector<Datagram>{{otherId(r)}, {Answer(r), true}};
+         },
+         SocketErrorText(IX_TIMEOUT_ERROR)},
+        {"a reply cut inside its record",
+         [](const std::string& r) {
+             std::string cut = Answer(r);
+             return std::vector<Datagram>{{cut.substr(0, cut.size() - 2)}};
+         },
+         DnsErrorText(IX_DNS_DATAGRAM_ERROR)},
+    };
+    for (const QueryCase& c : cases) {
+        FakeUdpServer server(c.script);
+        TixDnsQuery query;
+        query.SetServer("127.0.0.1");
+        query.SetPort(server.Port());
+        query.SetProtocol(dpUseUdp);
+        bool timesOut = c.error == SocketErrorText(IX_TIMEOUT_ERROR);
+        query.SetTimeOut(timesOut ? 300 : 5000);
+        int received = 0;
+        query.OnReceivePacket = [&](TixObject*, TixStream&) { ++received; };
+        std::string error;
+        test::CodeOf([&] { query.Query("a.test", IX_DNS_TYPE_A); }, &error);
+        EXPECT_EQ(error, c.error) << c.what;
+        if (c.error.empty()) {
+            ASSERT_EQ(query.Response().Answers.Count(), 1) << c.what;
+            EXPECT_EQ(query.Response().Answers[0].DataText(), "192.0.2.7");
+        }
+        EXPECT_EQ(received, timesOut ? 0 : 1) << c.what;
+    }
+}
+
+TEST(DnsQuery, ReadsTheAnnouncedLengthOverTcp) {
+    // The reply's two length bytes, then the reply: cut short by the server's close, or followed
+    // by bytes that belong to nothing.
+    for (bool cut : {true, false}) {
+        test::LoopbackServer server;
+        server.Serve([cut](test::LoopbackPeer& peer) {
+            std::string length = peer.ReadExactly(2);
+            std::string request = peer.ReadExactly((static_cast<unsigned char>(length[0]) << 8) |
+                                                   static_cast<unsigned char>(length[1]));
+            std::string reply = Answer(request);
+            std::string framed = {static_cast<char>(reply.size() >> 8), static_cast<char>(reply.size())};
+            framed += reply;
+            peer.Send(cut ? framed.substr(0, framed.size() - 3) : framed + "garbage");
+            peer.Close();
+        });
+        TixDnsQuery query;
+        query.SetServer(server.Host());
+        query.SetPort(server.Port());
+        query.SetProtocol(dpUseTcp);
+        std::string error;
+        test::CodeOf([&] { query.Query("a.test", IX_DNS_TYPE_A); }, &error);
+        EXPECT_EQ(error, cut ? DnsErrorText(IX_DNS_DATAGRAM_ERROR) : "");
+        if (!cut) {
+            EXPECT_EQ(query.Response().Answers[0].DataText(), "192.0.2.7");
+        }
+        EXPECT_EQ(server.Join(), "");
+    }
+}
+
+TEST(DnsQuery, ReadsNameServersOfTheResolverConfiguration) {
+    char path[] = "/tmp/ixresolvXXXXXX";
+    int fd = mkstemp(path);
+    std::string text =
+        "# comment\nsearch example.test\nnameserver 127.0.0.1\nnameserver ::1 \nnameserver "
+        "fe80::1%ixnosuchif0\n"
+        "nameserver not-an-address\nnameserver 127.0.0.1\n;nameserver 10.0.0.1\nnameserver\t192.0.2.53\n";
+    ASSERT_EQ(write(fd, text.data(), text.size()), static_cast<long>(text.size()));
+    close(fd);
+    TixStringList list;
+    TixDnsQuery::GetSystemNameServers(path, list);
+    unlink(path);
+    EXPECT_EQ(list.Text(), TixStringList({"127.0.0.1", "::1", "192.0.2.53"}).Text());
+    TixDnsQuery::GetSystemNameServers("/nonexistent/resolv.conf", list);
+    EXPECT_EQ(list.Count(), 3);
+}
+
+}  // namespace
+}  // namespace ix

@@ -1,0 +1,198 @@
+// Against the name servers of scripts/dns-servers.sh: BIND with the parent zone ixdns.test on
+// 127.0.0.1 and ::1, Knot with the delegated child zone on 127.0.0.2, a BIND without EDNS.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <sstream>
+
+#include "dns/ixDnsQuery.h"
+#include "ixTestSupport.h"
+
+namespace ix {
+namespace {
+
+int EnvPort(const std::string& name) {
+    std::istringstream in(test::ReadFile(test::BinaryPath("dns/dns.env")));
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind(name + "=", 0) == 0) return std::stoi(line.substr(name.size() + 1));
+    throw std::runtime_error("no " + name + " in dns.env");
+}
+
+class DnsServer : public ::testing::Test {
+protected:
+    void SetUp() override {
+        port = EnvPort("IX_DNS_PORT");
+        query.SetServer("127.0.0.1");
+        query.SetPort(port);
+        query.SetTimeOut(3000);
+        query.SetAutodetectServer(false);
+    }
+    // The answer records as "name type data" lines, sorted: BIND rotates the order of a set.
+    std::string Answers() {
+        std::vector<std::string> lines;
+        for (int i = 0; i < query.Response().Answers.Count(); ++i) {
+            const TixDnsRecord& r = query.Response().Answers[i];
+            lines.push_back(r.Name + " " + DnsTypeName(r.RecordType) + " " + r.DataText() + "\n");
+        }
+        std::sort(lines.begin(), lines.end());
+        std::string text;
+        for (const std::string& line : lines)
+            text += line;
+        return text;
+    }
+    int port = 0;
+    TixDnsQuery query;
+};
+
+TEST_F(DnsServer, ReadsEachRecordTypeAsTheZoneHoldsIt) {
+    struct Case {
+        const char* name;
+        std::uint16_t type;
+        const char* answers;
+    } cases[] = {
+        {"www.ixdns.test", IX_DNS_TYPE_A, "www.ixdns.test A 192.0.2.1\n"},
+        {"www.ixdns.test", IX_DNS_TYPE_AAAA, "www.ixdns.test AAAA 2001:DB8::1\n"},
+        {"ixdns.test", IX_DNS_TYPE_NS, "ixdns.test NS ns1.ixdns.test.\n"},
+        {"ixdns.test", IX_DNS_TYPE_SOA,
+         "ixdns.test SOA ns1.ixdns.test. hostmaster.ixdns.test. 2026120701 3600 600 86400 300\n"},
+        {"ixdns.test", IX_DNS_TYPE_MX,
+         "ixdns.test MX 10 mx1.ixdns.test.\nixdns.test MX 20 mx2.ixdns.test.\n"},
+        {"1.2.0.192.ixdns.test", IX_DNS_TYPE_PTR, "1.2.0.192.ixdns.test PTR www.ixdns.test.\n"},
+        {"alias.ixdns.test", IX_DNS_TYPE_A,
+         "alias.ixdns.test CNAME alias2.ixdns.test.\nalias2.ixdns.test CNAME www.ixdns.test.\n"
+         "www.ixdns.test A 192.0.2.1\n"},
+        {"quoted.ixdns.test", IX_DNS_TYPE_TXT,
+         "quoted.ixdns.test TXT \"say \\\"hi\\\"\" \"back\\\\slash\"\n"},
+    };
+    for (const Case& c : cases) {
+        query.Query(c.name, c.type);
+        EXPECT_EQ(Answers(), c.answers) << c.name;
+    }
+    query.Query("alias.ixdns.test", IX_DNS_TYPE_A);
+    EXPECT_EQ(query.Aliases().Text(), TixStringList({"alias.ixdns.test", "alias2.ixdns.test"}).Text());
+    query.Query("ixdns.test", IX_DNS_TYPE_MX);
+    EXPECT_EQ(query.MailServers().Count(), 2);
+    EXPECT_GE(query.MailServers().IndexOf("mx2.ixdns.test"), 0);
+}
+
+TEST_F(DnsServer, ResolvesTxtRecords) {
+    EXPECT_EQ(query.ResolveTXT("txt.ixdns.test"), "v=spf1 -all");
+    std::string two = query.ResolveTXT("two.ixdns.test");
+    EXPECT_TRUE(two == "\"first record\",\"second record\"" || two == "\"second record\",\"first record\"")
+        << two;
+    // A 2048-bit key in two strings: the text joins them, the strings stay one by one.
+    std::string key = query.ResolveTXT("key._domainkey.ixdns.test");
+    auto& txt = static_cast<TixDnsTxtRecord&>(query.Response().Answers[0]);
+    ASSERT_EQ(txt.Strings.size(), 2u);
+    EXPECT_EQ(txt.Strings[0].size(), 255u);
+    EXPECT_EQ(key, txt.Strings[0] + txt.Strings[1]);
+    EXPECT_EQ(key.rfind("v=DKIM1; k=rsa; p=MIIBIjAN", 0), 0u);
+    EXPECT_EQ(key.size(), 410u);
+    std::string text;
+    EXPECT_EQ(test::CodeOf([&] { query.ResolveTXT("nothing.ixdns.test"); }, &text), 3);
+    EXPECT_EQ(text, "No such name");
+}
+
+TEST_F(DnsServer, RetriesTruncatedAnswersOverTcp) {
+    int noedns = EnvPort("IX_DNS_NOEDNS_PORT");
+    struct Case {
+        const char* server;
+        int port;
+        const char* name;
+        TixDnsProtocol protocol;
+        int answers;
+        bool truncated;
+    } cases[] = {
+        {"127.0.0.1", port, "big.ixdns.test", dpAutodetect, 40, false},
+        {"127.0.0.1", port, "big.ixdns.test", dpUseUdp, 30, true},  // BIND: partial answer and TC
+        {"127.0.0.1", noedns, "big.ixdns.test", dpAutodetect, 40, false},
+        {"127.0.0.1", noedns, "big.ixdns.test", dpUseUdp, 30, true},
+        {"127.0.0.2", port, "big.child.ixdns.test", dpAutodetect, 40, false},
+        {"127.0.0.2", port, "big.child.ixdns.test", dpUseUdp, 0, true},  // Knot: TC and no answer
+        {"127.0.0.1", port, "big.ixdns.test", dpUseTcp, 40, false},
+        {"::1", port, "big.ixdns.test", dpAutodetect, 40, false},
+    };
+    for (const Case& c : cases) {
+        query.SetServer(c.server);
+        query.SetPort(c.port);
+        query.SetProtocol(c.protocol);
+        int tcpSetups = 0;
+        query.OnSetupTcpClient = [&](TixObject*, TixTcpClient&) { ++tcpSetups; };
+        query.Query(c.name, IX_DNS_TYPE_A);
+        std::string what =
+            std::string(c.server) + " " + std::to_string(c.port) + " " + std::to_string(c.protocol);
+        EXPECT_EQ(query.Response().Answers.Count(), c.answers) << what;
+        EXPECT_EQ(query.Response().Header.IsTruncated, c.truncated) << what;
+        EXPECT_EQ(tcpSetups, c.protocol == dpUseUdp   ? 0
+                             : c.protocol == dpUseTcp ? 1
+                             : c.truncated            ? 0
+                                                      : 1)
+            << what;
+    }
+}
+
+TEST_F(DnsServer, FollowsReferralsToTheChildZone) {
+    query.Query("host.child.ixdns.test", IX_DNS_TYPE_A);
+    EXPECT_EQ(Answers(), "");
+    EXPECT_EQ(query.NameServers().Text(), TixStringList({"ns.child.ixdns.test"}).Text());
+    EXPECT_EQ(query.HostsA().Text(), TixStringList({"ns.child.ixdns.test=127.0.0.2"}).Text());
+
+    query.SetUseRecursiveQueries(true);
+    query.Query("host.child.ixdns.test", IX_DNS_TYPE_A);
+    EXPECT_EQ(Answers(), "host.child.ixdns.test A 192.0.2.50\n");
+    EXPECT_EQ(query.Server(), "127.0.0.1");
+
+    // The referral is not followed at depth 0: the next level's empty response is the result.
+    query.SetMaxRecursiveQueries(0);
+    query.Query("host.child.ixdns.test", IX_DNS_TYPE_A);
+    EXPECT_EQ(query.Response().Answers.Count() + query.Response().NameServers.Count(), 0);
+}
+
+TEST_F(DnsServer, TriesRootNameServersInOrder) {
+    // 127.0.0.3 on the servers' port: first nothing there (refused), then a socket that never
+    // answers (time-out); either way the second server answers and stays in Server.
+    int silent = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    inet_pton(AF_INET, "127.0.0.3", &address.sin_addr);
+    for (bool bound : {false, true}) {
+        if (bound) {
+            ASSERT_EQ(bind(silent, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        }
+        query.SetServer("");
+        query.SetTimeOut(300);
+        query.SetRootNameServers(TixStringList({"127.0.0.3", "127.0.0.1"}));
+        query.Query("www.ixdns.test", IX_DNS_TYPE_A);
+        EXPECT_EQ(Answers(), "www.ixdns.test A 192.0.2.1\n") << bound;
+        EXPECT_EQ(query.Server(), "127.0.0.1") << bound;
+    }
+    close(silent);
+    // All of them failing is an error, not an empty answer.
+    query.SetServer("");
+    query.SetRootNameServers(TixStringList({"127.0.0.3"}));
+    EXPECT_NE(test::CodeOf([&] { query.Query("www.ixdns.test", IX_DNS_TYPE_A); }), 0);
+    EXPECT_EQ(query.Server(), "");
+
+    // Autodetection from a resolver configuration naming ::1.
+    char path[] = "/tmp/ixresolvXXXXXX";
+    int fd = mkstemp(path);
+    std::string text = "nameserver ::1\n";
+    ASSERT_EQ(write(fd, text.data(), text.size()), static_cast<long>(text.size()));
+    close(fd);
+    TixDnsQuery detected;
+    detected.SetPort(port);
+    detected.SetResolverConfigFile(path);
+    detected.Query("www.ixdns.test", IX_DNS_TYPE_AAAA);
+    unlink(path);
+    EXPECT_EQ(detected.Server(), "::1");
+    EXPECT_EQ(detected.Response().Answers[0].DataText(), "2001:DB8::1");
+}
+
+}  // namespace
+}  // namespace ix
