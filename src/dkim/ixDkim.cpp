@@ -94,8 +94,31 @@ void TixDkim::DoKeyRevoked(TixDkimSignature& signature, TixDkimKey& key) {
     if (OnKeyRevoked) OnKeyRevoked(this, signature, key);
 }
 
-std::vector<std::string> TixDkim::QueryKeyRecords(const std::string&) {
-    return {};
+TixDnsQuery& TixDkim::DnsQuery() {
+    if (!dnsQuery_) {
+        dnsQuery_ = std::make_unique<TixDnsQuery>();
+        dnsQuery_->SetIsRecursiveDesired(true);
+    }
+    return *dnsQuery_;
+}
+
+std::vector<std::string> TixDkim::QueryKeyRecords(const std::string& name) {
+    TixDnsQuery& query = DnsQuery();
+    query.SetServer(dnsServer_);
+    query.SetPort(dnsPort_);
+    query.SetTimeOut(dnsTimeOut_);
+    query.Query(name, IX_DNS_TYPE_TXT);
+    std::vector<std::string> records;
+    const TixDnsMessage& response = query.Response();
+    for (int i = 0; i < response.Answers.Count(); ++i) {
+        if (const auto* txt = dynamic_cast<const TixDnsTxtRecord*>(&response.Answers[i])) {
+            std::string record;
+            for (const std::string& piece : txt->Strings)
+                record += piece;
+            records.push_back(std::move(record));
+        }
+    }
+    return records;
 }
 
 std::unique_ptr<TixDkimCanonicalizer> TixDkim::CreateCanonicalizer(const std::string& name) {

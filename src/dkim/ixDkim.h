@@ -15,6 +15,7 @@
 #include "dkim/ixDkimConfig.h"
 #include "dkim/ixDkimKey.h"
 #include "dkim/ixDkimSignature.h"
+#include "dns/ixDnsQuery.h"
 #include "mail/ixMailDkimLink.h"
 
 namespace ix {
@@ -82,6 +83,8 @@ public:
     void SetDnsTimeOut(int value) { SetProperty(dnsTimeOut_, value); }
 
     TixDkimConfig& Config();
+    // The query object of key lookups (recursion desired), created on first use.
+    TixDnsQuery& DnsQuery();
     // The key Sign uses, created for the kind of SignatureAlgorithm ("rsa" or "ed25519").
     TixKey& SigningKey();
     // Loads the signing key from PEM or DER text.
@@ -108,7 +111,8 @@ protected:
     virtual void DoSign(TixDkimSignature& signature, TixStringList& message);
     virtual void DoKeyReceived(TixDkimSignature& signature, TixDkimKey& key);
     virtual void DoKeyRevoked(TixDkimSignature& signature, TixDkimKey& key);
-    // The TXT records (strings of each joined) published under name.
+    // The TXT records (the strings of each joined) published under name, asked of DnsServer or
+    // of the system's name servers. A name without records gives none; DNS failures raise.
     virtual std::vector<std::string> QueryKeyRecords(const std::string& name);
 
 private:
@@ -138,6 +142,7 @@ private:
 
     TixDkimSignatureList signatures_;
     std::unique_ptr<TixDkimConfig> config_;
+    std::unique_ptr<TixDnsQuery> dnsQuery_;
     std::unique_ptr<TixKey> signingKey_;
 };
 
