@@ -16,42 +16,41 @@ constexpr std::size_t kChunk = 64 * 1024;
 
 std::int64_t TixDkimCanonicalizer::CanonicalizeBody(const TixStringList& lines, int bodyStart,
                                                     std::int64_t limit, const TixDkimBodySink& sink) const {
+    // Lines are canonicalized straight into the buffer, which goes to the sink in large pieces.
     std::string buffer;
-    buffer.reserve(kChunk + 1024);
-    std::string line;
-    std::int64_t written = 0;
-    bool done = false;
-    auto emit = [&](std::string_view bytes) {
-        if (done) return;
-        if (limit > 0 && written + static_cast<std::int64_t>(bytes.size()) >= limit) {
-            bytes = bytes.substr(0, static_cast<std::size_t>(limit - written));
-            done = true;
-        }
-        buffer.append(bytes);
-        written += static_cast<std::int64_t>(bytes.size());
-        if (buffer.size() >= kChunk) {
-            sink(buffer);
-            buffer.clear();
-        }
-    };
+    buffer.reserve(kChunk + 4096);
+    std::int64_t flushed = 0;
     // Empty lines are held back until a non-empty line shows they are not at the end.
     std::int64_t pendingEmpty = 0;
-    const int count = lines.Count();
-    for (int i = std::max(bodyStart, 0); i < count && !done; ++i) {
-        line.clear();
-        CanonicalizeBodyLine(lines[i], line);
-        if (line.empty()) {
+    auto it = lines.begin() + std::min(std::max(bodyStart, 0), lines.Count());
+    for (; it != lines.end(); ++it) {
+        const std::size_t mark = buffer.size();
+        CanonicalizeBodyLine(it->line, buffer);
+        if (buffer.size() == mark) {
             ++pendingEmpty;
             continue;
         }
-        for (; pendingEmpty > 0 && !done; --pendingEmpty)
-            emit("\r\n");
-        line += "\r\n";
-        emit(line);
+        if (pendingEmpty > 0) {
+            std::string line = buffer.substr(mark);
+            buffer.resize(mark);
+            for (; pendingEmpty > 0; --pendingEmpty)
+                buffer += "\r\n";
+            buffer += line;
+        }
+        buffer += "\r\n";
+        if (limit > 0 && flushed + static_cast<std::int64_t>(buffer.size()) >= limit) break;
+        if (buffer.size() >= kChunk) {
+            sink(buffer);
+            flushed += static_cast<std::int64_t>(buffer.size());
+            buffer.clear();
+        }
     }
-    if (written == 0 && EmptyBodyIsLineBreak()) emit("\r\n");
+    if (flushed == 0 && buffer.empty() && EmptyBodyIsLineBreak()) buffer = "\r\n";
+    // l= counts canonical bytes: the rest is not hashed.
+    if (limit > 0 && flushed + static_cast<std::int64_t>(buffer.size()) > limit)
+        buffer.resize(static_cast<std::size_t>(limit - flushed));
     if (!buffer.empty()) sink(buffer);
-    return written;
+    return flushed + static_cast<std::int64_t>(buffer.size());
 }
 
 std::string TixDkimCanonicalizer::CanonicalizeBody(const TixStringList& lines, int bodyStart) const {
@@ -85,17 +84,22 @@ void TixDkimRelaxedCanonicalizer::CanonicalizeBodyLine(std::string_view line, st
     std::size_t end = line.size();
     while (end > 0 && IsWsp(line[end - 1]))
         --end;
+    // The canonical line is never longer than the line: write it in place, then cut to size.
+    const std::size_t mark = out.size();
+    out.resize(mark + end);
+    char* to = out.data() + mark;
     bool space = false;
     for (std::size_t i = 0; i < end; ++i) {
-        char c = line[i];
-        if (IsWsp(c)) {
+        const char c = line[i];
+        if (c == ' ' || c == '\t') {
             space = true;
             continue;
         }
-        if (space) out += ' ';
+        if (space) *to++ = ' ';
         space = false;
-        out += c;
+        *to++ = c;
     }
+    out.resize(static_cast<std::size_t>(to - out.data()));
 }
 
 std::string TixDkimRelaxedCanonicalizer::CanonicalizeHeaderField(std::string_view rawField) const {
