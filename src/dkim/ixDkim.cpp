@@ -185,12 +185,13 @@ void TixDkim::Verify(const TixStringList& messageLines) {
     TixDkimHeaderFieldList header;
     // The index only reads the lines.
     header.Parse(0, const_cast<TixStringList*>(&messageLines));
+    std::map<std::string, std::string> bodyHashes;
     for (int i = 0; i < header.Count(); ++i) {
         if (!IsDkimSignatureField(header.GetFieldName(i))) continue;
         signatures_.push_back(CreateSignature());
         TixDkimSignature& signature = *signatures_.back();
         try {
-            VerifySignature(signature, i, messageLines, header);
+            VerifySignature(signature, i, messageLines, header, bodyHashes);
         } catch (const EixCodedError& e) {
             signature.VerifyStatus = {TixDkimVerifyState::vsFailed, e.what(), e.ErrorCode()};
             if (verifyMode_ == TixDkimVerifyMode::dvmVerifyUntilFail) throw;
@@ -205,7 +206,8 @@ void TixDkim::Verify(const TixStringList& messageLines) {
 }
 
 void TixDkim::VerifySignature(TixDkimSignature& signature, int fieldIndex, const TixStringList& lines,
-                              TixDkimHeaderFieldList& header) {
+                              TixDkimHeaderFieldList& header,
+                              std::map<std::string, std::string>& bodyHashes) {
     signature.Parse(header.GetFieldValue(fieldIndex));
     if (signature.Version != 1) RaiseDkimError(ixcDkimUnknownVersion);
     const std::string keyKind = GetSignAlgorithm(signature);
@@ -219,9 +221,15 @@ void TixDkim::VerifySignature(TixDkimSignature& signature, int fieldIndex, const
     if (signature.Expiration > 0 && signature.Expiration < static_cast<std::int64_t>(std::time(nullptr)))
         RaiseDkimError(ixcDkimExpired);
 
+    // Signatures over the same body form share one hash: a message with many of them costs one
+    // pass over its body per form, not per signature.
+    const std::string form =
+        GetBodyCanonicalization(signature) + "/" + hashName + "/" + std::to_string(signature.BodyLength);
+    auto known = bodyHashes.find(form);
+    if (known == bodyHashes.end())
+        known = bodyHashes.emplace(form, ComputeBodyHash(signature, lines, header.BodyStart())).first;
     TixByteArray bodyHash = TixEncoder::DecodeBytes(signature.BodyHash, cmBase64);
-    if (!CompareBytes(bodyHash, TixEncoder::DecodeBytes(ComputeBodyHash(signature, lines, header.BodyStart()),
-                                                        cmBase64)))
+    if (!CompareBytes(bodyHash, TixEncoder::DecodeBytes(known->second, cmBase64)))
         RaiseDkimError(ixcDkimBodyHashDiffers);
 
     std::vector<TixDkimKey> candidates;

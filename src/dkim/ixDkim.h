@@ -6,6 +6,7 @@
 // outcome in Signatures(); VerifyMode decides whether a failed signature ends the walk.
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -117,7 +118,8 @@ protected:
 
 private:
     void VerifySignature(TixDkimSignature& signature, int fieldIndex, const TixStringList& lines,
-                         class TixDkimHeaderFieldList& header);
+                         class TixDkimHeaderFieldList& header,
+                         std::map<std::string, std::string>& bodyHashes);
     std::string ComputeBodyHash(const TixDkimSignature& signature, const TixStringList& lines, int bodyStart);
     std::string HeaderData(const TixDkimSignature& signature, TixDkimHeaderFieldList& header, int fieldIndex);
     std::unique_ptr<class TixDkimCanonicalizer> CreateCanonicalizer(const std::string& name);

@@ -184,18 +184,23 @@ std::string TixDkimHeaderFieldList::GetRawField(int index) const {
     return raw;
 }
 
+int TixDkimHeaderFieldList::Parse(int startIndex, TixStringList* source) {
+    int end = TixHeaderFieldList::Parse(startIndex, source);
+    byName_.clear();
+    used_.clear();
+    for (int i = 0; i < Count(); ++i)
+        byName_[LowerCase(TrimFws(GetFieldName(i)))].push_back(i);
+    return end;
+}
+
 int TixDkimHeaderFieldList::SelectField(std::string_view name) {
     std::string key = LowerCase(TrimFws(name));
-    auto it = lastMatched_.find(key);
-    int from = it == lastMatched_.end() ? Count() : it->second;
-    for (int i = from - 1; i >= 0; --i) {
-        if (LowerCase(TrimFws(GetFieldName(i))) == key) {
-            lastMatched_[key] = i;
-            return i;
-        }
-    }
-    lastMatched_[key] = 0;
-    return -1;
+    auto fields = byName_.find(key);
+    if (fields == byName_.end()) return -1;
+    std::size_t& used = used_[key];
+    if (used >= fields->second.size()) return -1;
+    ++used;
+    return fields->second[fields->second.size() - used];
 }
 
 }  // namespace ix

@@ -73,14 +73,19 @@ public:
     // The field exactly as written: its lines joined with CR LF, without a final CR LF.
     std::string GetRawField(int index) const;
 
+    int Parse(int startIndex, TixStringList* source) override;
+
     // Forgets the fields already selected.
-    void ResetSelection() { lastMatched_.clear(); }
+    void ResetSelection() { used_.clear(); }
     // The index of the next field named name, from the bottom up past those selected before;
     // -1 when the name's fields are used up or absent.
     int SelectField(std::string_view name);
 
 private:
-    std::unordered_map<std::string, int> lastMatched_;
+    // Field indexes per lower-cased name, top to bottom, and how many of each were selected: every
+    // selection is one lookup, however long h= and the header are.
+    std::unordered_map<std::string, std::vector<int>> byName_;
+    std::unordered_map<std::string, std::size_t> used_;
 };
 
 }  // namespace ix
