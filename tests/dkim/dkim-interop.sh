@@ -162,8 +162,8 @@ for f in "$dir"/py-*.eml "$dir"/od-*.eml; do
   name=$(basename "$f" .eml)
   expect pass "$name" "$f" ours dkimpy opendkim
   tamper "$f"
-  expect fail "$name (body)" "$f.body" ours
-  expect fail "$name (header)" "$f.header" ours
+  expect fail "$name (body)" "$f.body" ours dkimpy opendkim
+  expect fail "$name (header)" "$f.header" ours dkimpy opendkim
 done
 
 echo "dkim interop: $checks checks, $failures failed"
