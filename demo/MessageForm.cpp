@@ -1,15 +1,19 @@
 #include "MessageForm.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QTextDocument>
 #include <QTreeWidget>
+#include <thread>
 
+#include "dkim/ixDkim.h"
 #include "mail/ixMailMessage.h"
 #include "mail/ixMessageBodies.h"
 
@@ -74,6 +78,8 @@ TMessageForm::TMessageForm(QWidget* parent) : TixDialog(parent, "Message Details
     memBody->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     memBody->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
 
+    lblDkim = new QLabel(this);
+    lblDkim->setGeometry(18, ViewHeight - 36, 358, 20);
     lblAttachments = new QLabel("Attachments", this);
     lblAttachments->move(18, 262);
     lblAttachments->adjustSize();
@@ -106,7 +112,7 @@ void TMessageForm::SetComposeMode() {
     edtTo->setText(SampleAddress);
     edtSubject->setText("Test Subject");
     memBody->setPlainText("Test Body");
-    for (QWidget* control : std::initializer_list<QWidget*>{lblAttachments, lvAttachments, btnSave})
+    for (QWidget* control : std::initializer_list<QWidget*>{lblAttachments, lvAttachments, btnSave, lblDkim})
         control->setVisible(false);
     btnAppend->move(278, ComposeHeight - 40);
     btnCancel->move(382, ComposeHeight - 40);
@@ -133,7 +139,7 @@ void TMessageForm::SetViewMode(const std::vector<TixShownAttachment>& attachment
         new QTreeWidgetItem(lvAttachments,
                             {attachment.name, locale.formattedDataSize(attachment.data.size())});
     if (lvAttachments->topLevelItemCount() > 0) lvAttachments->setCurrentItem(lvAttachments->topLevelItem(0));
-    for (QWidget* control : std::initializer_list<QWidget*>{lblAttachments, lvAttachments, btnSave})
+    for (QWidget* control : std::initializer_list<QWidget*>{lblAttachments, lvAttachments, btnSave, lblDkim})
         control->setVisible(true);
     btnSave->setEnabled(!attachments_.empty());
     btnCancel->move(382, ViewHeight - 40);
@@ -195,7 +201,8 @@ bool TMessageForm::ComposeMessage(TixMailMessage& message, QWidget* parent, cons
 
 void TMessageForm::ShowMessage(TixMailMessage& message, const std::vector<TixShownAttachment>& attachments,
                                QWidget* parent, const TixDialogProc& execute,
-                               const TixMessageBoxProc& messageBox, const TixSaveFileProc& saveFileName) {
+                               const TixMessageBoxProc& messageBox, const TixSaveFileProc& saveFileName,
+                               const TixStringList* source, const TixDkimSetupProc& setupDkim) {
     TMessageForm form(parent);
     form.MessageBoxProc = messageBox;
     form.SaveFileNameProc = saveFileName;
@@ -206,7 +213,47 @@ void TMessageForm::ShowMessage(TixMailMessage& message, const std::vector<TixSho
     form.memBody->setPlainText(ReadableText(message));
     for (QLineEdit* edit : {form.edtFrom, form.edtTo, form.edtSubject})
         edit->setCursorPosition(0);
+    if (source != nullptr) form.StartDkimCheck(*source, setupDkim);
     execute(form);
+}
+
+QString TMessageForm::DkimVerdict(const TixDkim& dkim) {
+    const TixDkimSignatureList& signatures = dkim.Signatures();
+    for (const auto& signature : signatures)
+        if (signature->VerifyStatus.State == TixDkimVerifyState::vsVerified)
+            return "DKIM: pass (" + Local(signature->Domain) + ")";
+    for (const auto& signature : signatures)
+        if (signature->VerifyStatus.State == TixDkimVerifyState::vsFailed)
+            return "DKIM: fail (" + Local(signature->Domain) +
+                   "): " + Local(signature->VerifyStatus.ErrorText);
+    return "DKIM: none";
+}
+
+void TMessageForm::StartDkimCheck(const TixStringList& source, const TixDkimSetupProc& setupDkim) {
+    lblDkim->setText("DKIM: checking...");
+    // The worker owns copies of everything it reads; the label is only touched on the GUI thread,
+    // through a guard that knows whether the window has closed meanwhile.
+    QPointer<QLabel> label(lblDkim);
+    std::thread([lines = source, setupDkim, label] {
+        QString verdict;
+        try {
+            TixDkim dkim;
+            dkim.SetVerifyMode(TixDkimVerifyMode::dvmVerifyAll);
+            dkim.SetDnsTimeOut(3000);
+            dkim.DnsQuery().SetDisableGuiProcessing(true);
+            if (setupDkim) setupDkim(dkim);
+            dkim.Verify(lines);
+            verdict = DkimVerdict(dkim);
+        } catch (const std::exception& e) {
+            verdict = "DKIM: " + Local(e.what());
+        }
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [label, verdict] {
+                if (label) label->setText(verdict);
+            },
+            Qt::QueuedConnection);
+    }).detach();
 }
 
 }  // namespace ix

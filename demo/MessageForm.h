@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <functional>
 #include <vector>
 
 #include "Dialogs.h"
@@ -17,6 +18,11 @@ class QTreeWidget;
 namespace ix {
 
 class TixMailMessage;
+class TixDkim;
+class TixStringList;
+
+// Points a DKIM component at its keys (a name server, or OnGetPublicKey); runs on a worker thread.
+using TixDkimSetupProc = std::function<void(TixDkim& dkim)>;
 
 // One attachment of a shown message, its data decoded.
 struct TixShownAttachment {
@@ -36,10 +42,18 @@ public:
     // On Cancel the message stays as it was.
     static bool ComposeMessage(TixMailMessage& message, QWidget* parent, const TixDialogProc& execute,
                                const TixMessageBoxProc& messageBox);
-    // Shows the message read-only, with the attachments given.
+    // Shows the message read-only, with the attachments given. With its source lines, the DKIM
+    // verdict follows in the window once the keys have been fetched.
     static void ShowMessage(TixMailMessage& message, const std::vector<TixShownAttachment>& attachments,
                             QWidget* parent, const TixDialogProc& execute,
-                            const TixMessageBoxProc& messageBox, const TixSaveFileProc& saveFileName);
+                            const TixMessageBoxProc& messageBox, const TixSaveFileProc& saveFileName,
+                            const TixStringList* source = nullptr, const TixDkimSetupProc& setupDkim = {});
+    // "DKIM: pass (example.org)", "DKIM: fail (example.org): <why>" or "DKIM: none": the first
+    // signature that verified, else the first that failed.
+    static QString DkimVerdict(const TixDkim& dkim);
+    // Verifies source on a worker thread (keys from DNS with a short time-out, never the GUI
+    // thread's wait) and shows the verdict in lblDkim when it arrives, if the window still exists.
+    void StartDkimCheck(const TixStringList& source, const TixDkimSetupProc& setupDkim);
 
     // Plain text of an HTML document; nothing it refers to is loaded.
     static QString HtmlToPlainText(const QString& html);
@@ -60,6 +74,7 @@ public:
     QLabel* Label3;
     QLineEdit* edtSubject;
     QPlainTextEdit* memBody;
+    QLabel* lblDkim;
     QLabel* lblAttachments;
     QTreeWidget* lvAttachments;
     QPushButton* btnSave;

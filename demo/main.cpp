@@ -671,13 +671,15 @@ void TForm1::lvMessagesDblClick() {
     attachmentData_.clear();
     ixMailMessage.Clear();
     ixImap.RetrieveMessage(number, &ixMailMessage);
+    const TixStringList source = ixImap.ResponseList();
     std::vector<TixShownAttachment> attachments = Attachments();
     attachmentData_.clear();
     ResetBusyProgress();
     ixImap.SetMessageFlags(number, TixSetFlagsMethod::fmAdd, {TixMailMessageFlag::mfSeen});
     {
         TixBusyPause pause(*this);
-        TMessageForm::ShowMessage(ixMailMessage, attachments, this, DialogProc, MessageBoxProc, SaveFileProc);
+        TMessageForm::ShowMessage(ixMailMessage, attachments, this, DialogProc, MessageBoxProc, SaveFileProc,
+                                  &source, DkimSetupProc);
     }
     tvFoldersChange();
 }

@@ -60,6 +60,8 @@ public:
     TixDialogProc DialogProc;
     // Asks where an attachment is saved.
     TixSaveFileProc SaveFileProc;
+    // How an opened message's DKIM keys are found; unset, from DNS through the system's name servers.
+    TixDkimSetupProc DkimSetupProc;
 
     TixImap4 ixImap;
     TixMailMessage ixMailMessage;

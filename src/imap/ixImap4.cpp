@@ -6,7 +6,7 @@
 #include <limits>
 #include <optional>
 
-#include "imap/ixCryptMac.h"
+#include "crypto/ixCryptMac.h"
 #include "imap/ixSspiAuth.h"
 #include "mail/ixMailMessage.h"
 #include "text/ixEncoder.h"

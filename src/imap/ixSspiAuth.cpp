@@ -15,7 +15,7 @@
 #include <clocale>
 #include <cstring>
 
-#include "imap/ixCryptMac.h"
+#include "crypto/ixCryptMac.h"
 #include "tls/ixSspi.h"
 
 namespace ix {

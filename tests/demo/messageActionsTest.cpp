@@ -11,8 +11,11 @@
 #include <QTimer>
 #include <algorithm>
 
+#include <QEventLoop>
+
 #include "Dialogs.h"
 #include "MessageForm.h"
+#include "dkim/ixDkim.h"
 #include "ixDemoTestFixture.h"
 #include "ixLoopbackServer.h"
 #include "mail/ixMailMessage.h"
@@ -641,6 +644,49 @@ TEST_F(MessageActionsTest, NewFolderCreatesAtTopOrUnderTheSelectedFolder) {
     EXPECT_EQ(shown.size(), 1u) << LastShown();
     EXPECT_TRUE(view.Listed(child.Name()));
     EXPECT_NE(Node(child.QName()), nullptr);
+}
+
+// The verdict arrives after the window opened: keys come from a worker, never the GUI thread.
+TEST_F(MessageActionsTest, OpenedMessagesShowTheirDkimVerdict) {
+    UseSandbox();
+    ServerView view(info);
+    ScratchFolder folder(view, "GuiDkim");
+    TixOpenSslRsaKey key;
+    key.GenerateKey();
+    TixDkim signer;
+    signer.SetDomain("example.org");
+    signer.SetSelector("gui");
+    signer.LoadSigningKey(key.PrivateKeyPem());
+    TixStringList lines;
+    lines.SetText(Message("Signed", "alice@example.org", "Signed body"));
+    signer.Sign(lines);
+    view.imap.AppendMessage(folder.Name(), lines, {});
+    Put(view, folder.Name(), Message("Plain", "bob@example.org", "Plain body"));
+    const TixByteArray publicKey = key.GetPublicKeyInfo();
+    form->DkimSetupProc = [publicKey](TixDkim& dkim) {
+        dkim.OnGetPublicKey = [publicKey](TixDkim*, TixDkimSignature&, TixByteArray& k) { k = publicKey; };
+    };
+    Login();
+    SelectFolder(folder.QName());
+    ASSERT_EQ(Rows().size(), 2u);
+    std::vector<std::string> verdicts;
+    auto readVerdict = [&](QDialog& dialog) {
+        auto& window = dynamic_cast<TMessageForm&>(dialog);
+        for (int slice = 0; slice < 500 && window.lblDkim->text() == "DKIM: checking..."; ++slice) {
+            QEventLoop wait;
+            QTimer::singleShot(20, &wait, &QEventLoop::quit);
+            wait.exec();
+        }
+        verdicts.push_back(window.edtSubject->text().toStdString() + " " +
+                           window.lblDkim->text().toStdString());
+        return int(QDialog::Rejected);
+    };
+    for (int row = 0; row < 2; ++row) {
+        dialogs.push_back(readVerdict);
+        Open(row);
+    }
+    std::sort(verdicts.begin(), verdicts.end());
+    EXPECT_EQ(verdicts, (std::vector<std::string>{"Plain DKIM: none", "Signed DKIM: pass (example.org)"}));
 }
 
 }  // namespace

@@ -4,7 +4,7 @@
 
 #include <random>
 
-#include "imap/ixCryptMac.h"
+#include "crypto/ixCryptMac.h"
 #include "ixTestSupport.h"
 #include "text/ixTranslator.h"
 

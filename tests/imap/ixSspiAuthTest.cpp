@@ -6,7 +6,7 @@
 #include <cstring>
 #include <functional>
 
-#include "imap/ixCryptMac.h"
+#include "crypto/ixCryptMac.h"
 #include "ixNtlmTestValues.h"
 #include "ixTestSupport.h"
 #include "tls/ixSspi.h"

@@ -1,9 +1,10 @@
-#include "imap/ixCryptMac.h"
+#include "crypto/ixCryptMac.h"
+
+#include "crypto/ixCryptUtils.h"
 
 #include <openssl/evp.h>
 
 #include <array>
-#include <stdexcept>
 
 namespace ix {
 
@@ -14,7 +15,7 @@ struct MdCtxDeleter {
 };
 
 [[noreturn]] void CryptoFailed() {
-    throw std::runtime_error("MD5 is not available");
+    RaiseCryptError("EVP_DigestInit_ex");
 }
 
 }  // namespace

@@ -1,0 +1,170 @@
+#!/usr/bin/env bash
+# DKIM interop in both directions with dkimpy and OpenDKIM, the keys served by BIND from a folder:
+# messages dkim-tool signs verify with both peers, messages the peers sign verify with dkim-tool,
+# and a changed body or signed header fails everywhere.
+#
+#   dkim-interop.sh DKIM_TOOL
+set -euo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+# shellcheck source=../../scripts/server-utils.sh
+source "$here/../../scripts/server-utils.sh"
+tool=$1
+py=/usr/bin/python3
+dir=$(mktemp -d /tmp/ix-dkim.XXXXXX)
+trap 'end_pid "$dir/named.pid"; [[ -n ${KEEP:-} ]] || rm -rf "$dir"' EXIT
+failures=0
+checks=0
+
+fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+
+# --- keys and the zone that publishes them -----------------------------------------------------
+openssl genrsa -traditional -out "$dir/rsa.pem" 2048 2>/dev/null
+openssl genpkey -algorithm ed25519 -out "$dir/ed.pem"
+# dkimpy reads an Ed25519 key as the base64 of its 32-byte seed: the tail of the PKCS#8 DER.
+openssl pkey -in "$dir/ed.pem" -outform DER | tail -c 32 | base64 > "$dir/ed.seed"
+rsa_p=$(openssl rsa -in "$dir/rsa.pem" -pubout -outform DER 2>/dev/null | base64 -w0)
+ed_p=$(openssl pkey -in "$dir/ed.pem" -pubout -outform DER | tail -c 32 | base64 -w0)
+txt() {  # a record as quoted strings of at most 255 bytes (a 2048-bit key needs two)
+  local text=$1 out=""
+  while [[ -n $text ]]; do out+="\"${text:0:250}\" "; text=${text:250}; done
+  echo "$out"
+}
+port=$(free_port)
+domain=dkim.test
+cat > "$dir/zone" <<ZONE
+\$TTL 300
+@ IN SOA ns.$domain. admin.$domain. 1 3600 600 86400 300
+@ IN NS ns.$domain.
+ns IN A 127.0.0.1
+rsa._domainkey IN TXT $(txt "v=DKIM1; k=rsa; p=$rsa_p")
+ed._domainkey IN TXT $(txt "v=DKIM1; k=ed25519; p=$ed_p")
+ZONE
+cat > "$dir/named.conf" <<CONF
+options {
+  directory "$dir"; pid-file "$dir/named.pid"; session-keyfile "$dir/session.key";
+  listen-on port $port { 127.0.0.1; }; listen-on-v6 { none; };
+  recursion no; dnssec-validation no;
+};
+controls { };
+zone "$domain" { type primary; file "$dir/zone"; };
+CONF
+/usr/sbin/named -g -n 1 -c "$dir/named.conf" > "$dir/named.log" 2>&1 &
+for _ in $(seq 100); do
+  dig +short +time=1 +tries=1 @127.0.0.1 -p "$port" "rsa._domainkey.$domain" TXT 2>/dev/null | grep -q DKIM1 && break
+  sleep 0.1
+done
+dig +short @127.0.0.1 -p "$port" "rsa._domainkey.$domain" TXT | grep -q DKIM1 || { cat "$dir/named.log" >&2; exit 1; }
+
+# OpenDKIM's resolver (libunbound) asks BIND for the test zone only.
+cat > "$dir/unbound.conf" <<CONF
+server:
+  do-not-query-localhost: no
+  local-zone: "test." nodefault
+stub-zone:
+  name: "$domain"
+  stub-addr: 127.0.0.1@$port
+CONF
+
+# --- the messages -------------------------------------------------------------------------------
+# One space after each colon: OpenDKIM's test mode rebuilds "Name: value" and loses any more.
+printf 'From: Alice <alice@%s>\r\nTo: bob@example.net\r\nSubject: A  folded\r\n\t subject  line \r\nDate: Mon, 7 Dec 2026 10:00:00 +0000\r\nMessage-ID: <1@%s>\r\n\r\nHello  there, \r\n\r\nwith\ttabs and trailing space \r\n\r\n\r\n' \
+  "$domain" "$domain" > "$dir/plain.eml"
+
+# --- verifiers: each prints nothing useful, answers by its exit code ---------------------------
+verify_ours() { "$tool" verify --dns-server 127.0.0.1 --dns-port "$port" < "$1" > "$dir/out" 2>&1; }
+verify_dkimpy() { "$py" "$here/dkimpy-peer.py" verify "$port" < "$1" > "$dir/out" 2>&1; }
+verify_opendkim() {
+  printf 'Mode v\nResolverConfiguration %s\nSyslog no\n' "$dir/unbound.conf" > "$dir/od-verify.conf"
+  # OpenDKIM reads its test file with LF line ends, and exits 0 whatever the verdict.
+  sed 's/\r$//' "$1" > "$dir/lf.eml"
+  opendkim -x "$dir/od-verify.conf" -t "$dir/lf.eml" > "$dir/out" 2>&1 || return 1
+  grep -q ') succeeded$' "$dir/out" && ! grep -qi 'failed' "$dir/out"
+}
+
+# expect RESULT NAME FILE VERIFIER...: each verifier passes (RESULT=pass) or fails (RESULT=fail).
+expect() {
+  local result=$1 name=$2 file=$3; shift 3
+  local verifier
+  for verifier in "$@"; do
+    checks=$((checks + 1))
+    if "verify_$verifier" "$file"; then
+      [[ $result == pass ]] || fail "$name: $verifier accepted a changed message"
+    else
+      [[ $result == fail ]] || fail "$name: $verifier refused it: $(tr '\n' ' ' < "$dir/out")"
+    fi
+  done
+}
+
+# tamper FILE: a copy with a changed body, and one with a changed signed header.
+tamper() {
+  sed 's/^Hello  there/Hello there!/' "$1" > "$1.body"
+  sed 's/^To: bob@/To: eve@/' "$1" > "$1.header"
+}
+
+# --- we sign, they verify ------------------------------------------------------------------------
+ours() {  # ours NAME ARGS...: dkim-tool signs plain.eml into NAME.eml
+  local name=$1; shift
+  "$tool" sign --domain "$domain" "$@" < "$dir/plain.eml" > "$dir/$name.eml"
+}
+for canon in simple/simple simple/relaxed relaxed/simple relaxed/relaxed; do
+  ours "ours-${canon/\//-}" --key "$dir/rsa.pem" --selector rsa --canon "$canon"
+done
+ours ours-sha1 --key "$dir/rsa.pem" --selector rsa --algorithm rsa-sha1 --canon relaxed/relaxed
+ours ours-ed25519 --key "$dir/ed.pem" --selector ed --algorithm ed25519-sha256 --canon relaxed/relaxed
+ours ours-twice-absent --key "$dir/rsa.pem" --selector rsa --canon relaxed/simple \
+  --headers From:From:To:Subject:X-Absent:Date
+ours ours-length --key "$dir/rsa.pem" --selector rsa --canon simple/simple --length 20
+ours ours-copied --key "$dir/rsa.pem" --selector rsa --canon relaxed/relaxed --copy From:Subject
+for f in "$dir"/ours-*.eml; do
+  name=$(basename "$f" .eml)
+  expect pass "$name" "$f" ours dkimpy opendkim
+  tamper "$f"
+  expect fail "$name (body)" "$f.body" ours dkimpy opendkim
+  expect fail "$name (header)" "$f.header" ours dkimpy opendkim
+done
+# l= covers only the first 20 bytes: a change after them still verifies.
+sed 's/trailing space/TRAILING space/' "$dir/ours-length.eml" > "$dir/length-tail.eml"
+expect pass "l= tail" "$dir/length-tail.eml" ours dkimpy opendkim
+
+# --- dkimpy signs, we verify ---------------------------------------------------------------------
+theirs_py() {  # NAME KEY SELECTOR CANON ALGORITHM [HEADERS|-] [l]
+  local name=$1 key=$2 selector=$3; shift 3
+  "$py" "$here/dkimpy-peer.py" sign "$key" "$domain" "$selector" "$@" < "$dir/plain.eml" > "$dir/$name.eml"
+}
+for canon in simple/simple simple/relaxed relaxed/simple relaxed/relaxed; do
+  theirs_py "py-${canon/\//-}" "$dir/rsa.pem" rsa "$canon" rsa-sha256
+done
+theirs_py py-sha1 "$dir/rsa.pem" rsa relaxed/relaxed rsa-sha1
+theirs_py py-ed25519 "$dir/ed.seed" ed relaxed/relaxed ed25519-sha256
+theirs_py py-twice-absent "$dir/rsa.pem" rsa relaxed/relaxed rsa-sha256 from:from:to:subject:x-absent
+theirs_py py-length "$dir/rsa.pem" rsa simple/relaxed rsa-sha256 - l
+
+# --- OpenDKIM signs, we verify -------------------------------------------------------------------
+theirs_od() {  # NAME KEY SELECTOR CANON ALGORITHM [extra config line]
+  local name=$1 key=$2 selector=$3 canon=$4 algorithm=$5 extra=${6:-}
+  printf 'Mode s\nDomain %s\nSelector %s\nKeyFile %s\nCanonicalization %s\nSignatureAlgorithm %s\nRequireSafeKeys no\nSyslog no\n%s\n' \
+    "$domain" "$selector" "$key" "$canon" "$algorithm" "$extra" > "$dir/od-sign.conf"
+  sed 's/\r$//' "$dir/plain.eml" > "$dir/plain-lf.eml"
+  opendkim -x "$dir/od-sign.conf" -t "$dir/plain-lf.eml" > "$dir/od.out" 2>&1
+  { tail -n +2 "$dir/od.out" | sed 's/\r*$/\r/'; cat "$dir/plain.eml"; } > "$dir/$name.eml"
+  grep -q '^DKIM-Signature:' "$dir/$name.eml" || fail "$name: OpenDKIM did not sign: $(cat "$dir/od.out")"
+}
+for canon in simple/simple simple/relaxed relaxed/simple relaxed/relaxed; do
+  theirs_od "od-${canon/\//-}" "$dir/rsa.pem" rsa "$canon" rsa-sha256
+done
+theirs_od od-sha1 "$dir/rsa.pem" rsa relaxed/relaxed rsa-sha1
+openssl pkey -in "$dir/ed.pem" -out "$dir/ed8.pem"
+theirs_od od-ed25519 "$dir/ed8.pem" ed relaxed/relaxed ed25519-sha256
+theirs_od od-oversigned "$dir/rsa.pem" rsa relaxed/simple rsa-sha256 'OversignHeaders From,X-Absent'
+theirs_od od-copied "$dir/rsa.pem" rsa relaxed/relaxed rsa-sha256 'Diagnostics yes'
+
+for f in "$dir"/py-*.eml "$dir"/od-*.eml; do
+  name=$(basename "$f" .eml)
+  expect pass "$name" "$f" ours dkimpy opendkim
+  tamper "$f"
+  expect fail "$name (body)" "$f.body" ours dkimpy opendkim
+  expect fail "$name (header)" "$f.header" ours dkimpy opendkim
+done
+
+echo "dkim interop: $checks checks, $failures failed"
+[[ $failures -eq 0 ]]

@@ -1,0 +1,354 @@
+#include "dkim/ixDkim.h"
+
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <map>
+
+#include "dkim/ixDkimCanonicalizer.h"
+#include "dkim/ixDkimUtils.h"
+#include "ixTestSupport.h"
+#include "mail/ixMailMessage.h"
+#include "text/ixUtils.h"
+
+namespace ix {
+namespace {
+
+using test::CodeOf;
+
+TixStringList Lines(std::string_view text) {
+    TixStringList lines;
+    lines.SetText(text);
+    return lines;
+}
+
+const char* const kMessage =
+    "From: Alice <alice@example.org>\r\n"
+    "To: bob@example.net\r\n"
+    "Subject:  Hello\r\n   World \r\n"
+    "Date: Mon, 7 Dec 2026 10:00:00 +0000\r\n"
+    "\r\n"
+    "Hi  there \r\n\r\nsecond\tline\r\n\r\n";
+
+TEST(DkimFormatTest, QuotedPrintableBothWays) {
+    EXPECT_EQ(DkimQPEncode("a;b=c d|\x7f\xc3"), "a=3Bb=3Dc=20d|=7F=C3");
+    EXPECT_EQ(DkimQPDecode("a=3Bb=3D=3d=4"), "a;b==3d=4");
+}
+
+TEST(DkimFormatTest, TagListsRefuseDuplicatesAndMalformedTags) {
+    struct Case {
+        const char* text;
+        int code;
+    } cases[] = {{"v=1; a=x;", 0},
+                 {"v=1; v=1", ixcDkimDuplicateTag},
+                 {"v=1; junk", ixcDkimInvalidFormat},
+                 {"v=1;; a=b", ixcDkimInvalidFormat},
+                 {"1v=2", ixcDkimInvalidFormat}};
+    for (const Case& c : cases)
+        EXPECT_EQ(CodeOf([&] { ParseDkimTagList(c.text); }), c.code) << c.text;
+}
+
+TEST(DkimFormatTest, SignatureParseReadsTagsAndRefusesBadOnes) {
+    TixDkimSignature s;
+    s.Parse(
+        "v=1; a=rsa-sha256; d=example.org; s=sel; h=From : to;\r\n\t l=; i=user=40x@mail.example.org;"
+        " t=17966716390001; z=From:a=7Cb|To:c; bh=AB C=; b=x\r\n y");
+    EXPECT_EQ(s.SignedHeaderFields, (TixStringList{"From", "to"}));
+    EXPECT_EQ(s.BodyLength, 0);
+    EXPECT_EQ(s.UserIdentity, "user@x@mail.example.org");
+    EXPECT_EQ(s.Timestamp, 179667163900);
+    EXPECT_EQ(s.CopiedHeaderFields, (TixStringList{"From:a|b", "To:c"}));
+    EXPECT_EQ(s.BodyHash, "ABC=");
+    EXPECT_EQ(s.Signature, "xy");
+    EXPECT_EQ(GetHeaderCanonicalization(s), "simple");
+    s.Canonicalization = "relaxed";
+    EXPECT_EQ(GetBodyCanonicalization(s), "simple");
+
+    for (const char* bad :
+         {"a=rsa-sha256; d=x; s=y; h=from; bh=a; b=b", "v=0; a=r-s; d=x; s=y; h=from; bh=a; b=b",
+          "v=1; a=r-s; d=x; s=y; h=from; bh=a", "v=1; a=r-s; d=x; s=y; h=from; l=-1; bh=a; b=b",
+          "v=1; a=r-s; d=x.org; s=y; h=from; i=a@y.org; bh=a; b=b"})
+        EXPECT_EQ(CodeOf([&] { s.Parse(bad); }), ixcDkimInvalidFormat) << bad;
+    s.SignatureAlgorithm = "rsa-sha-256";
+    EXPECT_EQ(CodeOf([&] { GetHashAlgorithm(s); }), ixcDkimInvalidAlgorithm);
+}
+
+TEST(DkimFormatTest, BuildRefusesMissingValuesAndTimestampNotBeforeExpiration) {
+    TixDkimSignature s;
+    s.SignatureAlgorithm = "rsa-sha256";
+    s.Domain = "example.org";
+    s.Selector = "s";
+    s.SignedHeaderFields.Add("From");
+    s.BodyHash = "x";
+    s.Timestamp = s.Expiration = 1000;
+    TixStringList lines;
+    EXPECT_EQ(CodeOf([&] { s.Build(lines, 76); }), ixcDkimInvalidParameters);
+    s.Expiration = 0;
+    s.Domain.clear();
+    EXPECT_EQ(CodeOf([&] { s.Build(lines, 76); }), ixcDkimInvalidParameters);
+}
+
+TEST(DkimFormatTest, KeyRecordRoundTrip) {
+    TixDkimKey key;
+    key.Parse("v=DKIM1; h=sha1 : sha256; k=rsa; n=a=3Bb; s=email:other; t=y:s:z; p=AB\r\n\tCD");
+    EXPECT_EQ(key.HashAlgorithms, (TixStringList{"sha1", "sha256"}));
+    EXPECT_EQ(key.Notes, "a;b");
+    EXPECT_TRUE(key.ServiceEmail && !key.ServiceAll && key.TestingDomain && key.CheckUserIdentityDomain);
+    EXPECT_EQ(key.Build(), "v=DKIM1; h=sha1:sha256; k=rsa; n=a=3Bb; s=email; t=y:s; p=ABCD");
+    key.Parse("p=");
+    EXPECT_TRUE(key.ServiceAll);
+    EXPECT_EQ(key.Build(), "s=*; p=");
+    EXPECT_EQ(CodeOf([&] { key.Parse("p=a; p=b"); }), ixcDkimDuplicateTag);
+}
+
+TEST(DkimCanonicalizationTest, HeaderFieldsAsTheRfcHasThem) {
+    TixDkimRelaxedCanonicalizer relaxed;
+    TixDkimSimpleCanonicalizer simple;
+    EXPECT_EQ(relaxed.CanonicalizeHeaderField("SubJect :  Hello\r\n   World \t"), "subject:Hello World\r\n");
+    EXPECT_EQ(relaxed.CanonicalizeHeaderField("X:"), "x:\r\n");
+    EXPECT_EQ(simple.CanonicalizeHeaderField("SubJect :  Hello\r\n   World "),
+              "SubJect :  Hello\r\n   World \r\n");
+
+    TixStringList lines = Lines("From: a\r\nTo: x\r\nfrom : b\r\n\r\n");
+    TixDkimHeaderFieldList header;
+    header.Parse(0, &lines);
+    EXPECT_EQ(relaxed.CanonicalizeHeaders({"from", "From", "from", "x-absent", "to"}, header),
+              "from:b\r\nfrom:a\r\nto:x\r\n");
+}
+
+TEST(DkimCanonicalizationTest, BodiesAsTheRfcHasThem) {
+    TixDkimRelaxedCanonicalizer relaxed;
+    TixDkimSimpleCanonicalizer simple;
+    struct Case {
+        const char* body;
+        const char* simple;
+        const char* relaxed;
+    } cases[] = {
+        {"", "\r\n", ""},
+        {"\r\n\r\n\r\n", "\r\n", ""},
+        {" \t\r\n", " \t\r\n", ""},
+        {"a  b \t\r\n \r\nc\r\n\r\n", "a  b \t\r\n \r\nc\r\n", "a b\r\n\r\nc\r\n"},
+    };
+    for (const Case& c : cases) {
+        TixStringList lines = Lines(std::string("X: y\r\n\r\n") + c.body);
+        EXPECT_EQ(simple.CanonicalizeBody(lines, 2), c.simple) << c.body;
+        EXPECT_EQ(relaxed.CanonicalizeBody(lines, 2), c.relaxed) << c.body;
+    }
+    std::string cut;
+    TixStringList lines = Lines("a\r\n\r\nbc\r\n");
+    EXPECT_EQ(simple.CanonicalizeBody(lines, 0, 4, [&](std::string_view b) { cut.append(b); }), 4);
+    EXPECT_EQ(cut, "a\r\n\r");
+}
+
+// Keys from a table instead of DNS; counts the lookups.
+class TableDkim : public TixDkim {
+public:
+    std::multimap<std::string, std::string> records;
+    int lookups = 0;
+
+protected:
+    std::vector<std::string> QueryKeyRecords(const std::string& name) override {
+        ++lookups;
+        std::vector<std::string> found;
+        for (auto [it, end] = records.equal_range(name); it != end; ++it)
+            found.push_back(it->second);
+        return found;
+    }
+};
+
+class DkimTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        rsa_ = new TixOpenSslRsaKey;
+        rsa_->GenerateKey();
+        ed_ = new TixEd25519Key;
+        ed_->GenerateKey();
+    }
+    static void TearDownTestSuite() {
+        delete rsa_;
+        delete ed_;
+    }
+
+    TixStringList Signed(const std::string& algorithm, const std::string& canon,
+                         const char* message = kMessage, const std::string& selector = "rsa") {
+        TixDkim signer;
+        signer.SetSignatureAlgorithm(algorithm);
+        signer.SetCanonicalization(canon);
+        signer.SetDomain("example.org");
+        signer.SetSelector(selector);
+        signer.SetCharsPerLine(40);
+        signer.LoadSigningKey(algorithm.starts_with("ed") ? ed_->PrivateKeyPem() : rsa_->PrivateKeyPem());
+        TixStringList lines = Lines(message);
+        signer.Sign(lines);
+        return lines;
+    }
+    void Publish(TableDkim& dkim, const std::string& selector, const TixKey& key,
+                 const std::string& extra = "") {
+        dkim.records.emplace(selector + "._domainkey.example.org", extra + dkim.BuildKeyRecord(key));
+    }
+    static int VerifyCode(TixDkim& dkim, const TixStringList& lines) {
+        return CodeOf([&] { dkim.Verify(lines); });
+    }
+
+    static TixOpenSslRsaKey* rsa_;
+    static TixEd25519Key* ed_;
+};
+TixOpenSslRsaKey* DkimTest::rsa_ = nullptr;
+TixEd25519Key* DkimTest::ed_ = nullptr;
+
+TEST_F(DkimTest, SignedMessagesVerifyAndChangesFail) {
+    for (std::string algorithm : {"rsa-sha256", "rsa-sha1", "ed25519-sha256"}) {
+        for (std::string canon : {"", "relaxed", "simple/relaxed", "relaxed/relaxed"}) {
+            SCOPED_TRACE(algorithm + " " + canon);
+            TixStringList lines = Signed(algorithm, canon);
+            TableDkim dkim;
+            Publish(dkim, "rsa", algorithm.starts_with("ed") ? static_cast<const TixKey&>(*ed_) : *rsa_);
+            EXPECT_EQ(VerifyCode(dkim, lines), 0);
+            ASSERT_EQ(dkim.Signatures().size(), 1u);
+            EXPECT_EQ(dkim.Signatures()[0]->VerifyStatus.State, TixDkimVerifyState::vsVerified);
+
+            TixStringList body = lines;
+            body.SetString(body.Count() - 2, "second lines");
+            EXPECT_EQ(VerifyCode(dkim, body), ixcDkimBodyHashDiffers);
+            EXPECT_EQ(dkim.Signatures()[0]->VerifyStatus.ErrorCode, ixcDkimBodyHashDiffers);
+            TixStringList header = lines;
+            header.SetString(header.IndexOf("To: bob@example.net"), "To: eve@example.net");
+            EXPECT_EQ(VerifyCode(dkim, header), ixcDkimSignatureMismatch);
+        }
+    }
+}
+
+TEST_F(DkimTest, Rfc8463ExampleVerifiesBothSignatures) {
+    TableDkim dkim;
+    dkim.records.emplace("brisbane._domainkey.football.example.com",
+                         "v=DKIM1; k=ed25519; p=11qYAYKxCrfVS/7TyWQHOg7hcvPapiMlrwIaaPcHURo=");
+    dkim.records.emplace(
+        "test._domainkey.football.example.com",
+        "v=DKIM1; k=rsa; p=MIGfMA0GCSqGSIb3DQEBAQUAA4GNADCBiQKBgQDkHlOQoBTzWRiGs5V6NpP3idY6Wk08a5qhdR6w"
+        "y5bdOKb2jLQiY/J16JYi0Qvx/byYzCNb3W91y3FutACDfzwQ/BC/e/8uBsCR+yz1Lxj+PL6lHvqMKrM3rG4hstT5QjvHO9P"
+        "zoxZyVYLzBfO2EeC3Ip3G+2kryOTIKT+l/K4w3QIDAQAB");
+    dkim.SetVerifyMode(TixDkimVerifyMode::dvmVerifyAll);
+    dkim.Verify(Lines(test::ReadFile(test::SourcePath("tests/data/dkim/rfc8463-signed.eml"))));
+    ASSERT_EQ(dkim.Signatures().size(), 2u);
+    for (const auto& signature : dkim.Signatures())
+        EXPECT_EQ(signature->VerifyStatus.State, TixDkimVerifyState::vsVerified)
+            << signature->VerifyStatus.ErrorText;
+}
+
+TEST_F(DkimTest, VerifyModesDecideHowFarTheWalkGoes) {
+    // Two signatures: the top one (added last) fails, the lower one is good.
+    TixStringList lines = Signed("rsa-sha256", "relaxed", kMessage, "good");
+    TixDkim bad;
+    bad.SetDomain("example.org");
+    bad.SetSelector("bad");
+    bad.LoadSigningKey(rsa_->PrivateKeyPem());
+    bad.SetBodyLength(3);
+    bad.Sign(lines);
+    TableDkim dkim;
+    Publish(dkim, "good", *rsa_);
+    struct Case {
+        TixDkimVerifyMode mode;
+        int code;
+        std::size_t signatures;
+    } cases[] = {{TixDkimVerifyMode::dvmVerifyUntilFail, ixcDkimKeyRequired, 1},
+                 {TixDkimVerifyMode::dvmVerifyUntilSuccess, 0, 2},
+                 {TixDkimVerifyMode::dvmVerifyAll, 0, 2}};
+    for (const Case& c : cases) {
+        dkim.SetVerifyMode(c.mode);
+        EXPECT_EQ(VerifyCode(dkim, lines), c.code);
+        ASSERT_EQ(dkim.Signatures().size(), c.signatures);
+        EXPECT_EQ(dkim.Signatures()[0]->VerifyStatus.State, TixDkimVerifyState::vsFailed);
+        if (c.signatures > 1) {
+            EXPECT_EQ(dkim.Signatures()[1]->VerifyStatus.State, TixDkimVerifyState::vsVerified);
+        }
+    }
+    EXPECT_EQ(VerifyCode(dkim, Lines("From: a\r\n\r\nbody\r\n")), 0);
+    EXPECT_TRUE(dkim.Signatures().empty());
+}
+
+TEST_F(DkimTest, KeyRecordsDecideWhichKeysCount) {
+    TixStringList lines = Signed("rsa-sha256", "relaxed/relaxed");
+    TixOpenSslRsaKey small;
+    small.SetKeyLength(512);
+    small.GenerateKey();
+    struct Case {
+        const char* record;  // placed before the published record, or alone when it ends with "p="
+        int code;
+    } cases[] = {{"v=DKIM1; p=", ixcDkimKeyRevoked},
+                 {"v=DKIM1; k=dsa; p=AAAA", 0},
+                 {"v=DKIM1; h=sha1; p=AAAA", 0},
+                 {"v=DKIM2; k=rsa; p=", ixcDkimInvalidKey},
+                 {"s=other; p=", ixcDkimKeyNotForSignature}};
+    for (const Case& c : cases) {
+        TableDkim dkim;
+        dkim.records.emplace("rsa._domainkey.example.org", c.record);
+        if (c.code == 0) Publish(dkim, "rsa", *rsa_);
+        int received = 0, revoked = 0;
+        dkim.OnKeyReceived = [&](TixDkim*, TixDkimSignature&, TixDkimKey&) { ++received; };
+        dkim.OnKeyRevoked = [&](TixDkim*, TixDkimSignature&, TixDkimKey&) { ++revoked; };
+        EXPECT_EQ(VerifyCode(dkim, lines), c.code) << c.record;
+        EXPECT_EQ(received, c.code == 0 ? 1 : 0) << c.record;
+        EXPECT_EQ(revoked, c.code == ixcDkimKeyRevoked ? 1 : 0) << c.record;
+    }
+    TableDkim dkim;
+    Publish(dkim, "rsa", small);
+    EXPECT_EQ(VerifyCode(dkim, lines), ixcDkimKeyTooShort);
+}
+
+TEST_F(DkimTest, KeyFromTheEventNeedsNoLookup) {
+    TixStringList lines = Signed("rsa-sha256", "");
+    TableDkim dkim;
+    dkim.OnGetPublicKey = [](TixDkim*, TixDkimSignature& signature, TixByteArray& key) {
+        if (signature.Selector == "rsa") key = rsa_->GetPublicKeyInfo();
+    };
+    EXPECT_EQ(VerifyCode(dkim, lines), 0);
+    EXPECT_EQ(dkim.lookups, 0);
+    EXPECT_EQ(VerifyCode(dkim, Signed("rsa-sha256", "", kMessage, "other")), ixcDkimKeyRequired);
+    EXPECT_EQ(dkim.lookups, 1);
+}
+
+TEST_F(DkimTest, UnsignedFromAndExpiredSignaturesFail) {
+    TableDkim dkim;
+    Publish(dkim, "rsa", *rsa_);
+    TixDkim signer;
+    signer.SetDomain("example.org");
+    signer.SetSelector("rsa");
+    signer.LoadSigningKey(rsa_->PrivateKeyPem());
+    signer.SignedHeaderFields() = {"To", "Subject"};
+    TixStringList lines = Lines(kMessage);
+    signer.Sign(lines);
+    EXPECT_EQ(VerifyCode(dkim, lines), ixcDkimFromNotSigned);
+
+    signer.SignedHeaderFields() = {"From"};
+    signer.SetSignatureTimestamp(UnixTimeToLocalDateTime(1000000000));
+    signer.SetSignatureExpiration(UnixTimeToLocalDateTime(1000000100));
+    lines = Lines(kMessage);
+    signer.Sign(lines);
+    EXPECT_EQ(VerifyCode(dkim, lines), ixcDkimExpired);
+}
+
+TEST_F(DkimTest, TheMessageSignsWhatItBuildsAndVerifiesWhatItLoads) {
+    TableDkim dkim;
+    dkim.SetDomain("example.org");
+    dkim.SetSelector("rsa");
+    dkim.LoadSigningKey(rsa_->PrivateKeyPem());
+    Publish(dkim, "rsa", *rsa_);
+    TixMailMessage message;
+    message.SetDkim(&dkim);
+    message.From().SetEmail("alice@example.org");
+    message.SetSubject("Hi");
+    message.BuildMessage("Hello", "");
+    TixStringList source = message.MessageSource();
+    EXPECT_TRUE(source[0].starts_with("DKIM-Signature:"));
+
+    TixMailMessage loaded;
+    loaded.SetDkim(&dkim);
+    loaded.LoadMessage(source);
+    ASSERT_EQ(dkim.Signatures().size(), 1u);
+    EXPECT_EQ(dkim.Signatures()[0]->VerifyStatus.State, TixDkimVerifyState::vsVerified);
+    source.SetString(source.IndexOf("Hello"), "Hullo");
+    EXPECT_EQ(CodeOf([&] { loaded.LoadMessage(source); }), ixcDkimBodyHashDiffers);
+}
+
+}  // namespace
+}  // namespace ix
