@@ -11,7 +11,10 @@
 #include <QPushButton>
 #include <QTextDocument>
 #include <QTreeWidget>
-#include <thread>
+#include <chrono>
+#include <future>
+#include <mutex>
+#include <vector>
 
 #include "dkim/ixDkim.h"
 #include "mail/ixMailMessage.h"
@@ -229,12 +232,53 @@ QString TMessageForm::DkimVerdict(const TixDkim& dkim) {
     return "DKIM: none";
 }
 
+namespace {
+
+// The DKIM checks still running. The main window waits for them as it goes (at most their DNS
+// time-out), so that no check outlives the libraries it uses or posts to a dead application.
+struct TixDkimChecks {
+    std::mutex mutex;
+    bool closing = false;
+    std::vector<std::future<void>> running;
+
+    ~TixDkimChecks() { Finish(); }
+    void Start(std::function<void()> work) {
+        std::lock_guard lock(mutex);
+        std::erase_if(running, [](const std::future<void>& f) {
+            return f.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+        });
+        running.push_back(std::async(std::launch::async, std::move(work)));
+    }
+    void Finish() {
+        std::vector<std::future<void>> ending;
+        {
+            std::lock_guard lock(mutex);
+            closing = true;
+            ending.swap(running);
+        }
+        ending.clear();  // each future's destructor waits for its check
+        std::lock_guard lock(mutex);
+        closing = false;  // a later main window starts afresh
+    }
+};
+
+TixDkimChecks& DkimChecks() {
+    static TixDkimChecks checks;
+    return checks;
+}
+
+}  // namespace
+
+void TMessageForm::FinishDkimChecks() {
+    DkimChecks().Finish();
+}
+
 void TMessageForm::StartDkimCheck(const TixStringList& source, const TixDkimSetupProc& setupDkim) {
     lblDkim->setText("DKIM: checking...");
     // The worker owns copies of everything it reads; the label is only touched on the GUI thread,
     // through a guard that knows whether the window has closed meanwhile.
     QPointer<QLabel> label(lblDkim);
-    std::thread([lines = source, setupDkim, label] {
+    DkimChecks().Start([lines = source, setupDkim, label] {
         QString verdict;
         try {
             TixDkim dkim;
@@ -247,13 +291,16 @@ void TMessageForm::StartDkimCheck(const TixStringList& source, const TixDkimSetu
         } catch (const std::exception& e) {
             verdict = "DKIM: " + Local(e.what());
         }
+        TixDkimChecks& checks = DkimChecks();
+        std::lock_guard lock(checks.mutex);
+        if (checks.closing || QCoreApplication::instance() == nullptr) return;
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
             [label, verdict] {
                 if (label) label->setText(verdict);
             },
             Qt::QueuedConnection);
-    }).detach();
+    });
 }
 
 }  // namespace ix

@@ -54,6 +54,9 @@ public:
     // Verifies source on a worker thread (keys from DNS with a short time-out, never the GUI
     // thread's wait) and shows the verdict in lblDkim when it arrives, if the window still exists.
     void StartDkimCheck(const TixStringList& source, const TixDkimSetupProc& setupDkim);
+    // Waits for the checks still running and drops their verdicts; the main window calls it as it
+    // goes, before the application does.
+    static void FinishDkimChecks();
 
     // Plain text of an HTML document; nothing it refers to is loaded.
     static QString HtmlToPlainText(const QString& html);

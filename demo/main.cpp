@@ -179,6 +179,7 @@ TForm1::~TForm1() {
     // No operation may start while the last LOGOUT waits.
     busy_ = true;
     FormDestroy();
+    TMessageForm::FinishDkimChecks();
     TixEventLoop::Install(previousLoop_);
 }
 
