@@ -2,7 +2,12 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <new>
+#include <utility>
+
+#include <sys/mman.h>
 
 #include "base/ixError.h"
 
@@ -40,63 +45,192 @@ std::string UpperCase(std::string_view text) {
     return result;
 }
 
-TixStringList::TixStringList(std::initializer_list<std::string> lines) {
-    items_.reserve(lines.size());
-    for (const auto& line : lines)
-        items_.push_back({line, 0});
+namespace {
+
+// Lines up to this size are copied into the blocks; a longer given string is kept as it is.
+constexpr std::size_t cCopyLimit = 1024;
+constexpr std::size_t cFirstBlock = 256;
+constexpr std::size_t cHugePage = std::size_t{2} << 20;
+constexpr std::size_t cLargestBlock = cHugePage;
+
+// Large regions are asked to be backed by huge pages where the system allows it on request: a
+// fetched message then costs a page fault per 2 MB rather than per 4 KB.
+void AdviseHugePages(void* start, std::size_t size) {
+    const auto begin = (reinterpret_cast<std::uintptr_t>(start) + cHugePage - 1) & ~(cHugePage - 1);
+    const auto end = (reinterpret_cast<std::uintptr_t>(start) + size) & ~(cHugePage - 1);
+    if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
 }
 
-TixStringList::TixStringList(const TixStringList& other) : items_(other.items_) {}
+}  // namespace
+
+void TixStringList::BlockFree::operator()(char* block) const noexcept {
+    std::free(block);
+}
+
+char* TixStringList::NewBlock(std::size_t size) {
+    void* block = nullptr;
+    if (size >= cHugePage) {
+        const std::size_t rounded = (size + cHugePage - 1) & ~(cHugePage - 1);
+        block = std::aligned_alloc(cHugePage, rounded);
+        if (block != nullptr) AdviseHugePages(block, rounded);
+    } else {
+        block = std::malloc(size);
+    }
+    if (block == nullptr) throw std::bad_alloc();
+    blocks_.emplace_back(static_cast<char*>(block));
+    return static_cast<char*>(block);
+}
+
+TixStringList::TixStringList(std::initializer_list<std::string> lines) {
+    slots_.reserve(lines.size());
+    for (const auto& line : lines)
+        slots_.push_back(MakeSlot(std::string_view(line), 0));
+}
+
+TixStringList::TixStringList(const TixStringList& other) {
+    Reserve(other.slots_.size());
+    for (const Slot& slot : other.slots_)
+        slots_.push_back(MakeSlot(SlotView(slot), slot.object));
+}
 
 TixStringList& TixStringList::operator=(const TixStringList& other) {
     if (this != &other) {
-        items_ = other.items_;
+        ReleaseAll();
+        Reserve(other.slots_.size());
+        for (const Slot& slot : other.slots_)
+            slots_.push_back(MakeSlot(SlotView(slot), slot.object));
         Changed();
     }
     return *this;
 }
 
-TixStringList::TixStringList(TixStringList&& other) noexcept : items_(std::move(other.items_)) {}
+TixStringList::TixStringList(TixStringList&& other) noexcept
+    : slots_(std::move(other.slots_)),
+      blocks_(std::move(other.blocks_)),
+      free_(std::exchange(other.free_, nullptr)),
+      freeSize_(std::exchange(other.freeSize_, 0)),
+      nextBlock_(std::exchange(other.nextBlock_, 0)) {
+    other.slots_.clear();
+    other.blocks_.clear();
+}
 
 TixStringList& TixStringList::operator=(TixStringList&& other) noexcept {
     if (this != &other) {
-        items_ = std::move(other.items_);
-        other.items_.clear();
+        ReleaseAll();
+        slots_ = std::move(other.slots_);
+        blocks_ = std::move(other.blocks_);
+        free_ = std::exchange(other.free_, nullptr);
+        freeSize_ = std::exchange(other.freeSize_, 0);
+        nextBlock_ = std::exchange(other.nextBlock_, 0);
+        other.slots_.clear();
+        other.blocks_.clear();
         Changed();
     }
     return *this;
 }
 
-void TixStringList::CheckIndex(int index, bool allowEnd) const {
-    const int limit = allowEnd ? Count() + 1 : Count();
-    if (index < 0 || index >= limit)
-        throw EixError("List index out of bounds (" + std::to_string(index) + ")");
+TixStringList::~TixStringList() {
+    for (Slot& slot : slots_)
+        Release(slot);
+}
+
+void TixStringList::ReleaseAll() {
+    for (Slot& slot : slots_)
+        Release(slot);
+    slots_.clear();
+    blocks_.clear();
+    free_ = nullptr;
+    freeSize_ = 0;
+    nextBlock_ = 0;
+}
+
+char* TixStringList::Allocate(std::size_t size) {
+    if (size <= freeSize_) {
+        char* p = free_;
+        free_ += size;
+        freeSize_ -= size;
+        return p;
+    }
+    // Blocks grow with the list, so that a short list takes little and a long one few blocks.
+    nextBlock_ = nextBlock_ == 0 ? cFirstBlock : std::min(nextBlock_ * 2, cLargestBlock);
+    if (size > nextBlock_ / 4) {
+        // A long line gets a block of its own; the current one stays in use.
+        return NewBlock(size);
+    }
+    char* block = NewBlock(nextBlock_);
+    free_ = block + size;
+    freeSize_ = nextBlock_ - size;
+    return block;
+}
+
+TixStringList::Slot TixStringList::MakeSlot(std::string_view line, TixListObject object) {
+    Slot slot;
+    slot.object = object;
+    if (line.size() > UINT32_MAX) {
+        slot.data = new std::string(line);
+        slot.owned = 1;
+    } else if (!line.empty()) {
+        char* p = Allocate(line.size());
+        std::memcpy(p, line.data(), line.size());
+        slot.data = p;
+        slot.size = static_cast<std::uint32_t>(line.size());
+    }
+    return slot;
+}
+
+TixStringList::Slot TixStringList::MakeSlot(std::string&& line, TixListObject object) {
+    if (line.size() <= cCopyLimit) return MakeSlot(std::string_view(line), object);
+    Slot slot;
+    slot.object = object;
+    slot.data = new std::string(std::move(line));
+    slot.owned = 1;
+    return slot;
+}
+
+void TixStringList::Release(Slot& slot) {
+    if (slot.owned) delete static_cast<const std::string*>(slot.data);
+    slot.data = nullptr;
+    slot.owned = 0;
+    slot.size = 0;
+}
+
+std::string& TixStringList::Own(int index) const {
+    Slot& slot = slots_[static_cast<std::size_t>(index)];
+    if (!slot.owned) {
+        // The block keeps the old bytes; they go with the list.
+        slot.data = new std::string(SlotView(slot));
+        slot.owned = 1;
+        slot.size = 0;
+    }
+    return *static_cast<std::string*>(const_cast<void*>(slot.data));
+}
+
+void TixStringList::RaiseIndex(int index) {
+    throw EixError("List index out of bounds (" + std::to_string(index) + ")");
 }
 
 const std::string& TixStringList::Strings(int index) const {
     CheckIndex(index);
-    return items_[static_cast<std::size_t>(index)].line;
+    return Own(index);
 }
 
 void TixStringList::SetString(int index, std::string value) {
     CheckIndex(index);
-    items_[static_cast<std::size_t>(index)].line = std::move(value);
+    Slot& slot = slots_[static_cast<std::size_t>(index)];
+    Slot fresh = MakeSlot(std::move(value), slot.object);
+    Release(slot);
+    slot = fresh;
     Changed();
 }
 
 std::string& TixStringList::MutableString(int index) {
     CheckIndex(index);
-    return items_[static_cast<std::size_t>(index)].line;
-}
-
-TixStringList::TixListObject TixStringList::Objects(int index) const {
-    CheckIndex(index);
-    return items_[static_cast<std::size_t>(index)].object;
+    return Own(index);
 }
 
 void TixStringList::SetObject(int index, TixListObject object) {
     CheckIndex(index);
-    items_[static_cast<std::size_t>(index)].object = object;
+    slots_[static_cast<std::size_t>(index)].object = object;
     Changed();
 }
 
@@ -105,72 +239,94 @@ int TixStringList::Add(std::string line) {
 }
 
 int TixStringList::AddObject(std::string line, TixListObject object) {
-    items_.push_back({std::move(line), object});
+    if (slots_.size() == slots_.capacity()) Reserve(slots_.size() + 1);
+    slots_.push_back(MakeSlot(std::move(line), object));
+    Changed();
+    return Count() - 1;
+}
+
+int TixStringList::AddLine(std::string_view line, TixListObject object) {
+    if (slots_.size() == slots_.capacity()) Reserve(slots_.size() + 1);
+    slots_.push_back(MakeSlot(line, object));
     Changed();
     return Count() - 1;
 }
 
 void TixStringList::AddStrings(const TixStringList& other) {
-    if (other.items_.empty()) return;
-    items_.insert(items_.end(), other.items_.begin(), other.items_.end());
+    if (other.slots_.empty()) return;
+    const std::size_t count = other.slots_.size();
+    Reserve(slots_.size() + count);
+    for (std::size_t i = 0; i < count; ++i) {
+        const Slot& slot = other.slots_[i];
+        slots_.push_back(MakeSlot(SlotView(slot), slot.object));
+    }
     Changed();
 }
 
 void TixStringList::Insert(int index, std::string line, TixListObject object) {
     CheckIndex(index, true);
-    items_.insert(items_.begin() + index, Item{std::move(line), object});
+    if (slots_.size() == slots_.capacity()) Reserve(slots_.size() + 1);
+    Slot slot = MakeSlot(std::move(line), object);
+    slots_.insert(slots_.begin() + index, slot);
     Changed();
 }
 
 void TixStringList::Delete(int index) {
+    DeleteRange(index, 1);
+}
+
+void TixStringList::DeleteRange(int index, int count) {
+    if (count <= 0) return;
     CheckIndex(index);
-    items_.erase(items_.begin() + index);
+    CheckIndex(index + count - 1);
+    for (int i = index; i < index + count; ++i)
+        Release(slots_[static_cast<std::size_t>(i)]);
+    slots_.erase(slots_.begin() + index, slots_.begin() + index + count);
     Changed();
 }
 
 void TixStringList::Exchange(int a, int b) {
     CheckIndex(a);
     CheckIndex(b);
-    std::swap(items_[static_cast<std::size_t>(a)], items_[static_cast<std::size_t>(b)]);
+    std::swap(slots_[static_cast<std::size_t>(a)], slots_[static_cast<std::size_t>(b)]);
     Changed();
 }
 
 void TixStringList::Clear() {
-    if (items_.empty()) return;
-    items_.clear();
+    if (slots_.empty()) return;
+    ReleaseAll();
     Changed();
 }
 
 int TixStringList::IndexOf(std::string_view line) const {
-    for (std::size_t i = 0; i < items_.size(); ++i)
-        if (SameText(items_[i].line, line)) return static_cast<int>(i);
+    for (std::size_t i = 0; i < slots_.size(); ++i)
+        if (SameText(SlotView(slots_[i]), line)) return static_cast<int>(i);
     return -1;
 }
 
 int TixStringList::IndexOfExact(std::string_view line) const {
-    for (std::size_t i = 0; i < items_.size(); ++i)
-        if (items_[i].line == line) return static_cast<int>(i);
+    for (std::size_t i = 0; i < slots_.size(); ++i)
+        if (SlotView(slots_[i]) == line) return static_cast<int>(i);
     return -1;
 }
 
 std::string TixStringList::Names(int index) const {
-    const std::string& line = Strings(index);
+    const std::string_view line = View(index);
     const auto eq = line.find('=');
-    return eq == std::string::npos ? std::string() : line.substr(0, eq);
+    return eq == std::string_view::npos ? std::string() : std::string(line.substr(0, eq));
 }
 
 std::string TixStringList::ValueFromIndex(int index) const {
-    const std::string& line = Strings(index);
+    const std::string_view line = View(index);
     const auto eq = line.find('=');
-    return eq == std::string::npos ? std::string() : line.substr(eq + 1);
+    return eq == std::string_view::npos ? std::string() : std::string(line.substr(eq + 1));
 }
 
 int TixStringList::IndexOfName(std::string_view name) const {
-    for (std::size_t i = 0; i < items_.size(); ++i) {
-        const std::string& line = items_[i].line;
+    for (std::size_t i = 0; i < slots_.size(); ++i) {
+        const std::string_view line = SlotView(slots_[i]);
         const auto eq = line.find('=');
-        if (eq != std::string::npos && SameText(std::string_view(line).substr(0, eq), name))
-            return static_cast<int>(i);
+        if (eq != std::string_view::npos && SameText(line.substr(0, eq), name)) return static_cast<int>(i);
     }
     return -1;
 }
@@ -197,17 +353,17 @@ void TixStringList::SetValue(std::string_view name, std::string_view value) {
 
 std::string TixStringList::Text() const {
     std::size_t size = 0;
-    for (const auto& item : items_)
-        size += item.line.size() + 2;
+    for (const Slot& slot : slots_)
+        size += SlotView(slot).size() + 2;
     std::string result;
     result.reserve(size);
-    for (const auto& item : items_)
-        result.append(item.line).append("\r\n");
+    for (const Slot& slot : slots_)
+        result.append(SlotView(slot)).append("\r\n");
     return result;
 }
 
 void TixStringList::SetText(std::string_view text) {
-    items_.clear();
+    ReleaseAll();
     AddText(text);
 }
 
@@ -229,17 +385,21 @@ const char* FindLineBreak(const char* p, const char* end) {
 }
 
 void TixStringList::Reserve(std::size_t n) {
-    if (n > items_.capacity()) items_.reserve(std::max(n, 2 * items_.capacity()));
+    if (n <= slots_.capacity()) return;
+    slots_.reserve(std::max(n, 2 * slots_.capacity()));
+    if (slots_.capacity() * sizeof(Slot) >= 2 * cHugePage)
+        AdviseHugePages(slots_.data(), slots_.capacity() * sizeof(Slot));
 }
 
 void TixStringList::AddText(std::string_view text) {
     const char* p = text.data();
     const char* const end = p + text.size();
     // Mail lines are rarely shorter than 40 bytes: reserve for that.
-    Reserve(items_.size() + text.size() / 40 + 1);
+    Reserve(slots_.size() + text.size() / 40 + 1);
     while (p < end) {
         const char* stop = FindLineBreak(p, end);
-        items_.push_back({std::string(p, stop), 0});
+        if (slots_.size() == slots_.capacity()) Reserve(slots_.size() + 1);
+        slots_.push_back(MakeSlot(std::string_view(p, static_cast<std::size_t>(stop - p)), 0));
         p = stop;
         if (p < end && *p == '\r') ++p;
         if (p < end && *p == '\n') ++p;
@@ -264,8 +424,8 @@ void TixStringList::Changed() {
 }
 
 bool TixStringList::operator==(const TixStringList& other) const {
-    return std::equal(items_.begin(), items_.end(), other.items_.begin(), other.items_.end(),
-                      [](const Item& a, const Item& b) { return a.line == b.line; });
+    return std::equal(slots_.begin(), slots_.end(), other.slots_.begin(), other.slots_.end(),
+                      [](const Slot& a, const Slot& b) { return SlotView(a) == SlotView(b); });
 }
 
 }  // namespace ix

@@ -200,20 +200,26 @@ void TixTcpCommandClient::WaitResponse(const TixResponseCodes& expectedCodes) {
     DoReceiveResponse();
 }
 
-void TixTcpCommandClient::CompleteLine(bool literal) {
-    std::string line = responseCharSet_.empty()
-                           ? std::move(pending_)
-                           : TixTranslator::GetString(reinterpret_cast<const std::uint8_t*>(pending_.data()),
-                                                      static_cast<int>(pending_.size()), responseCharSet_);
-    pending_.clear();
+void TixTcpCommandClient::CompleteLine(std::string_view received, bool literal) {
+    // Without a charset the received bytes are the line, copied once into the list.
+    std::string converted;
+    std::string_view line = received;
+    if (!responseCharSet_.empty()) {
+        converted = TixTranslator::GetString(reinterpret_cast<const std::uint8_t*>(received.data()),
+                                             static_cast<int>(received.size()), responseCharSet_);
+        line = converted;
+    }
     // A NUL is no text; it is rare, so a fast search comes before the rewrite.
-    if (std::memchr(line.data(), '\0', line.size()) != nullptr)
-        std::replace(line.begin(), line.end(), '\0', ' ');
+    if (std::memchr(line.data(), '\0', line.size()) != nullptr) {
+        if (converted.empty()) converted.assign(line);
+        std::replace(converted.begin(), converted.end(), '\0', ' ');
+        line = converted;
+    }
     // A line whose literal ended inside it goes on as protocol text and may announce another.
     bool checkLiteral = !literal || literalTail_;
     literalTail_ = false;
     if (checkLiteral) {
-        std::int64_t size = GetLiteralSize(line);
+        std::int64_t size = GetLiteralSize(std::string(line));
         if (size >= 0) {
             if (size > maxResponseSize_ - responseBytes_) RaiseTooLarge();
             literalLeft_ = size;
@@ -229,7 +235,7 @@ void TixTcpCommandClient::CompleteLine(bool literal) {
     if (literal && pendingLiteralBytes_ != static_cast<std::int64_t>(line.size()) + 2)
         literalBytes_.emplace_back(responseList_.Count(), pendingLiteralBytes_);
     pendingLiteralBytes_ = 0;
-    responseList_.AddObject(std::move(line), literal ? IX_LITERAL_LINE : 0);
+    responseList_.AddLine(line, literal ? IX_LITERAL_LINE : 0);
 }
 
 std::int64_t TixTcpCommandClient::LiteralBytes(int index) const {
@@ -239,7 +245,7 @@ std::int64_t TixTcpCommandClient::LiteralBytes(int index) const {
         std::lower_bound(literalBytes_.begin(), literalBytes_.end(), index,
                          [](const std::pair<int, std::int64_t>& entry, int i) { return entry.first < i; });
     if (found != literalBytes_.end() && found->first == index) return found->second;
-    return static_cast<std::int64_t>(responseList_.Strings(index).size()) + 2;
+    return static_cast<std::int64_t>(responseList_.View(index).size()) + 2;
 }
 
 void TixTcpCommandClient::RaiseTooLarge() {
@@ -263,7 +269,7 @@ void TixTcpCommandClient::FeedResponseData(const char* data, std::size_t size) {
                 if (!literalBytes_.empty() && literalBytes_.back().first == last) {
                     ++literalBytes_.back().second;
                     if (literalBytes_.back().second ==
-                        static_cast<std::int64_t>(responseList_.Strings(last).size()) + 2)
+                        static_cast<std::int64_t>(responseList_.View(last).size()) + 2)
                         literalBytes_.pop_back();
                 }
             }
@@ -274,8 +280,10 @@ void TixTcpCommandClient::FeedResponseData(const char* data, std::size_t size) {
         std::size_t limit =
             inLiteral ? std::min<std::size_t>(size, i + static_cast<std::size_t>(literalLeft_)) : size;
         const std::size_t j = static_cast<std::size_t>(FindLineBreak(data + i, data + limit) - data);
-        pending_.append(data + i, j - i);
-        if (static_cast<std::int64_t>(pending_.size()) > maxResponseSize_) RaiseTooLarge();
+        // A line that came whole in this read goes to the list straight from it.
+        const bool whole = j < limit && pending_.empty();
+        if (!whole) pending_.append(data + i, j - i);
+        if (static_cast<std::int64_t>(whole ? j - i : pending_.size()) > maxResponseSize_) RaiseTooLarge();
         if (inLiteral) {
             literalLeft_ -= static_cast<std::int64_t>(j - i);
             pendingLiteralBytes_ += static_cast<std::int64_t>(j - i);
@@ -299,7 +307,9 @@ void TixTcpCommandClient::FeedResponseData(const char* data, std::size_t size) {
             literalLeft_ -= inside;
             pendingLiteralBytes_ += inside;
         }
-        CompleteLine(inLiteral || literalTail_);
+        CompleteLine(whole ? std::string_view(data + i, j - i) : std::string_view(pending_),
+                     inLiteral || literalTail_);
+        pending_.clear();
         i = j + lineBreak;
     }
     if (responseBytes_ > maxResponseSize_) RaiseTooLarge();

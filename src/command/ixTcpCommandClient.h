@@ -11,6 +11,7 @@
 #include <exception>
 #include <initializer_list>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/ixStringList.h"
@@ -147,7 +148,7 @@ private:
     class TixResponseSink;
     void ReadResponseData();
     void FeedResponseData(const char* data, std::size_t size);
-    void CompleteLine(bool literal);
+    void CompleteLine(std::string_view received, bool literal);
     [[noreturn]] void RaiseTooLarge();
     void ResetCollection();
 

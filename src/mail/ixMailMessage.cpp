@@ -23,8 +23,8 @@ bool OnlyWhiteSpace(std::string_view text) {
 }
 
 bool BlankText(const TixStringList& lines) {
-    for (const auto& item : lines)
-        for (unsigned char c : item.line)
+    for (int i = 0; i < lines.Count(); ++i)
+        for (unsigned char c : lines.View(i))
             if (c > ' ') return false;
     return true;
 }
@@ -61,7 +61,7 @@ public:
     TixLinesStream(const TixStringList& lines, int begin, int end, bool keepLastBreak = false)
         : lines_(lines), begin_(begin) {
         for (int i = begin; i < end; ++i)
-            size_ += static_cast<std::int64_t>(lines[i].size()) + 2;
+            size_ += static_cast<std::int64_t>(lines.View(i).size()) + 2;
         if (size_ > 0 && !keepLastBreak) size_ -= 2;
         encodedSize_ = begin < end ? (keepLastBreak ? size_ : size_ + 2) : 0;
         Rewind();
@@ -70,7 +70,7 @@ public:
         auto* out = static_cast<char*>(buffer);
         std::size_t done = 0;
         while (done < count && position_ < size_) {
-            const std::string& line = (lines_.begin() + line_)->line;  // in range: position_ < size_
+            const std::string_view line = lines_.View(line_);  // in range: position_ < size_
             if (offset_ < line.size()) {
                 const std::size_t n = std::min(count - done, line.size() - offset_);
                 std::memcpy(out + done, line.data() + offset_, n);
