@@ -84,21 +84,21 @@ char* TixStringList::NewBlock(std::size_t size) {
 TixStringList::TixStringList(std::initializer_list<std::string> lines) {
     slots_.reserve(lines.size());
     for (const auto& line : lines)
-        slots_.push_back(MakeSlot(std::string_view(line), 0));
+        slots_.push_back(MakeSlot(std::string_view(line)));
 }
 
 TixStringList::TixStringList(const TixStringList& other) {
     Reserve(other.slots_.size());
-    for (const Slot& slot : other.slots_)
-        slots_.push_back(MakeSlot(SlotView(slot), slot.object));
+    for (int i = 0; i < other.Count(); ++i)
+        Put(slots_.size(), MakeSlot(other.View(i)), other.Objects(i));
 }
 
 TixStringList& TixStringList::operator=(const TixStringList& other) {
     if (this != &other) {
         ReleaseAll();
         Reserve(other.slots_.size());
-        for (const Slot& slot : other.slots_)
-            slots_.push_back(MakeSlot(SlotView(slot), slot.object));
+        for (int i = 0; i < other.Count(); ++i)
+            Put(slots_.size(), MakeSlot(other.View(i)), other.Objects(i));
         Changed();
     }
     return *this;
@@ -106,11 +106,13 @@ TixStringList& TixStringList::operator=(const TixStringList& other) {
 
 TixStringList::TixStringList(TixStringList&& other) noexcept
     : slots_(std::move(other.slots_)),
+      wide_(std::move(other.wide_)),
       blocks_(std::move(other.blocks_)),
       free_(std::exchange(other.free_, nullptr)),
       freeSize_(std::exchange(other.freeSize_, 0)),
       nextBlock_(std::exchange(other.nextBlock_, 0)) {
     other.slots_.clear();
+    other.wide_.clear();
     other.blocks_.clear();
 }
 
@@ -118,11 +120,13 @@ TixStringList& TixStringList::operator=(TixStringList&& other) noexcept {
     if (this != &other) {
         ReleaseAll();
         slots_ = std::move(other.slots_);
+        wide_ = std::move(other.wide_);
         blocks_ = std::move(other.blocks_);
         free_ = std::exchange(other.free_, nullptr);
         freeSize_ = std::exchange(other.freeSize_, 0);
         nextBlock_ = std::exchange(other.nextBlock_, 0);
         other.slots_.clear();
+        other.wide_.clear();
         other.blocks_.clear();
         Changed();
     }
@@ -138,6 +142,7 @@ void TixStringList::ReleaseAll() {
     for (Slot& slot : slots_)
         Release(slot);
     slots_.clear();
+    wide_.clear();
     blocks_.clear();
     free_ = nullptr;
     freeSize_ = 0;
@@ -163,12 +168,11 @@ char* TixStringList::Allocate(std::size_t size) {
     return block;
 }
 
-TixStringList::Slot TixStringList::MakeSlot(std::string_view line, TixListObject object) {
+TixStringList::Slot TixStringList::MakeSlot(std::string_view line) {
     Slot slot;
-    slot.object = object;
-    if (line.size() > UINT32_MAX) {
+    if (line.size() >= cOwned) {
         slot.data = new std::string(line);
-        slot.owned = 1;
+        slot.size = cOwned;
     } else if (!line.empty()) {
         char* p = Allocate(line.size());
         std::memcpy(p, line.data(), line.size());
@@ -178,29 +182,43 @@ TixStringList::Slot TixStringList::MakeSlot(std::string_view line, TixListObject
     return slot;
 }
 
-TixStringList::Slot TixStringList::MakeSlot(std::string&& line, TixListObject object) {
-    if (line.size() <= cCopyLimit) return MakeSlot(std::string_view(line), object);
+TixStringList::Slot TixStringList::MakeSlot(std::string&& line) {
+    if (line.size() <= cCopyLimit) return MakeSlot(std::string_view(line));
     Slot slot;
-    slot.object = object;
     slot.data = new std::string(std::move(line));
-    slot.owned = 1;
+    slot.size = cOwned;
     return slot;
 }
 
+void TixStringList::Put(std::size_t index, Slot slot, TixListObject object) {
+    // Room first, so that nothing below throws with the slot's string unowned.
+    if (slots_.size() == slots_.capacity()) Reserve(slots_.size() + 1);
+    const bool fits = object >= INT32_MIN && object <= INT32_MAX;
+    if (wide_.empty() && !fits) {
+        wide_.reserve(slots_.capacity());
+        for (const Slot& each : slots_)
+            wide_.push_back(each.object);
+    }
+    if (!wide_.empty()) wide_.insert(wide_.begin() + static_cast<std::ptrdiff_t>(index), object);
+    slot.object = fits ? static_cast<std::int32_t>(object) : 0;
+    if (index == slots_.size())
+        slots_.push_back(slot);
+    else
+        slots_.insert(slots_.begin() + static_cast<std::ptrdiff_t>(index), slot);
+}
+
 void TixStringList::Release(Slot& slot) {
-    if (slot.owned) delete static_cast<const std::string*>(slot.data);
+    if (slot.size == cOwned) delete static_cast<const std::string*>(slot.data);
     slot.data = nullptr;
-    slot.owned = 0;
     slot.size = 0;
 }
 
 std::string& TixStringList::Own(int index) const {
     Slot& slot = slots_[static_cast<std::size_t>(index)];
-    if (!slot.owned) {
+    if (slot.size != cOwned) {
         // The block keeps the old bytes; they go with the list.
         slot.data = new std::string(SlotView(slot));
-        slot.owned = 1;
-        slot.size = 0;
+        slot.size = cOwned;
     }
     return *static_cast<std::string*>(const_cast<void*>(slot.data));
 }
@@ -217,7 +235,8 @@ const std::string& TixStringList::Strings(int index) const {
 void TixStringList::SetString(int index, std::string value) {
     CheckIndex(index);
     Slot& slot = slots_[static_cast<std::size_t>(index)];
-    Slot fresh = MakeSlot(std::move(value), slot.object);
+    Slot fresh = MakeSlot(std::move(value));
+    fresh.object = slot.object;
     Release(slot);
     slot = fresh;
     Changed();
@@ -230,7 +249,16 @@ std::string& TixStringList::MutableString(int index) {
 
 void TixStringList::SetObject(int index, TixListObject object) {
     CheckIndex(index);
-    slots_[static_cast<std::size_t>(index)].object = object;
+    const auto i = static_cast<std::size_t>(index);
+    if (wide_.empty() && object >= INT32_MIN && object <= INT32_MAX) {
+        slots_[i].object = static_cast<std::int32_t>(object);
+    } else {
+        // The slot goes out and back in with its object, which widens the objects if need be.
+        Slot slot = slots_[i];
+        slots_.erase(slots_.begin() + index);
+        if (!wide_.empty()) wide_.erase(wide_.begin() + index);
+        Put(i, slot, object);
+    }
     Changed();
 }
 
@@ -240,34 +268,31 @@ int TixStringList::Add(std::string line) {
 
 int TixStringList::AddObject(std::string line, TixListObject object) {
     if (slots_.size() == slots_.capacity()) Reserve(slots_.size() + 1);
-    slots_.push_back(MakeSlot(std::move(line), object));
+    Put(slots_.size(), MakeSlot(std::move(line)), object);
     Changed();
     return Count() - 1;
 }
 
 int TixStringList::AddLine(std::string_view line, TixListObject object) {
     if (slots_.size() == slots_.capacity()) Reserve(slots_.size() + 1);
-    slots_.push_back(MakeSlot(line, object));
+    Put(slots_.size(), MakeSlot(line), object);
     Changed();
     return Count() - 1;
 }
 
 void TixStringList::AddStrings(const TixStringList& other) {
     if (other.slots_.empty()) return;
-    const std::size_t count = other.slots_.size();
-    Reserve(slots_.size() + count);
-    for (std::size_t i = 0; i < count; ++i) {
-        const Slot& slot = other.slots_[i];
-        slots_.push_back(MakeSlot(SlotView(slot), slot.object));
-    }
+    const int count = other.Count();
+    Reserve(slots_.size() + static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i)
+        Put(slots_.size(), MakeSlot(other.View(i)), other.Objects(i));
     Changed();
 }
 
 void TixStringList::Insert(int index, std::string line, TixListObject object) {
     CheckIndex(index, true);
     if (slots_.size() == slots_.capacity()) Reserve(slots_.size() + 1);
-    Slot slot = MakeSlot(std::move(line), object);
-    slots_.insert(slots_.begin() + index, slot);
+    Put(static_cast<std::size_t>(index), MakeSlot(std::move(line)), object);
     Changed();
 }
 
@@ -278,10 +303,11 @@ void TixStringList::Delete(int index) {
 void TixStringList::DeleteRange(int index, int count) {
     if (count <= 0) return;
     CheckIndex(index);
-    CheckIndex(index + count - 1);
+    if (count > Count() - index) RaiseIndex(Count());
     for (int i = index; i < index + count; ++i)
         Release(slots_[static_cast<std::size_t>(i)]);
     slots_.erase(slots_.begin() + index, slots_.begin() + index + count);
+    if (!wide_.empty()) wide_.erase(wide_.begin() + index, wide_.begin() + index + count);
     Changed();
 }
 
@@ -289,6 +315,7 @@ void TixStringList::Exchange(int a, int b) {
     CheckIndex(a);
     CheckIndex(b);
     std::swap(slots_[static_cast<std::size_t>(a)], slots_[static_cast<std::size_t>(b)]);
+    if (!wide_.empty()) std::swap(wide_[static_cast<std::size_t>(a)], wide_[static_cast<std::size_t>(b)]);
     Changed();
 }
 
@@ -398,7 +425,7 @@ void TixStringList::AddText(std::string_view text) {
     while (p < end) {
         const char* stop = FindLineBreak(p, end);
         if (slots_.size() == slots_.capacity()) Reserve(slots_.size() + 1);
-        slots_.push_back(MakeSlot(std::string_view(p, static_cast<std::size_t>(stop - p)), 0));
+        Put(slots_.size(), MakeSlot(std::string_view(p, static_cast<std::size_t>(stop - p))), 0);
         p = stop;
         if (p < end && *p == '\r') ++p;
         if (p < end && *p == '\n') ++p;

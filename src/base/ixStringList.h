@@ -46,7 +46,8 @@ public:
     std::string& MutableString(int index);
     TixListObject Objects(int index) const {
         CheckIndex(index);
-        return slots_[static_cast<std::size_t>(index)].object;
+        const auto i = static_cast<std::size_t>(index);
+        return wide_.empty() ? slots_[i].object : wide_[i];
     }
     void SetObject(int index, TixListObject object);
 
@@ -118,23 +119,26 @@ public:
     Iterator end() const { return {this, Count()}; }
 
 private:
-    // A line: bytes in a block, or (owned) a string of its own, made by Strings or given whole.
+    // A line: bytes in a block, or a string of its own (made by Strings, or given whole). Sixteen
+    // bytes, as a message of a million lines has a million of them.
+    static constexpr std::uint32_t cOwned = UINT32_MAX;
     struct Slot {
         const void* data = nullptr;  // the bytes, or the std::string when owned
-        std::uint32_t size = 0;      // of the bytes in a block
-        std::uint32_t owned = 0;
-        TixListObject object = 0;
+        std::uint32_t size = 0;      // of the bytes in a block, or cOwned
+        std::int32_t object = 0;     // when every object fits; else wide_ holds them
     };
     void CheckIndex(int index, bool allowEnd = false) const {
         if (index < 0 || static_cast<std::size_t>(index) >= slots_.size() + (allowEnd ? 1 : 0))
             RaiseIndex(index);
     }
     [[noreturn]] static void RaiseIndex(int index);
-    Slot MakeSlot(std::string_view line, TixListObject object);
-    Slot MakeSlot(std::string&& line, TixListObject object);
+    Slot MakeSlot(std::string_view line);
+    Slot MakeSlot(std::string&& line);
+    // Appends or inserts the slot with its object.
+    void Put(std::size_t index, Slot slot, TixListObject object);
     static void Release(Slot& slot);
     static std::string_view SlotView(const Slot& slot) {
-        if (slot.owned) return *static_cast<const std::string*>(slot.data);
+        if (slot.size == cOwned) return *static_cast<const std::string*>(slot.data);
         return {static_cast<const char*>(slot.data), slot.size};
     }
     std::string& Own(int index) const;
@@ -142,6 +146,8 @@ private:
     char* Allocate(std::size_t size);
 
     mutable std::vector<Slot> slots_;
+    // Every line's object, once one does not fit a slot; empty until then.
+    std::vector<TixListObject> wide_;
     struct BlockFree {
         void operator()(char* block) const noexcept;
     };

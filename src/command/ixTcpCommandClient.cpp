@@ -248,6 +248,25 @@ std::int64_t TixTcpCommandClient::LiteralBytes(int index) const {
     return static_cast<std::int64_t>(responseList_.View(index).size()) + 2;
 }
 
+int TixTcpCommandClient::LiteralLines(int index, std::int64_t size, std::int64_t& lastBytes) const {
+    lastBytes = 0;
+    if (index < 0) return 0;
+    auto exact =
+        std::lower_bound(literalBytes_.begin(), literalBytes_.end(), index,
+                         [](const std::pair<int, std::int64_t>& entry, int i) { return entry.first < i; });
+    std::int64_t count = 0;
+    int i = index;
+    for (; i < responseList_.Count() && count < size; ++i) {
+        if (responseList_.Objects(i) != IX_LITERAL_LINE) break;
+        if (exact != literalBytes_.end() && exact->first == i)
+            lastBytes = (exact++)->second;
+        else
+            lastBytes = static_cast<std::int64_t>(responseList_.View(i).size()) + 2;
+        count += lastBytes;
+    }
+    return i - index;
+}
+
 void TixTcpCommandClient::RaiseTooLarge() {
     throw EixTcpClientError(
         "The response is larger than the limit of " + std::to_string(maxResponseSize_) + " bytes",

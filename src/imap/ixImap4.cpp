@@ -726,25 +726,22 @@ bool TixImap4::ParseMessage(int number) {
         TixStringList& list;
         ~EndUpdate() { list.EndUpdate(); }
     } endUpdate{response};
-    int keep = 0;
-    std::int64_t count = 0;
-    for (int i = first + 1; i < response.Count() && count < size; ++i) {
-        std::int64_t bytes = LiteralBytes(i);
-        if (bytes <= 0) break;
-        count += bytes;
-        ++keep;
-        const std::string_view line = response.View(i);
-        if (bytes >= wireLength(line)) continue;
-        // The literal ended inside this line, before the protocol text that follows it.
-        std::string cut(line.substr(0, static_cast<std::size_t>(bytes)));
-        if (!charSet.empty()) {
-            // Cut by wire bytes, then back to local text.
-            TixByteArray wire = TixTranslator::GetBytes(line, charSet);
-            wire.resize(static_cast<std::size_t>(bytes));
-            cut = TixTranslator::GetString(wire, charSet);
+    std::int64_t bytes = 0;
+    const int keep = LiteralLines(first + 1, size, bytes);
+    if (keep > 0) {
+        // The literal may end inside its last line, before the protocol text that follows it.
+        const int last = first + keep;
+        const std::string_view line = response.View(last);
+        if (bytes < wireLength(line)) {
+            std::string cut(line.substr(0, static_cast<std::size_t>(bytes)));
+            if (!charSet.empty()) {
+                // Cut by wire bytes, then back to local text.
+                TixByteArray wire = TixTranslator::GetBytes(line, charSet);
+                wire.resize(static_cast<std::size_t>(bytes));
+                cut = TixTranslator::GetString(wire, charSet);
+            }
+            response.SetString(last, std::move(cut));
         }
-        response.SetString(i, std::move(cut));
-        break;
     }
     // Whole ranges at once: the message may be a million lines.
     response.DeleteRange(first + keep + 1, response.Count() - (first + keep + 1));

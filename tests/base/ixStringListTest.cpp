@@ -154,6 +154,16 @@ TEST(StringList, LinesKeepTheirTextThroughEveryEdit) {
     }
     EXPECT_EQ(moved.Objects(3), 2);  // objects travel with their lines
     EXPECT_EQ(list.Count(), 0);
+    // An object as wide as a pointer, set and inserted among narrow ones.
+    const auto wide = static_cast<TixStringList::TixListObject>(INTPTR_MAX - 5);
+    copy.SetObject(4, wide);
+    copy.Insert(0, "first", wide - 1);
+    copy.Exchange(0, 1);
+    copy.Delete(2);
+    EXPECT_EQ(copy.Objects(0), moved.Objects(0));
+    EXPECT_EQ(copy.Objects(1), wide - 1);
+    EXPECT_EQ(copy.Objects(4), wide);
+    EXPECT_EQ(copy.Objects(5), moved.Objects(5));
 }
 
 TEST(StringList, SameTextIsAsciiOnly) {
