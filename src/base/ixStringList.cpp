@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <new>
 #include <utility>
 
@@ -61,23 +62,60 @@ void AdviseHugePages(void* start, std::size_t size) {
     if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
 }
 
+// Huge-page blocks that lists gave back, kept for the next large response: a fresh page costs the
+// system a zero-fill, most of the cost of receiving a big message. A bounded number is kept, and
+// marked free to the system (MADV_FREE), which takes their memory back when it runs short.
+class TixBlockCache {
+public:
+    static TixBlockCache& Instance() {
+        // Never destroyed: lists that live until exit give their blocks back after static
+        // destruction has begun.
+        static auto* cache = new TixBlockCache;
+        return *cache;
+    }
+    char* Take() {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (blocks_.empty()) return nullptr;
+        char* block = blocks_.back();
+        blocks_.pop_back();
+        return block;
+    }
+    bool Keep(char* block) noexcept {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (blocks_.size() >= cMaxBlocks) return false;
+        madvise(block, cHugePage, MADV_FREE);
+        blocks_.push_back(block);  // reserved: never throws
+        return true;
+    }
+
+private:
+    static constexpr std::size_t cMaxBlocks = 32;  // 64 MB
+    TixBlockCache() { blocks_.reserve(cMaxBlocks); }
+    std::mutex mutex_;
+    std::vector<char*> blocks_;
+};
+
 }  // namespace
 
 void TixStringList::BlockFree::operator()(char* block) const noexcept {
+    if (huge && TixBlockCache::Instance().Keep(block)) return;
     std::free(block);
 }
 
 char* TixStringList::NewBlock(std::size_t size) {
     void* block = nullptr;
-    if (size >= cHugePage) {
+    const bool huge = size == cHugePage;
+    if (huge) block = TixBlockCache::Instance().Take();
+    if (block == nullptr && size >= cHugePage) {
         const std::size_t rounded = (size + cHugePage - 1) & ~(cHugePage - 1);
         block = std::aligned_alloc(cHugePage, rounded);
         if (block != nullptr) AdviseHugePages(block, rounded);
-    } else {
+    } else if (block == nullptr) {
         block = std::malloc(size);
     }
     if (block == nullptr) throw std::bad_alloc();
-    blocks_.emplace_back(static_cast<char*>(block));
+    if (blocks_.size() == blocks_.capacity()) blocks_.reserve(blocks_.size() * 2 + 4);
+    blocks_.emplace_back(static_cast<char*>(block), BlockFree{huge});
     return static_cast<char*>(block);
 }
 

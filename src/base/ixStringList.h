@@ -149,6 +149,7 @@ private:
     // Every line's object, once one does not fit a slot; empty until then.
     std::vector<TixListObject> wide_;
     struct BlockFree {
+        bool huge = false;  // one huge page, handed on for reuse
         void operator()(char* block) const noexcept;
     };
     char* NewBlock(std::size_t size);
