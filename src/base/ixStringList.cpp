@@ -148,7 +148,8 @@ TixStringList::TixStringList(TixStringList&& other) noexcept
       blocks_(std::move(other.blocks_)),
       free_(std::exchange(other.free_, nullptr)),
       freeSize_(std::exchange(other.freeSize_, 0)),
-      nextBlock_(std::exchange(other.nextBlock_, 0)) {
+      nextBlock_(std::exchange(other.nextBlock_, 0)),
+      owned_(std::exchange(other.owned_, 0)) {
     other.slots_.clear();
     other.wide_.clear();
     other.blocks_.clear();
@@ -163,6 +164,7 @@ TixStringList& TixStringList::operator=(TixStringList&& other) noexcept {
         free_ = std::exchange(other.free_, nullptr);
         freeSize_ = std::exchange(other.freeSize_, 0);
         nextBlock_ = std::exchange(other.nextBlock_, 0);
+        owned_ = std::exchange(other.owned_, 0);
         other.slots_.clear();
         other.wide_.clear();
         other.blocks_.clear();
@@ -172,19 +174,23 @@ TixStringList& TixStringList::operator=(TixStringList&& other) noexcept {
 }
 
 TixStringList::~TixStringList() {
-    for (Slot& slot : slots_)
-        Release(slot);
+    if (owned_ > 0)
+        for (Slot& slot : slots_)
+            Release(slot);
 }
 
 void TixStringList::ReleaseAll() {
-    for (Slot& slot : slots_)
-        Release(slot);
+    // Most lists own no string: a million lines are let go without a look at each.
+    if (owned_ > 0)
+        for (Slot& slot : slots_)
+            Release(slot);
     slots_.clear();
     wide_.clear();
     blocks_.clear();
     free_ = nullptr;
     freeSize_ = 0;
     nextBlock_ = 0;
+    owned_ = 0;
 }
 
 char* TixStringList::Allocate(std::size_t size) {
@@ -211,6 +217,7 @@ TixStringList::Slot TixStringList::MakeSlot(std::string_view line) {
     if (line.size() >= cOwned) {
         slot.data = new std::string(line);
         slot.size = cOwned;
+        ++owned_;
     } else if (!line.empty()) {
         char* p = Allocate(line.size());
         std::memcpy(p, line.data(), line.size());
@@ -225,11 +232,11 @@ TixStringList::Slot TixStringList::MakeSlot(std::string&& line) {
     Slot slot;
     slot.data = new std::string(std::move(line));
     slot.size = cOwned;
+    ++owned_;
     return slot;
 }
 
 void TixStringList::Put(std::size_t index, Slot slot, TixListObject object) {
-    // Room first, so that nothing below throws with the slot's string unowned.
     if (slots_.size() == slots_.capacity()) Reserve(slots_.size() + 1);
     const bool fits = object >= INT32_MIN && object <= INT32_MAX;
     if (wide_.empty() && !fits) {
@@ -245,8 +252,11 @@ void TixStringList::Put(std::size_t index, Slot slot, TixListObject object) {
         slots_.insert(slots_.begin() + static_cast<std::ptrdiff_t>(index), slot);
 }
 
-void TixStringList::Release(Slot& slot) {
-    if (slot.size == cOwned) delete static_cast<const std::string*>(slot.data);
+void TixStringList::Release(Slot& slot) const {
+    if (slot.size == cOwned) {
+        delete static_cast<const std::string*>(slot.data);
+        --owned_;
+    }
     slot.data = nullptr;
     slot.size = 0;
 }
@@ -257,6 +267,7 @@ std::string& TixStringList::Own(int index) const {
         // The block keeps the old bytes; they go with the list.
         slot.data = new std::string(SlotView(slot));
         slot.size = cOwned;
+        ++owned_;
     }
     return *static_cast<std::string*>(const_cast<void*>(slot.data));
 }

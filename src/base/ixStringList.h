@@ -136,7 +136,7 @@ private:
     Slot MakeSlot(std::string&& line);
     // Appends or inserts the slot with its object.
     void Put(std::size_t index, Slot slot, TixListObject object);
-    static void Release(Slot& slot);
+    void Release(Slot& slot) const;
     static std::string_view SlotView(const Slot& slot) {
         if (slot.size == cOwned) return *static_cast<const std::string*>(slot.data);
         return {static_cast<const char*>(slot.data), slot.size};
@@ -158,6 +158,7 @@ private:
     char* free_ = nullptr;  // the unused end of the newest block
     std::size_t freeSize_ = 0;
     std::size_t nextBlock_ = 0;
+    mutable std::size_t owned_ = 0;  // slots that own a string
     int updateCount_ = 0;
     bool changedInUpdate_ = false;
 };
