@@ -427,7 +427,7 @@ void TixTcpCommandClient::SendMultipleLines(const TixStringList& lines, const st
     TixTcpClientConnection& connection = GetConnection();
     std::int64_t total = static_cast<std::int64_t>(end.size());
     for (int i = 0; i < lines.Count(); ++i)
-        total += static_cast<std::int64_t>(lines.Strings(i).size()) + 2;
+        total += static_cast<std::int64_t>(lines.View(i).size()) + 2;
     connection.InitProgress(0, total);
 
     TixMemoryStream buffer;
@@ -442,8 +442,9 @@ void TixTcpCommandClient::SendMultipleLines(const TixStringList& lines, const st
         connection.WriteData(&buffer);
         buffer.Clear();
     };
+    std::string line;  // one string reused: the lines are read as views, not made strings each
     for (int i = 0; i < lines.Count(); ++i) {
-        const std::string& line = lines.Strings(i);
+        line.assign(lines.View(i));
         std::int64_t needed = static_cast<std::int64_t>(line.size()) + 3;
         if (needed <= batchSize) {
             if (buffer.Size() > 0 && buffer.Size() + needed > batchSize) flush();
@@ -479,12 +480,12 @@ void TixTcpCommandClient::WaitMultipleLines(std::int64_t totalBytes) {
             connection.InitProgress(0, 0);
         }
         if (responseList_.Count() > 0) responseList_.Delete(0);
-        if (responseList_.Count() == 0 || responseList_.Strings(responseList_.Count() - 1) != ".")
+        if (responseList_.Count() == 0 || responseList_.View(responseList_.Count() - 1) != ".")
             WaitMultipleResponse(0, {1});
         for (int i = 0; i < responseList_.Count(); ++i) {
-            const std::string& line = responseList_.Strings(i);
+            const std::string_view line = responseList_.View(i);
             if (line.size() >= 2 && line[0] == '.' && line[1] == '.')
-                responseList_.SetString(i, line.substr(1));
+                responseList_.SetString(i, std::string(line.substr(1)));
         }
         if (responseList_.Count() > 0) responseList_.Delete(responseList_.Count() - 1);
     }

@@ -812,22 +812,24 @@ std::string TixImap4::AppendMessage(const std::string& mailBox, const TixStringL
     if (Trim(mailBox).empty()) throw EixImap4Error(IX_IMAP_INVALID_ARGUMENTS);
     // A literal may hold any byte but NUL.
     for (int i = 0; i < lines.Count(); ++i)
-        if (lines.Strings(i).find('\0') != std::string::npos) throw EixImap4Error(IX_IMAP_INVALID_ARGUMENTS);
+        if (lines.View(i).find('\0') != std::string_view::npos)
+            throw EixImap4Error(IX_IMAP_INVALID_ARGUMENTS);
     CheckConnectionState({State::csAuthenticated, State::csSelected});
 
     std::string flagsPart = FlagsToText(flags);
     if (!flagsPart.empty()) flagsPart = "(" + flagsPart + ") ";
     // The literal is counted in the bytes that go on the wire, after charset conversion.
     std::int64_t size = 0;
+    std::string line;  // one string reused: the lines are read as views, not made strings each
     for (int i = 0; i < lines.Count(); ++i) {
-        const std::string& line = lines.Strings(i);
+        line.assign(lines.View(i));
         std::string charSet = GetCommandCharSet(line);
         size += (charSet.empty() ? static_cast<std::int64_t>(line.size())
                                  : TixTranslator::GetByteCount(line, charSet)) +
                 2;
     }
-    std::string line = "APPEND " + ImapQuote(TixImapUtf7Encoder::Encode(mailBox)) + " " + flagsPart + "{" +
-                       std::to_string(size) + "}";
+    line = "APPEND " + ImapQuote(TixImapUtf7Encoder::Encode(mailBox)) + " " + flagsPart + "{" +
+           std::to_string(size) + "}";
 
     // One tagged exchange from the command line to the completion: untagged lines between never end it.
     TixTaggedScope scope{isTaggedCommand_, isFetchCommand_};
