@@ -141,11 +141,11 @@ inline long long RunCurl(const std::string& command) {
     return size;
 }
 
-// Whole sessions fetching message 1 of the folder (connect opens the connection) against curl's
-// command fetching the same message, taking turns; both must bring all of its bytes.
+// Whole sessions fetching message number of the folder (connect opens the connection) against
+// curl's command fetching the same message, taking turns; both must bring all of its bytes.
 inline void CompareRetrieveWithCurl(const char* name, int runs, const std::function<void(TixImap4&)>& connect,
                                     const std::string& folder, std::int64_t bytes, const std::string& curl,
-                                    double goal) {
+                                    double goal, int number = 1) {
     Report(name, "s", false, runs,
            Interleaved(
                runs,
@@ -153,7 +153,7 @@ inline void CompareRetrieveWithCurl(const char* name, int runs, const std::funct
                    return Seconds([&] {
                        TixImap4 imap;
                        connect(imap);
-                       RetrieveAndClose(imap, folder, 1, bytes);
+                       RetrieveAndClose(imap, folder, number, bytes);
                    });
                },
                [&] {

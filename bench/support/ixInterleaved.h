@@ -39,6 +39,14 @@ inline std::pair<TixFigures, TixFigures> Interleaved(int runs, const std::functi
     return {Summarize(a), Summarize(b)};
 }
 
+// Rates in MB/s of two pieces of work over the same megabytes, taking turns.
+inline std::pair<TixFigures, TixFigures> InterleavedRates(int runs, double megabytes,
+                                                          const std::function<void()>& ours,
+                                                          const std::function<void()>& peer) {
+    return Interleaved(
+        runs, [&] { return megabytes / Seconds(ours); }, [&] { return megabytes / Seconds(peer); });
+}
+
 // One line with the spread, then the bench line. higherIsBetter: a rate (ratio ours / peer)
 // rather than a time (ratio peer / ours).
 inline void Report(const char* name, const char* unit, bool higherIsBetter, int runs,

@@ -1,6 +1,7 @@
 // Transfer encoders and charset translation on 64 MB of random bytes and of mail-like text, next to
 // OpenSSL's base64, GMime's encoders and iconv called directly. Prints one "bench" line per
-// comparison: MB/s of ours and of the peer, and our ratio (higher is better).
+// comparison: MB/s of ours and of the peer (medians of interleaved runs), and our ratio (higher is
+// better).
 #include <gmime/gmime.h>
 #include <iconv.h>
 #include <openssl/evp.h>
@@ -15,6 +16,7 @@
 
 #include "base/ixStream.h"
 #include "ixBenchSupport.h"
+#include "ixInterleaved.h"
 #include "text/ixEncoder.h"
 #include "text/ixTranslator.h"
 
@@ -66,11 +68,13 @@ std::string MailText() {
     return text;
 }
 
-void Report(const char* name, std::size_t bytes, double ours, double peer, double goal) {
-    double mbOurs = bytes / 1e6 / ours, mbPeer = bytes / 1e6 / peer;
-    std::printf("bench %s ours=%.0f peer=%.0f unit=MB/s ratio=%.2f goal=%.2f\n", name, mbOurs, mbPeer,
-                mbOurs / mbPeer, goal);
-    std::fflush(stdout);
+constexpr int cRuns = 7;
+
+// Ours and the peer over the same bytes, taking turns; the medians' rates are compared.
+void Compare(const std::string& name, std::size_t bytes, const std::function<void()>& ours,
+             const std::function<void()>& peer, double goal) {
+    ix::bench::Report(name.c_str(), "MB/s", true, cRuns,
+                      ix::bench::InterleavedRates(cRuns, static_cast<double>(bytes) / 1e6, ours, peer), goal);
 }
 
 // The source stream is filled once; what is timed is the encoder's own stream-to-stream work.
@@ -207,27 +211,29 @@ int main() {
     std::string b64 = Ours(cmBase64, random, true);
     std::size_t produced = 0;
     TixOurs b64Encode(cmBase64, random), b64Decode(cmBase64, b64);
-    double ours = BestSeconds([&] { produced += b64Encode.Run(true); });
-    double ssl = BestSeconds([&] { sink = OpenSslEncode(random); });
-    double gm = BestSeconds([&] { sink = GMimeBase64Encode(random); });
-    Report("base64_encode_64MB_vs_openssl", random.size(), ours, ssl, 1.0);
-    Report("base64_encode_64MB_vs_gmime", random.size(), ours, gm, 1.0);
-    ours = BestSeconds([&] { produced += b64Decode.Run(false); });
-    ssl = BestSeconds([&] { sink = OpenSslDecode(b64); });
-    gm = BestSeconds([&] { sink = GMimeBase64Decode(b64); });
-    Report("base64_decode_64MB_vs_openssl", random.size(), ours, ssl, 1.0);
-    Report("base64_decode_64MB_vs_gmime", random.size(), ours, gm, 1.0);
+    Compare(
+        "base64_encode_64MB_vs_openssl", random.size(), [&] { produced += b64Encode.Run(true); },
+        [&] { sink = OpenSslEncode(random); }, 1.0);
+    Compare(
+        "base64_encode_64MB_vs_gmime", random.size(), [&] { produced += b64Encode.Run(true); },
+        [&] { sink = GMimeBase64Encode(random); }, 1.0);
+    Compare(
+        "base64_decode_64MB_vs_openssl", random.size(), [&] { produced += b64Decode.Run(false); },
+        [&] { sink = OpenSslDecode(b64); }, 1.0);
+    Compare(
+        "base64_decode_64MB_vs_gmime", random.size(), [&] { produced += b64Decode.Run(false); },
+        [&] { sink = GMimeBase64Decode(b64); }, 1.0);
 
     // quoted-printable on mail text and on random bytes, against GMime.
     for (const auto& [name, input] : {std::pair{"text", &text}, std::pair{"random", &random}}) {
         std::string qp = Ours(cmQuotedPrintable, *input, true);
         TixOurs qpEncode(cmQuotedPrintable, *input), qpDecode(cmQuotedPrintable, qp);
-        ours = BestSeconds([&] { produced += qpEncode.Run(true); });
-        gm = BestSeconds([&] { sink = GMimeQpEncode(*input); });
-        Report((std::string("qp_encode_64MB_") + name + "_vs_gmime").c_str(), input->size(), ours, gm, 1.0);
-        ours = BestSeconds([&] { produced += qpDecode.Run(false); });
-        gm = BestSeconds([&] { sink = GMimeQpDecode(qp); });
-        Report((std::string("qp_decode_64MB_") + name + "_vs_gmime").c_str(), input->size(), ours, gm, 1.0);
+        Compare(
+            std::string("qp_encode_64MB_") + name + "_vs_gmime", input->size(),
+            [&] { produced += qpEncode.Run(true); }, [&] { sink = GMimeQpEncode(*input); }, 1.0);
+        Compare(
+            std::string("qp_decode_64MB_") + name + "_vs_gmime", input->size(),
+            [&] { produced += qpDecode.Run(false); }, [&] { sink = GMimeQpDecode(qp); }, 1.0);
     }
 
     // uuencode: no peer measured here.
@@ -240,23 +246,26 @@ int main() {
 
     // Charset translation against iconv called directly.
     std::string utf8 = TixTranslator::ToLocal(text, "iso-8859-1");
-    ours = BestSeconds([&] { sink = TixTranslator::ToLocal(text, "iso-8859-1"); });
-    double peer = BestSeconds([&] { sink = IconvDirect(text, "UTF-8", "ISO-8859-1"); });
-    Report("latin1_to_utf8_64MB_vs_iconv", text.size(), ours, peer, 1.0);
-    ours = BestSeconds([&] { sink = TixTranslator::FromLocal(utf8, "iso-8859-1"); });
-    peer = BestSeconds([&] { sink = IconvDirect(utf8, "ISO-8859-1", "UTF-8"); });
-    Report("utf8_to_latin1_64MB_vs_iconv", utf8.size(), ours, peer, 1.0);
+    Compare(
+        "latin1_to_utf8_64MB_vs_iconv", text.size(),
+        [&] { sink = TixTranslator::ToLocal(text, "iso-8859-1"); },
+        [&] { sink = IconvDirect(text, "UTF-8", "ISO-8859-1"); }, 1.0);
+    Compare(
+        "utf8_to_latin1_64MB_vs_iconv", utf8.size(),
+        [&] { sink = TixTranslator::FromLocal(utf8, "iso-8859-1"); },
+        [&] { sink = IconvDirect(utf8, "ISO-8859-1", "UTF-8"); }, 1.0);
     std::string koi = IconvDirect(utf8, "KOI8-R//TRANSLIT", "UTF-8");
     std::string cyr = std::string(cSize / 2, '\xD0');  // koi8-r letters
     for (std::size_t i = 0; i < cyr.size(); ++i)
         cyr[i] = static_cast<char>(0xC0 + i % 64);
     std::string cyrUtf8 = TixTranslator::ToLocal(cyr, "koi8-r");
-    ours = BestSeconds([&] { sink = TixTranslator::ToLocal(cyr, "koi8-r"); });
-    peer = BestSeconds([&] { sink = IconvDirect(cyr, "UTF-8", "KOI8-R"); });
-    Report("koi8r_to_utf8_32MB_vs_iconv", cyr.size(), ours, peer, 1.0);
-    ours = BestSeconds([&] { sink = TixTranslator::FromLocal(cyrUtf8, "koi8-r"); });
-    peer = BestSeconds([&] { sink = IconvDirect(cyrUtf8, "KOI8-R", "UTF-8"); });
-    Report("utf8_to_koi8r_32MB_vs_iconv", cyrUtf8.size(), ours, peer, 1.0);
+    Compare(
+        "koi8r_to_utf8_32MB_vs_iconv", cyr.size(), [&] { sink = TixTranslator::ToLocal(cyr, "koi8-r"); },
+        [&] { sink = IconvDirect(cyr, "UTF-8", "KOI8-R"); }, 1.0);
+    Compare(
+        "utf8_to_koi8r_32MB_vs_iconv", cyrUtf8.size(),
+        [&] { sink = TixTranslator::FromLocal(cyrUtf8, "koi8-r"); },
+        [&] { sink = IconvDirect(cyrUtf8, "KOI8-R", "UTF-8"); }, 1.0);
     (void)koi;
     return sink.empty() || produced == 0 ? 1 : 0;
 }

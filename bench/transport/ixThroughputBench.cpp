@@ -1,6 +1,6 @@
 // Moves 256 MB over loopback through TixTcpClient reads and writes, and through a plain
-// blocking-socket loop with the same buffer size, and prints both rates, the ratio and the CPU
-// time per MB of the measured side.
+// blocking-socket loop with the same buffer size, taking turns, and prints the median rates, the
+// ratio and the CPU time per MB of the measured side.
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "ixCountingStream.h"
+#include "ixInterleaved.h"
 #include "transport/ixTcpClient.h"
 
 namespace {
@@ -195,19 +196,24 @@ void OursWrite(int port) {
 
 void Compare(const char* name, const std::function<void(int)>& peer, const std::function<void(int)>& ours,
              const std::function<void(int)>& plain) {
-    // Alternate the runs and keep each side's best of three, so that noise from the machine hits
-    // both alike.
-    Result bestOurs{0, 0}, bestPlain{0, 0};
-    for (int i = 0; i < 3; ++i) {
-        Result o = Run(peer, ours);
-        Result p = Run(peer, plain);
-        if (o.mbPerSec > bestOurs.mbPerSec) bestOurs = o;
-        if (p.mbPerSec > bestPlain.mbPerSec) bestPlain = p;
-    }
-    std::printf("%s: ours %.0f MB/s (%.2f ms CPU/MB), plain socket loop %.0f MB/s (%.2f ms CPU/MB)\n", name,
-                bestOurs.mbPerSec, bestOurs.cpuMsPerMb, bestPlain.mbPerSec, bestPlain.cpuMsPerMb);
-    std::printf("bench %s ours=%.0f peer=%.0f unit=MB/s ratio=%.2f goal=0.90\n", name, bestOurs.mbPerSec,
-                bestPlain.mbPerSec, bestOurs.mbPerSec / bestPlain.mbPerSec);
+    // The runs take turns, so that noise from the machine hits both alike; medians are compared.
+    constexpr int runs = 7;
+    std::vector<double> cpuOurs, cpuPlain;
+    const auto figures = ix::bench::Interleaved(
+        runs,
+        [&] {
+            const Result r = Run(peer, ours);
+            cpuOurs.push_back(r.cpuMsPerMb);
+            return r.mbPerSec;
+        },
+        [&] {
+            const Result r = Run(peer, plain);
+            cpuPlain.push_back(r.cpuMsPerMb);
+            return r.mbPerSec;
+        });
+    std::printf("%s: CPU per MB, median: ours %.2f ms, plain socket loop %.2f ms\n", name,
+                ix::bench::Summarize(cpuOurs).median, ix::bench::Summarize(cpuPlain).median);
+    ix::bench::Report(name, "MB/s", true, runs, figures, 0.90);
 }
 
 }  // namespace

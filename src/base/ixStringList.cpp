@@ -2,7 +2,13 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <new>
+#include <utility>
+
+#include <sys/mman.h>
 
 #include "base/ixError.h"
 
@@ -40,63 +46,268 @@ std::string UpperCase(std::string_view text) {
     return result;
 }
 
-TixStringList::TixStringList(std::initializer_list<std::string> lines) {
-    items_.reserve(lines.size());
-    for (const auto& line : lines)
-        items_.push_back({line, 0});
+namespace {
+
+// Lines up to this size are copied into the blocks; a longer given string is kept as it is.
+constexpr std::size_t cCopyLimit = 1024;
+constexpr std::size_t cFirstBlock = 256;
+constexpr std::size_t cHugePage = std::size_t{2} << 20;
+constexpr std::size_t cLargestBlock = cHugePage;
+
+// Large regions are asked to be backed by huge pages where the system allows it on request: a
+// fetched message then costs a page fault per 2 MB rather than per 4 KB.
+void AdviseHugePages(void* start, std::size_t size) {
+    const auto begin = (reinterpret_cast<std::uintptr_t>(start) + cHugePage - 1) & ~(cHugePage - 1);
+    const auto end = (reinterpret_cast<std::uintptr_t>(start) + size) & ~(cHugePage - 1);
+    if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
 }
 
-TixStringList::TixStringList(const TixStringList& other) : items_(other.items_) {}
+// Huge-page blocks that lists gave back, kept for the next large response: a fresh page costs the
+// system a zero-fill, most of the cost of receiving a big message. A bounded number is kept, and
+// marked free to the system (MADV_FREE), which takes their memory back when it runs short.
+class TixBlockCache {
+public:
+    static TixBlockCache& Instance() {
+        // Never destroyed: lists that live until exit give their blocks back after static
+        // destruction has begun.
+        static auto* cache = new TixBlockCache;
+        return *cache;
+    }
+    char* Take() {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (blocks_.empty()) return nullptr;
+        char* block = blocks_.back();
+        blocks_.pop_back();
+        return block;
+    }
+    bool Keep(char* block) noexcept {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (blocks_.size() >= cMaxBlocks) return false;
+        madvise(block, cHugePage, MADV_FREE);
+        blocks_.push_back(block);  // reserved: never throws
+        return true;
+    }
+
+private:
+    static constexpr std::size_t cMaxBlocks = 32;  // 64 MB
+    TixBlockCache() { blocks_.reserve(cMaxBlocks); }
+    std::mutex mutex_;
+    std::vector<char*> blocks_;
+};
+
+}  // namespace
+
+void TixStringList::BlockFree::operator()(char* block) const noexcept {
+    if (huge && TixBlockCache::Instance().Keep(block)) return;
+    std::free(block);
+}
+
+char* TixStringList::NewBlock(std::size_t size) {
+    void* block = nullptr;
+    const bool huge = size == cHugePage;
+    if (huge) block = TixBlockCache::Instance().Take();
+    if (block == nullptr && size >= cHugePage) {
+        const std::size_t rounded = (size + cHugePage - 1) & ~(cHugePage - 1);
+        block = std::aligned_alloc(cHugePage, rounded);
+        if (block != nullptr) AdviseHugePages(block, rounded);
+    } else if (block == nullptr) {
+        block = std::malloc(size);
+    }
+    if (block == nullptr) throw std::bad_alloc();
+    if (blocks_.size() == blocks_.capacity()) blocks_.reserve(blocks_.size() * 2 + 4);
+    blocks_.emplace_back(static_cast<char*>(block), BlockFree{huge});
+    return static_cast<char*>(block);
+}
+
+TixStringList::TixStringList(std::initializer_list<std::string> lines) {
+    slots_.reserve(lines.size());
+    for (const auto& line : lines)
+        slots_.push_back(MakeSlot(std::string_view(line)));
+}
+
+TixStringList::TixStringList(const TixStringList& other) {
+    Reserve(other.slots_.size());
+    for (int i = 0; i < other.Count(); ++i)
+        Put(slots_.size(), MakeSlot(other.View(i)), other.Objects(i));
+}
 
 TixStringList& TixStringList::operator=(const TixStringList& other) {
     if (this != &other) {
-        items_ = other.items_;
+        ReleaseAll();
+        Reserve(other.slots_.size());
+        for (int i = 0; i < other.Count(); ++i)
+            Put(slots_.size(), MakeSlot(other.View(i)), other.Objects(i));
         Changed();
     }
     return *this;
 }
 
-TixStringList::TixStringList(TixStringList&& other) noexcept : items_(std::move(other.items_)) {}
+TixStringList::TixStringList(TixStringList&& other) noexcept
+    : slots_(std::move(other.slots_)),
+      wide_(std::move(other.wide_)),
+      blocks_(std::move(other.blocks_)),
+      free_(std::exchange(other.free_, nullptr)),
+      freeSize_(std::exchange(other.freeSize_, 0)),
+      nextBlock_(std::exchange(other.nextBlock_, 0)),
+      owned_(std::exchange(other.owned_, 0)) {
+    other.slots_.clear();
+    other.wide_.clear();
+    other.blocks_.clear();
+}
 
 TixStringList& TixStringList::operator=(TixStringList&& other) noexcept {
     if (this != &other) {
-        items_ = std::move(other.items_);
-        other.items_.clear();
+        ReleaseAll();
+        slots_ = std::move(other.slots_);
+        wide_ = std::move(other.wide_);
+        blocks_ = std::move(other.blocks_);
+        free_ = std::exchange(other.free_, nullptr);
+        freeSize_ = std::exchange(other.freeSize_, 0);
+        nextBlock_ = std::exchange(other.nextBlock_, 0);
+        owned_ = std::exchange(other.owned_, 0);
+        other.slots_.clear();
+        other.wide_.clear();
+        other.blocks_.clear();
         Changed();
     }
     return *this;
 }
 
-void TixStringList::CheckIndex(int index, bool allowEnd) const {
-    const int limit = allowEnd ? Count() + 1 : Count();
-    if (index < 0 || index >= limit)
-        throw EixError("List index out of bounds (" + std::to_string(index) + ")");
+TixStringList::~TixStringList() {
+    if (owned_ > 0)
+        for (Slot& slot : slots_)
+            Release(slot);
+}
+
+void TixStringList::ReleaseAll() {
+    // Most lists own no string: a million lines are let go without a look at each.
+    if (owned_ > 0)
+        for (Slot& slot : slots_)
+            Release(slot);
+    slots_.clear();
+    wide_.clear();
+    blocks_.clear();
+    free_ = nullptr;
+    freeSize_ = 0;
+    nextBlock_ = 0;
+    owned_ = 0;
+}
+
+char* TixStringList::Allocate(std::size_t size) {
+    if (size <= freeSize_) {
+        char* p = free_;
+        free_ += size;
+        freeSize_ -= size;
+        return p;
+    }
+    // Blocks grow with the list, so that a short list takes little and a long one few blocks.
+    nextBlock_ = nextBlock_ == 0 ? cFirstBlock : std::min(nextBlock_ * 2, cLargestBlock);
+    if (size > nextBlock_ / 4) {
+        // A long line gets a block of its own; the current one stays in use.
+        return NewBlock(size);
+    }
+    char* block = NewBlock(nextBlock_);
+    free_ = block + size;
+    freeSize_ = nextBlock_ - size;
+    return block;
+}
+
+TixStringList::Slot TixStringList::MakeSlot(std::string_view line) {
+    Slot slot;
+    if (line.size() >= cOwned) {
+        slot.data = new std::string(line);
+        slot.size = cOwned;
+        ++owned_;
+    } else if (!line.empty()) {
+        char* p = Allocate(line.size());
+        std::memcpy(p, line.data(), line.size());
+        slot.data = p;
+        slot.size = static_cast<std::uint32_t>(line.size());
+    }
+    return slot;
+}
+
+TixStringList::Slot TixStringList::MakeSlot(std::string&& line) {
+    if (line.size() <= cCopyLimit) return MakeSlot(std::string_view(line));
+    Slot slot;
+    slot.data = new std::string(std::move(line));
+    slot.size = cOwned;
+    ++owned_;
+    return slot;
+}
+
+void TixStringList::Put(std::size_t index, Slot slot, TixListObject object) {
+    if (slots_.size() == slots_.capacity()) Reserve(slots_.size() + 1);
+    const bool fits = object >= INT32_MIN && object <= INT32_MAX;
+    if (wide_.empty() && !fits) {
+        wide_.reserve(slots_.capacity());
+        for (const Slot& each : slots_)
+            wide_.push_back(each.object);
+    }
+    if (!wide_.empty()) wide_.insert(wide_.begin() + static_cast<std::ptrdiff_t>(index), object);
+    slot.object = fits ? static_cast<std::int32_t>(object) : 0;
+    if (index == slots_.size())
+        slots_.push_back(slot);
+    else
+        slots_.insert(slots_.begin() + static_cast<std::ptrdiff_t>(index), slot);
+}
+
+void TixStringList::Release(Slot& slot) const {
+    if (slot.size == cOwned) {
+        delete static_cast<const std::string*>(slot.data);
+        --owned_;
+    }
+    slot.data = nullptr;
+    slot.size = 0;
+}
+
+std::string& TixStringList::Own(int index) const {
+    Slot& slot = slots_[static_cast<std::size_t>(index)];
+    if (slot.size != cOwned) {
+        // The block keeps the old bytes; they go with the list.
+        slot.data = new std::string(SlotView(slot));
+        slot.size = cOwned;
+        ++owned_;
+    }
+    return *static_cast<std::string*>(const_cast<void*>(slot.data));
+}
+
+void TixStringList::RaiseIndex(int index) {
+    throw EixError("List index out of bounds (" + std::to_string(index) + ")");
 }
 
 const std::string& TixStringList::Strings(int index) const {
     CheckIndex(index);
-    return items_[static_cast<std::size_t>(index)].line;
+    return Own(index);
 }
 
 void TixStringList::SetString(int index, std::string value) {
     CheckIndex(index);
-    items_[static_cast<std::size_t>(index)].line = std::move(value);
+    Slot& slot = slots_[static_cast<std::size_t>(index)];
+    Slot fresh = MakeSlot(std::move(value));
+    fresh.object = slot.object;
+    Release(slot);
+    slot = fresh;
     Changed();
 }
 
 std::string& TixStringList::MutableString(int index) {
     CheckIndex(index);
-    return items_[static_cast<std::size_t>(index)].line;
-}
-
-TixStringList::TixListObject TixStringList::Objects(int index) const {
-    CheckIndex(index);
-    return items_[static_cast<std::size_t>(index)].object;
+    return Own(index);
 }
 
 void TixStringList::SetObject(int index, TixListObject object) {
     CheckIndex(index);
-    items_[static_cast<std::size_t>(index)].object = object;
+    const auto i = static_cast<std::size_t>(index);
+    if (wide_.empty() && object >= INT32_MIN && object <= INT32_MAX) {
+        slots_[i].object = static_cast<std::int32_t>(object);
+    } else {
+        // The slot goes out and back in with its object, which widens the objects if need be.
+        Slot slot = slots_[i];
+        slots_.erase(slots_.begin() + index);
+        if (!wide_.empty()) wide_.erase(wide_.begin() + index);
+        Put(i, slot, object);
+    }
     Changed();
 }
 
@@ -105,72 +316,93 @@ int TixStringList::Add(std::string line) {
 }
 
 int TixStringList::AddObject(std::string line, TixListObject object) {
-    items_.push_back({std::move(line), object});
+    if (slots_.size() == slots_.capacity()) Reserve(slots_.size() + 1);
+    Put(slots_.size(), MakeSlot(std::move(line)), object);
+    Changed();
+    return Count() - 1;
+}
+
+int TixStringList::AddLine(std::string_view line, TixListObject object) {
+    if (slots_.size() == slots_.capacity()) Reserve(slots_.size() + 1);
+    Put(slots_.size(), MakeSlot(line), object);
     Changed();
     return Count() - 1;
 }
 
 void TixStringList::AddStrings(const TixStringList& other) {
-    if (other.items_.empty()) return;
-    items_.insert(items_.end(), other.items_.begin(), other.items_.end());
+    if (other.slots_.empty()) return;
+    const int count = other.Count();
+    Reserve(slots_.size() + static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i)
+        Put(slots_.size(), MakeSlot(other.View(i)), other.Objects(i));
     Changed();
 }
 
 void TixStringList::Insert(int index, std::string line, TixListObject object) {
     CheckIndex(index, true);
-    items_.insert(items_.begin() + index, Item{std::move(line), object});
+    if (slots_.size() == slots_.capacity()) Reserve(slots_.size() + 1);
+    Put(static_cast<std::size_t>(index), MakeSlot(std::move(line)), object);
     Changed();
 }
 
 void TixStringList::Delete(int index) {
+    DeleteRange(index, 1);
+}
+
+void TixStringList::DeleteRange(int index, int count) {
+    if (count <= 0) return;
     CheckIndex(index);
-    items_.erase(items_.begin() + index);
+    if (count > Count() - index) RaiseIndex(Count());
+    for (int i = index; i < index + count; ++i)
+        Release(slots_[static_cast<std::size_t>(i)]);
+    slots_.erase(slots_.begin() + index, slots_.begin() + index + count);
+    if (!wide_.empty()) wide_.erase(wide_.begin() + index, wide_.begin() + index + count);
     Changed();
 }
 
 void TixStringList::Exchange(int a, int b) {
     CheckIndex(a);
     CheckIndex(b);
-    std::swap(items_[static_cast<std::size_t>(a)], items_[static_cast<std::size_t>(b)]);
+    std::swap(slots_[static_cast<std::size_t>(a)], slots_[static_cast<std::size_t>(b)]);
+    if (!wide_.empty()) std::swap(wide_[static_cast<std::size_t>(a)], wide_[static_cast<std::size_t>(b)]);
     Changed();
 }
 
 void TixStringList::Clear() {
-    if (items_.empty()) return;
-    items_.clear();
+    if (slots_.empty()) return;
+    ReleaseAll();
     Changed();
 }
 
 int TixStringList::IndexOf(std::string_view line) const {
-    for (std::size_t i = 0; i < items_.size(); ++i)
-        if (SameText(items_[i].line, line)) return static_cast<int>(i);
+    for (std::size_t i = 0; i < slots_.size(); ++i)
+        if (SameText(SlotView(slots_[i]), line)) return static_cast<int>(i);
     return -1;
 }
 
 int TixStringList::IndexOfExact(std::string_view line) const {
-    for (std::size_t i = 0; i < items_.size(); ++i)
-        if (items_[i].line == line) return static_cast<int>(i);
+    for (std::size_t i = 0; i < slots_.size(); ++i)
+        if (SlotView(slots_[i]) == line) return static_cast<int>(i);
     return -1;
 }
 
 std::string TixStringList::Names(int index) const {
-    const std::string& line = Strings(index);
+    const std::string_view line = View(index);
     const auto eq = line.find('=');
-    return eq == std::string::npos ? std::string() : line.substr(0, eq);
+    return eq == std::string_view::npos ? std::string() : std::string(line.substr(0, eq));
 }
 
 std::string TixStringList::ValueFromIndex(int index) const {
-    const std::string& line = Strings(index);
+    const std::string_view line = View(index);
     const auto eq = line.find('=');
-    return eq == std::string::npos ? std::string() : line.substr(eq + 1);
+    return eq == std::string_view::npos ? std::string() : std::string(line.substr(eq + 1));
 }
 
 int TixStringList::IndexOfName(std::string_view name) const {
-    for (std::size_t i = 0; i < items_.size(); ++i) {
-        const std::string& line = items_[i].line;
+    for (std::size_t i = 0; i < slots_.size(); ++i) {
+        const std::string_view line = SlotView(slots_[i]);
         const auto eq = line.find('=');
-        if (eq != std::string::npos && SameText(std::string_view(line).substr(0, eq), name))
-            return static_cast<int>(i);
+        if (eq != std::string_view::npos && SameText(line.substr(0, eq), name)) return static_cast<int>(i);
     }
     return -1;
 }
@@ -197,49 +429,52 @@ void TixStringList::SetValue(std::string_view name, std::string_view value) {
 
 std::string TixStringList::Text() const {
     std::size_t size = 0;
-    for (const auto& item : items_)
-        size += item.line.size() + 2;
+    for (const Slot& slot : slots_)
+        size += SlotView(slot).size() + 2;
     std::string result;
     result.reserve(size);
-    for (const auto& item : items_)
-        result.append(item.line).append("\r\n");
+    for (const Slot& slot : slots_)
+        result.append(SlotView(slot)).append("\r\n");
     return result;
 }
 
 void TixStringList::SetText(std::string_view text) {
-    items_.clear();
+    ReleaseAll();
     AddText(text);
 }
 
-// Eight bytes at a time.
+// memchr is vectorised; a window keeps a text without one of the two bytes from being scanned to its
+// end for every line.
 const char* FindLineBreak(const char* p, const char* end) {
-    constexpr std::uint64_t ones = 0x0101010101010101ULL, highs = 0x8080808080808080ULL;
-    while (end - p >= 8) {
-        std::uint64_t word;
-        std::memcpy(&word, p, 8);
-        const std::uint64_t cr = word ^ (ones * '\r'), lf = word ^ (ones * '\n');
-        // A zero byte in cr or lf marks a match; the test has no false negatives, and a false
-        // positive only sends the scan to the byte loop below.
-        if ((((cr - ones) & ~cr) | ((lf - ones) & ~lf)) & highs) break;
-        p += 8;
+    constexpr std::ptrdiff_t window = 256;
+    while (p < end) {
+        const auto size = static_cast<std::size_t>(std::min(end - p, window));
+        const char* lf = static_cast<const char*>(std::memchr(p, '\n', size));
+        const char* stop = lf != nullptr ? lf : p + size;
+        const char* cr = static_cast<const char*>(std::memchr(p, '\r', static_cast<std::size_t>(stop - p)));
+        if (cr != nullptr) return cr;
+        if (lf != nullptr) return lf;
+        p += size;
     }
-    while (p < end && *p != '\r' && *p != '\n')
-        ++p;
-    return p;
+    return end;
 }
 
 void TixStringList::Reserve(std::size_t n) {
-    if (n > items_.capacity()) items_.reserve(std::max(n, 2 * items_.capacity()));
+    if (n <= slots_.capacity()) return;
+    slots_.reserve(std::max(n, 2 * slots_.capacity()));
+    if (slots_.capacity() * sizeof(Slot) >= 2 * cHugePage)
+        AdviseHugePages(slots_.data(), slots_.capacity() * sizeof(Slot));
 }
 
 void TixStringList::AddText(std::string_view text) {
     const char* p = text.data();
     const char* const end = p + text.size();
     // Mail lines are rarely shorter than 40 bytes: reserve for that.
-    Reserve(items_.size() + text.size() / 40 + 1);
+    Reserve(slots_.size() + text.size() / 40 + 1);
     while (p < end) {
         const char* stop = FindLineBreak(p, end);
-        items_.push_back({std::string(p, stop), 0});
+        if (slots_.size() == slots_.capacity()) Reserve(slots_.size() + 1);
+        Put(slots_.size(), MakeSlot(std::string_view(p, static_cast<std::size_t>(stop - p))), 0);
         p = stop;
         if (p < end && *p == '\r') ++p;
         if (p < end && *p == '\n') ++p;
@@ -264,8 +499,8 @@ void TixStringList::Changed() {
 }
 
 bool TixStringList::operator==(const TixStringList& other) const {
-    return std::equal(items_.begin(), items_.end(), other.items_.begin(), other.items_.end(),
-                      [](const Item& a, const Item& b) { return a.line == b.line; });
+    return std::equal(slots_.begin(), slots_.end(), other.slots_.begin(), other.slots_.end(),
+                      [](const Slot& a, const Slot& b) { return SlotView(a) == SlotView(b); });
 }
 
 }  // namespace ix

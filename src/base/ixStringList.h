@@ -3,10 +3,16 @@
 // with name=value access and ASCII case-insensitive search. Appending is amortised O(1), so a list of
 // a million lines is cheap. The change callback fires after every modification unless updates are
 // suspended with BeginUpdate; the matching EndUpdate then fires it once if anything changed.
+//
+// Lines live packed in large blocks, not one heap string each: a fetched message of a million lines
+// costs a few allocations and little more memory than its text. View reads a line without making
+// a string of it; Strings makes that string on first use and keeps it until the line changes, so
+// a list is not to be read from two threads at once.
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,30 +30,43 @@ public:
     TixStringList& operator=(const TixStringList& other);  // copies lines and objects, keeps OnChange
     TixStringList(TixStringList&& other) noexcept;
     TixStringList& operator=(TixStringList&& other) noexcept;
-    ~TixStringList() = default;
+    ~TixStringList();
 
-    int Count() const { return static_cast<int>(items_.size()); }
-    bool Empty() const { return items_.empty(); }
+    int Count() const { return static_cast<int>(slots_.size()); }
+    bool Empty() const { return slots_.empty(); }
     const std::string& operator[](int index) const { return Strings(index); }
     const std::string& Strings(int index) const;  // throws EixError on a bad index
+    // The line's text without a string made of it; valid until the line changes or is deleted.
+    std::string_view View(int index) const {
+        CheckIndex(index);
+        return SlotView(slots_[static_cast<std::size_t>(index)]);
+    }
     void SetString(int index, std::string value);
     // Direct access for code that edits a line in place; call Changed() afterwards.
     std::string& MutableString(int index);
-    TixListObject Objects(int index) const;
+    TixListObject Objects(int index) const {
+        CheckIndex(index);
+        const auto i = static_cast<std::size_t>(index);
+        return wide_.empty() ? slots_[i].object : wide_[i];
+    }
     void SetObject(int index, TixListObject object);
 
     int Add(std::string line);
     int AddObject(std::string line, TixListObject object);
+    // Appends a copy of the bytes (a line cut from a larger text).
+    int AddLine(std::string_view line, TixListObject object = 0);
     void AddStrings(const TixStringList& other);
     void Insert(int index, std::string line, TixListObject object = 0);
     void Delete(int index);
+    // Deletes count lines from index on at once.
+    void DeleteRange(int index, int count);
     void Exchange(int a, int b);
     void Clear();
     void Assign(const TixStringList& other) { *this = other; }
     // Room for at least n lines. Grows at least twofold, so that callers that reserve a little
     // more each time (one announced block after another) stay linear.
     void Reserve(std::size_t n);
-    std::size_t Capacity() const { return items_.capacity(); }
+    std::size_t Capacity() const { return slots_.capacity(); }
 
     // Case-insensitive (ASCII) search for a whole line; -1 when not found.
     int IndexOf(std::string_view line) const;
@@ -77,17 +96,69 @@ public:
 
     TixChangeEvent OnChange;
 
+    // What iterating a list yields.
     struct Item {
-        std::string line;
+        const std::string& line;
         TixListObject object = 0;
     };
-    auto begin() const { return items_.begin(); }
-    auto end() const { return items_.end(); }
+    class Iterator {
+    public:
+        Iterator(const TixStringList* list, int index) : list_(list), index_(index) {}
+        Item operator*() const { return {list_->Strings(index_), list_->Objects(index_)}; }
+        Iterator& operator++() {
+            ++index_;
+            return *this;
+        }
+        bool operator==(const Iterator& other) const { return index_ == other.index_; }
+
+    private:
+        const TixStringList* list_;
+        int index_;
+    };
+    Iterator begin() const { return {this, 0}; }
+    Iterator end() const { return {this, Count()}; }
 
 private:
-    void CheckIndex(int index, bool allowEnd = false) const;
+    // A line: bytes in a block, or a string of its own (made by Strings, or given whole). Sixteen
+    // bytes, as a message of a million lines has a million of them.
+    static constexpr std::uint32_t cOwned = UINT32_MAX;
+    struct Slot {
+        const void* data = nullptr;  // the bytes, or the std::string when owned
+        std::uint32_t size = 0;      // of the bytes in a block, or cOwned
+        std::int32_t object = 0;     // when every object fits; else wide_ holds them
+    };
+    void CheckIndex(int index, bool allowEnd = false) const {
+        if (index < 0 || static_cast<std::size_t>(index) >= slots_.size() + (allowEnd ? 1 : 0))
+            RaiseIndex(index);
+    }
+    [[noreturn]] static void RaiseIndex(int index);
+    Slot MakeSlot(std::string_view line);
+    Slot MakeSlot(std::string&& line);
+    // Appends or inserts the slot with its object.
+    void Put(std::size_t index, Slot slot, TixListObject object);
+    void Release(Slot& slot) const;
+    static std::string_view SlotView(const Slot& slot) {
+        if (slot.size == cOwned) return *static_cast<const std::string*>(slot.data);
+        return {static_cast<const char*>(slot.data), slot.size};
+    }
+    std::string& Own(int index) const;
+    void ReleaseAll();
+    char* Allocate(std::size_t size);
 
-    std::vector<Item> items_;
+    mutable std::vector<Slot> slots_;
+    // Every line's object, once one does not fit a slot; empty until then.
+    std::vector<TixListObject> wide_;
+    struct BlockFree {
+        bool huge = false;  // one huge page, handed on for reuse
+        void operator()(char* block) const noexcept;
+    };
+    char* NewBlock(std::size_t size);
+
+    std::vector<std::unique_ptr<char, BlockFree>> blocks_;
+    char* free_ = nullptr;  // the unused end of the newest block
+    std::size_t freeSize_ = 0;
+    std::size_t nextBlock_ = 0;
+    mutable std::size_t owned_ = 0;  // slots that own a string
     int updateCount_ = 0;
     bool changedInUpdate_ = false;
 };

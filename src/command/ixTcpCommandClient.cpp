@@ -200,20 +200,26 @@ void TixTcpCommandClient::WaitResponse(const TixResponseCodes& expectedCodes) {
     DoReceiveResponse();
 }
 
-void TixTcpCommandClient::CompleteLine(bool literal) {
-    std::string line = responseCharSet_.empty()
-                           ? std::move(pending_)
-                           : TixTranslator::GetString(reinterpret_cast<const std::uint8_t*>(pending_.data()),
-                                                      static_cast<int>(pending_.size()), responseCharSet_);
-    pending_.clear();
+void TixTcpCommandClient::CompleteLine(std::string_view received, bool literal) {
+    // Without a charset the received bytes are the line, copied once into the list.
+    std::string converted;
+    std::string_view line = received;
+    if (!responseCharSet_.empty()) {
+        converted = TixTranslator::GetString(reinterpret_cast<const std::uint8_t*>(received.data()),
+                                             static_cast<int>(received.size()), responseCharSet_);
+        line = converted;
+    }
     // A NUL is no text; it is rare, so a fast search comes before the rewrite.
-    if (std::memchr(line.data(), '\0', line.size()) != nullptr)
-        std::replace(line.begin(), line.end(), '\0', ' ');
+    if (std::memchr(line.data(), '\0', line.size()) != nullptr) {
+        if (converted.empty()) converted.assign(line);
+        std::replace(converted.begin(), converted.end(), '\0', ' ');
+        line = converted;
+    }
     // A line whose literal ended inside it goes on as protocol text and may announce another.
     bool checkLiteral = !literal || literalTail_;
     literalTail_ = false;
     if (checkLiteral) {
-        std::int64_t size = GetLiteralSize(line);
+        std::int64_t size = GetLiteralSize(std::string(line));
         if (size >= 0) {
             if (size > maxResponseSize_ - responseBytes_) RaiseTooLarge();
             literalLeft_ = size;
@@ -229,7 +235,7 @@ void TixTcpCommandClient::CompleteLine(bool literal) {
     if (literal && pendingLiteralBytes_ != static_cast<std::int64_t>(line.size()) + 2)
         literalBytes_.emplace_back(responseList_.Count(), pendingLiteralBytes_);
     pendingLiteralBytes_ = 0;
-    responseList_.AddObject(std::move(line), literal ? IX_LITERAL_LINE : 0);
+    responseList_.AddLine(line, literal ? IX_LITERAL_LINE : 0);
 }
 
 std::int64_t TixTcpCommandClient::LiteralBytes(int index) const {
@@ -239,7 +245,26 @@ std::int64_t TixTcpCommandClient::LiteralBytes(int index) const {
         std::lower_bound(literalBytes_.begin(), literalBytes_.end(), index,
                          [](const std::pair<int, std::int64_t>& entry, int i) { return entry.first < i; });
     if (found != literalBytes_.end() && found->first == index) return found->second;
-    return static_cast<std::int64_t>(responseList_.Strings(index).size()) + 2;
+    return static_cast<std::int64_t>(responseList_.View(index).size()) + 2;
+}
+
+int TixTcpCommandClient::LiteralLines(int index, std::int64_t size, std::int64_t& lastBytes) const {
+    lastBytes = 0;
+    if (index < 0) return 0;
+    auto exact =
+        std::lower_bound(literalBytes_.begin(), literalBytes_.end(), index,
+                         [](const std::pair<int, std::int64_t>& entry, int i) { return entry.first < i; });
+    std::int64_t count = 0;
+    int i = index;
+    for (; i < responseList_.Count() && count < size; ++i) {
+        if (responseList_.Objects(i) != IX_LITERAL_LINE) break;
+        if (exact != literalBytes_.end() && exact->first == i)
+            lastBytes = (exact++)->second;
+        else
+            lastBytes = static_cast<std::int64_t>(responseList_.View(i).size()) + 2;
+        count += lastBytes;
+    }
+    return i - index;
 }
 
 void TixTcpCommandClient::RaiseTooLarge() {
@@ -263,19 +288,39 @@ void TixTcpCommandClient::FeedResponseData(const char* data, std::size_t size) {
                 if (!literalBytes_.empty() && literalBytes_.back().first == last) {
                     ++literalBytes_.back().second;
                     if (literalBytes_.back().second ==
-                        static_cast<std::int64_t>(responseList_.Strings(last).size()) + 2)
+                        static_cast<std::int64_t>(responseList_.View(last).size()) + 2)
                         literalBytes_.pop_back();
                 }
             }
         }
     }
+    // Mail text has no NUL: one search over the read spares the lines theirs.
+    const bool plain = responseCharSet_.empty() && std::memchr(data, '\0', size) == nullptr;
     while (i < size) {
+        if (plain && literalLeft_ > 0 && pending_.empty() && !literalTail_) {
+            // The bulk of a message: whole CRLF lines inside the literal, stored as they are.
+            const char* const end =
+                data + std::min<std::size_t>(size, i + static_cast<std::size_t>(literalLeft_));
+            for (;;) {
+                const char* const line = data + i;
+                const char* const stop = FindLineBreak(line, end);
+                if (end - stop < 2 || stop[0] != '\r' || stop[1] != '\n') break;
+                responseList_.AddLine(std::string_view(line, static_cast<std::size_t>(stop - line)),
+                                      IX_LITERAL_LINE);
+                const auto taken = static_cast<std::size_t>(stop - line) + 2;
+                literalLeft_ -= static_cast<std::int64_t>(taken);
+                i += taken;
+            }
+            if (i >= size) break;
+        }
         bool inLiteral = literalLeft_ > 0;
         std::size_t limit =
             inLiteral ? std::min<std::size_t>(size, i + static_cast<std::size_t>(literalLeft_)) : size;
         const std::size_t j = static_cast<std::size_t>(FindLineBreak(data + i, data + limit) - data);
-        pending_.append(data + i, j - i);
-        if (static_cast<std::int64_t>(pending_.size()) > maxResponseSize_) RaiseTooLarge();
+        // A line that came whole in this read goes to the list straight from it.
+        const bool whole = j < limit && pending_.empty();
+        if (!whole) pending_.append(data + i, j - i);
+        if (static_cast<std::int64_t>(whole ? j - i : pending_.size()) > maxResponseSize_) RaiseTooLarge();
         if (inLiteral) {
             literalLeft_ -= static_cast<std::int64_t>(j - i);
             pendingLiteralBytes_ += static_cast<std::int64_t>(j - i);
@@ -299,7 +344,9 @@ void TixTcpCommandClient::FeedResponseData(const char* data, std::size_t size) {
             literalLeft_ -= inside;
             pendingLiteralBytes_ += inside;
         }
-        CompleteLine(inLiteral || literalTail_);
+        CompleteLine(whole ? std::string_view(data + i, j - i) : std::string_view(pending_),
+                     inLiteral || literalTail_);
+        pending_.clear();
         i = j + lineBreak;
     }
     if (responseBytes_ > maxResponseSize_) RaiseTooLarge();
@@ -380,7 +427,7 @@ void TixTcpCommandClient::SendMultipleLines(const TixStringList& lines, const st
     TixTcpClientConnection& connection = GetConnection();
     std::int64_t total = static_cast<std::int64_t>(end.size());
     for (int i = 0; i < lines.Count(); ++i)
-        total += static_cast<std::int64_t>(lines.Strings(i).size()) + 2;
+        total += static_cast<std::int64_t>(lines.View(i).size()) + 2;
     connection.InitProgress(0, total);
 
     TixMemoryStream buffer;
@@ -395,8 +442,9 @@ void TixTcpCommandClient::SendMultipleLines(const TixStringList& lines, const st
         connection.WriteData(&buffer);
         buffer.Clear();
     };
+    std::string line;  // one string reused: the lines are read as views, not made strings each
     for (int i = 0; i < lines.Count(); ++i) {
-        const std::string& line = lines.Strings(i);
+        line.assign(lines.View(i));
         std::int64_t needed = static_cast<std::int64_t>(line.size()) + 3;
         if (needed <= batchSize) {
             if (buffer.Size() > 0 && buffer.Size() + needed > batchSize) flush();
@@ -432,12 +480,12 @@ void TixTcpCommandClient::WaitMultipleLines(std::int64_t totalBytes) {
             connection.InitProgress(0, 0);
         }
         if (responseList_.Count() > 0) responseList_.Delete(0);
-        if (responseList_.Count() == 0 || responseList_.Strings(responseList_.Count() - 1) != ".")
+        if (responseList_.Count() == 0 || responseList_.View(responseList_.Count() - 1) != ".")
             WaitMultipleResponse(0, {1});
         for (int i = 0; i < responseList_.Count(); ++i) {
-            const std::string& line = responseList_.Strings(i);
+            const std::string_view line = responseList_.View(i);
             if (line.size() >= 2 && line[0] == '.' && line[1] == '.')
-                responseList_.SetString(i, line.substr(1));
+                responseList_.SetString(i, std::string(line.substr(1)));
         }
         if (responseList_.Count() > 0) responseList_.Delete(responseList_.Count() - 1);
     }

@@ -11,6 +11,7 @@
 #include <exception>
 #include <initializer_list>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/ixStringList.h"
@@ -135,6 +136,9 @@ protected:
     // when that belongs to the literal; 0 for protocol lines. Exact whatever line breaks the
     // literal holds (bare LF or CR), and for a line in which a literal ends.
     std::int64_t LiteralBytes(int index) const;
+    // How many lines from index on hold literal data until size bytes of it are counted (each line's
+    // LiteralBytes, in one pass), and the bytes of the last of them.
+    int LiteralLines(int index, std::int64_t size, std::int64_t& lastBytes) const;
     // Bytes received after the line that ended the last wait: lines not yet classified, a partial
     // line or an announced literal.
     bool HasUnreadResponseData() const {
@@ -147,7 +151,7 @@ private:
     class TixResponseSink;
     void ReadResponseData();
     void FeedResponseData(const char* data, std::size_t size);
-    void CompleteLine(bool literal);
+    void CompleteLine(std::string_view received, bool literal);
     [[noreturn]] void RaiseTooLarge();
     void ResetCollection();
 

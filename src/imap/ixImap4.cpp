@@ -717,7 +717,7 @@ bool TixImap4::ParseMessage(int number) {
     // The command client counted each literal line's bytes as they came off the wire, line
     // breaks of any kind included: the literal is exactly the announced bytes.
     const std::string charSet = CharSet();
-    auto wireLength = [&](const std::string& line) -> std::int64_t {
+    auto wireLength = [&](std::string_view line) -> std::int64_t {
         if (charSet.empty()) return static_cast<std::int64_t>(line.size());
         return TixTranslator::GetByteCount(line, charSet);
     };
@@ -726,30 +726,26 @@ bool TixImap4::ParseMessage(int number) {
         TixStringList& list;
         ~EndUpdate() { list.EndUpdate(); }
     } endUpdate{response};
-    int keep = 0;
-    std::int64_t count = 0;
-    for (int i = first + 1; i < response.Count() && count < size; ++i) {
-        std::int64_t bytes = LiteralBytes(i);
-        if (bytes <= 0) break;
-        count += bytes;
-        ++keep;
-        const std::string& line = response.Strings(i);
-        if (bytes >= wireLength(line)) continue;
-        // The literal ended inside this line, before the protocol text that follows it.
-        std::string cut = line.substr(0, static_cast<std::size_t>(bytes));
-        if (!charSet.empty()) {
-            // Cut by wire bytes, then back to local text.
-            TixByteArray wire = TixTranslator::GetBytes(line, charSet);
-            wire.resize(static_cast<std::size_t>(bytes));
-            cut = TixTranslator::GetString(wire, charSet);
+    std::int64_t bytes = 0;
+    const int keep = LiteralLines(first + 1, size, bytes);
+    if (keep > 0) {
+        // The literal may end inside its last line, before the protocol text that follows it.
+        const int last = first + keep;
+        const std::string_view line = response.View(last);
+        if (bytes < wireLength(line)) {
+            std::string cut(line.substr(0, static_cast<std::size_t>(bytes)));
+            if (!charSet.empty()) {
+                // Cut by wire bytes, then back to local text.
+                TixByteArray wire = TixTranslator::GetBytes(line, charSet);
+                wire.resize(static_cast<std::size_t>(bytes));
+                cut = TixTranslator::GetString(wire, charSet);
+            }
+            response.SetString(last, std::move(cut));
         }
-        response.SetString(i, std::move(cut));
-        break;
     }
-    for (int i = response.Count() - 1; i > first + keep; --i)
-        response.Delete(i);
-    for (int i = first; i >= 0; --i)
-        response.Delete(i);
+    // Whole ranges at once: the message may be a million lines.
+    response.DeleteRange(first + keep + 1, response.Count() - (first + keep + 1));
+    response.DeleteRange(0, first + 1);
     return true;
 }
 
@@ -816,22 +812,24 @@ std::string TixImap4::AppendMessage(const std::string& mailBox, const TixStringL
     if (Trim(mailBox).empty()) throw EixImap4Error(IX_IMAP_INVALID_ARGUMENTS);
     // A literal may hold any byte but NUL.
     for (int i = 0; i < lines.Count(); ++i)
-        if (lines.Strings(i).find('\0') != std::string::npos) throw EixImap4Error(IX_IMAP_INVALID_ARGUMENTS);
+        if (lines.View(i).find('\0') != std::string_view::npos)
+            throw EixImap4Error(IX_IMAP_INVALID_ARGUMENTS);
     CheckConnectionState({State::csAuthenticated, State::csSelected});
 
     std::string flagsPart = FlagsToText(flags);
     if (!flagsPart.empty()) flagsPart = "(" + flagsPart + ") ";
     // The literal is counted in the bytes that go on the wire, after charset conversion.
     std::int64_t size = 0;
+    std::string line;  // one string reused: the lines are read as views, not made strings each
     for (int i = 0; i < lines.Count(); ++i) {
-        const std::string& line = lines.Strings(i);
+        line.assign(lines.View(i));
         std::string charSet = GetCommandCharSet(line);
         size += (charSet.empty() ? static_cast<std::int64_t>(line.size())
                                  : TixTranslator::GetByteCount(line, charSet)) +
                 2;
     }
-    std::string line = "APPEND " + ImapQuote(TixImapUtf7Encoder::Encode(mailBox)) + " " + flagsPart + "{" +
-                       std::to_string(size) + "}";
+    line = "APPEND " + ImapQuote(TixImapUtf7Encoder::Encode(mailBox)) + " " + flagsPart + "{" +
+           std::to_string(size) + "}";
 
     // One tagged exchange from the command line to the completion: untagged lines between never end it.
     TixTaggedScope scope{isTaggedCommand_, isFetchCommand_};

@@ -23,8 +23,8 @@ bool OnlyWhiteSpace(std::string_view text) {
 }
 
 bool BlankText(const TixStringList& lines) {
-    for (const auto& item : lines)
-        for (unsigned char c : item.line)
+    for (int i = 0; i < lines.Count(); ++i)
+        for (unsigned char c : lines.View(i))
             if (c > ' ') return false;
     return true;
 }
@@ -61,7 +61,7 @@ public:
     TixLinesStream(const TixStringList& lines, int begin, int end, bool keepLastBreak = false)
         : lines_(lines), begin_(begin) {
         for (int i = begin; i < end; ++i)
-            size_ += static_cast<std::int64_t>(lines[i].size()) + 2;
+            size_ += static_cast<std::int64_t>(lines.View(i).size()) + 2;
         if (size_ > 0 && !keepLastBreak) size_ -= 2;
         encodedSize_ = begin < end ? (keepLastBreak ? size_ : size_ + 2) : 0;
         Rewind();
@@ -70,7 +70,7 @@ public:
         auto* out = static_cast<char*>(buffer);
         std::size_t done = 0;
         while (done < count && position_ < size_) {
-            const std::string& line = (lines_.begin() + line_)->line;  // in range: position_ < size_
+            const std::string_view line = lines_.View(line_);  // in range: position_ < size_
             if (offset_ < line.size()) {
                 const std::size_t n = std::min(count - done, line.size() - offset_);
                 std::memcpy(out + done, line.data() + offset_, n);
@@ -135,9 +135,9 @@ TixDateTime ReadMailDate(std::string_view text) {
 enum class TixDelimiter { None, Open, Close };
 
 // RFC 2046 section 5.1.1: a delimiter line may carry trailing white space.
-TixDelimiter Classify(const std::string& line, const std::string& open) {
-    if (line.size() < open.size() || line.compare(0, open.size(), open) != 0) return TixDelimiter::None;
-    std::string_view rest = std::string_view(line).substr(open.size());
+TixDelimiter Classify(std::string_view line, std::string_view open) {
+    if (line.size() < open.size() || line.substr(0, open.size()) != open) return TixDelimiter::None;
+    std::string_view rest = line.substr(open.size());
     if (rest.size() >= 2 && rest[0] == '-' && rest[1] == '-')
         return OnlyWhiteSpace(rest.substr(2)) ? TixDelimiter::Close : TixDelimiter::None;
     return OnlyWhiteSpace(rest) ? TixDelimiter::Open : TixDelimiter::None;
@@ -146,14 +146,13 @@ TixDelimiter Classify(const std::string& line, const std::string& open) {
 // The first body line of a header that ends at headerEnd: after the empty line, or the line that
 // ended the header by not being a field.
 int BodyStart(const TixStringList& lines, int headerEnd) {
-    return headerEnd < lines.Count() && lines[headerEnd].empty() ? headerEnd + 1 : headerEnd;
+    return headerEnd < lines.Count() && lines.View(headerEnd).empty() ? headerEnd + 1 : headerEnd;
 }
 
 // "begin <mode> <file name>" opening a uuencoded section.
-bool IsUuBegin(const std::string& line, std::string& fileName) {
-    if (line.size() < 6 || !SameText(std::string_view(line).substr(0, 5), "begin") || line[5] != ' ')
-        return false;
-    std::string_view rest = std::string_view(line).substr(6);
+bool IsUuBegin(std::string_view line, std::string& fileName) {
+    if (line.size() < 6 || !SameText(line.substr(0, 5), "begin") || line[5] != ' ') return false;
+    std::string_view rest = line.substr(6);
     while (!rest.empty() && (rest.front() == ' ' || rest.front() == '\t'))
         rest.remove_prefix(1);
     const auto space = rest.find(' ');
@@ -461,7 +460,7 @@ void TixMailMessage::ParseHeaderLines(const TixStringList& lines) {
     rawHeader_.Clear();
     rawHeader_.Reserve(static_cast<std::size_t>(headerEnd));
     for (int i = 0; i < headerEnd; ++i)
-        rawHeader_.Add(lines[i]);
+        rawHeader_.AddLine(lines.View(i));
     rawHeader_.EndUpdate();
 
     extraFields_.BeginUpdate();
@@ -509,7 +508,7 @@ void TixMailMessage::StartPart(TixMessageBody& body, const TixStringList& lines,
     body.rawHeader_.BeginUpdate();
     body.rawHeader_.Clear();
     for (int i = headerStart; i < headerEnd; ++i)
-        body.rawHeader_.Add(lines[i]);
+        body.rawHeader_.AddLine(lines.View(i));
     body.rawHeader_.EndUpdate();
     body.FillExtraFields(header);
     body.headerStart_ = headerStart;
@@ -550,7 +549,7 @@ void TixMailMessage::ParseSinglePart(const TixStringList& lines, int headerEnd) 
     TixAttachmentBody* uu = nullptr;
     std::string fileName;
     for (int i = bodyStart; i < lines.Count(); ++i) {
-        const std::string& line = lines[i];
+        const std::string_view line = lines.View(i);
         if (IsUuBegin(line, fileName)) {
             messageFormat_ = mfUUencode;
             finishRun(uu != nullptr ? static_cast<TixMessageBody*>(uu) : single, i, 0);
@@ -587,7 +586,7 @@ void TixMailMessage::ParseMultipart(const TixStringList& lines, int from, int to
     };
 
     for (int i = from; i < to; ++i) {
-        const TixDelimiter kind = Classify(lines[i], open);
+        const TixDelimiter kind = Classify(lines.View(i), open);
         if (kind == TixDelimiter::None) continue;
         if (current != nullptr) finish(*current, dataStart, i);
         current = nullptr;
@@ -595,12 +594,12 @@ void TixMailMessage::ParseMultipart(const TixStringList& lines, int from, int to
 
         // The part header ends at an empty line; a delimiter or the end of the range ends it too.
         int j = i + 1;
-        while (j < to && !lines[j].empty() && Classify(lines[j], open) == TixDelimiter::None)
+        while (j < to && !lines.View(j).empty() && Classify(lines.View(j), open) == TixDelimiter::None)
             ++j;
         TixStringList headerLines;
         headerLines.Reserve(static_cast<std::size_t>(j - i - 1));
         for (int k = i + 1; k < j; ++k)
-            headerLines.Add(lines[k]);
+            headerLines.AddLine(lines.View(k));
         TixMailHeaderFieldList header;
         header.SetCharSet(charSet_);
         if (const int end = header.Parse(0, &headerLines); end < headerLines.Count()) {
@@ -608,7 +607,7 @@ void TixMailMessage::ParseMultipart(const TixStringList& lines, int from, int to
             j = i + 1 + end;
             TixStringList fields;
             for (int k = 0; k < end; ++k)
-                fields.Add(headerLines[k]);
+                fields.AddLine(headerLines.View(k));
             headerLines = std::move(fields);
             header.Parse(0, &headerLines);
         }
@@ -624,15 +623,15 @@ void TixMailMessage::ParseMultipart(const TixStringList& lines, int from, int to
         body.FillExtraFields(header);  // before the move: the header indexes headerLines
         body.rawHeader_ = std::move(headerLines);
         body.headerStart_ = i + 1;
-        const bool hasBody = j < to && lines[j].empty();
+        const bool hasBody = j < to && lines.View(j).empty();
         dataStart = hasBody ? j + 1 : j;
         body.encodedStart_ = dataStart;
         if (auto* attachment = dynamic_cast<TixAttachmentBody*>(&body);
             attachment != nullptr && attachment->fileName_.empty() && SameText(type, "message/rfc822")) {
             // Named after the embedded message's subject; only its header is looked at.
             TixStringList embedded;
-            for (int k = dataStart; k < to && k < dataStart + 500 && !lines[k].empty(); ++k)
-                embedded.Add(lines[k]);
+            for (int k = dataStart; k < to && k < dataStart + 500 && !lines.View(k).empty(); ++k)
+                embedded.AddLine(lines.View(k));
             TixMailHeaderFieldList embeddedHeader;
             embeddedHeader.Parse(0, &embedded);
             embeddedHeader.SetCharSet(charSet_);

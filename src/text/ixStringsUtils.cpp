@@ -66,7 +66,7 @@ std::int64_t TixStringsUtils::AddTextStr(std::string_view text, bool addToLastSt
         if (first && addToLastString && !list.Empty())
             list.MutableString(list.Count() - 1).append(piece);
         else
-            list.Add(std::string(piece));
+            list.AddLine(piece);
         first = false;
         if (i < n && text[i] == '\r') ++i;
         if (i < n && text[i] == '\n') ++i;
@@ -118,14 +118,15 @@ std::int64_t TixStringsUtils::AddTextStream(TixStream& stream, bool addToLastStr
 int TixStringsUtils::IndexOf(std::string_view text, bool exact) const {
     const TixStringList& list = *strings_;
     for (int i = 0; i < list.Count(); ++i)
-        if (exact ? SameText(list[i], text) : ContainsText(list[i], text)) return i;
+        if (exact ? SameText(list.View(i), text) : ContainsText(list.View(i), text)) return i;
     return -1;
 }
 
 std::int64_t TixStringsUtils::GetStringsSize() const {
     std::int64_t size = 0;
-    for (const auto& item : *strings_)
-        size += static_cast<std::int64_t>(item.line.size()) + 2;
+    const TixStringList& list = *strings_;
+    for (int i = 0; i < list.Count(); ++i)
+        size += static_cast<std::int64_t>(list.View(i).size()) + 2;
     return size;
 }
 

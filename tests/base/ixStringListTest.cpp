@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <string>
+#include <vector>
 
 #include "base/ixError.h"
 
@@ -115,6 +117,53 @@ TEST(StringList, ReservingALittleMoreEachTimeGrowsGeometrically) {
     EXPECT_EQ(list.Count(), 100000);
     list.Reserve(10);  // never shrinks
     EXPECT_GE(list.Capacity(), 100000u);
+}
+
+TEST(StringList, LinesKeepTheirTextThroughEveryEdit) {
+    // Lines of every length, packed and given whole, read both ways across many blocks.
+    TixStringList list;
+    std::vector<std::string> expected;
+    for (int i = 0; i < 3000; ++i) {
+        std::string line(static_cast<std::size_t>(i * 7 % 2500), static_cast<char>('a' + i % 26));
+        if (i % 3 == 0)
+            list.AddLine(line, i);
+        else
+            list.AddObject(line, i);
+        expected.push_back(std::move(line));
+    }
+    list.MutableString(5).append("+");
+    expected[5] += "+";
+    list.SetString(7, std::string(3000, 'z'));
+    expected[7] = std::string(3000, 'z');
+    list.Insert(2, "inserted");
+    expected.insert(expected.begin() + 2, "inserted");
+    list.DeleteRange(10, 100);
+    expected.erase(expected.begin() + 10, expected.begin() + 110);
+    list.Exchange(0, 1);
+    std::swap(expected[0], expected[1]);
+    EXPECT_THROW(list.DeleteRange(list.Count() - 1, 2), EixError);
+
+    TixStringList copy = list;
+    const TixStringList moved = std::move(list);
+    for (const TixStringList* each : {static_cast<const TixStringList*>(&copy), &moved}) {
+        ASSERT_EQ(each->Count(), static_cast<int>(expected.size()));
+        for (int i = 0; i < each->Count(); ++i) {
+            ASSERT_EQ(each->View(i), expected[static_cast<std::size_t>(i)]) << i;
+            ASSERT_EQ(each->Strings(i), expected[static_cast<std::size_t>(i)]) << i;
+        }
+    }
+    EXPECT_EQ(moved.Objects(3), 2);  // objects travel with their lines
+    EXPECT_EQ(list.Count(), 0);
+    // An object as wide as a pointer, set and inserted among narrow ones.
+    const auto wide = static_cast<TixStringList::TixListObject>(INTPTR_MAX - 5);
+    copy.SetObject(4, wide);
+    copy.Insert(0, "first", wide - 1);
+    copy.Exchange(0, 1);
+    copy.Delete(2);
+    EXPECT_EQ(copy.Objects(0), moved.Objects(0));
+    EXPECT_EQ(copy.Objects(1), wide - 1);
+    EXPECT_EQ(copy.Objects(4), wide);
+    EXPECT_EQ(copy.Objects(5), moved.Objects(5));
 }
 
 TEST(StringList, SameTextIsAsciiOnly) {

@@ -5,6 +5,8 @@
 #include "ixTestSupport.h"
 
 #include <functional>
+#include <string>
+#include <vector>
 
 #include "command/ixMC.h"
 #include "ixLoopbackServer.h"
@@ -133,6 +135,58 @@ TEST_F(CommandClientTest, AFloodingServerIsCutOffWithinOneBatchOfTheLimit) {
     EXPECT_FALSE(client.Active());
     // The count takes in the command sent too.
     EXPECT_LE(client.GetConnection().BytesProceed, 64 * 1024 + client.GetBatchSize() + 7);
+}
+
+// Announces a literal with "{N}" at the end of a line, as IMAP does.
+class LiteralClient : public TixCustomMail {
+public:
+    using TixTcpCommandClient::LiteralBytes;
+
+protected:
+    std::int64_t GetLiteralSize(const std::string& line) override {
+        const auto open = line.rfind('{');
+        return line.empty() || line.back() != '}' || open == std::string::npos
+                   ? -1
+                   : std::stoll(line.substr(open + 1, line.size() - open - 2));
+    }
+};
+
+TEST(CommandClientLiteralTest, LiteralLinesKeepTheirExactBytesHoweverTheReadsCutThem) {
+    // Line ends of every kind, a NUL, and a literal that ends inside a line; whole reads and reads
+    // that cut lines and CRLFs anywhere.
+    const std::string literal = std::string("first\r\nse\0cond\r\nbare\nlone\rlast\r\nta", 34);
+    for (std::size_t piece : {std::size_t{1}, std::size_t{3}, std::size_t{7}, std::size_t{4096}}) {
+        SCOPED_TRACE(piece);
+        LoopbackServer server;
+        LiteralClient client;
+        client.SetServer(server.Host());
+        client.SetPort(server.Port());
+        client.SetTimeOut(2000);
+        client.OnGetResponseCode = [](TixObject*, const std::string& line, int& code) {
+            if (line.rfind("OK", 0) == 0) code = 10;
+        };
+        server.Serve([literal, piece](LoopbackPeer& peer) {
+            peer.Expect("FETCH\r\n");
+            peer.SendSplit(
+                "* 1 {" + std::to_string(literal.size()) + "}\r\n" + literal + "il)\r\nOK done\r\n", piece,
+                0);
+        });
+        client.Open();
+        client.SendCommandSync("FETCH", {10});
+        const TixStringList& list = client.ResponseList();
+        const std::vector<std::string> lines{"* 1 {34}", "first", "se cond", "bare",
+                                             "lone",     "last",  "tail)",   "OK done"};
+        ASSERT_EQ(list.Count(), static_cast<int>(lines.size()));
+        std::int64_t bytes = 0;
+        for (int i = 0; i < list.Count(); ++i) {
+            EXPECT_EQ(list.View(i), lines[static_cast<std::size_t>(i)]);
+            bytes += client.LiteralBytes(i);
+        }
+        EXPECT_EQ(bytes, 34);
+        EXPECT_EQ(client.LiteralBytes(6), 2);  // "ta" of "tail)"
+        client.Close();
+        EXPECT_EQ(server.Join(), "");
+    }
 }
 
 TEST_F(CommandClientTest, MultipleLinesAreDotStuffedOnlyForADotEnd) {
