@@ -45,12 +45,11 @@ inline QApplication& App() {
 // folder list (listLines, each with its CRLF) and an empty subscribed list.
 inline void AnswerWindowLogin(test::LoopbackPeer& peer, const std::string& listLines) {
     peer.Send("* OK ready\r\n");
-    peer.Expect("a0001 LOGIN \"TarvelTester\" \"quartzmellow\"\r\n");
-    peer.Send("a0001 OK logged in\r\n");
-    peer.Expect("a0002 LIST \"\" \"*\"\r\n");
-    peer.Send(listLines + "a0002 OK\r\n");
-    peer.Expect("a0003 LSUB \"\" \"*\"\r\n");
-    peer.Send("a0003 OK\r\n");
+    peer.Play({
+        {"a0001 LOGIN \"TarvelTester\" \"quartzmellow\"\r\n", "a0001 OK logged in\r\n"},
+        {"a0002 LIST \"\" \"*\"\r\n", listLines + "a0002 OK\r\n"},
+        {"a0003 LSUB \"\" \"*\"\r\n", "a0003 OK\r\n"},
+    });
 }
 
 // However a test against a scripted server ends, the client lets go before the script is waited for.
@@ -135,6 +134,20 @@ protected:
         UseSandbox();
         form->btnLogin->click();
         ASSERT_TRUE(form->ixImap.Active()) << LastShown();
+    }
+    void LoginTo(const test::LoopbackServer& server) {
+        UseScriptedServer(server);
+        form->btnLogin->click();
+        ASSERT_TRUE(form->ixImap.Active()) << LastShown();
+    }
+
+    // Answers the next dialog, a Dialog, with `fill`, which ends by pressing one of its buttons.
+    template <class Dialog>
+    void OnDialog(std::function<void(Dialog&)> fill) {
+        dialogs.push_back([fill = std::move(fill)](QDialog& dialog) {
+            fill(dynamic_cast<Dialog&>(dialog));
+            return dialog.result();
+        });
     }
 
     std::vector<QPushButton*> OperationButtons() const {

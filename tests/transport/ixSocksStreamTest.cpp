@@ -138,8 +138,7 @@ TEST_P(SocksRefusalTest, RaisesTheProxysCodeAndClosed) {
     Configure(c.type, "127.0.0.1", c.user, "pw");
     proxy.Serve([&c](LoopbackPeer& peer) {
         for (const Exchange& e : c.dialogue) {
-            peer.Expect(e.expect);
-            peer.Send(e.reply);
+            peer.Play({{e.expect, e.reply}});
         }
         peer.Close();
     });
