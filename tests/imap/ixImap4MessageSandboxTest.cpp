@@ -22,11 +22,10 @@ TixStringList SimpleMessage(const std::string& from, const std::string& subject,
 }
 
 // Each test works in folders of its own, removed again whatever happens.
-class Imap4MessageSandboxTest : public ::testing::Test {
+class Imap4MessageSandboxTest : public test::SandboxClientTest {
 protected:
     void SetUp() override {
-        info = test::Sandbox();
-        test::UseSandboxSecondUser(imap, info, 20000);
+        SandboxClientTest::SetUp();
         imap.Open();
         folder = "IxMessages" + std::to_string(::getpid());
         Create(folder);
@@ -39,14 +38,12 @@ protected:
         } catch (const EixError& e) {
             ADD_FAILURE() << "cleaning up: " << e.what();
         }
-        imap.Close();
+        SandboxClientTest::TearDown();
     }
     void Create(const std::string& name) {
         imap.CreateMailBox(name);
         created.insert(created.begin(), name);
     }
-    test::SandboxInfo info;
-    TixImap4 imap;
     std::string folder;
     std::vector<std::string> created;
 };

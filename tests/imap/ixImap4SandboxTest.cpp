@@ -16,18 +16,7 @@ using State = TixImap4ConnectionState;
 
 using test::CodeOf;
 
-class Imap4SandboxTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        info = test::Sandbox();
-        test::UseSandboxSecondUser(imap, info, 10000);
-        imap.OnSendCommand = [this](TixObject*, const std::string& text) { sent += text; };
-    }
-    void TearDown() override { imap.Close(); }
-    test::SandboxInfo info;
-    TixImap4 imap;
-    std::string sent;
-};
+using Imap4SandboxTest = test::SandboxClientTest;
 
 TEST_F(Imap4SandboxTest, LogsInWithLoginAndCramMd5) {
     imap.Open();

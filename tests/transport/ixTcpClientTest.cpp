@@ -12,6 +12,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <utility>
 
 #include "ixLoopbackClientFixture.h"
 #include "ixLoopbackServer.h"
@@ -43,6 +44,14 @@ bool Arrived(int fd, int bytes, short events = 0) {
         poll(nullptr, 0, 1);
     }
     return false;
+}
+
+// The server sends the bytes, then waits for the client's close.
+void SendThenAwaitClose(LoopbackServer& server, std::string bytes) {
+    server.Serve([bytes = std::move(bytes)](LoopbackPeer& peer) {
+        peer.Send(bytes);
+        peer.WaitForClose(5000);
+    });
 }
 
 class TcpClientTest : public ::testing::Test {
@@ -282,10 +291,7 @@ TEST_F(TcpClientTest, DisableGuiProcessingKeepsHandlersOutOfTheWait) {
 
 TEST_F(TcpClientTest, ByteLimitStopsTheReadExactly) {
     auto& server = NewServer();
-    server.Serve([](LoopbackPeer& peer) {
-        peer.Send(std::string(100, 'a'));
-        peer.WaitForClose(5000);
-    });
+    SendThenAwaitClose(server, std::string(100, 'a'));
     Connect(server);
     ASSERT_TRUE(Arrived(Connection().Socket().Handle(), 100));
     Connection().BytesToProceed = 10;
@@ -307,10 +313,7 @@ TEST_F(TcpClientTest, ConnectsOverIpv6Loopback) {
     }
     probe.reset();
     auto& server = NewServer(true);
-    server.Serve([](LoopbackPeer& peer) {
-        peer.Send("hello\r\n");
-        peer.WaitForClose(5000);
-    });
+    SendThenAwaitClose(server, "hello\r\n");
     Connect(server);
     EXPECT_EQ(Connection().PeerIP, "::1");
     EXPECT_EQ(Connection().IP, "::1");
@@ -345,10 +348,7 @@ TEST_F(TcpClientTest, ResetDuringAWriteRaisesAndCloses) {
 
 TEST_F(TcpClientTest, ThrottlePausesAfterEachCall) {
     auto& server = NewServer();
-    server.Serve([](LoopbackPeer& peer) {
-        peer.Send(std::string(3000, 'b'));
-        peer.WaitForClose(5000);
-    });
+    SendThenAwaitClose(server, std::string(3000, 'b'));
     Connect(server);
     ASSERT_TRUE(Arrived(Connection().Socket().Handle(), 3000));
     client.SetBatchSize(1000);
