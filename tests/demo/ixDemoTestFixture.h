@@ -63,6 +63,29 @@ struct CloseFirst {
     }
 };
 
+// A second session of the same user that looks at the server behind the window's back.
+class ServerView {
+public:
+    explicit ServerView(const test::SandboxInfo& info) {
+        imap.SetServer(info.host);
+        imap.SetPort(info.imapPort);
+        imap.SetUserName(info.user);
+        imap.SetPassword(info.password);
+        imap.SetTimeOut(10000);
+        imap.SetDisableGuiProcessing(true);
+        imap.Open();
+    }
+    ~ServerView() {
+        try {
+            imap.Close();
+        } catch (...) {
+        }
+    }
+    bool Listed(const std::string& name) { return test::Lists(imap, false, name); }
+    bool Subscribed(const std::string& name) { return test::Lists(imap, true, name); }
+    TixImap4 imap;
+};
+
 struct ShownMessage {
     QMessageBox::Icon icon;
     std::string text;
@@ -130,6 +153,13 @@ protected:
         form->edtTimeOut->setText("10");
     }
 
+    // The second session, on the sandbox the fields now point at; it outlives the test's folders.
+    ServerView& View() {
+        UseSandbox();
+        if (!view) view = std::make_unique<ServerView>(info);
+        return *view;
+    }
+
     void Login() {
         UseSandbox();
         form->btnLogin->click();
@@ -150,10 +180,14 @@ protected:
         });
     }
 
-    std::vector<QPushButton*> OperationButtons() const {
-        return {form->btnNewFolder, form->btnDeleteFolder, form->btnFind,
-                form->btnSubscribe, form->btnUnsubscribe,  form->btnAppend,
-                form->btnCopy,      form->btnDelete,       form->btnPurge};
+    // The texts of the operation buttons that are enabled (or disabled), one comparison for them all.
+    std::string OperationButtons(bool enabled) const {
+        std::string texts;
+        for (QPushButton* button :
+             {form->btnNewFolder, form->btnDeleteFolder, form->btnFind, form->btnSubscribe,
+              form->btnUnsubscribe, form->btnAppend, form->btnCopy, form->btnDelete, form->btnPurge})
+            if (button->isEnabled() == enabled) texts += button->text().toStdString() + ";";
+        return texts;
     }
 
     // The node at a path of node texts, "/" between levels; nullptr when absent.
@@ -200,29 +234,7 @@ protected:
     QString saveFileName;
     std::vector<std::string> proposedFileNames;
     std::vector<std::string> sent, firstLines;
-};
-
-// A second session of the same user that looks at the server behind the window's back.
-class ServerView {
-public:
-    explicit ServerView(const test::SandboxInfo& info) {
-        imap.SetServer(info.host);
-        imap.SetPort(info.imapPort);
-        imap.SetUserName(info.user);
-        imap.SetPassword(info.password);
-        imap.SetTimeOut(10000);
-        imap.SetDisableGuiProcessing(true);
-        imap.Open();
-    }
-    ~ServerView() {
-        try {
-            imap.Close();
-        } catch (...) {
-        }
-    }
-    bool Listed(const std::string& name) { return test::Lists(imap, false, name); }
-    bool Subscribed(const std::string& name) { return test::Lists(imap, true, name); }
-    TixImap4 imap;
+    std::unique_ptr<ServerView> view;
 };
 
 // A folder of this test alone, removed again however the test ends.

@@ -207,8 +207,7 @@ TEST_F(DialogsTest, HtmlShowsAsTextAndNothingItRefersToIsFetched) {
 // ---- The list ----
 
 TEST_F(MessageActionsTest, TheListShowsNumbersSubjectsSendersAndFlagsInOrder) {
-    UseSandbox();
-    ServerView view(info);
+    ServerView& view = View();
     ScratchFolder folder(view, "GuiList"), empty(view, "GuiEmpty");
     Put(view, folder.Name(), Message("First one", "Alice Example <alice@example.org>", "one"),
         {TixMailMessageFlag::mfSeen, TixMailMessageFlag::mfDeleted});
@@ -305,8 +304,7 @@ TEST_F(MessageActionsTest, ALostConnectionEndsTheListAndIsShown) {
 // ---- Opening a message ----
 
 TEST_F(MessageActionsTest, OpeningAMessageShowsItSetsSeenAndTheRefreshedListShowsIt) {
-    UseSandbox();
-    ServerView view(info);
+    ServerView& view = View();
     ScratchFolder folder(view, "GuiOpen");
     Put(view, folder.Name(), SeedMessage("inbox-3-attachment.eml"));
     Put(view, folder.Name(), SeedMessage("inbox-2-alternative.eml"));
@@ -380,8 +378,7 @@ TEST_F(MessageActionsTest, OpeningAMessageShowsItSetsSeenAndTheRefreshedListShow
 // ---- Append ----
 
 TEST_F(MessageActionsTest, AComposedMessageWithNonAsciiTextIsAppendedAndReadsBackTheSame) {
-    UseSandbox();
-    ServerView view(info);
+    ServerView& view = View();
     ScratchFolder folder(view, "GuiAppend");
     Login();
     SelectFolder(folder.QName());
@@ -438,8 +435,7 @@ TEST_F(MessageActionsTest, AComposedMessageWithNonAsciiTextIsAppendedAndReadsBac
 // ---- Copy, Delete, Purge ----
 
 TEST_F(MessageActionsTest, CopyPutsTheMessageIntoTheChosenFolderAndRebuildsTheTree) {
-    UseSandbox();
-    ServerView view(info);
+    ServerView& view = View();
     ScratchFolder source(view, "GuiCopyFrom");
     ScratchFolder target(view, "GuiCopyTo");
     Put(view, source.Name(), Message("Copy me", "alice@example.org", "copied"));
@@ -490,8 +486,7 @@ TEST_F(MessageActionsTest, CopyPutsTheMessageIntoTheChosenFolderAndRebuildsTheTr
 }
 
 TEST_F(MessageActionsTest, DeleteMarksOneMessageAndPurgeClosesAndSelectsAgain) {
-    UseSandbox();
-    ServerView view(info);
+    ServerView& view = View();
     ScratchFolder folder(view, "GuiPurge");
     Put(view, folder.Name(), Message("Goes away", "alice@example.org", "one"));
     Put(view, folder.Name(), Message("Stays here", "bob@example.org", "two"));
@@ -531,8 +526,7 @@ TEST_F(MessageActionsTest, DeleteMarksOneMessageAndPurgeClosesAndSelectsAgain) {
 // ---- Find ----
 
 TEST_F(MessageActionsTest, FindSearchesByFromAndSubjectAndSaysWhatItFound) {
-    UseSandbox();
-    ServerView view(info);
+    ServerView& view = View();
     ScratchFolder folder(view, "GuiFind");
     Put(view, folder.Name(), Message("Quarterly numbers", "Alice <alice@example.org>", "zebra crossing"));
     Put(view, folder.Name(), Message("Lunch", "Bob <bob@example.org>", "nothing here"));
@@ -570,8 +564,7 @@ TEST_F(MessageActionsTest, FindSearchesByFromAndSubjectAndSaysWhatItFound) {
 // ---- New folder ----
 
 TEST_F(MessageActionsTest, NewFolderCreatesAtTopOrUnderTheSelectedFolder) {
-    UseSandbox();
-    ServerView view(info);
+    ServerView& view = View();
     ScratchFolder parent(view, "GuiParent");
     ScratchFolder top(view, "GuiNewTop", false), child(view, parent.Name() + "/Child", false);
     Login();
