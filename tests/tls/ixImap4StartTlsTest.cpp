@@ -103,12 +103,9 @@ TEST_F(StartTlsTest, RefusedOrStrippedStartTlsNeverFallsBackToTheClear) {
         sent.clear();
         server.Serve([&c](LoopbackPeer& peer) {
             peer.Send(c.greeting + "\r\n");
-            if (!c.capabilityAnswer.empty()) {
+            if (!c.capabilityAnswer.empty())
                 peer.Play({{"a0001 CAPABILITY\r\n", c.capabilityAnswer + "\r\n"}});
-            }
-            if (!c.startTlsAnswer.empty()) {
-                peer.Play({{"a0001 STARTTLS\r\n", c.startTlsAnswer + "\r\n"}});
-            }
+            if (!c.startTlsAnswer.empty()) peer.Play({{"a0001 STARTTLS\r\n", c.startTlsAnswer + "\r\n"}});
             ExpectOnlyClose(peer);
         });
         ExpectRefusal(c.code);
@@ -158,11 +155,10 @@ TEST_F(StartTlsTest, AutomaticModeFollowsThePortAndStartTlsOnAPlainSessionTurnsE
                 });
             }
             TlsPeer tls(peer);
-            if (!onDefaultPort) tls.Send("* OK [CAPABILITY IMAP4rev1] ready\r\n");
-            std::string tag = onDefaultPort ? "a0002" : "a0001";
-            if (onDefaultPort) {
+            if (onDefaultPort)
                 tls.Play({{"a0002 CAPABILITY\r\n", "* CAPABILITY IMAP4rev1\r\na0002 OK\r\n"}});
-            }
+            else
+                tls.Send("* OK [CAPABILITY IMAP4rev1] ready\r\n");
             tls.Play({
                 {"a0001 LOGIN \"u\" \"p\"\r\n", "a0001 OK\r\n"},
                 {"a0002 LOGOUT\r\n", "a0002 OK\r\n"},
