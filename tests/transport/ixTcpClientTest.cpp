@@ -168,7 +168,6 @@ TEST_F(TcpClientTest, ALargeWriteToASlowReaderArrivesWholeAndKeepsTheReadableSig
     setsockopt(Connection().Socket().Handle(), SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
     ASSERT_TRUE(Arrived(Connection().Socket().Handle(), 12));
     TixMemoryStream source(payload);
-    source.SetPosition(0);
     std::int64_t lastProgress = 0;
     Connection().OnProgress = [&](TixObject*, std::int64_t done, std::int64_t) { lastProgress = done; };
     Connection().InitProgress(0, static_cast<std::int64_t>(payload.size()));
@@ -327,9 +326,7 @@ TEST_F(TcpClientTest, ResetDuringAWriteRaisesAndCloses) {
         peer.Reset();
     });
     Connect(server);
-    TixMemoryStream first;
-    first.WriteBuffer("hello", 5);
-    first.SetPosition(0);
+    TixMemoryStream first(std::string_view("hello"));
     Connection().WriteData(&first);
     EXPECT_EQ(server.Join(), "");
     ASSERT_TRUE(Arrived(Connection().Socket().Handle(), 0, POLLERR | POLLHUP));
