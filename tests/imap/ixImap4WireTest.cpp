@@ -123,10 +123,25 @@ TEST_F(Imap4WireTest, LoginArgumentsAreQuotedOrSentAsLiteralsAndMaskedForLogs) {
     imap.Open();
     EXPECT_EQ(imap.ConnectionState, State::csAuthenticated);
     imap.Noop();
-    imap.OnSendCommand = nullptr;  // the LOGOUT at the end comes after `shown` is gone
     EXPECT_EQ(shown, (std::vector<std::string>{"secret: a0001 LOGIN \"a\\\"b\\\\c\" ****\r\n",
                                                "secret: ****\r\n", "a0002 NOOP\r\n"}));
     EXPECT_EQ(real[1], "x\r\na0002 DELETE INBOX\xC3\xA4\r\n");
+
+    // A user name as a literal: the quoted password follows on the literal's line, masked too.
+    imap.Close();
+    EXPECT_EQ(server.Join(), "");
+    imap.SetUserName("T\xC3\xA4rvel");
+    imap.SetPassword("p");
+    server.Serve([](LoopbackPeer& peer) {
+        peer.Play({{"", "* OK ready\r\n"},
+                   {"a0001 LOGIN {7}\r\n", "+ go\r\n"},
+                   {"T\xC3\xA4rvel \"p\"\r\n", "a0001 OK\r\n"},
+                   test::Logout("a0002")});
+    });
+    shown.clear();
+    imap.Open();
+    imap.OnSendCommand = nullptr;  // the LOGOUT at the end comes after `shown` is gone
+    EXPECT_EQ(shown, (std::vector<std::string>{"secret: a0001 LOGIN ****\r\n", "secret: ****\r\n"}));
 }
 
 TEST_F(Imap4WireTest, EmptyPasswordSendsTheUserAloneAndNulIsRefused) {
