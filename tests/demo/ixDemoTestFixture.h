@@ -45,12 +45,11 @@ inline QApplication& App() {
 // folder list (listLines, each with its CRLF) and an empty subscribed list.
 inline void AnswerWindowLogin(test::LoopbackPeer& peer, const std::string& listLines) {
     peer.Send("* OK ready\r\n");
-    peer.Expect("a0001 LOGIN \"TarvelTester\" \"quartzmellow\"\r\n");
-    peer.Send("a0001 OK logged in\r\n");
-    peer.Expect("a0002 LIST \"\" \"*\"\r\n");
-    peer.Send(listLines + "a0002 OK\r\n");
-    peer.Expect("a0003 LSUB \"\" \"*\"\r\n");
-    peer.Send("a0003 OK\r\n");
+    peer.Play({
+        {"a0001 LOGIN \"TarvelTester\" \"quartzmellow\"\r\n", "a0001 OK logged in\r\n"},
+        {"a0002 LIST \"\" \"*\"\r\n", listLines + "a0002 OK\r\n"},
+        {"a0003 LSUB \"\" \"*\"\r\n", "a0003 OK\r\n"},
+    });
 }
 
 // However a test against a scripted server ends, the client lets go before the script is waited for.
@@ -62,6 +61,29 @@ struct CloseFirst {
         } catch (...) {
         }
     }
+};
+
+// A second session of the same user that looks at the server behind the window's back.
+class ServerView {
+public:
+    explicit ServerView(const test::SandboxInfo& info) {
+        imap.SetServer(info.host);
+        imap.SetPort(info.imapPort);
+        imap.SetUserName(info.user);
+        imap.SetPassword(info.password);
+        imap.SetTimeOut(10000);
+        imap.SetDisableGuiProcessing(true);
+        imap.Open();
+    }
+    ~ServerView() {
+        try {
+            imap.Close();
+        } catch (...) {
+        }
+    }
+    bool Listed(const std::string& name) { return test::Lists(imap, false, name); }
+    bool Subscribed(const std::string& name) { return test::Lists(imap, true, name); }
+    TixImap4 imap;
 };
 
 struct ShownMessage {
@@ -131,16 +153,41 @@ protected:
         form->edtTimeOut->setText("10");
     }
 
+    // The second session, on the sandbox the fields now point at; it outlives the test's folders.
+    ServerView& View() {
+        UseSandbox();
+        if (!view) view = std::make_unique<ServerView>(info);
+        return *view;
+    }
+
     void Login() {
         UseSandbox();
         form->btnLogin->click();
         ASSERT_TRUE(form->ixImap.Active()) << LastShown();
     }
+    void LoginTo(const test::LoopbackServer& server) {
+        UseScriptedServer(server);
+        form->btnLogin->click();
+        ASSERT_TRUE(form->ixImap.Active()) << LastShown();
+    }
 
-    std::vector<QPushButton*> OperationButtons() const {
-        return {form->btnNewFolder, form->btnDeleteFolder, form->btnFind,
-                form->btnSubscribe, form->btnUnsubscribe,  form->btnAppend,
-                form->btnCopy,      form->btnDelete,       form->btnPurge};
+    // Answers the next dialog, a Dialog, with `fill`, which ends by pressing one of its buttons.
+    template <class Dialog>
+    void OnDialog(std::function<void(Dialog&)> fill) {
+        dialogs.push_back([fill = std::move(fill)](QDialog& dialog) {
+            fill(dynamic_cast<Dialog&>(dialog));
+            return dialog.result();
+        });
+    }
+
+    // The texts of the operation buttons that are enabled (or disabled), one comparison for them all.
+    std::string OperationButtons(bool enabled) const {
+        std::string texts;
+        for (QPushButton* button :
+             {form->btnNewFolder, form->btnDeleteFolder, form->btnFind, form->btnSubscribe,
+              form->btnUnsubscribe, form->btnAppend, form->btnCopy, form->btnDelete, form->btnPurge})
+            if (button->isEnabled() == enabled) texts += button->text().toStdString() + ";";
+        return texts;
     }
 
     // The node at a path of node texts, "/" between levels; nullptr when absent.
@@ -187,29 +234,7 @@ protected:
     QString saveFileName;
     std::vector<std::string> proposedFileNames;
     std::vector<std::string> sent, firstLines;
-};
-
-// A second session of the same user that looks at the server behind the window's back.
-class ServerView {
-public:
-    explicit ServerView(const test::SandboxInfo& info) {
-        imap.SetServer(info.host);
-        imap.SetPort(info.imapPort);
-        imap.SetUserName(info.user);
-        imap.SetPassword(info.password);
-        imap.SetTimeOut(10000);
-        imap.SetDisableGuiProcessing(true);
-        imap.Open();
-    }
-    ~ServerView() {
-        try {
-            imap.Close();
-        } catch (...) {
-        }
-    }
-    bool Listed(const std::string& name) { return test::Lists(imap, false, name); }
-    bool Subscribed(const std::string& name) { return test::Lists(imap, true, name); }
-    TixImap4 imap;
+    std::unique_ptr<ServerView> view;
 };
 
 // A folder of this test alone, removed again however the test ends.

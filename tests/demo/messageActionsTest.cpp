@@ -126,35 +126,6 @@ TEST_F(DialogsTest, CopyDialogWithoutFoldersChoosesNone) {
     EXPECT_EQ(empty.ChosenFolder(), "");
 }
 
-TEST_F(DialogsTest, ComposeShowsAppendAndCancelAndCancelLeavesTheMessageAlone) {
-    TixMailMessage message;
-    message.SetSubject("Untouched");
-    message.From().SetFullAddress("Old <old@example.org>");
-    bool appendShown = false, cancelText = false, editable = false;
-    bool composed = TMessageForm::ComposeMessage(
-        message, nullptr,
-        [&](QDialog& dialog) {
-            auto& form = dynamic_cast<TMessageForm&>(dialog);
-            appendShown = !form.btnAppend->isHidden();
-            cancelText = form.btnCancel->text() == "Cancel";
-            editable = !form.edtFrom->isReadOnly() && !form.memBody->isReadOnly();
-            EXPECT_EQ(form.edtSubject->text(), "Test Subject");
-            EXPECT_EQ(form.memBody->toPlainText(), "Test Body");
-            EXPECT_EQ(form.edtFrom->text(), form.edtTo->text());
-            EXPECT_TRUE(form.lvAttachments->isHidden());
-            form.edtSubject->setText("Changed");
-            form.btnCancel->click();
-            return form.result();
-        },
-        nullptr);
-    EXPECT_FALSE(composed);
-    EXPECT_TRUE(appendShown);
-    EXPECT_TRUE(cancelText);
-    EXPECT_TRUE(editable);
-    EXPECT_EQ(message.Subject(), "Untouched");
-    EXPECT_EQ(message.From().Email(), "old@example.org");
-}
-
 TEST_F(DialogsTest, SavingAnAttachmentProposesOnlyItsBareNameAndReportsAFailedWrite) {
     TMessageForm window;
     Answer(window);
@@ -210,9 +181,8 @@ TEST_F(DialogsTest, HtmlShowsAsTextAndNothingItRefersToIsFetched) {
 // ---- The list ----
 
 TEST_F(MessageActionsTest, TheListShowsNumbersSubjectsSendersAndFlagsInOrder) {
-    UseSandbox();
-    ServerView view(info);
-    ScratchFolder folder(view, "GuiList");
+    ServerView& view = View();
+    ScratchFolder folder(view, "GuiList"), empty(view, "GuiEmpty");
     Put(view, folder.Name(), Message("First one", "Alice Example <alice@example.org>", "one"),
         {TixMailMessageFlag::mfSeen, TixMailMessageFlag::mfDeleted});
     Put(view, folder.Name(), Message("Second one", "bob@example.org", "two"));
@@ -233,22 +203,18 @@ TEST_F(MessageActionsTest, TheListShowsNumbersSubjectsSendersAndFlagsInOrder) {
               (std::vector<Row>{{"1", "First one", "\"Alice Example\" <alice@example.org>", "Deleted,Seen,"},
                                 {"2", "Second one", "bob@example.org", ""},
                                 {"3", "Third one", "Carol <carol@example.org>", "Answered,Flagged,"}}));
+    form->ixImap.OnSendCommand = send;  // the log-out at the end comes after `maximaAtFetch` is gone
     ASSERT_EQ(maximaAtFetch.size(), 6u);
     EXPECT_EQ(maximaAtFetch.front(), 3);
     EXPECT_TRUE(form->pbBusy->isHidden());
     form->show();
     SaveScreenshot("message-list.png");
-}
 
-TEST_F(MessageActionsTest, AnEmptyFolderSendsNoFetch) {
-    UseSandbox();
-    ServerView view(info);
-    ScratchFolder folder(view, "GuiEmpty");
-    Login();
-    SelectFolder(folder.QName());
+    // An empty folder sends no FETCH.
+    SelectFolder(empty.QName());
     EXPECT_EQ(form->edtAll->text(), "0");
     EXPECT_EQ(form->lvMessages->topLevelItemCount(), 0);
-    EXPECT_EQ(SentCount("FETCH"), 0u);
+    EXPECT_EQ(SentCount("FETCH"), 6u);
     EXPECT_TRUE(shown.empty()) << LastShown();
 }
 
@@ -258,20 +224,15 @@ void BadMessageScript(test::LoopbackPeer& peer) {
     const std::string fetchHeader =
         " FETCH (BODY[HEADER] {" + std::to_string(header.size()) + "}\r\n" + header + ")\r\n";
     AnswerWindowLogin(peer, "* LIST () \"/\" INBOX\r\n* LIST () \"/\" Box\r\n");
-    peer.Expect("a0004 SELECT \"Box\"\r\n");
-    peer.Send("* 3 EXISTS\r\n* 0 RECENT\r\na0004 OK [READ-WRITE] selected\r\n");
-    peer.Expect("a0005 FETCH 1 (BODY.PEEK[HEADER])\r\n");
-    peer.Send("* 1" + fetchHeader + "a0005 OK\r\n");
-    peer.Expect("a0006 FETCH 1 (FLAGS)\r\n");
-    peer.Send("* 1 FETCH (FLAGS (\\Seen))\r\na0006 OK\r\n");
-    peer.Expect("a0007 FETCH 2 (BODY.PEEK[HEADER])\r\n");
-    peer.Send("a0007 NO [SERVERBUG] message 2 is damaged\r\n");
-    peer.Expect("a0008 FETCH 3 (BODY.PEEK[HEADER])\r\n");
-    peer.Send("* 3" + fetchHeader + "a0008 OK\r\n");
-    peer.Expect("a0009 FETCH 3 (FLAGS)\r\n");
-    peer.Send("a0009 BAD flags unavailable\r\n");
-    peer.Expect("a0010 LOGOUT\r\n");
-    peer.Send("* BYE\r\na0010 OK\r\n");
+    peer.Play({
+        {"a0004 SELECT \"Box\"\r\n", "* 3 EXISTS\r\n* 0 RECENT\r\na0004 OK [READ-WRITE] selected\r\n"},
+        {"a0005 FETCH 1 (BODY.PEEK[HEADER])\r\n", "* 1" + fetchHeader + "a0005 OK\r\n"},
+        {"a0006 FETCH 1 (FLAGS)\r\n", "* 1 FETCH (FLAGS (\\Seen))\r\na0006 OK\r\n"},
+        {"a0007 FETCH 2 (BODY.PEEK[HEADER])\r\n", "a0007 NO [SERVERBUG] message 2 is damaged\r\n"},
+        {"a0008 FETCH 3 (BODY.PEEK[HEADER])\r\n", "* 3" + fetchHeader + "a0008 OK\r\n"},
+        {"a0009 FETCH 3 (FLAGS)\r\n", "a0009 BAD flags unavailable\r\n"},
+        {"a0010 LOGOUT\r\n", "* BYE\r\na0010 OK\r\n"},
+    });
     peer.WaitForClose(10000);
 }
 
@@ -279,9 +240,7 @@ TEST_F(MessageActionsTest, AMessageTheServerRefusesBecomesABadMessageRowAndTheRe
     test::LoopbackServer server;
     server.Serve(BadMessageScript);
     CloseFirst closeFirst{form->ixImap};
-    UseScriptedServer(server);
-    form->btnLogin->click();
-    ASSERT_TRUE(form->ixImap.Active()) << LastShown();
+    LoginTo(server);
     SelectFolder("Box");
     EXPECT_TRUE(shown.empty()) << LastShown();
     std::vector<Row> rows = Rows();
@@ -298,16 +257,14 @@ TEST_F(MessageActionsTest, ALostConnectionEndsTheListAndIsShown) {
     test::LoopbackServer server;
     server.Serve([](test::LoopbackPeer& peer) {
         AnswerWindowLogin(peer, "* LIST () \"/\" Box\r\n");
-        peer.Expect("a0004 SELECT \"Box\"\r\n");
-        peer.Send("* 500 EXISTS\r\na0004 OK [READ-WRITE] selected\r\n");
-        peer.Expect("a0005 FETCH 1 (BODY.PEEK[HEADER])\r\n");
-        peer.Send("* BYE going away\r\n");
+        peer.Play({
+            {"a0004 SELECT \"Box\"\r\n", "* 500 EXISTS\r\na0004 OK [READ-WRITE] selected\r\n"},
+            {"a0005 FETCH 1 (BODY.PEEK[HEADER])\r\n", "* BYE going away\r\n"},
+        });
         peer.Close();
     });
     CloseFirst closeFirst{form->ixImap};
-    UseScriptedServer(server);
-    form->btnLogin->click();
-    ASSERT_TRUE(form->ixImap.Active()) << LastShown();
+    LoginTo(server);
     SelectFolder("Box");
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].icon, QMessageBox::Critical);
@@ -321,8 +278,7 @@ TEST_F(MessageActionsTest, ALostConnectionEndsTheListAndIsShown) {
 // ---- Opening a message ----
 
 TEST_F(MessageActionsTest, OpeningAMessageShowsItSetsSeenAndTheRefreshedListShowsIt) {
-    UseSandbox();
-    ServerView view(info);
+    ServerView& view = View();
     ScratchFolder folder(view, "GuiOpen");
     Put(view, folder.Name(), SeedMessage("inbox-3-attachment.eml"));
     Put(view, folder.Name(), SeedMessage("inbox-2-alternative.eml"));
@@ -339,8 +295,7 @@ TEST_F(MessageActionsTest, OpeningAMessageShowsItSetsSeenAndTheRefreshedListShow
         onProgress(sender, done, total);
         progress.emplace_back(form->pbBusy->maximum(), form->pbBusy->value());
     };
-    dialogs.push_back([&](QDialog& dialog) {
-        auto& window = dynamic_cast<TMessageForm&>(dialog);
+    OnDialog<TMessageForm>([&](TMessageForm& window) {
         EXPECT_EQ(window.windowTitle(), "Message Details");
         EXPECT_TRUE(window.edtFrom->isReadOnly());
         EXPECT_TRUE(window.edtSubject->isReadOnly());
@@ -366,7 +321,6 @@ TEST_F(MessageActionsTest, OpeningAMessageShowsItSetsSeenAndTheRefreshedListShow
         EXPECT_TRUE(window.btnSaveClick());
         SaveScreenshot("message-window.png", &window);
         window.btnCancel->click();
-        return window.result();
     });
     Open(0);
     EXPECT_TRUE(shown.empty()) << LastShown();
@@ -398,25 +352,28 @@ TEST_F(MessageActionsTest, OpeningAMessageShowsItSetsSeenAndTheRefreshedListShow
 // ---- Append ----
 
 TEST_F(MessageActionsTest, AComposedMessageWithNonAsciiTextIsAppendedAndReadsBackTheSame) {
-    UseSandbox();
-    ServerView view(info);
+    ServerView& view = View();
     ScratchFolder folder(view, "GuiAppend");
     Login();
     SelectFolder(folder.QName());
 
-    // Cancel appends nothing.
+    // The compose window opens editable with its sample text; Cancel appends nothing.
     std::size_t before = sent.size();
-    dialogs.push_back([](QDialog& dialog) {
-        dynamic_cast<TMessageForm&>(dialog).btnCancel->click();
-        return dialog.result();
+    OnDialog<TMessageForm>([](TMessageForm& window) {
+        EXPECT_EQ(window.edtSubject->text(), "Test Subject");
+        EXPECT_EQ(window.memBody->toPlainText(), "Test Body");
+        EXPECT_EQ(window.edtFrom->text(), window.edtTo->text());
+        EXPECT_FALSE(window.edtFrom->isReadOnly() || window.memBody->isReadOnly());
+        EXPECT_TRUE(window.lvAttachments->isHidden());
+        EXPECT_EQ(window.btnCancel->text(), "Cancel");
+        window.btnCancel->click();
     });
     form->btnAppend->click();
     EXPECT_EQ(sent.size(), before);
 
     const QString subject = QString::fromUtf8("Grüße, € und ✓ für alle");
     const QString body = QString::fromUtf8("Привет, мир!\nZweite Zeile mit Umlauten: äöü\n\nEnde.");
-    dialogs.push_back([&](QDialog& dialog) {
-        auto& window = dynamic_cast<TMessageForm&>(dialog);
+    OnDialog<TMessageForm>([&](TMessageForm& window) {
         EXPECT_FALSE(window.btnAppend->isHidden());
         EXPECT_EQ(window.btnAppend->text(), "Append");
         window.edtFrom->setText(QString::fromUtf8("Jürgen Müller <juergen@example.org>"));
@@ -425,7 +382,6 @@ TEST_F(MessageActionsTest, AComposedMessageWithNonAsciiTextIsAppendedAndReadsBac
         window.memBody->setPlainText(body);
         SaveScreenshot("compose-window.png", &window);
         window.btnAppend->click();
-        return window.result();
     });
     form->btnAppend->click();
     EXPECT_TRUE(shown.empty()) << LastShown();
@@ -461,8 +417,7 @@ TEST_F(MessageActionsTest, AComposedMessageWithNonAsciiTextIsAppendedAndReadsBac
 // ---- Copy, Delete, Purge ----
 
 TEST_F(MessageActionsTest, CopyPutsTheMessageIntoTheChosenFolderAndRebuildsTheTree) {
-    UseSandbox();
-    ServerView view(info);
+    ServerView& view = View();
     ScratchFolder source(view, "GuiCopyFrom");
     ScratchFolder target(view, "GuiCopyTo");
     Put(view, source.Name(), Message("Copy me", "alice@example.org", "copied"));
@@ -483,14 +438,12 @@ TEST_F(MessageActionsTest, CopyPutsTheMessageIntoTheChosenFolderAndRebuildsTheTr
 
     SelectRows({0});
     QStringList offered;
-    dialogs.push_back([&](QDialog& dialog) {
-        auto& copy = dynamic_cast<TCopyDialog&>(dialog);
+    OnDialog<TCopyDialog>([&](TCopyDialog& copy) {
         for (int i = 0; i < copy.cbFolder->count(); ++i)
             offered.append(copy.cbFolder->itemText(i));
         EXPECT_EQ(copy.cbFolder->currentIndex(), 0);
         copy.cbFolder->setCurrentText(target.QName());
         copy.Button1->click();
-        return copy.result();
     });
     form->btnCopy->click();
     EXPECT_TRUE(shown.empty()) << LastShown();
@@ -508,18 +461,14 @@ TEST_F(MessageActionsTest, CopyPutsTheMessageIntoTheChosenFolderAndRebuildsTheTr
     // Cancel copies nothing.
     SelectFolder(source.QName());
     SelectRows({1});
-    dialogs.push_back([](QDialog& dialog) {
-        dynamic_cast<TCopyDialog&>(dialog).Button2->click();
-        return dialog.result();
-    });
+    OnDialog<TCopyDialog>([](TCopyDialog& dialog) { dialog.Button2->click(); });
     form->btnCopy->click();
     EXPECT_EQ(SentCount("COPY"), 1u);
     EXPECT_EQ(CountOn(view, target.Name()), 1);
 }
 
 TEST_F(MessageActionsTest, DeleteMarksOneMessageAndPurgeClosesAndSelectsAgain) {
-    UseSandbox();
-    ServerView view(info);
+    ServerView& view = View();
     ScratchFolder folder(view, "GuiPurge");
     Put(view, folder.Name(), Message("Goes away", "alice@example.org", "one"));
     Put(view, folder.Name(), Message("Stays here", "bob@example.org", "two"));
@@ -559,8 +508,7 @@ TEST_F(MessageActionsTest, DeleteMarksOneMessageAndPurgeClosesAndSelectsAgain) {
 // ---- Find ----
 
 TEST_F(MessageActionsTest, FindSearchesByFromAndSubjectAndSaysWhatItFound) {
-    UseSandbox();
-    ServerView view(info);
+    ServerView& view = View();
     ScratchFolder folder(view, "GuiFind");
     Put(view, folder.Name(), Message("Quarterly numbers", "Alice <alice@example.org>", "zebra crossing"));
     Put(view, folder.Name(), Message("Lunch", "Bob <bob@example.org>", "nothing here"));
@@ -569,12 +517,10 @@ TEST_F(MessageActionsTest, FindSearchesByFromAndSubjectAndSaysWhatItFound) {
     SelectFolder(folder.QName());
 
     auto search = [this](const char* in, const char* text) {
-        dialogs.push_back([in, text](QDialog& dialog) {
-            auto& find = dynamic_cast<TSearchDialog&>(dialog);
+        OnDialog<TSearchDialog>([in, text](TSearchDialog& find) {
             find.cbSearchIn->setCurrentText(in);
             find.edtSearchFor->setText(text);
             find.btnSearch->click();
-            return find.result();
         });
         form->btnFind->click();
         return LastShown();
@@ -585,13 +531,11 @@ TEST_F(MessageActionsTest, FindSearchesByFromAndSubjectAndSaysWhatItFound) {
     EXPECT_EQ(search("SUBJECT", "nonexistentword"), "No messages found.");
 
     // The dialog refuses empty conditions and stays open until they are given.
-    dialogs.push_back([](QDialog& dialog) {
-        auto& find = dynamic_cast<TSearchDialog&>(dialog);
+    OnDialog<TSearchDialog>([](TSearchDialog& find) {
         find.btnSearch->click();
         EXPECT_NE(find.result(), QDialog::Accepted);
         find.edtSearchFor->setText("Lunch");
         find.btnSearch->click();
-        return find.result();
     });
     form->btnFind->click();
     ASSERT_GE(shown.size(), 2u);
@@ -602,29 +546,23 @@ TEST_F(MessageActionsTest, FindSearchesByFromAndSubjectAndSaysWhatItFound) {
 // ---- New folder ----
 
 TEST_F(MessageActionsTest, NewFolderCreatesAtTopOrUnderTheSelectedFolder) {
-    UseSandbox();
-    ServerView view(info);
+    ServerView& view = View();
     ScratchFolder parent(view, "GuiParent");
     ScratchFolder top(view, "GuiNewTop", false), child(view, parent.Name() + "/Child", false);
     Login();
 
     // Cancel creates nothing.
     std::size_t before = sent.size();
-    dialogs.push_back([](QDialog& dialog) {
-        dynamic_cast<TNewFolderDialog&>(dialog).Button2->click();
-        return dialog.result();
-    });
+    OnDialog<TNewFolderDialog>([](TNewFolderDialog& dialog) { dialog.Button2->click(); });
     form->btnNewFolder->click();
     EXPECT_EQ(sent.size(), before);
 
-    dialogs.push_back([&](QDialog& dialog) {
-        auto& create = dynamic_cast<TNewFolderDialog&>(dialog);
+    OnDialog<TNewFolderDialog>([&](TNewFolderDialog& create) {
         create.edtName->clear();
         create.Button1->click();
         EXPECT_NE(create.result(), QDialog::Accepted);
         create.edtName->setText(top.QName());
         create.Button1->click();
-        return create.result();
     });
     form->btnNewFolder->click();
     ASSERT_EQ(shown.size(), 1u);
@@ -633,12 +571,10 @@ TEST_F(MessageActionsTest, NewFolderCreatesAtTopOrUnderTheSelectedFolder) {
     EXPECT_NE(Node(top.QName()), nullptr);
 
     SelectFolder(parent.QName());
-    dialogs.push_back([&](QDialog& dialog) {
-        auto& create = dynamic_cast<TNewFolderDialog&>(dialog);
+    OnDialog<TNewFolderDialog>([&](TNewFolderDialog& create) {
         create.edtName->setText(child.QName().section('/', -1));
         create.cbIsSubfolder->setChecked(true);
         create.Button1->click();
-        return create.result();
     });
     form->btnNewFolder->click();
     EXPECT_EQ(shown.size(), 1u) << LastShown();

@@ -91,8 +91,7 @@ TEST_F(SecurityTest, AnUntrustedCertificateIsAskedAboutOnEveryLogin) {
     UseSandbox();
     form->ixImap.SetCAFile("");
     std::string reason;
-    dialogs.push_back([&](QDialog& dialog) {
-        auto& question = dynamic_cast<TCertificateDialog&>(dialog);
+    OnDialog<TCertificateDialog>([&](TCertificateDialog& question) {
         reason = question.lblReason->text().section(" (code ", 0, 0).toStdString();
         EXPECT_FALSE(reason.empty());
         EXPECT_TRUE(question.lblReason->text().endsWith(")"));
@@ -115,7 +114,6 @@ TEST_F(SecurityTest, AnUntrustedCertificateIsAskedAboutOnEveryLogin) {
         EXPECT_TRUE(shown.empty());
         SaveScreenshot("certificate-dialog.png", &question);
         question.btnCancel->click();
-        return question.result();
     });
     form->btnLogin->click();
     EXPECT_FALSE(form->ixImap.Active());
@@ -129,10 +127,7 @@ TEST_F(SecurityTest, AnUntrustedCertificateIsAskedAboutOnEveryLogin) {
     for (TixClientTlsMode security : {TixClientTlsMode::ctExplicit, TixClientTlsMode::ctImplicit}) {
         UseSandboxOver(security);
         form->ixImap.SetCAFile("");
-        dialogs.push_back([](QDialog& dialog) {
-            dynamic_cast<TCertificateDialog&>(dialog).btnAccept->click();
-            return dialog.result();
-        });
+        OnDialog<TCertificateDialog>([](TCertificateDialog& dialog) { dialog.btnAccept->click(); });
         form->btnLogin->click();
         ASSERT_TRUE(form->ixImap.Active()) << shown.back().text;
         EXPECT_TRUE(form->lblSecurity->text().startsWith("Encrypted: TLSv1."));

@@ -41,6 +41,11 @@ protected:
         imap.Open();
         sent.clear();
     }
+    void Run(std::vector<LoopbackPeer::Step> steps, const std::string& logout) {
+        ServeSession(std::move(steps), logout);
+        imap.Open();
+        sent.clear();
+    }
 };
 
 // ---- Arguments and state, before any traffic ----
@@ -82,13 +87,10 @@ TEST_F(Imap4MessageWireTest, ArgumentChecksComeBeforeTheStateGuardAndSendNothing
 
 TEST_F(Imap4MessageWireTest, SearchNeedsASelectedMailbox) {
     Run(
-        [](LoopbackPeer& peer) {
-            peer.Expect("a0002 SELECT \"INBOX\"\r\n");
-            peer.Send("* 3 EXISTS\r\na0002 OK [READ-WRITE] done\r\n");
-            peer.Expect("a0003 SEARCH FROM \"x\" UNSEEN\r\n");
-            peer.Send("* SEARCH 2 5 19\r\n* SEARCH\r\na0003 OK done\r\n");
-            peer.Expect("a0004 SEARCH ALL\r\n");
-            peer.Send("* SEARCH\r\na0004 OK done\r\n");
+        {
+            {"a0002 SELECT \"INBOX\"\r\n", "* 3 EXISTS\r\na0002 OK [READ-WRITE] done\r\n"},
+            {"a0003 SEARCH FROM \"x\" UNSEEN\r\n", "* SEARCH 2 5 19\r\n* SEARCH\r\na0003 OK done\r\n"},
+            {"a0004 SEARCH ALL\r\n", "* SEARCH\r\na0004 OK done\r\n"},
         },
         "a0005");
     TixStringList list;
@@ -115,21 +117,16 @@ TEST_F(Imap4MessageWireTest, FetchLineNumbers) {
 
 TEST_F(Imap4MessageWireTest, FlagsAndSizeComeFromTheLineOfTheRequestedMessage) {
     Run(
-        [](LoopbackPeer& peer) {
-            peer.Expect("a0002 FETCH 12 (FLAGS)\r\n");
+        {
             // An unsolicited answer for message 1 must not be taken for message 12.
-            peer.Send(
-                "* 1 FETCH (FLAGS (\\Answered))\r\n* 12 FETCH (FLAGS (\\Seen \\Deleted))\r\na0002 OK\r\n");
-            peer.Expect("a0003 FETCH 3 (FLAGS)\r\n");
-            peer.Send("* 3 FETCH (UID 7)\r\n* 3 FETCH (FLAGS (\\Draft))\r\na0003 OK\r\n");
-            peer.Expect("a0004 FETCH 4 (RFC822.SIZE)\r\n");
-            peer.Send("* 4 FETCH (RFC822.SIZE 2048)\r\na0004 OK\r\n");
-            peer.Expect("a0005 FETCH 5 (RFC822.SIZE)\r\n");
-            peer.Send("* 6 FETCH (RFC822.SIZE 2048)\r\na0005 OK\r\n");
-            peer.Expect("a0006 FETCH 6 (RFC822.SIZE)\r\n");
-            peer.Send("* 6 FETCH (RFC822.SIZE 99999999999999999999999)\r\na0006 OK\r\n");
-            peer.Expect("a0007 FETCH 7 (FLAGS)\r\n");
-            peer.Send("a0007 NO no such message\r\n");
+            {"a0002 FETCH 12 (FLAGS)\r\n",
+             "* 1 FETCH (FLAGS (\\Answered))\r\n* 12 FETCH (FLAGS (\\Seen \\Deleted))\r\na0002 OK\r\n"},
+            {"a0003 FETCH 3 (FLAGS)\r\n", "* 3 FETCH (UID 7)\r\n* 3 FETCH (FLAGS (\\Draft))\r\na0003 OK\r\n"},
+            {"a0004 FETCH 4 (RFC822.SIZE)\r\n", "* 4 FETCH (RFC822.SIZE 2048)\r\na0004 OK\r\n"},
+            {"a0005 FETCH 5 (RFC822.SIZE)\r\n", "* 6 FETCH (RFC822.SIZE 2048)\r\na0005 OK\r\n"},
+            {"a0006 FETCH 6 (RFC822.SIZE)\r\n",
+             "* 6 FETCH (RFC822.SIZE 99999999999999999999999)\r\na0006 OK\r\n"},
+            {"a0007 FETCH 7 (FLAGS)\r\n", "a0007 NO no such message\r\n"},
         },
         "a0008");
     EXPECT_EQ(imap.GetMessageFlags(12), (TixMailMessageFlags{Flag::mfDeleted, Flag::mfSeen}));
@@ -168,14 +165,11 @@ TEST_F(Imap4MessageWireTest, StoreSendsThePrefixOfItsMethod) {
 
 TEST_F(Imap4MessageWireTest, CopyEncodesAndQuotesTheMailboxName) {
     Run(
-        [](LoopbackPeer& peer) {
-            peer.Expect("a0002 COPY 3 \"Entw&APw-rfe\"\r\n");
-            peer.Send("a0002 OK [COPYUID 1 3 9] done\r\n");
-            peer.Expect("a0003 COPY 4 \"a\\\"b\\\\c\"\r\n");
-            peer.Send("a0003 OK done\r\n");
+        {
+            {"a0002 COPY 3 \"Entw&APw-rfe\"\r\n", "a0002 OK [COPYUID 1 3 9] done\r\n"},
+            {"a0003 COPY 4 \"a\\\"b\\\\c\"\r\n", "a0003 OK done\r\n"},
             // Control characters leave the name encoded, never raw.
-            peer.Expect("a0004 COPY 5 \"x&AA0ACg-y\"\r\n");
-            peer.Send("a0004 NO [TRYCREATE] no such mailbox\r\n");
+            {"a0004 COPY 5 \"x&AA0ACg-y\"\r\n", "a0004 NO [TRYCREATE] no such mailbox\r\n"},
         },
         "a0005");
     imap.CopyMessage(3, "Entw\xC3\xBCrfe");
@@ -189,10 +183,10 @@ TEST_F(Imap4MessageWireTest, CopyEncodesAndQuotesTheMailboxName) {
 TEST_F(Imap4MessageWireTest, HeaderLiteralKeepsItsEmptyLastLineAndLoadsTheHeader) {
     const std::string header = "Subject: Hello\r\nFrom: Ann <ann@example.com>\r\n\r\n";
     Run(
-        [header](LoopbackPeer& peer) {
-            peer.Expect("a0002 FETCH 2 (BODY.PEEK[HEADER])\r\n");
-            peer.Send("* 1 FETCH (FLAGS (\\Seen))\r\n* 2 FETCH (FLAGS (\\Seen))\r\n* 2 FETCH (BODY[HEADER] " +
-                      Literal(header) + ")\r\n* 4 EXISTS\r\na0002 OK done\r\n");
+        {
+            {"a0002 FETCH 2 (BODY.PEEK[HEADER])\r\n",
+             "* 1 FETCH (FLAGS (\\Seen))\r\n* 2 FETCH (FLAGS (\\Seen))\r\n* 2 FETCH (BODY[HEADER] " +
+                 Literal(header) + ")\r\n* 4 EXISTS\r\na0002 OK done\r\n"},
         },
         "a0003");
     TixMailMessage message;
@@ -258,15 +252,14 @@ TEST_F(Imap4MessageWireTest, ALiteralIsExactlyItsAnnouncedBytesWhateverLineBreak
 
 TEST_F(Imap4MessageWireTest, AnswersWithoutALiteralLoadNothing) {
     Run(
-        [](LoopbackPeer& peer) {
-            peer.Expect("a0002 FETCH 1 (BODY.PEEK[])\r\n");
-            peer.Send("* 1 FETCH (BODY[] {3}\r\nabc)\r\na0002 OK\r\n");
-            peer.Expect("a0003 FETCH 1 (BODY.PEEK[])\r\n");
-            peer.Send("* 2 FETCH (BODY[] {5}\r\nabc\r\n)\r\n* 3 EXISTS\r\na0003 OK\r\n");
-            peer.Expect("a0004 FETCH 1 (BODY.PEEK[])\r\n");
-            peer.Send("* 1 FETCH (BODY[] NIL)\r\n* 3 EXISTS\r\n* 1 RECENT\r\na0004 OK\r\n");
-            peer.Expect("a0005 FETCH 1 (BODY.PEEK[HEADER])\r\n");
-            peer.Send("* 1 FETCH (BODY[HEADER] {0}\r\n)\r\n* 3 EXISTS\r\na0005 OK\r\n");
+        {
+            {"a0002 FETCH 1 (BODY.PEEK[])\r\n", "* 1 FETCH (BODY[] {3}\r\nabc)\r\na0002 OK\r\n"},
+            {"a0003 FETCH 1 (BODY.PEEK[])\r\n",
+             "* 2 FETCH (BODY[] {5}\r\nabc\r\n)\r\n* 3 EXISTS\r\na0003 OK\r\n"},
+            {"a0004 FETCH 1 (BODY.PEEK[])\r\n",
+             "* 1 FETCH (BODY[] NIL)\r\n* 3 EXISTS\r\n* 1 RECENT\r\na0004 OK\r\n"},
+            {"a0005 FETCH 1 (BODY.PEEK[HEADER])\r\n",
+             "* 1 FETCH (BODY[HEADER] {0}\r\n)\r\n* 3 EXISTS\r\na0005 OK\r\n"},
         },
         "a0006");
     TixMailMessage message;
@@ -291,9 +284,9 @@ TEST_F(Imap4MessageWireTest, LiteralsAreCutByWireBytes) {
         "Subject: Gr\xFC\xDF"
         "e\r\n\r\n\xE4\xF6\xFC";
     Run(
-        [body](LoopbackPeer& peer) {
-            peer.Expect("a0002 FETCH 1 (BODY.PEEK[])\r\n");
-            peer.Send("* 1 FETCH (BODY[] " + Literal(body) + "\xE4)\r\n* 1 FETCH (FLAGS ())\r\na0002 OK\r\n");
+        {
+            {"a0002 FETCH 1 (BODY.PEEK[])\r\n",
+             "* 1 FETCH (BODY[] " + Literal(body) + "\xE4)\r\n* 1 FETCH (FLAGS ())\r\na0002 OK\r\n"},
         },
         "a0003");
     imap.RetrieveMessage(1, nullptr);
@@ -336,8 +329,8 @@ TEST_F(Imap4MessageWireTest, ProgressRunsAgainstTheSizeAskedFirst) {
     const std::string body = "Subject: P\r\n\r\n" + std::string(3000, 'x') + "\r\n";
     Run(
         [body](LoopbackPeer& peer) {
-            peer.Expect("a0002 FETCH 1 (RFC822.SIZE)\r\n");
-            peer.Send("* 1 FETCH (RFC822.SIZE " + std::to_string(body.size()) + ")\r\na0002 OK\r\n");
+            peer.Play({{"a0002 FETCH 1 (RFC822.SIZE)\r\n",
+                        "* 1 FETCH (RFC822.SIZE " + std::to_string(body.size()) + ")\r\na0002 OK\r\n"}});
             peer.Expect("a0003 FETCH 1 (BODY.PEEK[])\r\n");
             peer.SendSplit("* 1 FETCH (BODY[] " + Literal(body) + ")\r\na0003 OK\r\n", 1000, 5);
         },
@@ -362,19 +355,15 @@ TEST_F(Imap4MessageWireTest, ProgressRunsAgainstTheSizeAskedFirst) {
 
 TEST_F(Imap4MessageWireTest, AppendAnnouncesWireBytesAndReadsTheIdentifierOfTheCompletion) {
     Run(
-        [](LoopbackPeer& peer) {
+        {
             // "Grüße" is 5 characters but 7 bytes: 7 + 2 + 3 + 2.
-            peer.Expect("a0002 APPEND \"Entw&APw-rfe\" (\\Seen) {14}\r\n");
-            peer.Send("+ go ahead\r\n");
-            peer.Expect(
-                "Gr\xC3\xBC\xC3\x9F"
-                "e\r\nabc\r\n\r\n");
+            {"a0002 APPEND \"Entw&APw-rfe\" (\\Seen) {14}\r\n", "+ go ahead\r\n"},
             // An untagged line first, and the identifier only on the completion line.
-            peer.Send("* 5 EXISTS\r\na0002 OK [APPENDUID 38505 3955] done\r\n");
-            peer.Expect("a0003 APPEND \"INBOX\" {5}\r\n");
-            peer.Send("+\r\n");
-            peer.Expect("abc\r\n\r\n");
-            peer.Send("* OK [APPENDUID 1 2] not mine\r\na0003 OK done\r\n");
+            {"Gr\xC3\xBC\xC3\x9F"
+             "e\r\nabc\r\n\r\n",
+             "* 5 EXISTS\r\na0002 OK [APPENDUID 38505 3955] done\r\n"},
+            {"a0003 APPEND \"INBOX\" {5}\r\n", "+\r\n"},
+            {"abc\r\n\r\n", "* OK [APPENDUID 1 2] not mine\r\na0003 OK done\r\n"},
         },
         "a0004");
     EXPECT_EQ(imap.AppendMessage("Entw\xC3\xBCrfe",
@@ -389,13 +378,11 @@ TEST_F(Imap4MessageWireTest, AppendAnnouncesWireBytesAndReadsTheIdentifierOfTheC
 TEST_F(Imap4MessageWireTest, AppendCountsAfterCharsetConversion) {
     imap.SetCharSet("iso-8859-1");
     Run(
-        [](LoopbackPeer& peer) {
-            peer.Expect("a0002 APPEND \"a\\\"b\" {7}\r\n");
-            peer.Send("+ ok\r\n");
-            peer.Expect(
-                "Gr\xFC\xDF"
-                "e\r\n\r\n");
-            peer.Send("a0002 OK [APPENDUID 7 8]\r\n");
+        {
+            {"a0002 APPEND \"a\\\"b\" {7}\r\n", "+ ok\r\n"},
+            {"Gr\xFC\xDF"
+             "e\r\n\r\n",
+             "a0002 OK [APPENDUID 7 8]\r\n"},
         },
         "a0003");
     EXPECT_EQ(imap.AppendMessage("a\"b", TixStringList{"Gr\xC3\xBC\xC3\x9F"
@@ -405,12 +392,10 @@ TEST_F(Imap4MessageWireTest, AppendCountsAfterCharsetConversion) {
 
 TEST_F(Imap4MessageWireTest, RefusedAppendSendsNoLines) {
     Run(
-        [](LoopbackPeer& peer) {
-            peer.Expect("a0002 APPEND \"Nope\" {5}\r\n");
-            peer.Send("a0002 NO [TRYCREATE] no such mailbox\r\n");
+        {
+            {"a0002 APPEND \"Nope\" {5}\r\n", "a0002 NO [TRYCREATE] no such mailbox\r\n"},
             // The next thing the client says must be the next command, not the message.
-            peer.Expect("a0003 NOOP\r\n");
-            peer.Send("a0003 OK\r\n");
+            {"a0003 NOOP\r\n", "a0003 OK\r\n"},
         },
         "a0004");
     std::string text;
@@ -425,11 +410,9 @@ TEST_F(Imap4MessageWireTest, AppendTakesTheMessageSourceOfTheLinkedMessage) {
     message.BuildMessage("Hello", "");
     std::string source = message.MessageSource().Text();
     Run(
-        [source](LoopbackPeer& peer) {
-            peer.Expect("a0002 APPEND \"INBOX\" {" + std::to_string(source.size()) + "}\r\n");
-            peer.Send("+ ok\r\n");
-            peer.Expect(source + "\r\n");
-            peer.Send("a0002 OK [APPENDUID 1 42] done\r\n");
+        {
+            {"a0002 APPEND \"INBOX\" {" + std::to_string(source.size()) + "}\r\n", "+ ok\r\n"},
+            {source + "\r\n", "a0002 OK [APPENDUID 1 42] done\r\n"},
         },
         "a0003");
     imap.SetMailMessage(&message);

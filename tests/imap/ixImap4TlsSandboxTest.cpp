@@ -21,14 +21,8 @@ int StrictPort(const test::SandboxInfo& info) {
     return std::stoi(test::ReadEnvFile(info.dir + "/sandbox.env").at("IX_SANDBOX_STRICT_PORT"));
 }
 
-class Imap4TlsSandboxTest : public ::testing::Test {
+class Imap4TlsSandboxTest : public test::SandboxClientTest {
 protected:
-    void SetUp() override {
-        info = test::Sandbox();
-        test::UseSandboxSecondUser(imap, info, 20000);
-        imap.OnSendCommand = [this](TixObject*, const std::string& text) { sent += text; };
-    }
-    void TearDown() override { imap.Close(); }
     void Use(Mode mode, int port, bool trustSandboxCa = true) {
         imap.SetUseTLS(mode);
         imap.SetPort(port);
@@ -39,9 +33,6 @@ protected:
         const auto tls = sent.find("STARTTLS");
         return tls != std::string::npos && tls < sent.find("LOGIN") && tls < sent.find("AUTHENTICATE");
     }
-    test::SandboxInfo info;
-    TixImap4 imap;
-    std::string sent;
 };
 
 // Logging in and listing over each kind of TLS is the SOCKS sandbox tests' case (through each proxy);

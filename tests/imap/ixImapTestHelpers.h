@@ -57,4 +57,18 @@ inline void UseSandboxSecondUser(TixImap4& imap, const SandboxInfo& info, int ti
     imap.SetTimeOut(timeOut);
 }
 
+// A client set up for the sandbox's second user; the commands it sends are collected in `sent`.
+class SandboxClientTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        info = Sandbox();
+        UseSandboxSecondUser(imap, info, 20000);
+        imap.OnSendCommand = [this](TixObject*, const std::string& text) { sent += text; };
+    }
+    void TearDown() override { imap.Close(); }
+    SandboxInfo info;
+    TixImap4 imap;
+    std::string sent;
+};
+
 }  // namespace ix::test

@@ -5,6 +5,8 @@
 
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "imap/ixImap4.h"
 #include "ixLoopbackServer.h"
@@ -14,14 +16,26 @@ namespace ix::test {
 
 // A greeting, then LOGIN u/p accepted.
 inline void GreetAndLogin(LoopbackPeer& peer) {
-    peer.Send("* OK IMAP4rev1 ready\r\n");
-    peer.Expect("a0001 LOGIN \"u\" \"p\"\r\n");
-    peer.Send("a0001 OK logged in\r\n");
+    peer.Play({
+        {"", "* OK IMAP4rev1 ready\r\n"},
+        {"a0001 LOGIN \"u\" \"p\"\r\n", "a0001 OK logged in\r\n"},
+    });
+}
+
+inline LoopbackPeer::Step Logout(const std::string& tag) {
+    return {tag + " LOGOUT\r\n", "* BYE bye\r\n" + tag + " OK done\r\n"};
 }
 
 inline void AnswerLogout(LoopbackPeer& peer, const std::string& tag) {
-    peer.Expect(tag + " LOGOUT\r\n");
-    peer.Send("* BYE bye\r\n" + tag + " OK done\r\n");
+    peer.Play({Logout(tag)});
+}
+
+// A logged-in session's dialogue: greeting and LOGIN, the steps, then LOGOUT.
+inline void PlaySession(LoopbackPeer& peer, const std::vector<LoopbackPeer::Step>& steps,
+                        const std::string& logoutTag) {
+    GreetAndLogin(peer);
+    peer.Play(steps);
+    AnswerLogout(peer, logoutTag);
 }
 
 // The client of the wire tests: NTLM with the published example's fixed values, and a default port
@@ -52,6 +66,12 @@ protected:
     void TearDown() override {
         imap.Close();
         EXPECT_EQ(server.Join(), "");
+    }
+    // The scripted server plays a logged-in session's dialogue.
+    void ServeSession(std::vector<LoopbackPeer::Step> steps, std::string logoutTag) {
+        server.Serve([steps = std::move(steps), logoutTag = std::move(logoutTag)](LoopbackPeer& peer) {
+            PlaySession(peer, steps, logoutTag);
+        });
     }
     LoopbackServer server;
     WireImap4 imap;

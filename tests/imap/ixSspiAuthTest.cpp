@@ -20,9 +20,7 @@ const char* const kChallenge = test::kNtlmChallenge;
 
 // One client step: the server's bytes in (none to start), the client's token out.
 TixByteArray Step(FixedNtlmClient& client, TixAuthIdentity& identity, const TixByteArray& in, bool last) {
-    TixMemoryStream buffer;
-    buffer.Write(in.data(), in.size());
-    buffer.SetPosition(0);
+    TixMemoryStream buffer(in);
     EXPECT_EQ(client.GetNextToken("NTLM", buffer, &identity, "Server"), last);
     TixByteArray token(static_cast<std::size_t>(buffer.Size()));
     buffer.Read(token.data(), token.size());

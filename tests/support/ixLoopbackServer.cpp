@@ -76,6 +76,13 @@ void LoopbackPeer::Expect(const std::string& expected) {
         throw LoopbackScriptError{"expected \"" + Printable(expected) + "\", got \"" + Printable(got) + "\""};
 }
 
+void LoopbackPeer::Play(const std::vector<Step>& steps) {
+    for (const Step& step : steps) {
+        if (!step.line.empty()) Expect(step.line);
+        Send(step.reply);
+    }
+}
+
 std::string LoopbackPeer::ReadLine() {
     std::string line;
     char c;

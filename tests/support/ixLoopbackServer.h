@@ -23,6 +23,12 @@ public:
     void SendSplit(const std::string& bytes, std::size_t pieceSize, int delayMs);
     // Reads exactly expected.size() bytes and fails the script when they differ.
     void Expect(const std::string& expected);
+    // A dialogue as {client line, server reply} pairs: expects each line (none when it is empty),
+    // then sends its reply.
+    struct Step {
+        std::string line, reply;
+    };
+    void Play(const std::vector<Step>& steps);
     // Reads up to and including the next LF.
     std::string ReadLine();
     // Reads exactly count bytes (fewer when the client closes).

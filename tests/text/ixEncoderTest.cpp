@@ -16,9 +16,7 @@ using ix::test::Text;
 namespace {
 
 std::string Transform(TixEncoder& encoder, std::string_view input, bool encode) {
-    TixMemoryStream source, destination;
-    source.WriteBuffer(input.data(), input.size());
-    source.SetPosition(0);
+    TixMemoryStream source(input), destination;
     if (encode)
         encoder.Encode(source, destination);
     else

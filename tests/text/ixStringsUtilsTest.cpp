@@ -16,13 +16,6 @@ using Strings = std::vector<std::string>;
 
 using ix::test::Lines;
 
-TixMemoryStream StreamOf(std::string_view bytes) {
-    TixMemoryStream stream;
-    stream.Write(bytes.data(), bytes.size());
-    stream.SetPosition(0);
-    return stream;
-}
-
 }  // namespace
 
 TEST(StringsUtilsTest, AddsLinesAndReportsAnUnfinishedLast) {
@@ -69,7 +62,7 @@ TEST(StringsUtilsTest, ReadsStreamsInBatchesWithoutBreakingLinesOrCharacters) {
             EXPECT_EQ(total, static_cast<std::int64_t>(data.size()));
             progress.push_back(done);
         };
-        TixMemoryStream stream = StreamOf(data);
+        TixMemoryStream stream(data);
         EXPECT_GT(utils.AddTextStream(stream), 0) << batch;
         EXPECT_EQ(Lines(list), (Strings{"ab", "\xC3\xA9t\xC3\xA9", "", "z\xF0\x9F\x98\x80 q", "last"}))
             << batch;
@@ -85,7 +78,7 @@ TEST(StringsUtilsTest, ConvertsStreamsFromTheirCharsetAndHonoursLimits) {
     TixStringList list{"first "};
     TixStringsUtils utils(list, "koi8-r");
     utils.SetBatchSize(3);
-    TixMemoryStream stream = StreamOf("\xF0\xD2\xC9\r\n\xD7\xC5\xD4\r\nrest");
+    TixMemoryStream stream(std::string_view("\xF0\xD2\xC9\r\n\xD7\xC5\xD4\r\nrest"));
     EXPECT_EQ(utils.AddTextStream(stream, true, 10), 0);
     EXPECT_EQ(Lines(list), (Strings{"first \xD0\x9F\xD1\x80\xD0\xB8", "\xD0\xB2\xD0\xB5\xD1\x82"}));
     EXPECT_EQ(stream.Position(), 10);

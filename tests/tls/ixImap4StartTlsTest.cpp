@@ -46,19 +46,18 @@ void ExpectOnlyClose(LoopbackPeer& peer) {
 TEST_F(StartTlsTest, LoginGoesOverTlsWithTagsAndCapabilitiesAfresh) {
     imap.SetUseSasl(true);
     server.Serve([](LoopbackPeer& peer) {
-        peer.Send("* OK [CAPABILITY IMAP4rev1 STARTTLS LOGINDISABLED AUTH=CRAM-MD5] ready\r\n");
-        peer.Expect("a0001 STARTTLS\r\n");
-        peer.Send("a0001 OK Begin TLS negotiation now\r\n");
+        peer.Play({
+            {"", "* OK [CAPABILITY IMAP4rev1 STARTTLS LOGINDISABLED AUTH=CRAM-MD5] ready\r\n"},
+            {"a0001 STARTTLS\r\n", "a0001 OK Begin TLS negotiation now\r\n"},
+        });
         TlsPeer tls(peer);
         // What was offered in the clear counts for nothing: PLAIN is chosen from this list.
-        tls.Expect("a0002 CAPABILITY\r\n");
-        tls.Send("* CAPABILITY IMAP4rev1 AUTH=PLAIN\r\na0002 OK\r\n");
-        tls.Expect("a0001 AUTHENTICATE PLAIN\r\n");
-        tls.Send("+ \r\n");
-        tls.Expect("AHUAcA==\r\n");
-        tls.Send("a0001 OK logged in\r\n");
-        tls.Expect("a0002 LOGOUT\r\n");
-        tls.Send("* BYE\r\na0002 OK\r\n");
+        tls.Play({
+            {"a0002 CAPABILITY\r\n", "* CAPABILITY IMAP4rev1 AUTH=PLAIN\r\na0002 OK\r\n"},
+            {"a0001 AUTHENTICATE PLAIN\r\n", "+ \r\n"},
+            {"AHUAcA==\r\n", "a0001 OK logged in\r\n"},
+            {"a0002 LOGOUT\r\n", "* BYE\r\na0002 OK\r\n"},
+        });
     });
     imap.Open();
     EXPECT_EQ(imap.ConnectionState, TixImap4ConnectionState::csAuthenticated);
@@ -74,9 +73,10 @@ TEST_F(StartTlsTest, AnythingAfterTheOkBeforeTheHandshakeEndsTheSession) {
         SCOPED_TRACE(injected);
         sent.clear();
         server.Serve([injected](LoopbackPeer& peer) {
-            peer.Send("* OK [CAPABILITY IMAP4rev1 STARTTLS] ready\r\n");
-            peer.Expect("a0001 STARTTLS\r\n");
-            peer.Send(std::string("a0001 OK begin\r\n") + injected);
+            peer.Play({
+                {"", "* OK [CAPABILITY IMAP4rev1 STARTTLS] ready\r\n"},
+                {"a0001 STARTTLS\r\n", std::string("a0001 OK begin\r\n") + injected},
+            });
             ExpectOnlyClose(peer);
         });
         ExpectRefusal(IX_IMAP_TLS_INJECTION);
@@ -103,14 +103,9 @@ TEST_F(StartTlsTest, RefusedOrStrippedStartTlsNeverFallsBackToTheClear) {
         sent.clear();
         server.Serve([&c](LoopbackPeer& peer) {
             peer.Send(c.greeting + "\r\n");
-            if (!c.capabilityAnswer.empty()) {
-                peer.Expect("a0001 CAPABILITY\r\n");
-                peer.Send(c.capabilityAnswer + "\r\n");
-            }
-            if (!c.startTlsAnswer.empty()) {
-                peer.Expect("a0001 STARTTLS\r\n");
-                peer.Send(c.startTlsAnswer + "\r\n");
-            }
+            if (!c.capabilityAnswer.empty())
+                peer.Play({{"a0001 CAPABILITY\r\n", c.capabilityAnswer + "\r\n"}});
+            if (!c.startTlsAnswer.empty()) peer.Play({{"a0001 STARTTLS\r\n", c.startTlsAnswer + "\r\n"}});
             ExpectOnlyClose(peer);
         });
         ExpectRefusal(c.code);
@@ -154,21 +149,20 @@ TEST_F(StartTlsTest, AutomaticModeFollowsThePortAndStartTlsOnAPlainSessionTurnsE
         SCOPED_TRACE(onDefaultPort);
         server.Serve([onDefaultPort](LoopbackPeer& peer) {
             if (onDefaultPort) {
-                peer.Send("* OK [CAPABILITY IMAP4rev1 STARTTLS] ready\r\n");
-                peer.Expect("a0001 STARTTLS\r\n");
-                peer.Send("a0001 OK go\r\n");
+                peer.Play({
+                    {"", "* OK [CAPABILITY IMAP4rev1 STARTTLS] ready\r\n"},
+                    {"a0001 STARTTLS\r\n", "a0001 OK go\r\n"},
+                });
             }
             TlsPeer tls(peer);
-            if (!onDefaultPort) tls.Send("* OK [CAPABILITY IMAP4rev1] ready\r\n");
-            std::string tag = onDefaultPort ? "a0002" : "a0001";
-            if (onDefaultPort) {
-                tls.Expect("a0002 CAPABILITY\r\n");
-                tls.Send("* CAPABILITY IMAP4rev1\r\na0002 OK\r\n");
-            }
-            tls.Expect("a0001 LOGIN \"u\" \"p\"\r\n");
-            tls.Send("a0001 OK\r\n");
-            tls.Expect("a0002 LOGOUT\r\n");
-            tls.Send("a0002 OK\r\n");
+            if (onDefaultPort)
+                tls.Play({{"a0002 CAPABILITY\r\n", "* CAPABILITY IMAP4rev1\r\na0002 OK\r\n"}});
+            else
+                tls.Send("* OK [CAPABILITY IMAP4rev1] ready\r\n");
+            tls.Play({
+                {"a0001 LOGIN \"u\" \"p\"\r\n", "a0001 OK\r\n"},
+                {"a0002 LOGOUT\r\n", "a0002 OK\r\n"},
+            });
         });
         imap.defaultPort = onDefaultPort ? server.Port() : 143;
         imap.SetUseTLS(TixClientTlsMode::ctAutomatic);
@@ -180,13 +174,12 @@ TEST_F(StartTlsTest, AutomaticModeFollowsThePortAndStartTlsOnAPlainSessionTurnsE
     imap.SetUseTLS(TixClientTlsMode::ctNone);
     server.Serve([](LoopbackPeer& peer) {
         test::GreetAndLogin(peer);
-        peer.Expect("a0002 STARTTLS\r\n");
-        peer.Send("a0002 OK go\r\n");
+        peer.Play({{"a0002 STARTTLS\r\n", "a0002 OK go\r\n"}});
         TlsPeer tls(peer);
-        tls.Expect("a0003 CAPABILITY\r\n");
-        tls.Send("* CAPABILITY IMAP4rev1\r\na0003 OK\r\n");
-        tls.Expect("a0004 LOGOUT\r\n");
-        tls.Send("a0004 OK\r\n");
+        tls.Play({
+            {"a0003 CAPABILITY\r\n", "* CAPABILITY IMAP4rev1\r\na0003 OK\r\n"},
+            {"a0004 LOGOUT\r\n", "a0004 OK\r\n"},
+        });
     });
     imap.Open();
     imap.StartTls();

@@ -61,6 +61,14 @@ TixTlsResult Handshake(TixTlsClientOpenSsl& client, MemoryTlsServer& server, std
     return result;
 }
 
+// What the server reads of the text the client encrypts.
+std::string ToServer(TixTlsClientOpenSsl& client, MemoryTlsServer& server, std::string_view text) {
+    client.Encrypt(text.data(), text.size());
+    std::string toServer = TakeOutput(client);
+    server.Feed(toServer.data(), toServer.size());
+    return server.Read();
+}
+
 std::string Decrypted(TixTlsClientOpenSsl& client, std::string_view bytes, TixTlsResult& result) {
     TixMemoryStream plain;
     result = client.Decrypt(bytes, plain);
@@ -92,10 +100,7 @@ TEST(TlsEngine, DataBothWaysAndRecordsSplitAcrossReads) {
     MemoryTlsServer server;
     TixTlsClientOpenSsl client(Settings());
     ASSERT_EQ(Handshake(client, server), trDone);
-    client.Encrypt("a0001 NOOP\r\n", 12);
-    std::string toServer = TakeOutput(client);
-    server.Feed(toServer.data(), toServer.size());
-    EXPECT_EQ(server.Read(), "a0001 NOOP\r\n");
+    EXPECT_EQ(ToServer(client, server, "a0001 NOOP\r\n"), "a0001 NOOP\r\n");
 
     // Tickets of TLS 1.3 come as records without data: nothing to wait for once they are read.
     TixTlsResult result;
@@ -125,10 +130,7 @@ TEST(TlsEngine, KeyUpdateAfterTheHandshakeIsAnsweredWithoutAWait) {
     EXPECT_EQ(Decrypted(client, server.Drain(), result), "* 1 EXISTS\r\n");
     EXPECT_EQ(result, trDone);
     // The client's own key update waits in the output, ahead of what it sends next.
-    client.Encrypt("a0003 NOOP\r\n", 12);
-    std::string toServer = TakeOutput(client);
-    server.Feed(toServer.data(), toServer.size());
-    EXPECT_EQ(server.Read(), "a0003 NOOP\r\n");
+    EXPECT_EQ(ToServer(client, server, "a0003 NOOP\r\n"), "a0003 NOOP\r\n");
     EXPECT_EQ(SSL_get_key_update_type(server.Ssl()), SSL_KEY_UPDATE_NONE);
 }
 
@@ -179,10 +181,7 @@ TEST(TlsEngine, RenegotiationRequestRunsANewHandshakeAndDataFlowsOn) {
     server.Write("after");
     EXPECT_EQ(Decrypted(client, server.Drain(), result), "after");
     EXPECT_EQ(result, trDone);
-    client.Encrypt("still here", 10);
-    std::string toServer = TakeOutput(client);
-    server.Feed(toServer.data(), toServer.size());
-    EXPECT_EQ(server.Read(), "still here");
+    EXPECT_EQ(ToServer(client, server, "still here"), "still here");
 }
 
 TEST(TlsEngine, ClientCertificateOnRequest) {

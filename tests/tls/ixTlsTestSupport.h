@@ -10,6 +10,9 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "ixLoopbackServer.h"
 
 namespace ix::test {
 
@@ -157,6 +160,12 @@ public:
     void Expect(const std::string& line) {
         std::string got = Read(line.size());
         if (got != line) throw std::runtime_error("expected " + line + " got " + got);
+    }
+    void Play(const std::vector<LoopbackPeer::Step>& steps) {
+        for (const auto& step : steps) {
+            if (!step.line.empty()) Expect(step.line);
+            Send(step.reply);
+        }
     }
     void Shutdown() { SSL_shutdown(ssl_); }
     SSL* Ssl() const { return ssl_; }

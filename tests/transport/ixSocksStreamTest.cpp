@@ -29,10 +29,8 @@ std::string B(std::initializer_list<int> bytes) {
 const std::string kPort = B({0, 143});
 const std::string kSocks5Ok = B({5, 0, 0, 1, 127, 0, 0, 1, 0x1F, 0x90});
 
-struct Exchange {
-    std::string expect;  // the client's request
-    std::string reply;
-};
+// The client's request and the proxy's reply.
+using Exchange = LoopbackPeer::Step;
 
 struct HandshakeCase {
     const char* name;
@@ -73,7 +71,7 @@ TEST_P(SocksHandshakeTest, SendsTheExactRequestsAndLeavesTheGreetingToTheTunnel)
     client.FirewallSettings().SetNeedResolveIP(!c.resolveHere);
     proxy.Serve([&c](LoopbackPeer& peer) {
         for (std::size_t i = 0; i < c.dialogue.size(); ++i) {
-            peer.Expect(c.dialogue[i].expect);
+            peer.Expect(c.dialogue[i].line);
             // The target speaks first, right behind the proxy's last reply.
             std::string reply = c.dialogue[i].reply + (i + 1 == c.dialogue.size() ? kGreeting : "");
             if (c.singleBytes)
@@ -137,10 +135,7 @@ TEST_P(SocksRefusalTest, RaisesTheProxysCodeAndClosed) {
     const RefusalCase& c = GetParam();
     Configure(c.type, "127.0.0.1", c.user, "pw");
     proxy.Serve([&c](LoopbackPeer& peer) {
-        for (const Exchange& e : c.dialogue) {
-            peer.Expect(e.expect);
-            peer.Send(e.reply);
-        }
+        peer.Play(c.dialogue);
         peer.Close();
     });
     std::string text;

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <utility>
 
 #include "ixLoopbackClientFixture.h"
 #include "ixLoopbackServer.h"
@@ -43,6 +44,14 @@ bool Arrived(int fd, int bytes, short events = 0) {
         poll(nullptr, 0, 1);
     }
     return false;
+}
+
+// The server sends the bytes, then waits for the client's close.
+void SendThenAwaitClose(LoopbackServer& server, std::string bytes) {
+    server.Serve([bytes = std::move(bytes)](LoopbackPeer& peer) {
+        peer.Send(bytes);
+        peer.WaitForClose(5000);
+    });
 }
 
 class TcpClientTest : public ::testing::Test {
@@ -159,7 +168,6 @@ TEST_F(TcpClientTest, ALargeWriteToASlowReaderArrivesWholeAndKeepsTheReadableSig
     setsockopt(Connection().Socket().Handle(), SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
     ASSERT_TRUE(Arrived(Connection().Socket().Handle(), 12));
     TixMemoryStream source(payload);
-    source.SetPosition(0);
     std::int64_t lastProgress = 0;
     Connection().OnProgress = [&](TixObject*, std::int64_t done, std::int64_t) { lastProgress = done; };
     Connection().InitProgress(0, static_cast<std::int64_t>(payload.size()));
@@ -282,10 +290,7 @@ TEST_F(TcpClientTest, DisableGuiProcessingKeepsHandlersOutOfTheWait) {
 
 TEST_F(TcpClientTest, ByteLimitStopsTheReadExactly) {
     auto& server = NewServer();
-    server.Serve([](LoopbackPeer& peer) {
-        peer.Send(std::string(100, 'a'));
-        peer.WaitForClose(5000);
-    });
+    SendThenAwaitClose(server, std::string(100, 'a'));
     Connect(server);
     ASSERT_TRUE(Arrived(Connection().Socket().Handle(), 100));
     Connection().BytesToProceed = 10;
@@ -307,10 +312,7 @@ TEST_F(TcpClientTest, ConnectsOverIpv6Loopback) {
     }
     probe.reset();
     auto& server = NewServer(true);
-    server.Serve([](LoopbackPeer& peer) {
-        peer.Send("hello\r\n");
-        peer.WaitForClose(5000);
-    });
+    SendThenAwaitClose(server, "hello\r\n");
     Connect(server);
     EXPECT_EQ(Connection().PeerIP, "::1");
     EXPECT_EQ(Connection().IP, "::1");
@@ -324,9 +326,7 @@ TEST_F(TcpClientTest, ResetDuringAWriteRaisesAndCloses) {
         peer.Reset();
     });
     Connect(server);
-    TixMemoryStream first;
-    first.WriteBuffer("hello", 5);
-    first.SetPosition(0);
+    TixMemoryStream first(std::string_view("hello"));
     Connection().WriteData(&first);
     EXPECT_EQ(server.Join(), "");
     ASSERT_TRUE(Arrived(Connection().Socket().Handle(), 0, POLLERR | POLLHUP));
@@ -345,10 +345,7 @@ TEST_F(TcpClientTest, ResetDuringAWriteRaisesAndCloses) {
 
 TEST_F(TcpClientTest, ThrottlePausesAfterEachCall) {
     auto& server = NewServer();
-    server.Serve([](LoopbackPeer& peer) {
-        peer.Send(std::string(3000, 'b'));
-        peer.WaitForClose(5000);
-    });
+    SendThenAwaitClose(server, std::string(3000, 'b'));
     Connect(server);
     ASSERT_TRUE(Arrived(Connection().Socket().Handle(), 3000));
     client.SetBatchSize(1000);

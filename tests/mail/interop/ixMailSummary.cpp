@@ -35,6 +35,7 @@
 #include "base/ixStringList.h"
 #include "mail/ixMailMessage.h"
 #include "mail/ixMessageBodies.h"
+#include "text/ixTranslator.h"
 
 namespace {
 
@@ -59,27 +60,9 @@ std::string Sha256Hex(std::string_view data) {
 
 // Length of the valid UTF-8 sequence at s[i], 0 when there is none.
 std::size_t Utf8Length(std::string_view s, std::size_t i) {
-    const auto c = static_cast<unsigned char>(s[i]);
-    std::size_t n = 0;
-    unsigned min = 0;
-    if (c < 0x80) return 1;
-    if (c >= 0xC2 && c <= 0xDF)
-        n = 2, min = 0x80;
-    else if (c >= 0xE0 && c <= 0xEF)
-        n = 3, min = 0x800;
-    else if (c >= 0xF0 && c <= 0xF4)
-        n = 4, min = 0x10000;
-    else
-        return 0;
-    if (i + n > s.size()) return 0;
-    unsigned cp = c & (0x7F >> n);
-    for (std::size_t k = 1; k < n; ++k) {
-        const auto d = static_cast<unsigned char>(s[i + k]);
-        if ((d & 0xC0) != 0x80) return 0;
-        cp = (cp << 6) | (d & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
-    return n;
+    for (std::size_t n = 1; n <= 4 && i + n <= s.size(); ++n)
+        if (TixTranslator::IsValidUtf8(s.substr(i, n))) return n;
+    return 0;
 }
 
 std::string Json(std::string_view s) {
