@@ -281,7 +281,8 @@ void TixTcpCommandClient::FeedResponseData(const char* data, std::size_t size) {
         pendingSkipLf_ = false;
         if (data[0] == '\n') {
             i = 1;
-            if (literalLeft_ > 0) {
+            // The CRLF of a line that announced a literal is no byte of that literal.
+            if (pendingLfInLiteral_ && literalLeft_ > 0) {
                 --literalLeft_;
                 // The LF completes the CRLF of the literal line stored at the CR.
                 int last = responseList_.Count() - 1;
@@ -337,6 +338,7 @@ void TixTcpCommandClient::FeedResponseData(const char* data, std::size_t size) {
                 if (data[j + 1] == '\n') lineBreak = 2;
             } else {
                 pendingSkipLf_ = true;
+                pendingLfInLiteral_ = inLiteral;
             }
         }
         if (inLiteral) {

@@ -167,10 +167,11 @@ private:
     friend class TixCallbackScope;
 
     // Collection state of the response being read.
-    std::string pending_;           // bytes after the last complete line
-    bool pendingSkipLf_ = false;    // the last read ended with a CR
-    std::int64_t literalLeft_ = 0;  // literal bytes still to come
-    bool literalTail_ = false;      // a literal ended inside the line being read
+    std::string pending_;              // bytes after the last complete line
+    bool pendingSkipLf_ = false;       // the last read ended with a CR
+    bool pendingLfInLiteral_ = false;  // ... and that CR was a literal's byte, so its LF is too
+    std::int64_t literalLeft_ = 0;     // literal bytes still to come
+    bool literalTail_ = false;         // a literal ended inside the line being read
     std::int64_t responseBytes_ = 0;
     int classifiedUpTo_ = 0;  // lines below this index have been classified
     std::string responseCharSet_;

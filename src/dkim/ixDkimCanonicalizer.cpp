@@ -22,10 +22,9 @@ std::int64_t TixDkimCanonicalizer::CanonicalizeBody(const TixStringList& lines, 
     std::int64_t flushed = 0;
     // Empty lines are held back until a non-empty line shows they are not at the end.
     std::int64_t pendingEmpty = 0;
-    auto it = lines.begin() + std::min(std::max(bodyStart, 0), lines.Count());
-    for (; it != lines.end(); ++it) {
+    for (int i = std::min(std::max(bodyStart, 0), lines.Count()); i < lines.Count(); ++i) {
         const std::size_t mark = buffer.size();
-        CanonicalizeBodyLine(it->line, buffer);
+        CanonicalizeBodyLine(lines.View(i), buffer);
         if (buffer.size() == mark) {
             ++pendingEmpty;
             continue;
