@@ -206,21 +206,7 @@ TEST_F(Imap4WireTest, OnlyTheTaggedLineEndsTheWaitWithTheStatusWordCaseSensitive
               (TixMailMessageFlags{TixMailMessageFlag::mfDeleted, TixMailMessageFlag::mfSeen}));
 }
 
-TEST_F(Imap4WireTest, RefusedSelectClearsTheMailboxAndReturnsToAuthenticated) {
-    ServeSession(
-        {
-            {"a0002 SELECT \"INBOX\"\r\n", "* 3 EXISTS\r\na0002 OK done\r\n"},
-            {"a0003 SELECT \"Nope\"\r\n", "a0003 NO [NONEXISTENT] Mailbox doesn't exist\r\n"},
-        },
-        "a0004");
-    imap.Open();
-    imap.SelectMailBox("INBOX");
-    EXPECT_EQ(imap.CurrentMailBox().ExistsMessages, 3);
-    EXPECT_EQ(CodeOf([&] { imap.SelectMailBox("Nope"); }), IMAP_NO);
-    EXPECT_EQ(imap.ConnectionState, State::csAuthenticated);
-    EXPECT_EQ(imap.CurrentMailBox().ExistsMessages, 0);
-    EXPECT_EQ(imap.CurrentMailBox().Name, "");
-}
+// A refused SELECT is the sandbox's select case.
 
 TEST_F(Imap4WireTest, ExpectedCodesEndAtZeroAndContinuationsDependOnFetch) {
     server.Serve([](LoopbackPeer& peer) {
