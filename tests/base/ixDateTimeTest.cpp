@@ -2,36 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-
 #include "base/ixError.h"
+#include "ixTestSupport.h"
 
 using namespace ix;
 
-namespace {
-
-class ZoneGuard {
-public:
-    explicit ZoneGuard(const char* tz) {
-        const char* old = std::getenv("TZ");
-        if (old) old_ = old, hadOld_ = true;
-        setenv("TZ", tz, 1);
-        tzset();
-    }
-    ~ZoneGuard() {
-        if (hadOld_)
-            setenv("TZ", old_.c_str(), 1);
-        else
-            unsetenv("TZ");
-        tzset();
-    }
-
-private:
-    std::string old_;
-    bool hadOld_ = false;
-};
-
-}  // namespace
+using test::ZoneGuard;
 
 TEST(DateTime, EpochAndKnownDays) {
     EXPECT_EQ(EncodeDate(1899, 12, 30), 0.0);

@@ -44,9 +44,6 @@ TEST_F(MainWindowTest, OpensDisconnectedWithDefaultsAndOperationButtonsDisabled)
     EXPECT_EQ(form->edtPort->text(), "143");
     EXPECT_EQ(form->cbSecurity->currentText(), "STARTTLS");
     EXPECT_EQ(form->Security(), TixClientTlsMode::ctExplicit);
-    EXPECT_EQ(form->edtTimeOut->text(), "60");
-    EXPECT_FALSE(form->edtServer->text().isEmpty());
-    EXPECT_FALSE(form->cbUseSPA->isChecked());
     EXPECT_EQ(form->tvFolders->topLevelItemCount(), 0);
     EXPECT_TRUE(form->pbBusy->isHidden());
 }

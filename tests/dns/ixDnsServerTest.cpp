@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <sstream>
 
 #include "ixTestSupport.h"
 
@@ -17,11 +16,7 @@ namespace ix {
 namespace {
 
 int EnvPort(const std::string& name) {
-    std::istringstream in(test::ReadFile(test::BinaryPath("dns/dns.env")));
-    std::string line;
-    while (std::getline(in, line))
-        if (line.rfind(name + "=", 0) == 0) return std::stoi(line.substr(name.size() + 1));
-    throw std::runtime_error("no " + name + " in dns.env");
+    return std::stoi(test::ReadEnvFile(test::BinaryPath("dns/dns.env")).at(name));
 }
 
 class DnsServer : public ::testing::Test {
@@ -50,30 +45,9 @@ protected:
     TixDnsQuery query;
 };
 
-TEST_F(DnsServer, ReadsEachRecordTypeAsTheZoneHoldsIt) {
-    struct Case {
-        const char* name;
-        std::uint16_t type;
-        const char* answers;
-    } cases[] = {
-        {"www.ixdns.test", IX_DNS_TYPE_A, "www.ixdns.test A 192.0.2.1\n"},
-        {"www.ixdns.test", IX_DNS_TYPE_AAAA, "www.ixdns.test AAAA 2001:DB8::1\n"},
-        {"ixdns.test", IX_DNS_TYPE_NS, "ixdns.test NS ns1.ixdns.test.\n"},
-        {"ixdns.test", IX_DNS_TYPE_SOA,
-         "ixdns.test SOA ns1.ixdns.test. hostmaster.ixdns.test. 2026120701 3600 600 86400 300\n"},
-        {"ixdns.test", IX_DNS_TYPE_MX,
-         "ixdns.test MX 10 mx1.ixdns.test.\nixdns.test MX 20 mx2.ixdns.test.\n"},
-        {"1.2.0.192.ixdns.test", IX_DNS_TYPE_PTR, "1.2.0.192.ixdns.test PTR www.ixdns.test.\n"},
-        {"alias.ixdns.test", IX_DNS_TYPE_A,
-         "alias.ixdns.test CNAME alias2.ixdns.test.\nalias2.ixdns.test CNAME www.ixdns.test.\n"
-         "www.ixdns.test A 192.0.2.1\n"},
-        {"quoted.ixdns.test", IX_DNS_TYPE_TXT,
-         "quoted.ixdns.test TXT \"say \\\"hi\\\"\" \"back\\\\slash\"\n"},
-    };
-    for (const Case& c : cases) {
-        query.Query(c.name, c.type);
-        EXPECT_EQ(Answers(), c.answers) << c.name;
-    }
+// How each record type reads is the dnspython interop case's: it compares every answer of the
+// same names with dnspython's reading of the same reply.
+TEST_F(DnsServer, CollectsAliasesAndMailServers) {
     query.Query("alias.ixdns.test", IX_DNS_TYPE_A);
     EXPECT_EQ(query.Aliases().Text(), TixStringList({"alias.ixdns.test", "alias2.ixdns.test"}).Text());
     query.Query("ixdns.test", IX_DNS_TYPE_MX);

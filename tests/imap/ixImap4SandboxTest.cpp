@@ -50,7 +50,7 @@ TEST_F(Imap4SandboxTest, WrongPasswordIsRefused) {
 // The sandbox's nested, subscribed and non-ASCII folders are the client window's login case; a
 // pattern below a folder is the second server's listing case.
 
-TEST_F(Imap4SandboxTest, SelectReadsCountsAndFlagsAndCloseReturns) {
+TEST_F(Imap4SandboxTest, SelectReadsCountsAndFlagsAndARefusedSelectLeavesNone) {
     imap.Open();
     imap.SelectMailBox("INBOX");
     const TixImap4MailBoxInfo& box = imap.CurrentMailBox();
@@ -63,10 +63,11 @@ TEST_F(Imap4SandboxTest, SelectReadsCountsAndFlagsAndCloseReturns) {
     EXPECT_TRUE(box.PermanentFlags.Contains(TixMailMessageFlag::mfDeleted));
     imap.SelectMailBox("Archive/2024");
     EXPECT_EQ(imap.CurrentMailBox().ExistsMessages, 1);
-    imap.CloseMailBox();
-    EXPECT_EQ(imap.ConnectionState, State::csAuthenticated);
+    // A refused SELECT leaves no mailbox selected (CLOSE is the second server's case).
     EXPECT_EQ(CodeOf([&] { imap.SelectMailBox("No such folder"); }), IMAP_NO);
     EXPECT_EQ(imap.ConnectionState, State::csAuthenticated);
+    EXPECT_EQ(imap.CurrentMailBox().Name, "");
+    EXPECT_EQ(imap.CurrentMailBox().ExistsMessages, 0);
 }
 
 TEST_F(Imap4SandboxTest, MailboxLifecycleRoundTripsAwkwardNames) {

@@ -56,16 +56,11 @@ TEST(EmailAddress, FullAddressQuotesTheNameWhenNeeded) {
     EXPECT_EQ(BuildFullAddress("Say \"hi\"", "a@b.c"), "\"Say \\\"hi\\\"\" <a@b.c>");
     EXPECT_EQ(BuildFullAddress("\"edge", "a@b.c"), "\"\\\"edge\" <a@b.c>");
     EXPECT_EQ(BuildFullAddress("Smith,John", "a@b.c"), "\"Smith,John\" <a@b.c>");
+    EXPECT_EQ(BuildFullAddress("back\\slash", "a@b.c"), "\"back\\\\slash\" <a@b.c>");
 }
 
-TEST(EmailAddress, NamesRoundTripThroughTheirFullAddress) {
-    for (const char* name :
-         {"John Smith", "Say \"hi\"", "(paren)", "back\\slash", "Smith, John", "O'Brien"}) {
-        const auto p = Parse(BuildFullAddress(name, "x@y.z"));
-        EXPECT_EQ(p.name, name);
-        EXPECT_EQ(p.email, "x@y.z");
-    }
-}
+// How other readers take the names we write (quotes, parentheses, commas) is the Python interop
+// case of the header tests.
 
 TEST(EmailAddressList, SplitsAndJoinsTheTextForm) {
     TixEmailAddressList list;
