@@ -4,7 +4,10 @@
 
 #include "ixTestSupport.h"
 
+#include <chrono>
 #include <functional>
+#include <future>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -187,6 +190,37 @@ TEST(CommandClientLiteralTest, LiteralLinesKeepTheirExactBytesHoweverTheReadsCut
         client.Close();
         EXPECT_EQ(server.Join(), "");
     }
+}
+
+TEST(CommandClientLiteralTest, TheCrlfAnnouncingALiteralIsNoneOfItsBytesWhenAReadEndsAtItsCr) {
+    LoopbackServer server;
+    LiteralClient client;
+    client.SetServer(server.Host());
+    client.SetPort(server.Port());
+    client.SetTimeOut(5000);
+    // The rest goes out once the client has the announcing line, so its next read starts at the LF.
+    auto announced = std::make_shared<std::promise<void>>();
+    auto told = std::make_shared<bool>(false);
+    client.OnGetResponseCode = [announced, told](TixObject*, const std::string& line, int& code) {
+        if (line == "* 1 {4}" && !*told) {
+            *told = true;
+            announced->set_value();
+        }
+        if (line.rfind("OK", 0) == 0) code = 10;
+    };
+    server.Serve([announced](LoopbackPeer& peer) {
+        peer.Expect("FETCH\r\n");
+        peer.Send("* 1 {4}\r");
+        if (announced->get_future().wait_for(std::chrono::seconds(10)) != std::future_status::ready)
+            throw test::LoopbackScriptError{"the client never took the announcing line"};
+        peer.Send("\nab\r\n)\r\nOK done\r\n");
+    });
+    client.Open();
+    client.SendCommandSync("FETCH", {10});
+    ASSERT_EQ(client.ResponseList().Count(), 4);
+    EXPECT_EQ(client.LiteralBytes(1), 4);  // "ab" and its CRLF
+    client.Close();
+    EXPECT_EQ(server.Join(), "");
 }
 
 TEST_F(CommandClientTest, MultipleLinesAreDotStuffedOnlyForADotEnd) {
