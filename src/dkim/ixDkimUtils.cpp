@@ -74,19 +74,19 @@ std::vector<TixDkimTag> ParseDkimTagList(std::string_view text) {
     while (pos <= text.size()) {
         std::size_t end = text.find(';', pos);
         if (end == std::string_view::npos) end = text.size();
-        std::string_view spec = text.substr(pos, end - pos);
+        std::string_view tag = text.substr(pos, end - pos);
         pos = end + 1;
-        if (TrimFws(spec).empty()) {
-            // Only a trailing ";" may leave an empty tag-spec.
+        if (TrimFws(tag).empty()) {
+            // Only a trailing ";" may leave an empty tag.
             if (end == text.size() || TrimFws(text.substr(pos)).empty()) break;
             RaiseDkimError(ixcDkimInvalidFormat);
         }
-        std::size_t equals = spec.find('=');
+        std::size_t equals = tag.find('=');
         if (equals == std::string_view::npos) RaiseDkimError(ixcDkimInvalidFormat);
-        std::string_view name = TrimFws(spec.substr(0, equals));
+        std::string_view name = TrimFws(tag.substr(0, equals));
         if (!IsTagName(name)) RaiseDkimError(ixcDkimInvalidFormat);
         if (FindDkimTag(tags, name) != nullptr) RaiseDkimError(ixcDkimDuplicateTag);
-        tags.push_back({std::string(name), std::string(TrimFws(spec.substr(equals + 1)))});
+        tags.push_back({std::string(name), std::string(TrimFws(tag.substr(equals + 1)))});
     }
     return tags;
 }
