@@ -36,21 +36,6 @@ stop() {
   end_pid "$dir/samba/pid/samba-dcerpcd.pid"
 }
 
-# greets PORT WORD: the server's greeting arrives on the port and holds WORD.
-greets() {
-  python3 - "$@" <<'PY' 2>/dev/null
-import socket, sys
-s = socket.create_connection(("127.0.0.1", int(sys.argv[1])), timeout=1)
-greeting = b""
-while b"\r\n" not in greeting:
-    data = s.recv(500)
-    if not data:
-        break
-    greeting += data
-sys.exit(0 if greeting.startswith(b"* OK") and sys.argv[2].encode() in greeting else 1)
-PY
-}
-
 start() {
   stop
   rm -f "$dir/ntlm.env"

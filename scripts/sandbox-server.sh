@@ -26,22 +26,6 @@ stop() {
   end_pid "$dir/run/master.pid"
 }
 
-# greets PORT [WORD]: the server's greeting arrives on the port (and holds WORD).
-greets() {
-  python3 - "$@" <<'PY' 2>/dev/null
-import socket, sys
-s = socket.create_connection(("127.0.0.1", int(sys.argv[1])), timeout=1)
-greeting = b""
-while b"\r\n" not in greeting:
-    data = s.recv(500)
-    if not data:
-        break
-    greeting += data
-word = sys.argv[2].encode() if len(sys.argv) > 2 else b""
-sys.exit(0 if greeting.startswith(b"* OK") and word in greeting else 1)
-PY
-}
-
 # Maildir of a folder (fs layout; the IMAP name is modified UTF-7 on disk as well).
 folder_dir() { echo "$dir/mail/$1/$2"; }
 
