@@ -329,6 +329,54 @@ int TixStringList::AddLine(std::string_view line, TixListObject object) {
     return Count() - 1;
 }
 
+std::size_t TixStringList::AddCrlfLines(std::string_view text, TixListObject object) {
+    const bool fits = object >= INT32_MIN && object <= INT32_MAX;
+    if (!wide_.empty() || !fits || text.size() >= cOwned) {
+        std::size_t taken = 0;
+        for (;;) {
+            const char* const line = text.data() + taken;
+            const char* const stop = FindLineBreak(line, text.data() + text.size());
+            const auto length = static_cast<std::size_t>(stop - line);
+            if (text.size() - taken - length < 2 || stop[0] != '\r' || stop[1] != '\n') return taken;
+            AddLine(std::string_view(line, length), object);
+            taken += length + 2;
+        }
+    }
+    // The lines are found in the caller's bytes, then copied as one piece, breaks and all, and
+    // their slots moved onto the copy. Until then no slot may stay behind on a failure.
+    const std::size_t first = slots_.size();
+    const char* const begin = text.data();
+    const char* const end = begin + text.size();
+    const char* p = begin;
+    char* copy = nullptr;
+    try {
+        Reserve(first + text.size() / 40 + 1);
+        for (;;) {
+            const char* const stop = FindLineBreak(p, end);
+            if (end - stop < 2 || stop[0] != '\r' || stop[1] != '\n') break;
+            if (slots_.size() == slots_.capacity()) Reserve(slots_.size() + 1);
+            Slot slot;
+            slot.data = p;
+            slot.size = static_cast<std::uint32_t>(stop - p);
+            slot.object = static_cast<std::int32_t>(object);
+            slots_.push_back(slot);
+            p = stop + 2;
+        }
+        if (p == begin) return 0;
+        copy = Allocate(static_cast<std::size_t>(p - begin));
+    } catch (...) {
+        slots_.resize(first);
+        throw;
+    }
+    std::memcpy(copy, begin, static_cast<std::size_t>(p - begin));
+    for (std::size_t k = first; k < slots_.size(); ++k) {
+        Slot& slot = slots_[k];
+        slot.data = slot.size == 0 ? nullptr : copy + (static_cast<const char*>(slot.data) - begin);
+    }
+    Changed();
+    return static_cast<std::size_t>(p - begin);
+}
+
 void TixStringList::AddStrings(const TixStringList& other) {
     if (other.slots_.empty()) return;
     const int count = other.Count();

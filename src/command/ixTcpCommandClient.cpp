@@ -300,18 +300,12 @@ void TixTcpCommandClient::FeedResponseData(const char* data, std::size_t size) {
     while (i < size) {
         if (plain && literalLeft_ > 0 && pending_.empty() && !literalTail_) {
             // The bulk of a message: whole CRLF lines inside the literal, stored as they are.
-            const char* const end =
-                data + std::min<std::size_t>(size, i + static_cast<std::size_t>(literalLeft_));
-            for (;;) {
-                const char* const line = data + i;
-                const char* const stop = FindLineBreak(line, end);
-                if (end - stop < 2 || stop[0] != '\r' || stop[1] != '\n') break;
-                responseList_.AddLine(std::string_view(line, static_cast<std::size_t>(stop - line)),
-                                      IX_LITERAL_LINE);
-                const auto taken = static_cast<std::size_t>(stop - line) + 2;
-                literalLeft_ -= static_cast<std::int64_t>(taken);
-                i += taken;
-            }
+            const std::size_t inside =
+                std::min<std::size_t>(size - i, static_cast<std::size_t>(literalLeft_));
+            const std::size_t taken =
+                responseList_.AddCrlfLines(std::string_view(data + i, inside), IX_LITERAL_LINE);
+            literalLeft_ -= static_cast<std::int64_t>(taken);
+            i += taken;
             if (i >= size) break;
         }
         bool inLiteral = literalLeft_ > 0;
