@@ -8,7 +8,6 @@
 
 #include <QApplication>
 #include <QDialog>
-#include <QDir>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPointingDevice>
@@ -39,17 +38,6 @@ inline QApplication& App() {
     static QApplication app(argc, argv);
     (void)mouse;
     return app;
-}
-
-// A scripted server's side of the window's login with its default user: the greeting, LOGIN, the
-// folder list (listLines, each with its CRLF) and an empty subscribed list.
-inline void AnswerWindowLogin(test::LoopbackPeer& peer, const std::string& listLines) {
-    peer.Send("* OK ready\r\n");
-    peer.Play({
-        {"a0001 LOGIN \"TarvelTester\" \"quartzmellow\"\r\n", "a0001 OK logged in\r\n"},
-        {"a0002 LIST \"\" \"*\"\r\n", listLines + "a0002 OK\r\n"},
-        {"a0003 LSUB \"\" \"*\"\r\n", "a0003 OK\r\n"},
-    });
 }
 
 // However a test against a scripted server ends, the client lets go before the script is waited for.
@@ -117,10 +105,6 @@ protected:
             dialogs.pop_front();
             return answer(dialog);
         };
-        form->SaveFileProc = [this](QWidget*, const QString& proposed) {
-            proposedFileNames.push_back(proposed.toStdString());
-            return saveFileName;
-        };
         auto send = form->ixImap.OnSendCommand;
         form->ixImap.OnSendCommand = [this, send](TixObject* sender, const std::string& text) {
             sent.push_back(text);
@@ -162,11 +146,6 @@ protected:
 
     void Login() {
         UseSandbox();
-        form->btnLogin->click();
-        ASSERT_TRUE(form->ixImap.Active()) << LastShown();
-    }
-    void LoginTo(const test::LoopbackServer& server) {
-        UseScriptedServer(server);
         form->btnLogin->click();
         ASSERT_TRUE(form->ixImap.Active()) << LastShown();
     }
@@ -214,15 +193,6 @@ protected:
 
     std::string Log() const { return form->memLog->toPlainText().toStdString(); }
 
-    // The window, or another one, or a part of it.
-    void SaveScreenshot(const char* name, QWidget* window = nullptr,
-                        const QRect& area = QRect(0, 0, -1, -1)) {
-        QDir().mkpath(QString::fromStdString(test::BinaryPath("demo-screenshots")));
-        std::string path = test::BinaryPath(std::string("demo-screenshots/") + name);
-        QWidget* shot = window != nullptr ? window : form.get();
-        ASSERT_TRUE(shot->grab(area).save(QString::fromStdString(path), "PNG")) << path;
-    }
-
     std::unique_ptr<TForm1> form;
     test::SandboxInfo info;
     std::vector<ShownMessage> shown;
@@ -231,8 +201,6 @@ protected:
     // button, and answers the dialog's result.
     std::deque<std::function<int(QDialog&)>> dialogs;
     int dialogsShown = 0;
-    QString saveFileName;
-    std::vector<std::string> proposedFileNames;
     std::vector<std::string> sent, firstLines;
     std::unique_ptr<ServerView> view;
 };
