@@ -354,6 +354,10 @@ TEST_F(Imap4MessageWireTest, ProgressRunsAgainstTheSizeAskedFirst) {
 // ---- APPEND ----
 
 TEST_F(Imap4MessageWireTest, AppendAnnouncesWireBytesAndReadsTheIdentifierOfTheCompletion) {
+    TixMailMessage message;
+    message.SetSubject("Linked");
+    message.BuildMessage("Hello", "");
+    const std::string source = message.MessageSource().Text();
     Run(
         {
             // "Grüße" is 5 characters but 7 bytes: 7 + 2 + 3 + 2.
@@ -364,8 +368,18 @@ TEST_F(Imap4MessageWireTest, AppendAnnouncesWireBytesAndReadsTheIdentifierOfTheC
              "* 5 EXISTS\r\na0002 OK [APPENDUID 38505 3955] done\r\n"},
             {"a0003 APPEND \"INBOX\" {5}\r\n", "+\r\n"},
             {"abc\r\n\r\n", "* OK [APPENDUID 1 2] not mine\r\na0003 OK done\r\n"},
+            // Refused: the next thing the client says must be the next command, not the message.
+            {"a0004 APPEND \"Nope\" {5}\r\n", "a0004 NO [TRYCREATE] no such mailbox\r\n"},
+            // The linked message's source.
+            {"a0005 APPEND \"INBOX\" {" + std::to_string(source.size()) + "}\r\n", "+ ok\r\n"},
+            {source + "\r\n", "a0005 OK [APPENDUID 1 42] done\r\n"},
+            // Latin-1 on the wire: the count is taken after the conversion.
+            {"a0006 APPEND \"a\\\"b\" {7}\r\n", "+ ok\r\n"},
+            {"Gr\xFC\xDF"
+             "e\r\n\r\n",
+             "a0006 OK [APPENDUID 7 8]\r\n"},
         },
-        "a0004");
+        "a0007");
     EXPECT_EQ(imap.AppendMessage("Entw\xC3\xBCrfe",
                                  TixStringList{"Gr\xC3\xBC\xC3\x9F"
                                                "e",
@@ -373,50 +387,15 @@ TEST_F(Imap4MessageWireTest, AppendAnnouncesWireBytesAndReadsTheIdentifierOfTheC
                                  {Flag::mfSeen}),
               "3955");
     EXPECT_EQ(imap.AppendMessage("INBOX", TixStringList{"abc"}), "");
-}
-
-TEST_F(Imap4MessageWireTest, AppendCountsAfterCharsetConversion) {
+    std::string text;
+    EXPECT_EQ(CodeOf([&] { imap.AppendMessage("Nope", TixStringList{"abc"}); }, &text), IMAP_NO);
+    EXPECT_EQ(text, "a0004 NO [TRYCREATE] no such mailbox");
+    imap.SetMailMessage(&message);
+    EXPECT_EQ(imap.AppendMessage("INBOX"), "42");
     imap.SetCharSet("iso-8859-1");
-    Run(
-        {
-            {"a0002 APPEND \"a\\\"b\" {7}\r\n", "+ ok\r\n"},
-            {"Gr\xFC\xDF"
-             "e\r\n\r\n",
-             "a0002 OK [APPENDUID 7 8]\r\n"},
-        },
-        "a0003");
     EXPECT_EQ(imap.AppendMessage("a\"b", TixStringList{"Gr\xC3\xBC\xC3\x9F"
                                                        "e"}),
               "8");
-}
-
-TEST_F(Imap4MessageWireTest, RefusedAppendSendsNoLines) {
-    Run(
-        {
-            {"a0002 APPEND \"Nope\" {5}\r\n", "a0002 NO [TRYCREATE] no such mailbox\r\n"},
-            // The next thing the client says must be the next command, not the message.
-            {"a0003 NOOP\r\n", "a0003 OK\r\n"},
-        },
-        "a0004");
-    std::string text;
-    EXPECT_EQ(CodeOf([&] { imap.AppendMessage("Nope", TixStringList{"abc"}); }, &text), IMAP_NO);
-    EXPECT_EQ(text, "a0002 NO [TRYCREATE] no such mailbox");
-    imap.Noop();
-}
-
-TEST_F(Imap4MessageWireTest, AppendTakesTheMessageSourceOfTheLinkedMessage) {
-    TixMailMessage message;
-    message.SetSubject("Linked");
-    message.BuildMessage("Hello", "");
-    std::string source = message.MessageSource().Text();
-    Run(
-        {
-            {"a0002 APPEND \"INBOX\" {" + std::to_string(source.size()) + "}\r\n", "+ ok\r\n"},
-            {source + "\r\n", "a0002 OK [APPENDUID 1 42] done\r\n"},
-        },
-        "a0003");
-    imap.SetMailMessage(&message);
-    EXPECT_EQ(imap.AppendMessage("INBOX"), "42");
 }
 
 TEST_F(Imap4MessageWireTest, AppendUidNeedsTwoWords) {
