@@ -15,7 +15,7 @@ using test::CodeOf;
 
 using Imap4SandboxTest = test::SandboxClientTest;
 
-TEST_F(Imap4SandboxTest, LogsInWithLoginAndCramMd5) {
+TEST_F(Imap4SandboxTest, LogsInWithLoginAndCramMd5AndAWrongPasswordIsRefused) {
     imap.Open();
     EXPECT_EQ(imap.ConnectionState, State::csAuthenticated);
     EXPECT_NE(sent.find("a0001 LOGIN \""), std::string::npos);
@@ -35,14 +35,14 @@ TEST_F(Imap4SandboxTest, LogsInWithLoginAndCramMd5) {
     EXPECT_EQ(imap.ConnectionState, State::csAuthenticated);
     EXPECT_NE(sent.find("AUTHENTICATE CRAM-MD5"), std::string::npos) << sent;
     imap.Noop();
-}
+    imap.Close();
 
-TEST_F(Imap4SandboxTest, WrongPasswordIsRefused) {
+    // A wrong password, with and without SASL.
     imap.SetPassword("not the password");
     EXPECT_EQ(CodeOf([&] { imap.Open(); }), IMAP_NO);
     EXPECT_FALSE(imap.Active());
     EXPECT_EQ(imap.ConnectionState, State::csNonAuthenticated);
-    imap.SetUseSasl(true);
+    imap.SetUseSasl(false);
     EXPECT_EQ(CodeOf([&] { imap.Open(); }), IMAP_NO);
     EXPECT_EQ(imap.ConnectionState, State::csNonAuthenticated);
 }
