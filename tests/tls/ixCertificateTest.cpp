@@ -186,28 +186,19 @@ TEST(Certificate, LoadFromFiles) {
     }
 }
 
+// An owning list frees its items (the sanitizer run's leak check reports any it keeps); a borrowing
+// one leaves them (freeing `kept`, on the stack, would be the sanitizer's fault) and refuses to own.
 TEST(CertificateList, OwnershipDecidesDeletion) {
-    int deleted = 0;
-    struct Probe : TixCertificate {
-        Probe(const TixByteArray& der, int& deleted) : TixCertificate(der), deleted_(deleted) {}
-        ~Probe() override { ++deleted_; }
-        int& deleted_;
-    };
     const TixByteArray der = DerOf("good");
-    Probe kept(der, deleted);
-    {
-        TixCertificateList owning, borrowing(false);
-        owning.Add(new Probe(der, deleted));
-        owning.Add(std::make_unique<Probe>(der, deleted));
-        owning.Clear();
-        EXPECT_EQ(deleted, 2);
-        owning.Add(new Probe(der, deleted));
-        borrowing.Add(&kept);
-        borrowing.Clear();
-        borrowing.Add(&kept);
-        EXPECT_EQ(borrowing.Items(0), &kept);
-        EXPECT_THROW(borrowing.Add(std::make_unique<Probe>(der, deleted)), EixError);
-        EXPECT_EQ(deleted, 3);  // the refused one
-    }
-    EXPECT_EQ(deleted, 4);  // the owning list's last item; kept stays
+    TixCertificate kept(der);
+    TixCertificateList owning, borrowing(false);
+    owning.Add(new TixCertificate(der));
+    owning.Add(std::make_unique<TixCertificate>(der));
+    owning.Clear();
+    owning.Add(new TixCertificate(der));
+    borrowing.Add(&kept);
+    borrowing.Clear();
+    borrowing.Add(&kept);
+    EXPECT_EQ(borrowing.Items(0), &kept);
+    EXPECT_THROW(borrowing.Add(std::make_unique<TixCertificate>(der)), EixError);
 }
