@@ -34,9 +34,15 @@ protected:
     const std::string folder = "IxMessages" + std::to_string(::getpid());
 };
 
+// The session that first sees a new message also gets \Recent, which STORE cannot change.
+TixMailMessageFlags WithoutRecent(TixMailMessageFlags flags) {
+    flags.Exclude(Flag::mfRecent);
+    return flags;
+}
+
 // Attachments through this server are the client window's opened-message case; byte-exact large
 // messages the TLS sandbox case.
-TEST_F(Imap4MessageSandboxTest, AComposedMessageComesBackWithItsPartsAndStaysUnseen) {
+TEST_F(Imap4MessageSandboxTest, AComposedMessageComesBackWithItsPartsUnseenAndFlagsRoundTrip) {
     TixMailMessage sent;
     sent.SetCharSet("utf-8");
     sent.BuildMessage("Grüße, plain", "<p>Grüße, <b>html</b></p>");
@@ -62,26 +68,19 @@ TEST_F(Imap4MessageSandboxTest, AComposedMessageComesBackWithItsPartsAndStaysUns
               std::string::npos);
     // Fetching peeks: the message is still unseen.
     EXPECT_FALSE(imap.GetMessageFlags(1).Contains(Flag::mfSeen));
-}
 
-// The session that first sees a new message also gets \Recent, which STORE cannot change.
-TixMailMessageFlags WithoutRecent(TixMailMessageFlags flags) {
-    flags.Exclude(Flag::mfRecent);
-    return flags;
-}
-
-TEST_F(Imap4MessageSandboxTest, FlagsRoundTrip) {
+    // Flags set at APPEND, added, removed and replaced.
     imap.AppendMessage(folder, TixStringList{"From: a@example.com", "Subject: flags", "", "x"},
                        {Flag::mfFlagged, Flag::mfDraft});
     imap.SelectMailBox(folder);
-    EXPECT_EQ(WithoutRecent(imap.GetMessageFlags(1)), (TixMailMessageFlags{Flag::mfFlagged, Flag::mfDraft}));
-    imap.SetMessageFlags(1, TixSetFlagsMethod::fmAdd, {Flag::mfSeen, Flag::mfAnswered});
-    imap.SetMessageFlags(1, TixSetFlagsMethod::fmRemove, {Flag::mfDraft});
-    EXPECT_EQ(WithoutRecent(imap.GetMessageFlags(1)),
+    EXPECT_EQ(WithoutRecent(imap.GetMessageFlags(2)), (TixMailMessageFlags{Flag::mfFlagged, Flag::mfDraft}));
+    imap.SetMessageFlags(2, TixSetFlagsMethod::fmAdd, {Flag::mfSeen, Flag::mfAnswered});
+    imap.SetMessageFlags(2, TixSetFlagsMethod::fmRemove, {Flag::mfDraft});
+    EXPECT_EQ(WithoutRecent(imap.GetMessageFlags(2)),
               (TixMailMessageFlags{Flag::mfAnswered, Flag::mfFlagged, Flag::mfSeen}));
-    imap.SetMessageFlags(1, TixSetFlagsMethod::fmReplace, {});
-    EXPECT_EQ(WithoutRecent(imap.GetMessageFlags(1)), TixMailMessageFlags{});
-    EXPECT_EQ(imap.CurrentMessage, 1);
+    imap.SetMessageFlags(2, TixSetFlagsMethod::fmReplace, {});
+    EXPECT_EQ(WithoutRecent(imap.GetMessageFlags(2)), TixMailMessageFlags{});
+    EXPECT_EQ(imap.CurrentMessage, 2);
     // A number past the end is the server's refusal.
     EXPECT_NE(test::CodeOf([&] { imap.SetMessageFlags(9, TixSetFlagsMethod::fmAdd, {Flag::mfSeen}); }), 0);
 }

@@ -20,9 +20,8 @@ protected:
     void SetUp() override {
         // winbindd's privileged pipe, which ntlm_auth needs for the check, exists only for root.
         if (geteuid() != 0) GTEST_SKIP() << "the NTLM server (winbindd) needs root; run the tests as root";
-        const char* dir = std::getenv("IX_NTLM_DIR");
-        ASSERT_NE(dir, nullptr) << "IX_NTLM_DIR is not set (run through ctest, which starts the server)";
-        env = test::ReadEnvFile(std::string(dir) + "/ntlm.env");
+        // Written by scripts/ntlm-server.sh, which the CTest fixture runs.
+        env = test::ReadEnvFile(test::BinaryPath("ntlm/ntlm.env"));
         imap.SetServer(env["IX_NTLM_HOST"]);
         imap.SetPort(std::atoi(env["IX_NTLM_PORT"].c_str()));
         imap.SetPassword(env["IX_NTLM_PASSWORD"]);
