@@ -49,12 +49,6 @@ protected:
     int classified = 0;
 };
 
-TEST_F(CommandClientTest, CommandsNeedAConnection) {
-    std::string message;
-    EXPECT_EQ(CodeOf([&] { client.SendCommand("NOOP"); }, &message), IX_NOT_CONNECTED);
-    EXPECT_EQ(message, "The connection to the server is not active");
-}
-
 TEST_F(CommandClientTest, CollectsLinesUntilAnExpectedCode) {
     server.Serve([](LoopbackPeer& peer) {
         peer.Expect("HELLO\r\n");
@@ -260,19 +254,7 @@ TEST_F(CommandClientTest, MultipleLinesAreDotStuffedOnlyForADotEnd) {
     EXPECT_EQ(CodeOf([&] { client.SendMultipleLines(lines, ""); }), IX_INVALID_BATCH_SIZE);
 }
 
-TEST(CustomMailTest, AuthorizationSwitchesSaslOnAndBuildsXOAuth2) {
-    TixCustomMail mail;
-    EXPECT_FALSE(mail.UseSasl());
-    mail.SetAuthorization("");
-    EXPECT_FALSE(mail.UseSasl());
-    mail.SetUserName("someone@example.com");
-    mail.SetAuthorization("ya29.token");
-    EXPECT_TRUE(mail.UseSasl());
-    mail.SetAuthorization("");
-    EXPECT_TRUE(mail.UseSasl());  // clearing the token does not switch it off
-    mail.SetAuthorization("ya29.token");
-    EXPECT_EQ(mail.GetXOAuth2Credentials(), "dXNlcj1zb21lb25lQGV4YW1wbGUuY29tAWF1dGg9eWEyOS50b2tlbgEB");
-}
+// A token switching SASL on and the XOAUTH2 credentials it builds are the IMAP wire SASL cases.
 
 }  // namespace
 }  // namespace ix

@@ -85,23 +85,6 @@ TEST_F(Imap4MessageWireTest, ArgumentChecksComeBeforeTheStateGuardAndSendNothing
     EXPECT_EQ(sent, "");
 }
 
-TEST_F(Imap4MessageWireTest, SearchNeedsASelectedMailbox) {
-    Run(
-        {
-            {"a0002 SELECT \"INBOX\"\r\n", "* 3 EXISTS\r\na0002 OK [READ-WRITE] done\r\n"},
-            {"a0003 SEARCH FROM \"x\" UNSEEN\r\n", "* SEARCH 2 5 19\r\n* SEARCH\r\na0003 OK done\r\n"},
-            {"a0004 SEARCH ALL\r\n", "* SEARCH\r\na0004 OK done\r\n"},
-        },
-        "a0005");
-    TixStringList list;
-    EXPECT_EQ(CodeOf([&] { imap.SearchMessages("ALL", list); }), IX_IMAP_INVALID_STATE);
-    imap.SelectMailBox("INBOX");
-    imap.SearchMessages("FROM \"x\" UNSEEN", list);
-    EXPECT_EQ(test::Lines(list), (std::vector<std::string>{"2", "5", "19"}));
-    imap.SearchMessages("ALL", list);
-    EXPECT_EQ(list.Count(), 0);
-}
-
 // ---- Flags and sizes ----
 
 TEST_F(Imap4MessageWireTest, FetchLineNumbers) {
@@ -115,7 +98,7 @@ TEST_F(Imap4MessageWireTest, FetchLineNumbers) {
     EXPECT_EQ(TixImap4::ParseFetchLine(""), 0);
 }
 
-TEST_F(Imap4MessageWireTest, FlagsAndSizeComeFromTheLineOfTheRequestedMessage) {
+TEST_F(Imap4MessageWireTest, FlagsAndSizeComeFromTheLineOfTheRequestedMessageAndSearchNeedsASelection) {
     Run(
         {
             // An unsolicited answer for message 1 must not be taken for message 12.
@@ -127,8 +110,11 @@ TEST_F(Imap4MessageWireTest, FlagsAndSizeComeFromTheLineOfTheRequestedMessage) {
             {"a0006 FETCH 6 (RFC822.SIZE)\r\n",
              "* 6 FETCH (RFC822.SIZE 99999999999999999999999)\r\na0006 OK\r\n"},
             {"a0007 FETCH 7 (FLAGS)\r\n", "a0007 NO no such message\r\n"},
+            {"a0008 SELECT \"INBOX\"\r\n", "* 3 EXISTS\r\na0008 OK [READ-WRITE] done\r\n"},
+            {"a0009 SEARCH FROM \"x\" UNSEEN\r\n", "* SEARCH 2 5 19\r\n* SEARCH\r\na0009 OK done\r\n"},
+            {"a0010 SEARCH ALL\r\n", "* SEARCH\r\na0010 OK done\r\n"},
         },
-        "a0008");
+        "a0011");
     EXPECT_EQ(imap.GetMessageFlags(12), (TixMailMessageFlags{Flag::mfDeleted, Flag::mfSeen}));
     EXPECT_EQ(imap.CurrentMessage, 12);
     // The first line of the message decides, even without FLAGS.
@@ -139,6 +125,15 @@ TEST_F(Imap4MessageWireTest, FlagsAndSizeComeFromTheLineOfTheRequestedMessage) {
     EXPECT_EQ(imap.CurrentMessage, 6);
     EXPECT_EQ(CodeOf([&] { imap.GetMessageFlags(7); }), IMAP_NO);
     EXPECT_EQ(imap.CurrentMessage, 6);
+
+    // SEARCH needs a selected mailbox.
+    TixStringList list;
+    EXPECT_EQ(CodeOf([&] { imap.SearchMessages("ALL", list); }), IX_IMAP_INVALID_STATE);
+    imap.SelectMailBox("INBOX");
+    imap.SearchMessages("FROM \"x\" UNSEEN", list);
+    EXPECT_EQ(test::Lines(list), (std::vector<std::string>{"2", "5", "19"}));
+    imap.SearchMessages("ALL", list);
+    EXPECT_EQ(list.Count(), 0);
 }
 
 TEST_F(Imap4MessageWireTest, StoreSendsThePrefixOfItsMethod) {
@@ -180,15 +175,29 @@ TEST_F(Imap4MessageWireTest, CopyEncodesAndQuotesTheMailboxName) {
 
 // ---- Literal extraction ----
 
-TEST_F(Imap4MessageWireTest, HeaderLiteralKeepsItsEmptyLastLineAndLoadsTheHeader) {
+TEST_F(Imap4MessageWireTest, OnlyTheMessagesOwnLiteralLoadsCutByItsWireBytes) {
     const std::string header = "Subject: Hello\r\nFrom: Ann <ann@example.com>\r\n\r\n";
+    // Latin-1 on the wire: one byte per letter, two in the local UTF-8 text.
+    const std::string latin1 =
+        "Subject: Gr\xFC\xDF"
+        "e\r\n\r\n\xE4\xF6\xFC";
     Run(
         {
             {"a0002 FETCH 2 (BODY.PEEK[HEADER])\r\n",
              "* 1 FETCH (FLAGS (\\Seen))\r\n* 2 FETCH (FLAGS (\\Seen))\r\n* 2 FETCH (BODY[HEADER] " +
                  Literal(header) + ")\r\n* 4 EXISTS\r\na0002 OK done\r\n"},
+            {"a0003 FETCH 1 (BODY.PEEK[])\r\n", "* 1 FETCH (BODY[] {3}\r\nabc)\r\na0003 OK\r\n"},
+            {"a0004 FETCH 1 (BODY.PEEK[])\r\n",
+             "* 2 FETCH (BODY[] {5}\r\nabc\r\n)\r\n* 3 EXISTS\r\na0004 OK\r\n"},
+            {"a0005 FETCH 1 (BODY.PEEK[])\r\n",
+             "* 1 FETCH (BODY[] NIL)\r\n* 3 EXISTS\r\n* 1 RECENT\r\na0005 OK\r\n"},
+            {"a0006 FETCH 1 (BODY.PEEK[HEADER])\r\n",
+             "* 1 FETCH (BODY[HEADER] {0}\r\n)\r\n* 3 EXISTS\r\na0006 OK\r\n"},
+            {"a0007 FETCH 1 (BODY.PEEK[])\r\n",
+             "* 1 FETCH (BODY[] " + Literal(latin1) + "\xE4)\r\n* 1 FETCH (FLAGS ())\r\na0007 OK\r\n"},
         },
-        "a0003");
+        "a0008");
+    // The header literal keeps its empty last line.
     TixMailMessage message;
     imap.RetrieveHeader(2, &message);
     EXPECT_EQ(test::Lines(imap.ResponseList()),
@@ -196,6 +205,25 @@ TEST_F(Imap4MessageWireTest, HeaderLiteralKeepsItsEmptyLastLineAndLoadsTheHeader
     EXPECT_EQ(message.Subject(), "Hello");
     EXPECT_EQ(message.From().Email(), "ann@example.com");
     EXPECT_EQ(imap.CurrentMessage, 2);
+
+    // Answers without a literal of the message load nothing. Three lines in all.
+    message.SetSubject("kept");
+    imap.RetrieveMessage(1, &message);
+    EXPECT_EQ(imap.ResponseList().Count(), 3);
+    EXPECT_EQ(message.Subject(), "kept");
+    // Only another message's literal.
+    imap.RetrieveMessage(1, &message);
+    EXPECT_EQ(imap.ResponseList().Strings(0), "* 2 FETCH (BODY[] {5}");
+    // No literal, or an empty one.
+    imap.RetrieveMessage(1, &message);
+    imap.RetrieveHeader(1, &message);
+    EXPECT_EQ(message.Subject(), "kept");
+
+    imap.SetCharSet("iso-8859-1");
+    imap.RetrieveMessage(1, nullptr);
+    EXPECT_EQ(test::Lines(imap.ResponseList()), (std::vector<std::string>{"Subject: Gr\xC3\xBC\xC3\x9F"
+                                                                          "e",
+                                                                          "", "\xC3\xA4\xC3\xB6\xC3\xBC"}));
 }
 
 TEST_F(Imap4MessageWireTest, MessageLiteralEndsInsideItsLastLineAndHoldsProtocolLookalikes) {
@@ -248,51 +276,6 @@ TEST_F(Imap4MessageWireTest, ALiteralIsExactlyItsAnnouncedBytesWhateverLineBreak
         }
         EXPECT_EQ(test::Lines(imap.ResponseList()), expected);
     }
-}
-
-TEST_F(Imap4MessageWireTest, AnswersWithoutALiteralLoadNothing) {
-    Run(
-        {
-            {"a0002 FETCH 1 (BODY.PEEK[])\r\n", "* 1 FETCH (BODY[] {3}\r\nabc)\r\na0002 OK\r\n"},
-            {"a0003 FETCH 1 (BODY.PEEK[])\r\n",
-             "* 2 FETCH (BODY[] {5}\r\nabc\r\n)\r\n* 3 EXISTS\r\na0003 OK\r\n"},
-            {"a0004 FETCH 1 (BODY.PEEK[])\r\n",
-             "* 1 FETCH (BODY[] NIL)\r\n* 3 EXISTS\r\n* 1 RECENT\r\na0004 OK\r\n"},
-            {"a0005 FETCH 1 (BODY.PEEK[HEADER])\r\n",
-             "* 1 FETCH (BODY[HEADER] {0}\r\n)\r\n* 3 EXISTS\r\na0005 OK\r\n"},
-        },
-        "a0006");
-    TixMailMessage message;
-    message.SetSubject("kept");
-    // Three lines in all.
-    imap.RetrieveMessage(1, &message);
-    EXPECT_EQ(imap.ResponseList().Count(), 3);
-    EXPECT_EQ(message.Subject(), "kept");
-    // Only another message's literal.
-    imap.RetrieveMessage(1, &message);
-    EXPECT_EQ(imap.ResponseList().Strings(0), "* 2 FETCH (BODY[] {5}");
-    // No literal, or an empty one.
-    imap.RetrieveMessage(1, &message);
-    imap.RetrieveHeader(1, &message);
-    EXPECT_EQ(message.Subject(), "kept");
-}
-
-TEST_F(Imap4MessageWireTest, LiteralsAreCutByWireBytes) {
-    // Latin-1 on the wire: one byte per letter, two in the local UTF-8 text.
-    imap.SetCharSet("iso-8859-1");
-    const std::string body =
-        "Subject: Gr\xFC\xDF"
-        "e\r\n\r\n\xE4\xF6\xFC";
-    Run(
-        {
-            {"a0002 FETCH 1 (BODY.PEEK[])\r\n",
-             "* 1 FETCH (BODY[] " + Literal(body) + "\xE4)\r\n* 1 FETCH (FLAGS ())\r\na0002 OK\r\n"},
-        },
-        "a0003");
-    imap.RetrieveMessage(1, nullptr);
-    EXPECT_EQ(test::Lines(imap.ResponseList()), (std::vector<std::string>{"Subject: Gr\xC3\xBC\xC3\x9F"
-                                                                          "e",
-                                                                          "", "\xC3\xA4\xC3\xB6\xC3\xBC"}));
 }
 
 TEST_F(Imap4MessageWireTest, OversizedOrMissingLiteralBytesFailWithoutTouchingTheMessage) {
@@ -354,6 +337,10 @@ TEST_F(Imap4MessageWireTest, ProgressRunsAgainstTheSizeAskedFirst) {
 // ---- APPEND ----
 
 TEST_F(Imap4MessageWireTest, AppendAnnouncesWireBytesAndReadsTheIdentifierOfTheCompletion) {
+    TixMailMessage message;
+    message.SetSubject("Linked");
+    message.BuildMessage("Hello", "");
+    const std::string source = message.MessageSource().Text();
     Run(
         {
             // "Grüße" is 5 characters but 7 bytes: 7 + 2 + 3 + 2.
@@ -364,8 +351,18 @@ TEST_F(Imap4MessageWireTest, AppendAnnouncesWireBytesAndReadsTheIdentifierOfTheC
              "* 5 EXISTS\r\na0002 OK [APPENDUID 38505 3955] done\r\n"},
             {"a0003 APPEND \"INBOX\" {5}\r\n", "+\r\n"},
             {"abc\r\n\r\n", "* OK [APPENDUID 1 2] not mine\r\na0003 OK done\r\n"},
+            // Refused: the next thing the client says must be the next command, not the message.
+            {"a0004 APPEND \"Nope\" {5}\r\n", "a0004 NO [TRYCREATE] no such mailbox\r\n"},
+            // The linked message's source.
+            {"a0005 APPEND \"INBOX\" {" + std::to_string(source.size()) + "}\r\n", "+ ok\r\n"},
+            {source + "\r\n", "a0005 OK [APPENDUID 1 42] done\r\n"},
+            // Latin-1 on the wire: the count is taken after the conversion.
+            {"a0006 APPEND \"a\\\"b\" {7}\r\n", "+ ok\r\n"},
+            {"Gr\xFC\xDF"
+             "e\r\n\r\n",
+             "a0006 OK [APPENDUID 7 8]\r\n"},
         },
-        "a0004");
+        "a0007");
     EXPECT_EQ(imap.AppendMessage("Entw\xC3\xBCrfe",
                                  TixStringList{"Gr\xC3\xBC\xC3\x9F"
                                                "e",
@@ -373,50 +370,15 @@ TEST_F(Imap4MessageWireTest, AppendAnnouncesWireBytesAndReadsTheIdentifierOfTheC
                                  {Flag::mfSeen}),
               "3955");
     EXPECT_EQ(imap.AppendMessage("INBOX", TixStringList{"abc"}), "");
-}
-
-TEST_F(Imap4MessageWireTest, AppendCountsAfterCharsetConversion) {
+    std::string text;
+    EXPECT_EQ(CodeOf([&] { imap.AppendMessage("Nope", TixStringList{"abc"}); }, &text), IMAP_NO);
+    EXPECT_EQ(text, "a0004 NO [TRYCREATE] no such mailbox");
+    imap.SetMailMessage(&message);
+    EXPECT_EQ(imap.AppendMessage("INBOX"), "42");
     imap.SetCharSet("iso-8859-1");
-    Run(
-        {
-            {"a0002 APPEND \"a\\\"b\" {7}\r\n", "+ ok\r\n"},
-            {"Gr\xFC\xDF"
-             "e\r\n\r\n",
-             "a0002 OK [APPENDUID 7 8]\r\n"},
-        },
-        "a0003");
     EXPECT_EQ(imap.AppendMessage("a\"b", TixStringList{"Gr\xC3\xBC\xC3\x9F"
                                                        "e"}),
               "8");
-}
-
-TEST_F(Imap4MessageWireTest, RefusedAppendSendsNoLines) {
-    Run(
-        {
-            {"a0002 APPEND \"Nope\" {5}\r\n", "a0002 NO [TRYCREATE] no such mailbox\r\n"},
-            // The next thing the client says must be the next command, not the message.
-            {"a0003 NOOP\r\n", "a0003 OK\r\n"},
-        },
-        "a0004");
-    std::string text;
-    EXPECT_EQ(CodeOf([&] { imap.AppendMessage("Nope", TixStringList{"abc"}); }, &text), IMAP_NO);
-    EXPECT_EQ(text, "a0002 NO [TRYCREATE] no such mailbox");
-    imap.Noop();
-}
-
-TEST_F(Imap4MessageWireTest, AppendTakesTheMessageSourceOfTheLinkedMessage) {
-    TixMailMessage message;
-    message.SetSubject("Linked");
-    message.BuildMessage("Hello", "");
-    std::string source = message.MessageSource().Text();
-    Run(
-        {
-            {"a0002 APPEND \"INBOX\" {" + std::to_string(source.size()) + "}\r\n", "+ ok\r\n"},
-            {source + "\r\n", "a0002 OK [APPENDUID 1 42] done\r\n"},
-        },
-        "a0003");
-    imap.SetMailMessage(&message);
-    EXPECT_EQ(imap.AppendMessage("INBOX"), "42");
 }
 
 TEST_F(Imap4MessageWireTest, AppendUidNeedsTwoWords) {

@@ -15,7 +15,7 @@ using test::CodeOf;
 
 using Imap4SandboxTest = test::SandboxClientTest;
 
-TEST_F(Imap4SandboxTest, LogsInWithLoginAndCramMd5) {
+TEST_F(Imap4SandboxTest, LogsInWithLoginAndCramMd5AndAWrongPasswordIsRefused) {
     imap.Open();
     EXPECT_EQ(imap.ConnectionState, State::csAuthenticated);
     EXPECT_NE(sent.find("a0001 LOGIN \""), std::string::npos);
@@ -35,14 +35,14 @@ TEST_F(Imap4SandboxTest, LogsInWithLoginAndCramMd5) {
     EXPECT_EQ(imap.ConnectionState, State::csAuthenticated);
     EXPECT_NE(sent.find("AUTHENTICATE CRAM-MD5"), std::string::npos) << sent;
     imap.Noop();
-}
+    imap.Close();
 
-TEST_F(Imap4SandboxTest, WrongPasswordIsRefused) {
+    // A wrong password, with and without SASL.
     imap.SetPassword("not the password");
     EXPECT_EQ(CodeOf([&] { imap.Open(); }), IMAP_NO);
     EXPECT_FALSE(imap.Active());
     EXPECT_EQ(imap.ConnectionState, State::csNonAuthenticated);
-    imap.SetUseSasl(true);
+    imap.SetUseSasl(false);
     EXPECT_EQ(CodeOf([&] { imap.Open(); }), IMAP_NO);
     EXPECT_EQ(imap.ConnectionState, State::csNonAuthenticated);
 }
@@ -50,7 +50,7 @@ TEST_F(Imap4SandboxTest, WrongPasswordIsRefused) {
 // The sandbox's nested, subscribed and non-ASCII folders are the client window's login case; a
 // pattern below a folder is the second server's listing case.
 
-TEST_F(Imap4SandboxTest, SelectReadsCountsAndFlagsAndARefusedSelectLeavesNone) {
+TEST_F(Imap4SandboxTest, SelectReadsCountsAndFlagsARefusedSelectLeavesNoneAndCloseSurvivesADrop) {
     imap.Open();
     imap.SelectMailBox("INBOX");
     const TixImap4MailBoxInfo& box = imap.CurrentMailBox();
@@ -68,6 +68,12 @@ TEST_F(Imap4SandboxTest, SelectReadsCountsAndFlagsAndARefusedSelectLeavesNone) {
     EXPECT_EQ(imap.ConnectionState, State::csAuthenticated);
     EXPECT_EQ(imap.CurrentMailBox().Name, "");
     EXPECT_EQ(imap.CurrentMailBox().ExistsMessages, 0);
+
+    // Closing after the server dropped the connection: cut under the client, as a server going away.
+    ::shutdown(imap.GetConnection().Socket().Handle(), SHUT_RDWR);
+    EXPECT_NO_THROW(imap.Close());
+    EXPECT_EQ(imap.ConnectionState, State::csNonAuthenticated);
+    EXPECT_FALSE(imap.Active());
 }
 
 TEST_F(Imap4SandboxTest, MailboxLifecycleRoundTripsAwkwardNames) {
@@ -81,15 +87,6 @@ TEST_F(Imap4SandboxTest, MailboxLifecycleRoundTripsAwkwardNames) {
     };
     test::MailboxLifecycle(imap, names);
     EXPECT_EQ(CodeOf([&] { imap.CreateMailBox("/rooted"); }), IX_IMAP_INVALID_MAILBOX_NAME);
-}
-
-TEST_F(Imap4SandboxTest, ClosingAfterTheServerDroppedTheConnection) {
-    imap.Open();
-    // Cut the connection under the client, as a server going away would.
-    ::shutdown(imap.GetConnection().Socket().Handle(), SHUT_RDWR);
-    EXPECT_NO_THROW(imap.Close());
-    EXPECT_EQ(imap.ConnectionState, State::csNonAuthenticated);
-    EXPECT_FALSE(imap.Active());
 }
 
 }  // namespace

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <functional>
 
 #include "crypto/ixCryptMac.h"
 #include "ixNtlmTestValues.h"
@@ -98,65 +97,9 @@ TEST(NtlmTest, IdentitySplitsDomainAtTheFirstSeparator) {
     }
 }
 
-TEST(NtlmTest, NoUserNameIsRefusedBeforeAnyToken) {
-    TixNtAuthClientSspi client;
-    TixMemoryStream buffer;
-    TixAuthIdentity empty("", "pw");
-    std::string message;
-    EXPECT_EQ(test::CodeOf([&] { client.GetNextToken("NTLM", buffer, nullptr, "host"); }, &message),
-              static_cast<int>(0x8009030Eu));
-    EXPECT_NE(message.find("user name"), std::string::npos);
-    EXPECT_NE(test::CodeOf([&] { client.GetNextToken("NTLM", buffer, &empty, "host"); }), 0);
-    EXPECT_EQ(buffer.Size(), 0);
-}
-
-struct HostileCase {
-    const char* name;
-    std::function<void(TixByteArray&)> damage;
-};
-
-void PrintTo(const HostileCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
-class NtlmHostileTest : public ::testing::TestWithParam<HostileCase> {};
-
-TEST_P(NtlmHostileTest, IsRefusedWithoutAnAnswer) {
-    TixByteArray challenge = Hex(kChallenge);
-    GetParam().damage(challenge);
-    // Exactly the damaged bytes on the heap, so a read past them trips the sanitizer.
-    EXPECT_THROW(ParseNtlmChallenge(challenge.data(), challenge.size()), EixSSPIError);
-    // An empty buffer starts a new exchange by contract; the login refuses an empty challenge itself.
-    if (challenge.empty()) return;
-    FixedNtlmClient client;
-    TixAuthIdentity identity("User", "Password");
-    Step(client, identity, {}, false);
-    EXPECT_THROW(Step(client, identity, challenge, true), EixSSPIError);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Challenges, NtlmHostileTest,
-    ::testing::Values(HostileCase{"Empty", [](TixByteArray& c) { c.clear(); }},
-                      HostileCase{"Truncated", [](TixByteArray& c) { c.resize(31); }},
-                      HostileCase{"TargetInfoCut", [](TixByteArray& c) { c.resize(c.size() - 1); }},
-                      HostileCase{"WrongSignature", [](TixByteArray& c) { c[0] = 'X'; }},
-                      HostileCase{"WrongType", [](TixByteArray& c) { c[8] = 3; }},
-                      HostileCase{"TargetNameOffsetPastEnd", [](TixByteArray& c) { c[17] = 0xFF; }},
-                      HostileCase{"TargetInfoOffsetWraps", [](TixByteArray& c) { c[47] = 0xFF; }},
-                      HostileCase{"HugeTargetInfo", [](TixByteArray& c) { c[40] = c[41] = 0xFF; }},
-                      HostileCase{"PairPastItsBlock", [](TixByteArray& c) { c[0x44 + 2] = 0x40; }},
-                      HostileCase{"NoEndOfPairs",
-                                  [](TixByteArray& c) {
-                                      c.resize(c.size() - 4);
-                                      c[40] -= 4;
-                                  }},
-                      HostileCase{"ShortTimeStamp",
-                                  [](TixByteArray& c) {
-                                      c[0x44] = 7;
-                                      c[0x44 + 2] = 4;
-                                  }},
-                      HostileCase{"TooLarge", [](TixByteArray& c) { c.resize(70000); }}),
-    [](const ::testing::TestParamInfo<HostileCase>& info) { return std::string(info.param.name); });
+// A missing user name is the wire SASL case's (no token, the code); damaged challenges are seeds of
+// the NTLM fuzz target, which replays them under the sanitizers (only EixSSPIError may escape), and
+// the wire SASL cases check that a hostile or empty challenge gets no answer.
 
 }  // namespace
 }  // namespace ix

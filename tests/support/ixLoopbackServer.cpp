@@ -1,5 +1,7 @@
 #include "ixLoopbackServer.h"
 
+#include "ixTestSupport.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -17,17 +19,15 @@ namespace {
 
 std::string Printable(const std::string& bytes) {
     std::string out;
-    for (unsigned char c : bytes.substr(0, 200)) {
+    for (char c : bytes.substr(0, 200)) {
         if (c == '\r')
             out += "\\r";
         else if (c == '\n')
             out += "\\n";
-        else if (c < 32 || c > 126) {
-            char buffer[8];
-            std::snprintf(buffer, sizeof buffer, "\\x%02X", c);
-            out += buffer;
-        } else
-            out += static_cast<char>(c);
+        else if (c < 32 || c > 126)
+            out += "\\x" + HexOf(std::string_view(&c, 1));
+        else
+            out += c;
     }
     return out;
 }

@@ -101,7 +101,7 @@ TEST_F(StartTlsTest, RefusedOrStrippedStartTlsNeverFallsBackToTheClear) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.greeting + " / " + c.startTlsAnswer);
         sent.clear();
-        server.Serve([&c](LoopbackPeer& peer) {
+        server.Serve([c](LoopbackPeer& peer) {  // a copy: a script may run on after the loop
             peer.Send(c.greeting + "\r\n");
             if (!c.capabilityAnswer.empty())
                 peer.Play({{"a0001 CAPABILITY\r\n", c.capabilityAnswer + "\r\n"}});

@@ -168,7 +168,6 @@ public:
         }
     }
     void Shutdown() { SSL_shutdown(ssl_); }
-    SSL* Ssl() const { return ssl_; }
 
 private:
     SSL_CTX* ctx_;

@@ -2,10 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <netdb.h>
 #include <netinet/in.h>
 #include "ixTestSupport.h"
-
 #include "transport/ixSocketError.h"
 
 namespace ix {
@@ -29,18 +27,13 @@ TEST(IpAddress, Ipv6TextCompressesTheFirstRunOfTwoOrMoreZeroGroups) {
 
 TEST(IpAddress, Ipv4AndPorts) {
     auto address = TixIPAddress::CreateIpAddress("127.0.0.1");
-    EXPECT_FALSE(address->IsIPv6());
     EXPECT_EQ(address->GetFamily(), AF_INET);
-    EXPECT_EQ(address->ToString(), "127.0.0.1");
-    address->SetPort(143);
-    EXPECT_EQ(address->GetPort(), 143);
     // Ports are stored in 16 bits, not rejected.
     address->SetPort(65536 + 25);
     EXPECT_EQ(address->GetPort(), 25);
     EXPECT_EQ(CodeOf([&] { address->SetPort(-1); }), IX_INVALID_PORT);
 
     auto v6 = TixIPAddress::CreateIpAddress("::1");
-    EXPECT_TRUE(v6->IsIPv6());
     v6->SetPort(993);
     EXPECT_EQ(v6->GetPort(), 993);
     EXPECT_EQ(v6->GetSockAddrLength(), sizeof(sockaddr_in6));
@@ -81,13 +74,6 @@ TEST(HostResolution, LocalhostFollowsTheFamilyPreference) {
     bool hasV6 = all.IndexOfExact("::1") >= 0;
     EXPECT_EQ(GetHostIP("localhost", true), hasV6 ? "::1" : "127.0.0.1");
     EXPECT_GE(all.IndexOfExact("127.0.0.1"), 0);
-}
-
-// The texts the client tests do not raise on the way.
-TEST(SocketErrors, CodesCarryTheirTexts) {
-    EXPECT_EQ(SocketErrorText(IX_NOT_CONNECTED), "The connection to the server is not active");
-    EXPECT_EQ(SocketErrorText(IX_UNSUPPORTED_FIREWALL), "Unsupported firewall type");
-    EXPECT_EQ(SocketErrorText(IX_RESOLVER_ERROR_BASE - EAI_NONAME), gai_strerror(EAI_NONAME));
 }
 
 }  // namespace

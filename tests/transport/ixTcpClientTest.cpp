@@ -54,49 +54,12 @@ void SendThenAwaitClose(LoopbackServer& server, std::string bytes) {
     });
 }
 
-class TcpClientTest : public ::testing::Test {
+class TcpClientTest : public test::LoopbackClientFixture<TixTcpClient> {
 protected:
-    void Connect(LoopbackServer& server) {
-        client.SetServer(server.Host());
-        client.SetPort(server.Port());
-        client.Open();
-    }
     TixTcpClientConnection& Connection() { return client.GetConnection(); }
-    std::string ReadUntil(const std::string& until) { return test::ReadUntil(client, until); }
-    void TearDown() override {
-        client.Close();
-        for (auto* server : servers)
-            EXPECT_EQ(server->Join(), "");
-    }
-    LoopbackServer& NewServer(bool ipv6 = false) {
-        owned.push_back(std::make_unique<LoopbackServer>(ipv6));
-        servers.push_back(owned.back().get());
-        return *owned.back();
-    }
-
-    TixTcpClient client;
-    std::vector<std::unique_ptr<LoopbackServer>> owned;
-    std::vector<LoopbackServer*> servers;
 };
 
-TEST_F(TcpClientTest, OnlyRealChangesNotify) {
-    int changes = 0;
-    client.OnChanged = [&](TixObject*) { ++changes; };
-    client.SetTimeOut(60000);
-    client.SetBatchSize(8192);
-    client.SetServer("");
-    client.SetUseIpV6(false);
-    EXPECT_EQ(changes, 0);
-    client.SetTimeOut(1000);
-    client.SetBatchSize(4096);
-    client.SetServer("mail.example");
-    client.SetLocalBinding("127.0.0.1");
-    EXPECT_EQ(changes, 4);
-    EXPECT_EQ(Connection().TimeOut, 1000);
-}
-
 TEST_F(TcpClientTest, ResponseInManySmallSegments) {
-    auto& server = NewServer();
     const std::string greeting = "* OK a greeting that arrives one byte at a time\r\n";
     // By value: the peer's thread runs on after the test body has ended, until TearDown joins it.
     server.Serve([greeting](LoopbackPeer& peer) {
@@ -104,10 +67,10 @@ TEST_F(TcpClientTest, ResponseInManySmallSegments) {
         peer.WaitForClose(5000);
     });
     std::vector<std::int64_t> progress;
-    Connect(server);
+    client.Open();
     Connection().OnProgress = [&](TixObject*, std::int64_t done, std::int64_t) { progress.push_back(done); };
     Connection().InitProgress(0, 0);
-    EXPECT_EQ(ReadUntil("\r\n"), greeting);
+    EXPECT_EQ(test::ReadUntil(client, "\r\n"), greeting);
     Connection().OnProgress = nullptr;  // closing reports too, after `progress` is gone
     ASSERT_FALSE(progress.empty());
     EXPECT_EQ(progress.back(), static_cast<std::int64_t>(greeting.size()));
@@ -119,11 +82,10 @@ TEST_F(TcpClientTest, ResponseInManySmallSegments) {
 }
 
 TEST_F(TcpClientTest, PeerThatClosesAtOnce) {
-    auto& server = NewServer();
     server.Serve([](LoopbackPeer& peer) { peer.Close(); });
     int closes = 0;
     client.OnClose = [&](TixObject*) { ++closes; };
-    Connect(server);
+    client.Open();
     TixMemoryStream data;
     Connection().ReadData(&data);
     EXPECT_EQ(data.Size(), 0);
@@ -131,17 +93,18 @@ TEST_F(TcpClientTest, PeerThatClosesAtOnce) {
     // Seen during a read: closed without notify and without OnClose.
     client.Close();
     EXPECT_EQ(closes, 0);
-    EXPECT_EQ(CodeOf([&] { client.CheckConnected(); }), IX_NOT_CONNECTED);
+    std::string message;
+    EXPECT_EQ(CodeOf([&] { client.CheckConnected(); }, &message), IX_NOT_CONNECTED);
+    EXPECT_EQ(message, "The connection to the server is not active");
     EXPECT_EQ(CodeOf([&] { Connection().ReadData(&data); }), ENOTSOCK);
 }
 
 TEST_F(TcpClientTest, FinalDataAndCloseTogether) {
-    auto& server = NewServer();
     server.Serve([](LoopbackPeer& peer) {
         peer.Send("* BYE going away\r\n");
         peer.Close();
     });
-    Connect(server);
+    client.Open();
     ASSERT_TRUE(Arrived(Connection().Socket().Handle(), 18, POLLRDHUP));
     TixMemoryStream data;
     Connection().ReadData(&data);
@@ -150,7 +113,6 @@ TEST_F(TcpClientTest, FinalDataAndCloseTogether) {
 }
 
 TEST_F(TcpClientTest, ALargeWriteToASlowReaderArrivesWholeAndKeepsTheReadableSignal) {
-    auto& server = NewServer();
     std::string payload(8 * 1024 * 1024, '\0');
     for (std::size_t i = 0; i < payload.size(); ++i)
         payload[i] = static_cast<char>((i * 7919) >> 3);
@@ -163,7 +125,7 @@ TEST_F(TcpClientTest, ALargeWriteToASlowReaderArrivesWholeAndKeepsTheReadableSig
         *received = peer.ReadExactly(size);
         peer.WaitForClose(5000);
     });
-    Connect(server);
+    client.Open();
     int small = 4096;
     setsockopt(Connection().Socket().Handle(), SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
     ASSERT_TRUE(Arrived(Connection().Socket().Handle(), 12));
@@ -187,9 +149,8 @@ TEST_F(TcpClientTest, ALargeWriteToASlowReaderArrivesWholeAndKeepsTheReadableSig
 }
 
 TEST_F(TcpClientTest, ReadTimeOutLeavesTheConnectionOpen) {
-    auto& server = NewServer();
     server.Serve([](LoopbackPeer& peer) { peer.WaitForClose(5000); });
-    Connect(server);
+    client.Open();
     client.SetTimeOut(150);
     TixMemoryStream data;
     auto start = std::chrono::steady_clock::now();
@@ -243,9 +204,6 @@ TEST_F(TcpClientTest, RefusedConnectCarriesThePlatformError) {
 }
 
 TEST_F(TcpClientTest, InvalidBatchSizeIsRefusedBeforeAnySocketExists) {
-    auto& server = NewServer();
-    client.SetServer(server.Host());
-    client.SetPort(server.Port());
     for (int size : {0, -5}) {
         client.SetBatchSize(size);
         std::string message;
@@ -258,9 +216,8 @@ TEST_F(TcpClientTest, InvalidBatchSizeIsRefusedBeforeAnySocketExists) {
 }
 
 TEST_F(TcpClientTest, CloseFromAnEventHandlerEndsTheWaitAtOnce) {
-    auto& server = NewServer();
     server.Serve([](LoopbackPeer& peer) { peer.WaitForClose(10000); });
-    Connect(server);
+    client.Open();
     client.SetTimeOut(-1);
     int closes = 0;
     client.OnClose = [&](TixObject*) { ++closes; };
@@ -275,9 +232,8 @@ TEST_F(TcpClientTest, CloseFromAnEventHandlerEndsTheWaitAtOnce) {
 }
 
 TEST_F(TcpClientTest, DisableGuiProcessingKeepsHandlersOutOfTheWait) {
-    auto& server = NewServer();
     server.Serve([](LoopbackPeer& peer) { peer.WaitForClose(5000); });
-    Connect(server);
+    client.Open();
     client.SetDisableGuiProcessing(true);
     client.SetTimeOut(300);
     bool ran = false;
@@ -289,9 +245,8 @@ TEST_F(TcpClientTest, DisableGuiProcessingKeepsHandlersOutOfTheWait) {
 }
 
 TEST_F(TcpClientTest, ByteLimitStopsTheReadExactly) {
-    auto& server = NewServer();
     SendThenAwaitClose(server, std::string(100, 'a'));
-    Connect(server);
+    client.Open();
     ASSERT_TRUE(Arrived(Connection().Socket().Handle(), 100));
     Connection().BytesToProceed = 10;
     Connection().InitProgress(0, 10);
@@ -310,22 +265,23 @@ TEST_F(TcpClientTest, ConnectsOverIpv6Loopback) {
     } catch (const std::exception&) {
         GTEST_SKIP() << "this machine has no IPv6 loopback";
     }
-    probe.reset();
-    auto& server = NewServer(true);
-    SendThenAwaitClose(server, "hello\r\n");
-    Connect(server);
+    SendThenAwaitClose(*probe, "hello\r\n");
+    client.SetServer(probe->Host());
+    client.SetPort(probe->Port());
+    client.Open();
     EXPECT_EQ(Connection().PeerIP, "::1");
     EXPECT_EQ(Connection().IP, "::1");
-    EXPECT_EQ(ReadUntil("\r\n"), "hello\r\n");
+    EXPECT_EQ(test::ReadUntil(client, "\r\n"), "hello\r\n");
+    client.Close();
+    EXPECT_EQ(probe->Join(), "");
 }
 
 TEST_F(TcpClientTest, ResetDuringAWriteRaisesAndCloses) {
-    auto& server = NewServer();
     server.Serve([](LoopbackPeer& peer) {
         peer.ReadExactly(5);
         peer.Reset();
     });
-    Connect(server);
+    client.Open();
     TixMemoryStream first(std::string_view("hello"));
     Connection().WriteData(&first);
     EXPECT_EQ(server.Join(), "");
@@ -344,9 +300,8 @@ TEST_F(TcpClientTest, ResetDuringAWriteRaisesAndCloses) {
 }
 
 TEST_F(TcpClientTest, ThrottlePausesAfterEachCall) {
-    auto& server = NewServer();
     SendThenAwaitClose(server, std::string(3000, 'b'));
-    Connect(server);
+    client.Open();
     ASSERT_TRUE(Arrived(Connection().Socket().Handle(), 3000));
     client.SetBatchSize(1000);
     client.SetBitsPerSec(80000);  // 1000 bytes: 100 ms per call
@@ -388,12 +343,7 @@ TEST(TcpClientKeepAlive, TimerSurvivesAFailingRunAndStopsAtClose) {
     EXPECT_EQ(server.Join(), "");
 }
 
-TEST(TcpClientConnection, StreamIsRequiredAndUnknownFirewallTypesAreRefused) {
-    TixTcpClientConnection connection;
-    std::string message;
-    EXPECT_EQ(CodeOf([&] { connection.NetworkStream(); }, &message), IX_NETWORK_STREAM_REQUIRED);
-    EXPECT_EQ(message, "NetworkStream is required");
-    EXPECT_EQ(CodeOf([&] { connection.OpenSession(); }), IX_NOT_CONNECTED);
+TEST(TcpClientConnection, UnknownFirewallTypesAreRefused) {
     TixTcpClient client;
     client.SetServer("127.0.0.1");
     client.SetPort(1);
