@@ -42,6 +42,14 @@ TEST(MailTimeTest, WritesLocalTimeWithTheOffsetInForceThen) {
     const ZoneGuard zone(cCentralEurope);
     EXPECT_EQ(DateTimeToMailTime(EncodeDateTime(2026, 12, 5, 10, 22, 38)), "Sat, 5 Dec 2026 10:22:38 +0100");
     EXPECT_EQ(DateTimeToMailTime(EncodeDateTime(2026, 7, 14, 8, 5, 9)), "Tue, 14 Jul 2026 08:05:09 +0200");
+    // What is written reads back, also around the daylight saving changes.
+    for (const TixDateTime t :
+         {EncodeDateTime(2026, 3, 29, 1, 59, 59), EncodeDateTime(2026, 3, 29, 3, 0, 0),
+          EncodeDateTime(2026, 10, 25, 4, 0, 1), EncodeDateTime(1999, 12, 31, 23, 59, 59),
+          EncodeDateTime(2038, 1, 19, 4, 14, 8)}) {
+        const std::string text = DateTimeToMailTime(t);
+        EXPECT_NEAR(MailTimeToDateTime(text), t, cSecond / 10) << text;
+    }
     const ZoneGuard us(cEasternUs);
     EXPECT_EQ(DateTimeToMailTime(EncodeDateTime(2026, 1, 1, 0, 0, 0)), "Thu, 1 Jan 2026 00:00:00 -0500");
     const ZoneGuard utc("UTC0");
@@ -97,17 +105,6 @@ TEST(MailTimeTest, RaisesConversionErrorsOnBadParts) {
                             "5 Dec 2026 25:00:00 +0000", "31 Feb 2026 10:00:00 +0000", "5 Dec 20x6 10:00:00",
                             "99999999999 Dec 2026", "5 Dec 2026 10:61 +0000"})
         EXPECT_THROW(MailTimeToDateTime(bad), EixConvertError) << bad;
-}
-
-TEST(MailTimeTest, RoundTripsAcrossDaylightSavingChanges) {
-    const ZoneGuard zone(cCentralEurope);
-    for (const TixDateTime t :
-         {EncodeDateTime(2026, 3, 29, 1, 59, 59), EncodeDateTime(2026, 3, 29, 3, 0, 0),
-          EncodeDateTime(2026, 10, 25, 4, 0, 1), EncodeDateTime(1999, 12, 31, 23, 59, 59),
-          EncodeDateTime(2038, 1, 19, 4, 14, 8)}) {
-        const std::string text = DateTimeToMailTime(t);
-        EXPECT_NEAR(MailTimeToDateTime(text), t, cSecond / 10) << text;
-    }
 }
 
 TEST(MailTimeTest, ParsesTimesOfDayAndZoneOffsets) {
