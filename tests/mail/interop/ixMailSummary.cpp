@@ -122,13 +122,12 @@ std::string IsoDate(TixDateTime date) {
 // Where an attachment's bytes come from: what the parser delivered, or the composed file.
 using TixDataSource = std::function<std::string(TixAttachmentBody&)>;
 
-std::string PartTree(TixMessageBodies& bodies, const TixDataSource& data, bool composed,
-                     const std::string& indent);
+std::string PartTree(TixMessageBodies& bodies, const TixDataSource& data, bool composed);
 
-std::string Part(TixMessageBody& body, const TixDataSource& data, bool composed, const std::string& indent) {
+std::string Part(TixMessageBody& body, const TixDataSource& data, bool composed) {
     const std::string type = "\"type\": " + Json(Lower(body.ContentType()));
     if (auto* mp = dynamic_cast<TixMultipartBody*>(&body))
-        return "{" + type + ", \"parts\": " + PartTree(mp->Bodies(), data, composed, indent + "  ") + "}";
+        return "{" + type + ", \"parts\": " + PartTree(mp->Bodies(), data, composed) + "}";
     if (auto* text = dynamic_cast<TixTextBody*>(&body)) {
         const std::string cs = composed ? text->WriteCharSet() : text->EffectiveCharSet();
         return "{" + type + ", \"kind\": \"text\", \"charset\": " + Json(Lower(cs)) +
@@ -140,13 +139,11 @@ std::string Part(TixMessageBody& body, const TixDataSource& data, bool composed,
            ", \"sha256\": " + Json(Sha256Hex(data(file))) + "}";
 }
 
-std::string PartTree(TixMessageBodies& bodies, const TixDataSource& data, bool composed,
-                     const std::string& indent) {
-    if (bodies.Count() == 0) return "[]";
+std::string PartTree(TixMessageBodies& bodies, const TixDataSource& data, bool composed) {
     std::string out = "[";
     for (int i = 0; i < bodies.Count(); ++i)
-        out += (i > 0 ? ",\n" : "\n") + indent + "  " + Part(bodies[i], data, composed, indent);
-    return out + "\n" + indent + "]";
+        out += (i > 0 ? ",\n" : "\n") + Part(bodies[i], data, composed);
+    return out + "]";
 }
 
 std::string Summary(TixMailMessage& m, const TixDataSource& data, bool composed) {
@@ -157,7 +154,7 @@ std::string Summary(TixMailMessage& m, const TixDataSource& data, bool composed)
         << (m.From().Email().empty() && m.From().Name().empty() ? "null" : Address(m.From()))
         << ",\n  \"to\": " << AddressList(m.ToList()) << ",\n  \"cc\": " << AddressList(m.CCList())
         << ",\n  \"date\": " << IsoDate(m.Date()) << ",\n  \"type\": " << Json(Lower(type))
-        << ",\n  \"parts\": " << PartTree(m.Bodies(), data, composed, "  ") << "\n}\n";
+        << ",\n  \"parts\": " << PartTree(m.Bodies(), data, composed) << "\n}\n";
     return out.str();
 }
 
