@@ -25,7 +25,8 @@ std::string FromHex(std::string_view hex) {
 }
 using test::HexOf;
 
-// Runs a Python script (given on its standard input) with one input file; returns its standard output split into lines.
+// Runs a Python script (given on its standard input) with one input file; returns its standard output split
+// into lines.
 std::vector<std::string> RunPython(const std::string& script, const std::string& input) {
     char inputPath[] = "/tmp/ixmailhdr-input-XXXXXX";
     close(mkstemp(inputPath));

@@ -294,12 +294,9 @@ TEST(MailHeaderAddresses, LongAddressesMoveWholeToTheNextLine) {
 // Items
 
 TEST(MailHeaderItems, RfcContinuationsAreRead) {
+    // Continued, charset and language, mixed, unordered and encoded-word forms as writers use them
+    // are the mail corpus's (07, 25, 26), which Python reads too.
     H header("utf-8", 76, cmNone);
-    EXPECT_EQ(header.GetDecodedFieldValueItem("attachment; filename*0*=utf-8''a%20b; filename*1*=%20c",
-                                              "filename*"),
-              "a b c");
-    EXPECT_EQ(header.GetDecodedFieldValueItem("attachment; filename*=iso-8859-1'de'%FC.txt", "filename*"),
-              "\xC3\xBC.txt");
     EXPECT_EQ(header.GetDecodedFieldValueItem("a; filename*=\"utf-8''x%27y\"", "filename*"), "x'y");
     // Plain and encoded pieces mixed; a character split between two pieces.
     EXPECT_EQ(header.GetDecodedFieldValueItem(
@@ -314,7 +311,6 @@ TEST(MailHeaderItems, RfcContinuationsAreRead) {
     // Apostrophes quote only outside RFC 2231 items.
     EXPECT_EQ(header.GetDecodedFieldValueItem("a; name='x y'; n*=utf-8''z", "name"), "x y");
     EXPECT_EQ(header.GetDecodedFieldValueItem("a; name*=utf-8'en'z", "name*"), "z");
-    EXPECT_EQ(header.GetDecodedFieldValueItem("a; name=\"=?utf-8?Q?=C3=BC?=.txt\"", "name"), "\xC3\xBC.txt");
 }
 
 TEST(MailHeaderItems, ManyContinuationsStayLinear) {
