@@ -101,24 +101,19 @@ TEST(DkimFormatTest, KeyRecordRoundTrip) {
     EXPECT_EQ(CodeOf([&] { key.Parse("p=a; p=b"); }), ixcDkimDuplicateTag);
 }
 
-TEST(DkimCanonicalizationTest, HeaderFieldsAsTheRfcHasThem) {
+// Folded and padded fields, trailing white space, empty lines at the end and a body cut by l= are
+// also the DKIM interop case's, in all four canonicalizations, verified by the peers.
+TEST(DkimCanonicalizationTest, HeadersAndBodiesAsTheRfcHasThem) {
     TixDkimRelaxedCanonicalizer relaxed;
     TixDkimSimpleCanonicalizer simple;
     EXPECT_EQ(relaxed.CanonicalizeHeaderField("SubJect :  Hello\r\n   World \t"), "subject:Hello World\r\n");
     EXPECT_EQ(relaxed.CanonicalizeHeaderField("X:"), "x:\r\n");
-    EXPECT_EQ(simple.CanonicalizeHeaderField("SubJect :  Hello\r\n   World "),
-              "SubJect :  Hello\r\n   World \r\n");
-
-    TixStringList lines = Lines("From: a\r\nTo: x\r\nfrom : b\r\n\r\n");
+    // Repeated names take the fields from the bottom up; absent ones add nothing.
+    TixStringList fields = Lines("From: a\r\nTo: x\r\nfrom : b\r\n\r\n");
     TixDkimHeaderFieldList header;
-    header.Parse(0, &lines);
+    header.Parse(0, &fields);
     EXPECT_EQ(relaxed.CanonicalizeHeaders({"from", "From", "from", "x-absent", "to"}, header),
               "from:b\r\nfrom:a\r\nto:x\r\n");
-}
-
-TEST(DkimCanonicalizationTest, BodiesAsTheRfcHasThem) {
-    TixDkimRelaxedCanonicalizer relaxed;
-    TixDkimSimpleCanonicalizer simple;
     struct Case {
         const char* body;
         const char* simple;
@@ -134,10 +129,6 @@ TEST(DkimCanonicalizationTest, BodiesAsTheRfcHasThem) {
         EXPECT_EQ(simple.CanonicalizeBody(lines, 2), c.simple) << c.body;
         EXPECT_EQ(relaxed.CanonicalizeBody(lines, 2), c.relaxed) << c.body;
     }
-    std::string cut;
-    TixStringList lines = Lines("a\r\n\r\nbc\r\n");
-    EXPECT_EQ(simple.CanonicalizeBody(lines, 0, 4, [&](std::string_view b) { cut.append(b); }), 4);
-    EXPECT_EQ(cut, "a\r\n\r");
 }
 
 // Keys from a table instead of DNS; counts the lookups.
