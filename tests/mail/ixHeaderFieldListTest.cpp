@@ -68,6 +68,10 @@ TEST(HeaderFieldList, ReadsItemsOfAValueByWholeNamesOutsideQuotes) {
     EXPECT_EQ(h.GetFieldValueItem("text/plain; x-charset=a; charset=b", "charset"), "b");
     // An apostrophe inside a plain value does not open a quoted section.
     EXPECT_EQ(h.GetFieldValueItem("attachment; filename=O'Brien.pdf; size=10", "size"), "10");
+    // An unclosed quote runs to the end of the value; it never reads past it.
+    EXPECT_EQ(h.GetFieldValueItem("a; b=\"open; c=1", "b"), "\"open; c=1");
+    EXPECT_EQ(h.GetFieldValueItem("a; b=\"x\\", "b"), "\"x\\");
+    EXPECT_EQ(h.GetFieldValueItem("=;=;=", "x"), "");
 }
 
 TEST(HeaderFieldList, RemovesItemsAndFields) {
@@ -114,7 +118,7 @@ TEST(HeaderFieldList, WithoutLineLengthNothingIsFolded) {
     EXPECT_EQ(lines[2], "");
 }
 
-TEST(HeaderFieldList, FoldsAtWhiteSpaceAndUnfoldsToTheSameValue) {
+TEST(HeaderFieldList, FoldsAtWhiteSpaceAndUnfoldsToTheSameValueKeepingLongTokensWhole) {
     TixStringList lines;
     TixHeaderFieldList h;
     h.SetCharsPerLine(76);
@@ -139,6 +143,11 @@ TEST(HeaderFieldList, FoldsAtWhiteSpaceAndUnfoldsToTheSameValue) {
     EXPECT_EQ(h.GetFieldValue("references"), "<a@b> " + id + " <c@d>");
     for (int i = 0; i < lines.Count(); ++i)
         EXPECT_FALSE(lines[i].find_first_not_of(" \t") == std::string::npos) << "blank line " << i;
+    // One token of a megabyte cannot be folded either; it stays whole on one line.
+    const std::string token(1 << 20, 'x');
+    h.AddField("X-Token", token);
+    EXPECT_TRUE(lines[lines.Count() - 1] == "X-Token: " + token);  // no megabytes printed on failure
+    EXPECT_TRUE(h.GetFieldValue("x-token") == token);
 }
 
 TEST(HeaderFieldList, LongItemsGoOnTheirOwnLine) {
@@ -168,22 +177,6 @@ TEST(HeaderFieldList, HugeHeaderIsReadInLinearTime) {
     EXPECT_EQ(h.Count(), 50001);
     EXPECT_EQ(h.GetFieldValue("x-long").size(), 5 + 200000 * 13u);
     EXPECT_EQ(h.GetFieldValue("x-f49999"), "v");
-}
-
-TEST(HeaderFieldList, HostileValuesStayBounded) {
-    TixStringList lines;
-    TixHeaderFieldList h;
-    h.SetCharsPerLine(76);
-    h.Parse(0, &lines);
-    // One token of a megabyte cannot be folded; it stays whole on one line.
-    const std::string token(1 << 20, 'x');
-    h.AddField("X-Token", token);
-    EXPECT_EQ(lines.Count(), 1);
-    EXPECT_EQ(h.GetFieldValue("x-token"), token);
-    // An unclosed quote runs to the end of the value; it never reads past it.
-    EXPECT_EQ(h.GetFieldValueItem("a; b=\"open; c=1", "b"), "\"open; c=1");
-    EXPECT_EQ(h.GetFieldValueItem("a; b=\"x\\", "b"), "\"x\\");
-    EXPECT_EQ(h.GetFieldValueItem("=;=;=", "x"), "");
 }
 
 }  // namespace

@@ -132,16 +132,14 @@ void ExpectGoodWords(const std::string& encoded, const std::string& text, std::s
     EXPECT_EQ(H::DecodeText(encoded, ""), text);
 }
 
-TEST(MailHeaderEncode, QEscapesAllButLettersDigitsAndFewMarks) {
+TEST(MailHeaderEncode, QEscapesAllButLettersDigitsAndFewMarksAndTheTextChoosesAMethod) {
     TixEncodeMethod method = cmQuotedPrintable;
     EXPECT_EQ(H::EncodeWord("aZ9!*+-/ \t,\"().?=_:;<>@[]\\'%", "utf-8", method),
               "=?utf-8?Q?aZ9!*+-/_=09=2C=22=28=29=2E=3F=3D=5F=3A=3B=3C=3E=40=5B=5D=5C=27=25?=");
     method = cmBase64;
     EXPECT_EQ(H::EncodeWord("xyz", "utf-8", method), "=?utf-8?B?eHl6?=");
-}
-
-TEST(MailHeaderEncode, MethodIsChosenWhenNoneIsGiven) {
-    TixEncodeMethod method = cmNone;
+    // Without a method given, the text chooses one.
+    method = cmNone;
     EXPECT_EQ(H::EncodeWord("plain text", "utf-8", method), "plain text");
     EXPECT_EQ(method, cmNone);
     method = cmNone;
@@ -180,9 +178,7 @@ TEST(MailHeaderEncode, LongTextIsCutAtCharacterBoundaries) {
         "iso-2022-jp", 40, cmBase64);
     for (const std::string& word : SplitCrLf(jis))
         EXPECT_LE(word.size(), 40u);
-}
-
-TEST(MailHeaderEncode, TinyRoomStillEndsWithOneCharacterPerWord) {
+    // A tiny room still ends with one character per word.
     const std::string encoded = H::EncodeText("abc" + kEmoji, "utf-8", 1, cmQuotedPrintable);
     EXPECT_EQ(SplitCrLf(encoded).size(), 4u);
     EXPECT_EQ(H::DecodeText(encoded, ""), "abc" + kEmoji);

