@@ -30,7 +30,7 @@ private:
 
 }  // namespace
 
-TEST(Component, WeakLinkIsClearedWhenTheTargetIsDestroyedAndMovesWithARelink) {
+TEST(Component, WeakLinksAreClearedWhicheverSideGoesFirst) {
     Holder holder;
     Target first;
     auto second = std::make_unique<Target>();
@@ -39,9 +39,7 @@ TEST(Component, WeakLinkIsClearedWhenTheTargetIsDestroyedAndMovesWithARelink) {
     holder.SetLinkTo(second.get());
     second.reset();
     EXPECT_EQ(holder.Link(), nullptr);
-}
-
-TEST(Component, DestroyingTheHolderFirstLeavesTheTargetSound) {
+    // Holders destroyed first: the target must not call back into them (ASan sees it if it does).
     auto target = std::make_unique<Target>();
     {
         Holder a, b;
@@ -49,9 +47,7 @@ TEST(Component, DestroyingTheHolderFirstLeavesTheTargetSound) {
         b.SetLinkTo(target.get());
         b.SetLinkTo(nullptr);
     }
-    // The target must not call back into destroyed holders.
     target.reset();
-    SUCCEED();
 }
 
 TEST(Component, OnChangedOnlyOnRealChangeAndNotWhileLoading) {

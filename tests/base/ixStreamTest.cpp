@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "ixTestSupport.h"
+
 using namespace ix;
 
 TEST(MemoryStream, PositionsAtBoundaries) {
@@ -49,10 +51,7 @@ TEST(MemoryStream, ManySmallWritesStayLinear) {
 }
 
 TEST(FileStream, WritesReadsAndReportsErrno) {
-    char name[] = "/tmp/ixstreamXXXXXX";
-    const int fd = mkstemp(name);
-    ASSERT_GE(fd, 0);
-    close(fd);
+    const std::string name = ::testing::TempDir() + "ix-stream-" + std::to_string(getpid());
     {
         TixFileStream f(name, TixFileMode::fmCreate);
         f.WriteBuffer("0123456789", 10);
@@ -68,12 +67,8 @@ TEST(FileStream, WritesReadsAndReportsErrno) {
         EXPECT_EQ(copy.CopyFrom(f), 2);
         EXPECT_EQ(copy.View(), "01");
     }
-    unlink(name);
-    try {
-        TixFileStream missing(name, TixFileMode::fmOpenRead);
-        FAIL() << "opened a missing file";
-    } catch (const EixStreamError& e) {
-        EXPECT_EQ(e.ErrorCode(), ENOENT);
-        EXPECT_NE(std::string(e.what()).find("No such file or directory"), std::string::npos);
-    }
+    unlink(name.c_str());
+    std::string message;
+    EXPECT_EQ(test::CodeOf([&] { TixFileStream missing(name, TixFileMode::fmOpenRead); }, &message), ENOENT);
+    EXPECT_NE(message.find("No such file or directory"), std::string::npos);
 }

@@ -55,28 +55,23 @@ protected:
 };
 TixOpenSslRsaKey* RsaTest::key_ = nullptr;
 
-TEST_F(RsaTest, SignsAndVerifiesAndRefusesChangedData) {
-    EXPECT_EQ(key_->KeyBits(), 2048);
+// Signatures of changed data failing is the DKIM interop case's: every verifier, ours included,
+// refuses changed messages signed by ours and by the peers.
+TEST_F(RsaTest, SignsAndVerifiesWithThePublicHalfOnly) {
     TixSignatureRsaSha256 signer;
     signer.Init();
     signer.Update(std::string_view("message"));
     signer.SetPrivateKey(*key_);
-    TixByteArray signature = signer.Sign();
-    ASSERT_EQ(signature.size(), 256u);
-
+    const TixByteArray signature = signer.Sign();
     TixOpenSslRsaKey publicKey;
     publicKey.SetRsaPublicKey(key_->GetRsaPublicKey());
     EXPECT_FALSE(publicKey.HasPrivateKey());
-    for (auto [data, expected] : {std::pair{"message", true}, {"messagf", false}}) {
-        TixSignatureRsaSha256 verifier;
-        verifier.Init();
-        verifier.Update(std::string_view(data));
-        verifier.SetPublicKey(publicKey);
-        EXPECT_EQ(verifier.VerifySignature(signature), expected) << data;
-    }
     TixSignatureRsaSha256 verifier;
     verifier.SetPublicKey(publicKey);
-    EXPECT_THROW(verifier.Verify(signature), EixCryptError);
+    EXPECT_THROW(verifier.Verify(signature), EixCryptError);  // nothing hashed yet
+    verifier.Init();
+    verifier.Update(std::string_view("message"));
+    EXPECT_TRUE(verifier.VerifySignature(signature));
 }
 
 TEST_F(RsaTest, DerFormsAndComponentsRoundTrip) {

@@ -101,24 +101,19 @@ TEST(DkimFormatTest, KeyRecordRoundTrip) {
     EXPECT_EQ(CodeOf([&] { key.Parse("p=a; p=b"); }), ixcDkimDuplicateTag);
 }
 
-TEST(DkimCanonicalizationTest, HeaderFieldsAsTheRfcHasThem) {
+// Folded and padded fields, trailing white space, empty lines at the end and a body cut by l= are
+// also the DKIM interop case's, in all four canonicalizations, verified by the peers.
+TEST(DkimCanonicalizationTest, HeadersAndBodiesAsTheRfcHasThem) {
     TixDkimRelaxedCanonicalizer relaxed;
     TixDkimSimpleCanonicalizer simple;
     EXPECT_EQ(relaxed.CanonicalizeHeaderField("SubJect :  Hello\r\n   World \t"), "subject:Hello World\r\n");
     EXPECT_EQ(relaxed.CanonicalizeHeaderField("X:"), "x:\r\n");
-    EXPECT_EQ(simple.CanonicalizeHeaderField("SubJect :  Hello\r\n   World "),
-              "SubJect :  Hello\r\n   World \r\n");
-
-    TixStringList lines = Lines("From: a\r\nTo: x\r\nfrom : b\r\n\r\n");
+    // Repeated names take the fields from the bottom up; absent ones add nothing.
+    TixStringList fields = Lines("From: a\r\nTo: x\r\nfrom : b\r\n\r\n");
     TixDkimHeaderFieldList header;
-    header.Parse(0, &lines);
+    header.Parse(0, &fields);
     EXPECT_EQ(relaxed.CanonicalizeHeaders({"from", "From", "from", "x-absent", "to"}, header),
               "from:b\r\nfrom:a\r\nto:x\r\n");
-}
-
-TEST(DkimCanonicalizationTest, BodiesAsTheRfcHasThem) {
-    TixDkimRelaxedCanonicalizer relaxed;
-    TixDkimSimpleCanonicalizer simple;
     struct Case {
         const char* body;
         const char* simple;
@@ -134,10 +129,6 @@ TEST(DkimCanonicalizationTest, BodiesAsTheRfcHasThem) {
         EXPECT_EQ(simple.CanonicalizeBody(lines, 2), c.simple) << c.body;
         EXPECT_EQ(relaxed.CanonicalizeBody(lines, 2), c.relaxed) << c.body;
     }
-    std::string cut;
-    TixStringList lines = Lines("a\r\n\r\nbc\r\n");
-    EXPECT_EQ(simple.CanonicalizeBody(lines, 0, 4, [&](std::string_view b) { cut.append(b); }), 4);
-    EXPECT_EQ(cut, "a\r\n\r");
 }
 
 // Keys from a table instead of DNS; counts the lookups.
@@ -161,24 +152,17 @@ protected:
     static void SetUpTestSuite() {
         rsa_ = new TixOpenSslRsaKey;
         rsa_->GenerateKey();
-        ed_ = new TixEd25519Key;
-        ed_->GenerateKey();
     }
-    static void TearDownTestSuite() {
-        delete rsa_;
-        delete ed_;
-    }
+    static void TearDownTestSuite() { delete rsa_; }
 
-    TixStringList Signed(const std::string& algorithm, const std::string& canon,
-                         const char* message = kMessage, const std::string& selector = "rsa") {
+    static TixStringList Signed(const std::string& canon, const std::string& selector = "rsa") {
         TixDkim signer;
-        signer.SetSignatureAlgorithm(algorithm);
         signer.SetCanonicalization(canon);
         signer.SetDomain("example.org");
         signer.SetSelector(selector);
         signer.SetCharsPerLine(40);
-        signer.LoadSigningKey(algorithm.starts_with("ed") ? ed_->PrivateKeyPem() : rsa_->PrivateKeyPem());
-        TixStringList lines = Lines(message);
+        signer.LoadSigningKey(rsa_->PrivateKeyPem());
+        TixStringList lines = Lines(kMessage);
         signer.Sign(lines);
         return lines;
     }
@@ -191,33 +175,11 @@ protected:
     }
 
     static TixOpenSslRsaKey* rsa_;
-    static TixEd25519Key* ed_;
 };
 TixOpenSslRsaKey* DkimTest::rsa_ = nullptr;
-TixEd25519Key* DkimTest::ed_ = nullptr;
 
-TEST_F(DkimTest, SignedMessagesVerifyAndChangesFail) {
-    for (std::string algorithm : {"rsa-sha256", "rsa-sha1", "ed25519-sha256"}) {
-        for (std::string canon : {"", "relaxed", "simple/relaxed", "relaxed/relaxed"}) {
-            SCOPED_TRACE(algorithm + " " + canon);
-            TixStringList lines = Signed(algorithm, canon);
-            TableDkim dkim;
-            Publish(dkim, "rsa", algorithm.starts_with("ed") ? static_cast<const TixKey&>(*ed_) : *rsa_);
-            EXPECT_EQ(VerifyCode(dkim, lines), 0);
-            ASSERT_EQ(dkim.Signatures().size(), 1u);
-            EXPECT_EQ(dkim.Signatures()[0]->VerifyStatus.State, TixDkimVerifyState::vsVerified);
-
-            TixStringList body = lines;
-            body.SetString(body.Count() - 2, "second lines");
-            EXPECT_EQ(VerifyCode(dkim, body), ixcDkimBodyHashDiffers);
-            EXPECT_EQ(dkim.Signatures()[0]->VerifyStatus.ErrorCode, ixcDkimBodyHashDiffers);
-            TixStringList header = lines;
-            header.SetString(header.IndexOf("To: bob@example.net"), "To: eve@example.net");
-            EXPECT_EQ(VerifyCode(dkim, header), ixcDkimSignatureMismatch);
-        }
-    }
-}
-
+// Signing and verifying in every algorithm and canonicalization, and changed bodies and signed
+// headers failing, are the DKIM interop case's, with ours and both peers as verifiers.
 TEST_F(DkimTest, Rfc8463ExampleVerifiesBothSignatures) {
     TableDkim dkim;
     dkim.records.emplace("brisbane._domainkey.football.example.com",
@@ -237,7 +199,7 @@ TEST_F(DkimTest, Rfc8463ExampleVerifiesBothSignatures) {
 
 TEST_F(DkimTest, VerifyModesDecideHowFarTheWalkGoes) {
     // Two signatures: the top one (added last) fails, the lower one is good.
-    TixStringList lines = Signed("rsa-sha256", "relaxed", kMessage, "good");
+    TixStringList lines = Signed("relaxed", "good");
     TixDkim bad;
     bad.SetDomain("example.org");
     bad.SetSelector("bad");
@@ -267,7 +229,7 @@ TEST_F(DkimTest, VerifyModesDecideHowFarTheWalkGoes) {
 }
 
 TEST_F(DkimTest, KeyRecordsDecideWhichKeysCount) {
-    TixStringList lines = Signed("rsa-sha256", "relaxed/relaxed");
+    TixStringList lines = Signed("relaxed/relaxed");
     TixOpenSslRsaKey small;
     small.SetKeyLength(512);
     small.GenerateKey();
@@ -296,14 +258,14 @@ TEST_F(DkimTest, KeyRecordsDecideWhichKeysCount) {
 }
 
 TEST_F(DkimTest, KeyFromTheEventNeedsNoLookup) {
-    TixStringList lines = Signed("rsa-sha256", "");
+    TixStringList lines = Signed("");
     TableDkim dkim;
     dkim.OnGetPublicKey = [](TixDkim*, TixDkimSignature& signature, TixByteArray& key) {
         if (signature.Selector == "rsa") key = rsa_->GetPublicKeyInfo();
     };
     EXPECT_EQ(VerifyCode(dkim, lines), 0);
     EXPECT_EQ(dkim.lookups, 0);
-    EXPECT_EQ(VerifyCode(dkim, Signed("rsa-sha256", "", kMessage, "other")), ixcDkimKeyRequired);
+    EXPECT_EQ(VerifyCode(dkim, Signed("", "other")), ixcDkimKeyRequired);
     EXPECT_EQ(dkim.lookups, 1);
 }
 
@@ -335,9 +297,9 @@ TEST_F(DkimTest, TheMessageSignsWhatItBuildsAndVerifiesWhatItLoads) {
     Publish(dkim, "rsa", *rsa_);
     TixMailMessage message;
     message.SetDkim(&dkim);
+    message.BuildMessage("Hello", "");  // starts afresh: the fields come after it
     message.From().SetEmail("alice@example.org");
     message.SetSubject("Hi");
-    message.BuildMessage("Hello", "");
     TixStringList source = message.MessageSource();
     EXPECT_TRUE(source[0].starts_with("DKIM-Signature:"));
 
@@ -346,8 +308,13 @@ TEST_F(DkimTest, TheMessageSignsWhatItBuildsAndVerifiesWhatItLoads) {
     loaded.LoadMessage(source);
     ASSERT_EQ(dkim.Signatures().size(), 1u);
     EXPECT_EQ(dkim.Signatures()[0]->VerifyStatus.State, TixDkimVerifyState::vsVerified);
-    source.SetString(source.IndexOf("Hello"), "Hullo");
-    EXPECT_EQ(CodeOf([&] { loaded.LoadMessage(source); }), ixcDkimBodyHashDiffers);
+    // A changed body and a changed signed header fail with their own codes.
+    TixStringList body = source;
+    body.SetString(body.IndexOf("Hello"), "Hullo");
+    EXPECT_EQ(CodeOf([&] { loaded.LoadMessage(body); }), ixcDkimBodyHashDiffers);
+    EXPECT_EQ(dkim.Signatures()[0]->VerifyStatus.ErrorCode, ixcDkimBodyHashDiffers);
+    source.SetString(source.IndexOf("Subject: Hi"), "Subject: Ho");
+    EXPECT_EQ(CodeOf([&] { loaded.LoadMessage(source); }), ixcDkimSignatureMismatch);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <fstream>
 #include <memory>
 #include <thread>
 
@@ -164,17 +165,13 @@ TEST(DnsQuery, ReadsTheAnnouncedLengthOverTcp) {
 }
 
 TEST(DnsQuery, ReadsNameServersOfTheResolverConfiguration) {
-    char path[] = "/tmp/ixresolvXXXXXX";
-    int fd = mkstemp(path);
-    std::string text =
-        "# comment\nsearch example.test\nnameserver 127.0.0.1\nnameserver ::1 \nnameserver "
-        "fe80::1%ixnosuchif0\n"
-        "nameserver not-an-address\nnameserver 127.0.0.1\n;nameserver 10.0.0.1\nnameserver\t192.0.2.53\n";
-    ASSERT_EQ(write(fd, text.data(), text.size()), static_cast<long>(text.size()));
-    close(fd);
+    const std::string path = ::testing::TempDir() + "ix-resolv-" + std::to_string(getpid());
+    std::ofstream(path) << "# comment\nsearch example.test\nnameserver 127.0.0.1\nnameserver ::1 \n"
+                           "nameserver fe80::1%ixnosuchif0\nnameserver not-an-address\nnameserver 127.0.0.1\n"
+                           ";nameserver 10.0.0.1\nnameserver\t192.0.2.53\n";
     TixStringList list;
     TixDnsQuery::GetSystemNameServers(path, list);
-    unlink(path);
+    unlink(path.c_str());
     EXPECT_EQ(list.Text(), TixStringList({"127.0.0.1", "::1", "192.0.2.53"}).Text());
     TixDnsQuery::GetSystemNameServers("/nonexistent/resolv.conf", list);
     EXPECT_EQ(list.Count(), 3);

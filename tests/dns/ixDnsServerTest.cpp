@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <fstream>
 
 #include "ixTestSupport.h"
 
@@ -60,17 +61,11 @@ TEST_F(DnsServer, ResolvesTxtRecords) {
     std::string two = query.ResolveTXT("two.ixdns.test");
     EXPECT_TRUE(two == "\"first record\",\"second record\"" || two == "\"second record\",\"first record\"")
         << two;
-    // A 2048-bit key in two strings: the text joins them, the strings stay one by one.
-    std::string key = query.ResolveTXT("key._domainkey.ixdns.test");
-    auto& txt = static_cast<TixDnsTxtRecord&>(query.Response().Answers[0]);
-    ASSERT_EQ(txt.Strings.size(), 2u);
-    EXPECT_EQ(txt.Strings[0].size(), 255u);
-    EXPECT_EQ(key, txt.Strings[0] + txt.Strings[1]);
+    // A 2048-bit key in two strings reads as one text. (The strings one by one are the dnspython
+    // interop case's, the error of a missing name the example's.)
+    const std::string key = query.ResolveTXT("key._domainkey.ixdns.test");
     EXPECT_EQ(key.rfind("v=DKIM1; k=rsa; p=MIIBIjAN", 0), 0u);
     EXPECT_EQ(key.size(), 410u);
-    std::string text;
-    EXPECT_EQ(test::CodeOf([&] { query.ResolveTXT("nothing.ixdns.test"); }, &text), 3);
-    EXPECT_EQ(text, "No such name");
 }
 
 TEST_F(DnsServer, RetriesTruncatedAnswersOverTcp) {
@@ -138,11 +133,8 @@ TEST_F(DnsServer, TriesRootNameServersInOrder) {
     // Found in a resolver configuration: 127.0.0.3 on the servers' port, first with nothing there
     // (refused), then with a socket that never answers (time-out); either way the second server
     // answers and stays in Server.
-    char path[] = "/tmp/ixresolvXXXXXX";
-    int fd = mkstemp(path);
-    std::string text = "nameserver 127.0.0.3\nnameserver 127.0.0.1\n";
-    ASSERT_EQ(write(fd, text.data(), text.size()), static_cast<long>(text.size()));
-    close(fd);
+    const std::string path = ::testing::TempDir() + "ix-resolv-root-" + std::to_string(getpid());
+    std::ofstream(path) << "nameserver 127.0.0.3\nnameserver 127.0.0.1\n";
     query.SetResolverConfigFile(path);
     query.SetAutodetectServer(true);
     query.SetTimeOut(2000);
@@ -161,7 +153,7 @@ TEST_F(DnsServer, TriesRootNameServersInOrder) {
         EXPECT_EQ(query.Server(), "127.0.0.1") << bound;
     }
     close(silent);
-    unlink(path);
+    unlink(path.c_str());
     // All of them failing is an error, not an empty answer.
     query.SetServer("");
     query.SetRootNameServers(TixStringList({"127.0.0.3"}));

@@ -25,23 +25,20 @@ std::string FromHex(std::string_view hex) {
 }
 using test::HexOf;
 
-// Runs a Python script with one input file; returns its standard output split into lines.
+// Runs a Python script (given on its standard input) with one input file; returns its standard output split
+// into lines.
 std::vector<std::string> RunPython(const std::string& script, const std::string& input) {
-    char scriptPath[] = "/tmp/ixmailhdr-script-XXXXXX";
     char inputPath[] = "/tmp/ixmailhdr-input-XXXXXX";
-    close(mkstemp(scriptPath));
     close(mkstemp(inputPath));
-    std::ofstream(scriptPath, std::ios::binary) << script;
     std::ofstream(inputPath, std::ios::binary) << input;
     int status = -1;
-    const std::string output =
-        test::RunCommand(std::string(kPython) + " " + scriptPath + " " + inputPath, &status);
+    const std::string output = test::RunCommand(
+        std::string(kPython) + " - " + inputPath + " <<'IXPY'\n" + script + "\nIXPY\n", &status);
     EXPECT_EQ(status, 0) << output;
     std::istringstream out(output);
     std::vector<std::string> lines;
     for (std::string line; std::getline(out, line);)
         lines.push_back(line);
-    unlink(scriptPath);
     unlink(inputPath);
     return lines;
 }

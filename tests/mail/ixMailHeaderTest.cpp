@@ -33,68 +33,64 @@ std::vector<std::string> SplitCrLf(const std::string& text) {
 // ------------------------------------------------------------------------------------------
 // Decoding encoded words
 
-TEST(MailHeaderDecode, WordsAndTheWhiteSpaceBetweenThem) {
-    EXPECT_EQ(H::DecodeText("=?iso-8859-1?Q?a_b?=", ""), "a b");
-    EXPECT_EQ(H::DecodeText("=?utf-8?Q?x?= =?utf-8?Q?y?=", ""), "xy");
-    EXPECT_EQ(H::DecodeText("=?utf-8?Q?x?=\r\n\t =?utf-8?B?eQ==?=", ""), "xy");
-    EXPECT_EQ(H::DecodeText("=?utf-8?Q?x?= plain", ""), "x plain");
-    EXPECT_EQ(H::DecodeText("plain =?utf-8?Q?x?=", ""), "plain x");
-    // Folding white space before plain text is real white space.
-    EXPECT_EQ(H::DecodeText("=?utf-8?Q?x?=\tplain", ""), "x\tplain");
-    EXPECT_EQ(H::DecodeText("=?UTF-8?b?w7w=?=", ""), "\xC3\xBC");
-    EXPECT_EQ(H::DecodeText("=?utf-8?q?=C3=BC?=", ""), "\xC3\xBC");
-    // The language suffix of RFC 2231 is not part of the charset name.
-    EXPECT_EQ(H::DecodeText("=?iso-8859-1*de?Q?=FC?=", ""), "\xC3\xBC");
-}
-
-TEST(MailHeaderDecode, AnyCharsetComesOutAsUtf8) {
-    EXPECT_EQ(H::DecodeText("=?iso-8859-1?Q?Gr=FC=DFe?=", ""),
-              "Gr\xC3\xBC\xC3\x9F"
-              "e");
-    EXPECT_EQ(H::DecodeText("=?koi8-r?B?8NLJ18XU?=", ""), kCyrillic);
-    EXPECT_EQ(H::DecodeText("=?windows-1251?Q?=CF=F0=E8=E2=E5=F2?=", ""), kCyrillic);
-    // Unknown charset: valid UTF-8 bytes stay, others are read in the fallback charset.
-    EXPECT_EQ(H::DecodeText("=?x-unknown?Q?=C3=BC?=", ""), "\xC3\xBC");
-    EXPECT_EQ(H::DecodeText("=?x-unknown?Q?=FC?=", "iso-8859-1"), "\xC3\xBC");
-    EXPECT_TRUE(TixTranslator::IsValidUtf8(H::DecodeText("=?x-unknown?Q?=FC=FE?=", "")));
-    EXPECT_TRUE(TixTranslator::IsValidUtf8(H::DecodeText("=?utf-8?Q?=FF=C3?=", "")));
+TEST(MailHeaderDecode, WordsCharsetsAndMalformedText) {
+    const std::string u = "\xC3\xBC";  // u with diaeresis
+    const std::string longName = "=?" + std::string(200, 'c') + "?Q?a?=";
+    const struct {
+        std::string text;
+        const char* fallback;
+        std::string decoded;
+    } cases[] = {
+        // Words and the white space between them.
+        {"=?iso-8859-1?Q?a_b?=", "", "a b"},
+        {"=?utf-8?Q?x?= =?utf-8?Q?y?=", "", "xy"},
+        {"=?utf-8?Q?x?=\r\n\t =?utf-8?B?eQ==?=", "", "xy"},
+        {"=?utf-8?Q?x?= plain", "", "x plain"},
+        {"plain =?utf-8?Q?x?=", "", "plain x"},
+        // Folding white space before plain text is real white space.
+        {"=?utf-8?Q?x?=\tplain", "", "x\tplain"},
+        {"=?UTF-8?b?w7w=?=", "", u},
+        {"=?utf-8?q?=C3=BC?=", "", u},
+        // The language suffix of RFC 2231 is not part of the charset name.
+        {"=?iso-8859-1*de?Q?=FC?=", "", u},
+        // Any charset comes out as UTF-8.
+        {"=?iso-8859-1?Q?Gr=FC=DFe?=", "", "Gr" + u + "\xC3\x9F" + "e"},
+        {"=?koi8-r?B?8NLJ18XU?=", "", kCyrillic},
+        {"=?windows-1251?Q?=CF=F0=E8=E2=E5=F2?=", "", kCyrillic},
+        // Unknown charset: valid UTF-8 bytes stay, others are read in the fallback charset.
+        {"=?x-unknown?Q?=C3=BC?=", "", u},
+        {"=?x-unknown?Q?=FC?=", "iso-8859-1", u},
+        // Unencoded 8-bit text is read in the fallback charset, raw UTF-8 (as modern senders
+        // write it) is kept even when the message charset differs; also around a word.
+        {"Gr\xFC\xDF"
+         "e",
+         "iso-8859-1", "Gr" + u + "\xC3\x9F" + "e"},
+        {"\xF0\xD2\xC9\xD7\xC5\xD4", "koi8-r", kCyrillic},
+        {kGerman, "iso-8859-1", kGerman},
+        {"\xFC =?utf-8?Q?x?=", "iso-8859-1", u + " x"},
+        // Malformed words are copied and decoding goes on.
+        {"=?utf-8?Q?no end", "", "=?utf-8?Q?no end"},
+        {"a =? b", "", "a =? b"},
+        {"=?utf-8?X?abc?=", "", "=?utf-8?X?abc?="},
+        {"=??Q?abc?=", "", "=??Q?abc?="},
+        // A stray "=?" before a good word does not hide the word.
+        {"1 =? 2 =?utf-8?Q?x?=", "", "1 =? 2 x"},
+        {"=?bad charset?Q?a?= =?utf-8?Q?b?=", "", "=?bad charset?Q?a?= b"},
+        // White space next to something that is not a word is kept.
+        {"=?utf-8?Q?x?= =?utf-8?Z?y?=", "", "x =?utf-8?Z?y?="},
+        // Over-long charset names are not words (and keep the scan linear).
+        {longName, "", longName},
+        // Broken escapes decode to what can be read, never fail.
+        {"=?utf-8?Q?a=4?=", "", "a=4"},
+        {"=?utf-8?Q?a=ZZ?=", "", "a=ZZ"},
+        {"=?utf-8?B?eHl6?=", "", "xyz"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(H::DecodeText(c.text, c.fallback), c.decoded) << c.text;
+    // The system converter's other spellings of UTF-8 still give valid text. (That every decoded
+    // text is valid UTF-8 is the header value fuzz target's check, its seeds the other cases.)
     EXPECT_TRUE(TixTranslator::IsValidUtf8(H::DecodeText("=?utF!8?Q?=F7=A3=A3=A3?=", "")));
     EXPECT_TRUE(TixTranslator::IsValidUtf8(H::DecodeText("\xF7\xA3\xA3\xA3", "utF!8")));
-}
-
-TEST(MailHeaderDecode, UnencodedEightBitTextUsesTheFallbackCharset) {
-    EXPECT_EQ(H::DecodeText("Gr\xFC\xDF"
-                            "e",
-                            "iso-8859-1"),
-              "Gr\xC3\xBC\xC3\x9F"
-              "e");
-    EXPECT_EQ(H::DecodeText("\xF0\xD2\xC9\xD7\xC5\xD4", "koi8-r"), kCyrillic);
-    // Raw UTF-8 (as modern senders write it) is kept even when the message charset differs.
-    EXPECT_EQ(H::DecodeText(kGerman, "iso-8859-1"), kGerman);
-    // Also the plain text around a word.
-    EXPECT_EQ(H::DecodeText("\xFC =?utf-8?Q?x?=", "iso-8859-1"), "\xC3\xBC x");
-    EXPECT_TRUE(TixTranslator::IsValidUtf8(H::DecodeText("\xFC\xFF", "")));
-}
-
-TEST(MailHeaderDecode, MalformedWordsAreCopiedAndDecodingGoesOn) {
-    EXPECT_EQ(H::DecodeText("=?utf-8?Q?no end", ""), "=?utf-8?Q?no end");
-    EXPECT_EQ(H::DecodeText("a =? b", ""), "a =? b");
-    EXPECT_EQ(H::DecodeText("=?utf-8?X?abc?=", ""), "=?utf-8?X?abc?=");
-    EXPECT_EQ(H::DecodeText("=??Q?abc?=", ""), "=??Q?abc?=");
-    // A stray "=?" before a good word does not hide the word.
-    EXPECT_EQ(H::DecodeText("1 =? 2 =?utf-8?Q?x?=", ""), "1 =? 2 x");
-    EXPECT_EQ(H::DecodeText("=?bad charset?Q?a?= =?utf-8?Q?b?=", ""), "=?bad charset?Q?a?= b");
-    // White space next to something that is not a word is kept.
-    EXPECT_EQ(H::DecodeText("=?utf-8?Q?x?= =?utf-8?Z?y?=", ""), "x =?utf-8?Z?y?=");
-    // Over-long charset names are not words (and keep the scan linear).
-    const std::string longName = "=?" + std::string(200, 'c') + "?Q?a?=";
-    EXPECT_EQ(H::DecodeText(longName, ""), longName);
-    // Broken escapes and base64 decode to what can be read, never fail.
-    EXPECT_EQ(H::DecodeText("=?utf-8?Q?a=4?=", ""), "a=4");
-    EXPECT_EQ(H::DecodeText("=?utf-8?Q?a=ZZ?=", ""), "a=ZZ");
-    EXPECT_NO_THROW(H::DecodeText("=?utf-8?B?eQ?=", ""));
-    EXPECT_NO_THROW(H::DecodeText("=?utf-8?B?*@!#?=", ""));
-    EXPECT_EQ(H::DecodeText("=?utf-8?B?eHl6?=", ""), "xyz");
 }
 
 TEST(MailHeaderDecode, HostileInputStaysLinear) {
@@ -136,16 +132,14 @@ void ExpectGoodWords(const std::string& encoded, const std::string& text, std::s
     EXPECT_EQ(H::DecodeText(encoded, ""), text);
 }
 
-TEST(MailHeaderEncode, QEscapesAllButLettersDigitsAndFewMarks) {
+TEST(MailHeaderEncode, QEscapesAllButLettersDigitsAndFewMarksAndTheTextChoosesAMethod) {
     TixEncodeMethod method = cmQuotedPrintable;
     EXPECT_EQ(H::EncodeWord("aZ9!*+-/ \t,\"().?=_:;<>@[]\\'%", "utf-8", method),
               "=?utf-8?Q?aZ9!*+-/_=09=2C=22=28=29=2E=3F=3D=5F=3A=3B=3C=3E=40=5B=5D=5C=27=25?=");
     method = cmBase64;
     EXPECT_EQ(H::EncodeWord("xyz", "utf-8", method), "=?utf-8?B?eHl6?=");
-}
-
-TEST(MailHeaderEncode, MethodIsChosenWhenNoneIsGiven) {
-    TixEncodeMethod method = cmNone;
+    // Without a method given, the text chooses one.
+    method = cmNone;
     EXPECT_EQ(H::EncodeWord("plain text", "utf-8", method), "plain text");
     EXPECT_EQ(method, cmNone);
     method = cmNone;
@@ -154,20 +148,12 @@ TEST(MailHeaderEncode, MethodIsChosenWhenNoneIsGiven) {
     method = cmNone;
     H::EncodeWord(kCyrillic, "utf-8", method);
     EXPECT_EQ(method, cmBase64);
-    // Text that looks like an encoded word must not be left for a reader to decode.
-    for (const char* tricky : {"see =?utf-8?Q?x?= here", "a\r\nBcc: x@y.z", "bare\nline"}) {
-        method = cmNone;
-        const std::string word = H::EncodeWord(tricky, "utf-8", method);
-        EXPECT_EQ(method, cmQuotedPrintable) << tricky;
-        EXPECT_EQ(word.find_first_of("\r\n"), std::string::npos);
-        EXPECT_EQ(H::DecodeText(word, ""), tricky);
-    }
+    // Text that looks like an encoded word is encoded too: the Python interop case reads it back.
 }
 
 TEST(MailHeaderEncode, CharsetFallsBackToUtf8WhenItCannotHoldTheText) {
     TixEncodeMethod method = cmQuotedPrintable;
-    EXPECT_EQ(H::EncodeWord(kGerman, "iso-8859-1", method).rfind("=?iso-8859-1?Q?", 0), 0u);
-    EXPECT_EQ(H::EncodeWord(kCyrillic, "iso-8859-1", method).rfind("=?utf-8?Q?", 0), 0u);
+    // Latin-1 with German and Cyrillic text: the Python interop case reads what each method wrote.
     EXPECT_EQ(H::EncodeWord(kCyrillic, "koi8-r", method), "=?koi8-r?Q?=F0=D2=C9=D7=C5=D4?=");
     EXPECT_EQ(H::EncodeWord(kCyrillic, "", method).rfind("=?utf-8?Q?", 0), 0u);
     EXPECT_EQ(H::EncodeWord(kCyrillic, "no-such-charset", method).rfind("=?utf-8?Q?", 0), 0u);
@@ -186,35 +172,24 @@ TEST(MailHeaderEncode, LongTextIsCutAtCharacterBoundaries) {
         }
     }
     ExpectGoodWords(H::EncodeText(text, "koi8-r", 50, cmNone), text);  // falls back to utf-8
-    const std::string russian = kCyrillic + " " + kCyrillic + " " + kCyrillic + " " + kCyrillic;
-    const std::string koi = H::EncodeText(russian, "koi8-r", 30, cmQuotedPrintable);
-    EXPECT_NE(koi.find("koi8-r"), std::string::npos);
-    ExpectGoodWords(koi, russian, 30);
     const std::string jis = H::EncodeText(
         "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\xE3\x81\xAE\xE4\xBB\xB6\xE5\x90\x8D"
         "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\xE3\x81\xAE\xE4\xBB\xB6\xE5\x90\x8D",
         "iso-2022-jp", 40, cmBase64);
     for (const std::string& word : SplitCrLf(jis))
         EXPECT_LE(word.size(), 40u);
-}
-
-TEST(MailHeaderEncode, TinyRoomStillEndsWithOneCharacterPerWord) {
+    // A tiny room still ends with one character per word.
     const std::string encoded = H::EncodeText("abc" + kEmoji, "utf-8", 1, cmQuotedPrintable);
     EXPECT_EQ(SplitCrLf(encoded).size(), 4u);
     EXPECT_EQ(H::DecodeText(encoded, ""), "abc" + kEmoji);
 }
 
+// ASCII longer than the room becomes Q words: the Python interop case's long word reads back.
 TEST(MailHeaderEncode, PlainTextAndTheMethodsThatWriteNoWords) {
     EXPECT_EQ(H::EncodeText("", "utf-8", 70, cmBase64), "");
     EXPECT_EQ(H::EncodeText("Hello world", "utf-8", 70, cmNone), "Hello world");
     EXPECT_EQ(H::EncodeText(kCyrillic, "utf-8", 70, cmUUEncode), kCyrillic);
     EXPECT_EQ(H::EncodeText(kCyrillic, "utf-8", 70, cm8Bit), kCyrillic);
-    // ASCII longer than the room becomes Q words (which any reader joins back).
-    const std::string longAscii =
-        "The quick brown fox jumps over the lazy dog, twice: " + std::string(40, 'x');
-    const std::string encoded = H::EncodeText(longAscii, "us-ascii", 40, cmNone);
-    EXPECT_NE(encoded.find("?Q?"), std::string::npos);
-    ExpectGoodWords(encoded, longAscii, 40);
 }
 
 // ------------------------------------------------------------------------------------------
@@ -244,19 +219,14 @@ TEST(MailHeaderFields, UnencodedTextIsFoldedAtWhiteSpaceOnly) {
     EXPECT_EQ(header.GetDecodedFieldValue("subject"), text);
 }
 
-TEST(MailHeaderFields, SubjectKeepsItsTrailingWhiteSpaceOtherFieldsAreTrimmed) {
-    TixStringList lines{"Subject: \t two  ", "X-Other:  two  ", ""};
+TEST(MailHeaderFields, AddressFieldsUnfoldIntoListsAndOnlySubjectKeepsTrailingSpace) {
+    TixStringList lines{
+        "To: A <a@x.org>",   "\tB <b@x.org>", " (comment)",        "Cc: C <c@x.org>,", "\tD <d@x.org>",
+        "References: <1@x>", "\t<2@x>",       "Subject: \t two  ", "X-Other:  two  ",  ""};
     H header("utf-8", 76, cmNone);
     header.Parse(0, &lines);
     EXPECT_EQ(header.GetFieldValue("subject"), "two  ");
     EXPECT_EQ(header.GetFieldValue("x-other"), "two");
-}
-
-TEST(MailHeaderFields, AddressFieldsUnfoldIntoLists) {
-    TixStringList lines{"To: A <a@x.org>", "\tB <b@x.org>",     " (comment)", "Cc: C <c@x.org>,",
-                        "\tD <d@x.org>",   "References: <1@x>", "\t<2@x>",    ""};
-    H header("utf-8", 76, cmNone);
-    header.Parse(0, &lines);
     EXPECT_EQ(header.GetFieldValue("to"), "A <a@x.org>,\tB <b@x.org> (comment)");
     EXPECT_EQ(header.GetFieldValue("cc"), "C <c@x.org>,\tD <d@x.org>");
     // Message identifiers are not addresses: no comma between them.
@@ -267,21 +237,16 @@ TEST(MailHeaderFields, AddressFieldsUnfoldIntoLists) {
     EXPECT_EQ(list.Items(1).Email(), "b@x.org");
 }
 
-TEST(MailHeaderFields, GroupsGiveTheirMembersAndRoutesStayWhole) {
-    TixStringList lines{"To: Friends: a@x.org, \"B: the second\" <b@x.org>;, c@x.org",
-                        "Cc: undisclosed-recipients:;", "Bcc: <@relay.org,@gw.org:d@x.org>", ""};
+// Groups, empty groups and quoted names in them are the mail corpus's (22), which Python reads too.
+TEST(MailHeaderFields, GroupMembersKeepColonsAndRoutesStayWhole) {
+    TixStringList lines{"To: Friends: \"B: the second\" <b@x.org>;, <@relay.org,@gw.org:d@x.org>", ""};
     H header("utf-8", 76, cmNone);
     header.Parse(0, &lines);
     TixEmailAddressList list;
     header.GetDecodedEmailList("to", list);
-    ASSERT_EQ(list.Count(), 3);
-    EXPECT_EQ(list.Items(0).Email(), "a@x.org");
-    EXPECT_EQ(list.Items(1).Name(), "B: the second");
-    EXPECT_EQ(list.Items(2).Email(), "c@x.org");
-    header.GetDecodedEmailList("cc", list);
-    EXPECT_EQ(list.Count(), 0);
-    header.GetDecodedEmailList("bcc", list);
-    EXPECT_EQ(list.Count(), 1);
+    ASSERT_EQ(list.Count(), 2);
+    EXPECT_EQ(list.Items(0).Name(), "B: the second");
+    EXPECT_EQ(list.Items(1).Email(), "d@x.org");
 }
 
 // ------------------------------------------------------------------------------------------
@@ -301,10 +266,6 @@ TEST(MailHeaderAddresses, DecodedNamesWithSpecialsAreQuotedAgain) {
     EXPECT_EQ(list.Items(0).Name(), "Smith, John");
     EXPECT_EQ(list.Items(1).Name(), "Doe, Jane");
     EXPECT_EQ(list.Items(2).Email(), "c@x.org");
-    // The text form keeps them apart.
-    TixEmailAddressList again;
-    again.SetEmailAddresses(list.EmailAddresses());
-    EXPECT_TRUE(again == list);
 }
 
 TEST(MailHeaderAddresses, LongAddressesMoveWholeToTheNextLine) {
@@ -319,26 +280,19 @@ TEST(MailHeaderAddresses, LongAddressesMoveWholeToTheNextLine) {
     list.AddEncodedEmail("To", BuildFullAddress(name, email));
     EXPECT_EQ(header[header.Count() - 1], "\t<" + email + ">");
     EXPECT_EQ(list.GetDecodedEmail("to"), BuildFullAddress(name, email));
-}
-
-TEST(MailHeaderAddresses, AnEmptyListWritesNoField) {
-    TixStringList lines;
-    H header("utf-8", 76, cmNone);
-    header.Parse(0, &lines);
-    header.AddEncodedEmailList("Cc", TixEmailAddressList());
-    EXPECT_EQ(lines.Count(), 0);
+    // An empty list writes no field.
+    const int count = header.Count();
+    list.AddEncodedEmailList("Cc", TixEmailAddressList());
+    EXPECT_EQ(header.Count(), count);
 }
 
 // ------------------------------------------------------------------------------------------
 // Items
 
 TEST(MailHeaderItems, RfcContinuationsAreRead) {
+    // Continued, charset and language, mixed, unordered and encoded-word forms as writers use them
+    // are the mail corpus's (07, 25, 26), which Python reads too.
     H header("utf-8", 76, cmNone);
-    EXPECT_EQ(header.GetDecodedFieldValueItem("attachment; filename*0*=utf-8''a%20b; filename*1*=%20c",
-                                              "filename*"),
-              "a b c");
-    EXPECT_EQ(header.GetDecodedFieldValueItem("attachment; filename*=iso-8859-1'de'%FC.txt", "filename*"),
-              "\xC3\xBC.txt");
     EXPECT_EQ(header.GetDecodedFieldValueItem("a; filename*=\"utf-8''x%27y\"", "filename*"), "x'y");
     // Plain and encoded pieces mixed; a character split between two pieces.
     EXPECT_EQ(header.GetDecodedFieldValueItem(
@@ -353,7 +307,6 @@ TEST(MailHeaderItems, RfcContinuationsAreRead) {
     // Apostrophes quote only outside RFC 2231 items.
     EXPECT_EQ(header.GetDecodedFieldValueItem("a; name='x y'; n*=utf-8''z", "name"), "x y");
     EXPECT_EQ(header.GetDecodedFieldValueItem("a; name*=utf-8'en'z", "name*"), "z");
-    EXPECT_EQ(header.GetDecodedFieldValueItem("a; name=\"=?utf-8?Q?=C3=BC?=.txt\"", "name"), "\xC3\xBC.txt");
 }
 
 TEST(MailHeaderItems, ManyContinuationsStayLinear) {

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <random>
-#include <tuple>
 #include <vector>
 
 #include "base/ixStream.h"
@@ -11,7 +10,6 @@
 
 using namespace ix;
 using ix::test::Bytes;
-using ix::test::Text;
 
 namespace {
 
@@ -47,44 +45,8 @@ std::string RandomBytes(std::size_t size, unsigned seed) {
 
 }  // namespace
 
-TEST(EncoderTest, EmptySourceGivesNothingAndNoProgress) {
-    for (auto method : {cmNone, cmQuotedPrintable, cmBase64, cmUUEncode, cm8Bit}) {
-        TixEncoder encoder;
-        encoder.SetEncodeMethod(method);
-        int calls = 0;
-        encoder.OnProgress = [&](TixObject*, std::int64_t, std::int64_t) { ++calls; };
-        EXPECT_EQ(Transform(encoder, "", true), "");
-        EXPECT_EQ(Transform(encoder, "", false), "");
-        EXPECT_EQ(encoder.Encode(TixByteArray{}), "");
-        EXPECT_EQ(calls, 0);
-    }
-    TixEncoder bad;
-    bad.SetEncodeMethod(static_cast<TixEncodeMethod>(9));
-    std::string message;
-    EXPECT_EQ(ix::test::CodeOf([&] { Transform(bad, "x", true); }, &message), -1);
-    EXPECT_EQ(message, "Unsupported format.");
-}
-
-TEST(EncoderTest, EffectiveLineLengths) {
-    TixEncoder encoder;
-    auto effective = [&](TixEncodeMethod method, int value) {
-        encoder.SetEncodeMethod(method);
-        encoder.SetCharsPerLine(value);
-        return encoder.GetCharsPerLine();
-    };
-    const std::tuple<TixEncodeMethod, int, int> cases[] = {{cmQuotedPrintable, 2, 4},
-                                                           {cmQuotedPrintable, 200, 132},
-                                                           {cmBase64, 10, 64},
-                                                           {cmBase64, 76, 76},
-                                                           {cmBase64, 77, 80},
-                                                           {cmBase64, 81, 80},
-                                                           {cmBase64, 82, 84},
-                                                           {cmUUEncode, 1, 3},
-                                                           {cmNone, 0, 76}};
-    for (const auto& [method, asked, expected] : cases)
-        EXPECT_EQ(effective(method, asked), expected) << method << " " << asked;
-}
-
+// The line lengths each method takes from CharsPerLine are compared with Python's encoders in the
+// text interop tests.
 // Base64, quoted-printable and uuencode output and line lengths are compared with Python's
 // encoders in the text interop tests; these cases are what those do not reach.
 TEST(EncoderTest, Base64DecodeSkipsBreaksAndStopsOrRaisesOnBadSymbols) {
@@ -106,17 +68,10 @@ TEST(EncoderTest, Base64DecodeSkipsBreaksAndStopsOrRaisesOnBadSymbols) {
     EXPECT_FALSE(encoder.DecodeFailed());
 }
 
-TEST(EncoderTest, RoundTripsRandomBytesInEveryMethod) {
-    for (unsigned seed = 1; seed <= 20; ++seed) {
-        std::string data = RandomBytes(seed * 97, seed);
-        for (auto method : {cmNone, cmQuotedPrintable, cmBase64, cmUUEncode, cm8Bit})
-            EXPECT_EQ(Decoded(method, Encoded(method, data)), data) << method << " " << seed;
-    }
-    std::string big = RandomBytes(300'001, 5);
-    EXPECT_EQ(Text(TixEncoder::DecodeBytes(TixEncoder::EncodeBytes(Bytes(big), cmBase64), cmBase64)), big);
-    EXPECT_EQ(TixEncoder::EncodeBytes(Bytes(big), cmBase64).find('\r'), std::string::npos);
-    // Uuencode on one line holds at most 63 bytes: beyond them the lines keep their breaks, or
-    // the rest would be lost.
+// Random bytes round trip in every method in the decoders' fuzz target and, against Python, in the
+// text interop tests, which also decode what Python writes.
+TEST(EncoderTest, UuencodeOnOneLineKeepsTheBreaksBeyond63Bytes) {
+    // Beyond them the lines keep their breaks, or the rest would be lost.
     std::string data = RandomBytes(1000, 7);
     TixEncoder wide;
     wide.SetEncodeMethod(cmUUEncode);
@@ -131,15 +86,9 @@ TEST(EncoderTest, QuotedPrintableEncodesEscapesAndSoftBreaks) {
                                          {"ab\r", "ab=0D"},
                                          {"a \r\n", "a \r\n"}})
         EXPECT_EQ(Encoded(cmQuotedPrintable, plain), encoded) << plain;
-    std::string out = Encoded(cmQuotedPrintable, std::string(200, 'x'));
-    std::size_t start = 0;
-    for (std::size_t end; (end = out.find("\r\n", start)) != std::string::npos; start = end + 2) {
-        EXPECT_LE(end - start, 74u);
-        EXPECT_EQ(out[end - 1], '=');
-    }
-    // A line length at or below the escape size still moves on, one byte per line.
+    // A line length at or below the escape size still moves on, one byte per line. (Line lengths
+    // and soft breaks are the text interop tests'.)
     EXPECT_EQ(Encoded(cmQuotedPrintable, "abc", 6), "a=\r\nb=\r\nc");
-    EXPECT_EQ(Decoded(cmQuotedPrintable, Encoded(cmQuotedPrintable, "abc\xFF", 2)), "abc\xFF");
 }
 
 TEST(EncoderTest, QuotedPrintableDecodesSoftBreaksAndMalformedEscapes) {
@@ -163,7 +112,6 @@ TEST(EncoderTest, UuencodeFramesLinesAndDecoderSkipsBegin) {
     // Hostile lines: short data, absurd lengths, nothing but garbage.
     EXPECT_EQ(Decoded(cmUUEncode, "M").size(), 45u);
     EXPECT_EQ(Decoded(cmUUEncode, "_" + std::string(200, '!')).size(), 63u);
-    EXPECT_NO_THROW(Decoded(cmUUEncode, RandomBytes(5000, 3)));
 }
 
 TEST(EncoderTest, PreferredEncodingFollowsTheBytesAndKeepsThePosition) {
@@ -186,11 +134,16 @@ TEST(EncoderTest, PreferredEncodingFollowsTheBytesAndKeepsThePosition) {
     EXPECT_EQ(preferred("x\x1b$B", true), cmNone);
 }
 
-TEST(EncoderTest, ProgressRisesToTheTotal) {
-    for (auto method : {cmQuotedPrintable, cmBase64, cmUUEncode, cmNone}) {
+TEST(EncoderTest, ProgressRisesToTheTotalAndAnEmptySourceGivesNothing) {
+    for (auto method : {cmQuotedPrintable, cmBase64, cmUUEncode, cmNone, cm8Bit}) {
         TixEncoder encoder;
         encoder.SetEncodeMethod(method);
         std::vector<std::int64_t> seen;
+        encoder.OnProgress = [&](TixObject*, std::int64_t, std::int64_t) { seen.push_back(-1); };
+        EXPECT_EQ(Transform(encoder, "", true), "");
+        EXPECT_EQ(Transform(encoder, "", false), "");
+        EXPECT_EQ(encoder.Encode(TixByteArray{}), "");
+        EXPECT_TRUE(seen.empty()) << method;
         encoder.OnProgress = [&](TixObject*, std::int64_t done, std::int64_t total) {
             EXPECT_EQ(total, 300000);
             seen.push_back(done);
@@ -202,6 +155,11 @@ TEST(EncoderTest, ProgressRisesToTheTotal) {
         EXPECT_EQ(seen.back(), 300000);
         EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end())) << method;
     }
+    TixEncoder bad;
+    bad.SetEncodeMethod(static_cast<TixEncodeMethod>(9));
+    std::string message;
+    EXPECT_EQ(ix::test::CodeOf([&] { Transform(bad, "x", true); }, &message), -1);
+    EXPECT_EQ(message, "Unsupported format.");
 }
 
 TEST(EncoderTest, TextFormsConvertThroughTheCharSet) {

@@ -10,7 +10,7 @@ using namespace ix;
 using ix::test::Bytes;
 using ix::test::Text;
 
-TEST(PercentEncoderTest, EscapesOnlyWhenSpecialSymbolsAreSet) {
+TEST(PercentEncoderTest, EscapesOnlyWhenSpecialSymbolsAreSetAndKeepsEscapesWhenAsked) {
     TixPercentEncoder encoder;
     EXPECT_EQ(encoder.Encode(Bytes("a b\t\xE9%")), "a b\t\xE9%");
     encoder.SetSpecialSymbols(" ");
@@ -19,10 +19,7 @@ TEST(PercentEncoderTest, EscapesOnlyWhenSpecialSymbolsAreSet) {
     // A later change of the set takes effect.
     encoder.SetSpecialSymbols("~");
     EXPECT_EQ(encoder.Encode(Bytes("a b~")), "a b%7E");
-}
-
-TEST(PercentEncoderTest, KeepsEscapesThatAreAlreadyThere) {
-    TixPercentEncoder encoder;
+    // Escapes that are already there are kept when asked.
     encoder.SetKeepEscapedSymbols(true);
     encoder.SetSpecialSymbols("% ");
     EXPECT_EQ(encoder.Encode(Bytes("%41 %4g %")), "%41%20%254g%20%25");

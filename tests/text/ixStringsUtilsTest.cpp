@@ -20,8 +20,11 @@ using ix::test::Lines;
 
 TEST(StringsUtilsTest, AddsLinesAndReportsAnUnfinishedLast) {
     TixStringList list;
-    EXPECT_EQ(TixStringsUtils::AddTextStr(list, "a\r\nb\r\n", false), 0);
-    EXPECT_EQ(Lines(list), (Strings{"a", "b"}));
+    int changes = 0;
+    list.OnChange = [&](TixStringList&) { ++changes; };
+    EXPECT_EQ(TixStringsUtils::AddTextStr(list, "a\r\nb\r\nc\r\n", false), 0);
+    EXPECT_EQ(Lines(list), (Strings{"a", "b", "c"}));
+    EXPECT_EQ(changes, 1);  // once for a whole text
     list.Clear();
     EXPECT_EQ(TixStringsUtils::AddTextStr(list, "a\r\nb", false), 4);
     EXPECT_EQ(TixStringsUtils::AddTextStr(list, "c\r\n", true), 0);
@@ -38,15 +41,6 @@ TEST(StringsUtilsTest, AddsLinesAndReportsAnUnfinishedLast) {
     EXPECT_EQ(TixStringsUtils::AddTextStr(list, std::string_view("p\0q\r\n", 5), false), 1);
     EXPECT_EQ(TixStringsUtils::AddTextStr(list, "", false), 0);
     EXPECT_EQ(Lines(list), (Strings{"", "", "", "p"}));
-}
-
-TEST(StringsUtilsTest, NotifiesOnceForAWholeText) {
-    TixStringList list;
-    int changes = 0;
-    list.OnChange = [&](TixStringList&) { ++changes; };
-    TixStringsUtils::AddTextStr(list, "1\r\n2\r\n3\r\n4", false);
-    EXPECT_EQ(changes, 1);
-    EXPECT_EQ(list.Count(), 4);
 }
 
 TEST(StringsUtilsTest, ReadsStreamsInBatchesWithoutBreakingLinesOrCharacters) {
@@ -97,11 +91,9 @@ TEST(StringsUtilsTest, FindsAndMeasuresLines) {
     EXPECT_EQ(TixStringsUtils::GetStringsSize(list), 9 + 5 + 2 + 0 + 4 * 2);
 }
 
-TEST(BinaryDataTest, OwnsCopiesAndShrinksItsBlock) {
+TEST(BinaryDataTest, CopiesOnlyWhatLiesInsideTheSourceAndNeverGrowsOnReduce) {
     TixBinaryData data;
     const TixByteArray bytes{1, 2, 3, 4, 5};
-    data.Assign(bytes);
-    EXPECT_EQ(data.ToBytes(), bytes);
     data.SetBytes(bytes, 3, 10);
     EXPECT_EQ(data.ToBytes(), (TixByteArray{4, 5}));
     data.SetBytes(bytes, 7, 2);
@@ -110,21 +102,10 @@ TEST(BinaryDataTest, OwnsCopiesAndShrinksItsBlock) {
     EXPECT_EQ(data.DataSize(), 0);
     data.Assign(bytes);
     data.Reduce(2);
-    EXPECT_EQ(data.ToBytes(), (TixByteArray{1, 2}));
     data.Reduce(4);
-    EXPECT_EQ(data.DataSize(), 2);
-    data.Allocate(16);
-    EXPECT_EQ(data.DataSize(), 16);
-    EXPECT_NE(data.Data(), nullptr);
-    data.Clear();
-    EXPECT_EQ(data.Data(), nullptr);
-    EXPECT_TRUE(data.ToBytes().empty());
-
-    TixBinaryData wide;
-    wide.Assign(TixByteArray{0x41, 0x00, 0x00, 0x00});
-    EXPECT_EQ(wide.ToWideString(), u"A");
-    wide.Assign(TixByteArray{0x3B, 0x04, 0x42});  // odd size: the last byte is no unit
-    EXPECT_EQ(wide.ToWideString(), u"\u043B");
+    EXPECT_EQ(data.ToBytes(), (TixByteArray{1, 2}));
+    data.Assign(TixByteArray{0x3B, 0x04, 0x42});  // odd size: the last byte is no unit
+    EXPECT_EQ(data.ToWideString(), u"\u043B");
 }
 
 TEST(ByteFunctionsTest, WritesAndReadsBigEndianWithinTheArray) {
@@ -146,13 +127,7 @@ TEST(ByteFunctionsTest, WritesAndReadsBigEndianWithinTheArray) {
     EXPECT_EQ(index, 3);
     index = -1;
     EXPECT_THROW(ByteArrayReadWord(bytes, index), EixError);
-
-    EXPECT_EQ(BytesToHex(TixByteArray{0x0A, 0xFF}, ":"), "0A:FF");
-    EXPECT_EQ(BytesToHex(TixByteArray{}), "");
-    const std::uint8_t raw[] = {0x00, 0x7F, 0xAB};
-    EXPECT_EQ(BufferToHex(raw, 3), "007FAB");
-    EXPECT_EQ(ReverseBytes(TixByteArray{1, 2, 3}), (TixByteArray{3, 2, 1}));
-    EXPECT_TRUE(CompareBytes(TixByteArray{}, TixByteArray{}));
+    // The hexadecimal forms are checked through the hashes' known values, byte comparison through
+    // the DKIM body hashes; a hostile body hash may be of another length.
     EXPECT_FALSE(CompareBytes(TixByteArray{1}, TixByteArray{1, 0}));
-    EXPECT_EQ(MakeWord(0x12, 0x34), 0x1234);
 }

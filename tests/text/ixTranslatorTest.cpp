@@ -11,24 +11,11 @@ using namespace ix;
 TEST(TranslatorTest, ConvertsThroughTablesAndTheSystemConverter) {
     // "Привет" in UTF-8, koi8-r and windows-1251.
     const std::string local = "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82";
-    // Each case runs one way: to local text from the bytes, or from local text to the bytes.
-    const struct {
-        bool toLocal;
-        const char* charSet;
-        std::string text, bytes;
-    } cases[] = {
-        // (The charsets Python also has are compared with its codecs in the text interop tests.)
-        // The system converter's other spellings of UTF-8 still give valid text.
-        {true, "utF!8", "a\xEF\xBF\xBD", "a\xFF"},
-        // Characters the target cannot hold become "?".
-        {false, "iso-8859-1", "a\xE2\x82\xACz", "a?z"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.charSet);
-        EXPECT_EQ(c.toLocal ? TixTranslator::ToLocal(c.bytes, c.charSet)
-                            : TixTranslator::FromLocal(c.text, c.charSet),
-                  c.toLocal ? c.text : c.bytes);
-    }
+    // (The charsets Python also has are compared with its codecs in the text interop tests.)
+    // The system converter's other spellings of UTF-8 still give valid text.
+    EXPECT_EQ(TixTranslator::ToLocal("a\xFF", "utF!8"), "a\xEF\xBF\xBD");
+    // Characters the target cannot hold become "?".
+    EXPECT_EQ(TixTranslator::FromLocal("a\xE2\x82\xACz", "iso-8859-1"), "a?z");
     // The two fixed tables sit on windows-1251 text.
     EXPECT_EQ(TixTranslator::TranslateToCharSet("\xF0", "KOI8-WIN"), "\xF4");
     EXPECT_EQ(TixTranslator::TranslateFromCharSet("\xF4", "KOI8-WIN"), "\xF0");

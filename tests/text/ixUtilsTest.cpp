@@ -38,17 +38,36 @@ using Strings = std::vector<std::string>;
 
 }  // namespace
 
-TEST(MailTimeTest, WritesLocalTimeWithTheOffsetInForceThen) {
+TEST(MailTimeTest, WritesLocalTimeWithTheOffsetInForceThenAndConvertsPlatformTimes) {
     const ZoneGuard zone(cCentralEurope);
     EXPECT_EQ(DateTimeToMailTime(EncodeDateTime(2026, 12, 5, 10, 22, 38)), "Sat, 5 Dec 2026 10:22:38 +0100");
     EXPECT_EQ(DateTimeToMailTime(EncodeDateTime(2026, 7, 14, 8, 5, 9)), "Tue, 14 Jul 2026 08:05:09 +0200");
+    // What is written reads back, also around the daylight saving changes.
+    for (const TixDateTime t :
+         {EncodeDateTime(2026, 3, 29, 1, 59, 59), EncodeDateTime(2026, 3, 29, 3, 0, 0),
+          EncodeDateTime(2026, 10, 25, 4, 0, 1), EncodeDateTime(1999, 12, 31, 23, 59, 59),
+          EncodeDateTime(2038, 1, 19, 4, 14, 8)}) {
+        const std::string text = DateTimeToMailTime(t);
+        EXPECT_NEAR(MailTimeToDateTime(text), t, cSecond / 10) << text;
+    }
+    // Platform times in the same zone.
+    const TixDateTime utc = EncodeDateTime(2026, 7, 1, 12, 0, 0);
+    EXPECT_NEAR(GlobalTimeToLocalTime(utc), EncodeDateTime(2026, 7, 1, 14, 0, 0), cSecond / 10);
+    EXPECT_NEAR(LocalTimeToGlobalTime(EncodeDateTime(2026, 7, 1, 14, 0, 0)), utc, cSecond / 10);
+    // 1970-01-01 00:00:00.5 UTC as a file time.
+    EXPECT_NEAR(FileTimeToLocalDateTime(116444736005000000),
+                EncodeDateTime(1970, 1, 1, 1, 0, 0) + cSecond / 2, cSecond / 100);
+    EXPECT_EQ(FileTimeToLocalDateTime(-1), 0);
+    EXPECT_EQ(FileTimeToLocalDateTime(INT64_MAX), 0);
+    EXPECT_NEAR(UnixTimeToLocalDateTime(0), EncodeDateTime(1970, 1, 1, 1, 0, 0), cSecond / 10);
+    EXPECT_EQ(UnixTimeToLocalDateTime(INT64_MIN), 0);
     const ZoneGuard us(cEasternUs);
     EXPECT_EQ(DateTimeToMailTime(EncodeDateTime(2026, 1, 1, 0, 0, 0)), "Thu, 1 Jan 2026 00:00:00 -0500");
-    const ZoneGuard utc("UTC0");
+    const ZoneGuard utcZone("UTC0");
     EXPECT_EQ(TimeZoneBiasString(), "+0000");
 }
 
-TEST(MailTimeTest, ReadsZonedDatesIntoLocalTime) {
+TEST(MailTimeTest, ReadsDatesIntoLocalTime) {
     const ZoneGuard zone("UTC0");
     // Each names 15:22:38 UTC; the bias is the zone the text gives.
     const std::pair<const char*, double> cases[] = {
@@ -69,13 +88,7 @@ TEST(MailTimeTest, ReadsZonedDatesIntoLocalTime) {
         EXPECT_NEAR(MailTimeToDateTime(text, bias), EncodeDateTime(2026, 12, 5, 15, 22, 38), cSecond / 10);
         EXPECT_NEAR(bias, biasHours / 24, 1e-12);
     }
-    const ZoneGuard cet(cCentralEurope);
-    EXPECT_NEAR(MailTimeToDateTime("Sat, 05 Dec 2026 10:22:38 -0500"),
-                EncodeDateTime(2026, 12, 5, 16, 22, 38), cSecond / 10);
-}
-
-TEST(MailTimeTest, ReadsTwoDigitYearsAndDatesWithoutTimeOrZone) {
-    const ZoneGuard zone("UTC0");
+    // Two-digit years, and dates without time or zone.
     const std::pair<const char*, int> years[] = {{"1 Jan 99 00:00:00 +0000", 1999},
                                                  {"1 Jan 10 00:00:00 +0000", 2010},
                                                  {"1 Jan 49 00:00:00 +0000", 2049},
@@ -90,6 +103,9 @@ TEST(MailTimeTest, ReadsTwoDigitYearsAndDatesWithoutTimeOrZone) {
     // Incomplete dates give 0.
     EXPECT_EQ(MailTimeToDateTime(""), 0);
     EXPECT_EQ(MailTimeToDateTime("Sat, 5 Dec"), 0);
+    const ZoneGuard cet(cCentralEurope);
+    EXPECT_NEAR(MailTimeToDateTime("Sat, 05 Dec 2026 10:22:38 -0500"),
+                EncodeDateTime(2026, 12, 5, 16, 22, 38), cSecond / 10);
 }
 
 TEST(MailTimeTest, RaisesConversionErrorsOnBadParts) {
@@ -97,17 +113,6 @@ TEST(MailTimeTest, RaisesConversionErrorsOnBadParts) {
                             "5 Dec 2026 25:00:00 +0000", "31 Feb 2026 10:00:00 +0000", "5 Dec 20x6 10:00:00",
                             "99999999999 Dec 2026", "5 Dec 2026 10:61 +0000"})
         EXPECT_THROW(MailTimeToDateTime(bad), EixConvertError) << bad;
-}
-
-TEST(MailTimeTest, RoundTripsAcrossDaylightSavingChanges) {
-    const ZoneGuard zone(cCentralEurope);
-    for (const TixDateTime t :
-         {EncodeDateTime(2026, 3, 29, 1, 59, 59), EncodeDateTime(2026, 3, 29, 3, 0, 0),
-          EncodeDateTime(2026, 10, 25, 4, 0, 1), EncodeDateTime(1999, 12, 31, 23, 59, 59),
-          EncodeDateTime(2038, 1, 19, 4, 14, 8)}) {
-        const std::string text = DateTimeToMailTime(t);
-        EXPECT_NEAR(MailTimeToDateTime(text), t, cSecond / 10) << text;
-    }
 }
 
 TEST(MailTimeTest, ParsesTimesOfDayAndZoneOffsets) {
@@ -123,20 +128,6 @@ TEST(MailTimeTest, ParsesTimesOfDayAndZoneOffsets) {
                                                     {"-05", 0},     {"+2460", 0},    {"+05xx", 5}};
     for (const auto& [text, hours] : zones)
         EXPECT_DOUBLE_EQ(TimeZoneBiasToDateTime(text), hours / 24) << text;
-}
-
-TEST(MailTimeTest, ConvertsPlatformTimes) {
-    const ZoneGuard zone(cCentralEurope);
-    const TixDateTime utc = EncodeDateTime(2026, 7, 1, 12, 0, 0);
-    EXPECT_NEAR(GlobalTimeToLocalTime(utc), EncodeDateTime(2026, 7, 1, 14, 0, 0), cSecond / 10);
-    EXPECT_NEAR(LocalTimeToGlobalTime(EncodeDateTime(2026, 7, 1, 14, 0, 0)), utc, cSecond / 10);
-    // 1970-01-01 00:00:00.5 UTC as a file time.
-    EXPECT_NEAR(FileTimeToLocalDateTime(116444736005000000),
-                EncodeDateTime(1970, 1, 1, 1, 0, 0) + cSecond / 2, cSecond / 100);
-    EXPECT_EQ(FileTimeToLocalDateTime(-1), 0);
-    EXPECT_EQ(FileTimeToLocalDateTime(INT64_MAX), 0);
-    EXPECT_NEAR(UnixTimeToLocalDateTime(0), EncodeDateTime(1970, 1, 1, 1, 0, 0), cSecond / 10);
-    EXPECT_EQ(UnixTimeToLocalDateTime(INT64_MIN), 0);
 }
 
 TEST(TextUtilsTest, SearchesAndTrims) {

@@ -17,22 +17,23 @@
 // Bytes that are not UTF-8 are written as the escapes \udc80..\udcff (lone surrogates), which no
 // decoded text holds, so they always show up as a difference.
 
-#include <openssl/evp.h>
-
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <map>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "base/ixDateTime.h"
 #include "base/ixStream.h"
 #include "base/ixStringList.h"
+#include "crypto/ixCryptHash.h"
+#include "ixTestSupport.h"
 #include "mail/ixMailMessage.h"
 #include "mail/ixMessageBodies.h"
 #include "text/ixTranslator.h"
@@ -43,19 +44,9 @@ using namespace ix;
 namespace fs = std::filesystem;
 
 std::string Sha256Hex(std::string_view data) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int size = 0;
-    if (EVP_Digest(data.data(), data.size(), digest, &size, EVP_sha256(), nullptr) != 1) {
-        std::fprintf(stderr, "SHA-256 failed\n");
-        std::exit(2);
-    }
-    static const char* const hex = "0123456789abcdef";
-    std::string out;
-    for (unsigned int i = 0; i < size; ++i) {
-        out += hex[digest[i] >> 4];
-        out += hex[digest[i] & 15];
-    }
-    return out;
+    TixSha256 hash;
+    hash.Update(data);
+    return test::HexOf(test::Text(hash.Done()));
 }
 
 // Length of the valid UTF-8 sequence at s[i], 0 when there is none.
@@ -98,32 +89,13 @@ std::string Lower(std::string s) {
 }
 
 std::string NormalisedText(const TixStringList& strings) {
-    std::string joined;
-    for (int i = 0; i < strings.Count(); ++i) {
-        if (i > 0) joined += "\r\n";
-        joined += strings[i];
-    }
-    std::vector<std::string> lines;
-    std::string line;
-    for (std::size_t i = 0; i < joined.size(); ++i) {
-        const char c = joined[i];
-        if (c == '\r' || c == '\n') {
-            lines.push_back(line);
-            line.clear();
-            if (c == '\r' && i + 1 < joined.size() && joined[i + 1] == '\n') ++i;
-        } else {
-            line += c;
-        }
-    }
-    lines.push_back(line);
-    while (!lines.empty() && lines.back().empty())
-        lines.pop_back();
-    std::string out;
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        if (i > 0) out += "\r\n";
-        out += lines[i];
-    }
-    return out;
+    // Read again, a line break inside a line (a lone CR or LF) splits it like CR LF does.
+    TixStringList lines;
+    lines.SetText(strings.Text());
+    while (lines.Count() > 0 && lines[lines.Count() - 1].empty())
+        lines.Delete(lines.Count() - 1);
+    const std::string text = lines.Text();
+    return text.substr(0, text.size() - std::min<std::size_t>(text.size(), 2));
 }
 
 std::string Address(const TixEmailAddressItem& item) {
@@ -150,13 +122,12 @@ std::string IsoDate(TixDateTime date) {
 // Where an attachment's bytes come from: what the parser delivered, or the composed file.
 using TixDataSource = std::function<std::string(TixAttachmentBody&)>;
 
-std::string PartTree(TixMessageBodies& bodies, const TixDataSource& data, bool composed,
-                     const std::string& indent);
+std::string PartTree(TixMessageBodies& bodies, const TixDataSource& data, bool composed);
 
-std::string Part(TixMessageBody& body, const TixDataSource& data, bool composed, const std::string& indent) {
+std::string Part(TixMessageBody& body, const TixDataSource& data, bool composed) {
     const std::string type = "\"type\": " + Json(Lower(body.ContentType()));
     if (auto* mp = dynamic_cast<TixMultipartBody*>(&body))
-        return "{" + type + ", \"parts\": " + PartTree(mp->Bodies(), data, composed, indent + "  ") + "}";
+        return "{" + type + ", \"parts\": " + PartTree(mp->Bodies(), data, composed) + "}";
     if (auto* text = dynamic_cast<TixTextBody*>(&body)) {
         const std::string cs = composed ? text->WriteCharSet() : text->EffectiveCharSet();
         return "{" + type + ", \"kind\": \"text\", \"charset\": " + Json(Lower(cs)) +
@@ -168,13 +139,11 @@ std::string Part(TixMessageBody& body, const TixDataSource& data, bool composed,
            ", \"sha256\": " + Json(Sha256Hex(data(file))) + "}";
 }
 
-std::string PartTree(TixMessageBodies& bodies, const TixDataSource& data, bool composed,
-                     const std::string& indent) {
-    if (bodies.Count() == 0) return "[]";
+std::string PartTree(TixMessageBodies& bodies, const TixDataSource& data, bool composed) {
     std::string out = "[";
     for (int i = 0; i < bodies.Count(); ++i)
-        out += (i > 0 ? ",\n" : "\n") + indent + "  " + Part(bodies[i], data, composed, indent);
-    return out + "\n" + indent + "]";
+        out += (i > 0 ? ",\n" : "\n") + Part(bodies[i], data, composed);
+    return out + "]";
 }
 
 std::string Summary(TixMailMessage& m, const TixDataSource& data, bool composed) {
@@ -185,28 +154,14 @@ std::string Summary(TixMailMessage& m, const TixDataSource& data, bool composed)
         << (m.From().Email().empty() && m.From().Name().empty() ? "null" : Address(m.From()))
         << ",\n  \"to\": " << AddressList(m.ToList()) << ",\n  \"cc\": " << AddressList(m.CCList())
         << ",\n  \"date\": " << IsoDate(m.Date()) << ",\n  \"type\": " << Json(Lower(type))
-        << ",\n  \"parts\": " << PartTree(m.Bodies(), data, composed, "  ") << "\n}\n";
+        << ",\n  \"parts\": " << PartTree(m.Bodies(), data, composed) << "\n}\n";
     return out.str();
-}
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        std::fprintf(stderr, "cannot read %s\n", path.c_str());
-        std::exit(2);
-    }
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
 }
 
 void WriteFile(const fs::path& path, std::string_view bytes) {
     std::ofstream out(path, std::ios::binary);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!out) {
-        std::fprintf(stderr, "cannot write %s\n", path.c_str());
-        std::exit(2);
-    }
+    if (!out.write(bytes.data(), static_cast<std::streamsize>(bytes.size())))
+        throw std::runtime_error("cannot write " + path.string());
 }
 
 // Lines end at CR LF or LF; a lone CR stays inside its line, as it would on the wire.
@@ -239,7 +194,7 @@ int SummariseFile(const char* path) {
         s.ReadBuffer(bytes.data(), bytes.size());
         saved[body] = std::move(bytes);
     };
-    m.LoadMessage(SplitLines(ReadFile(path)));
+    m.LoadMessage(SplitLines(test::ReadFile(path)));
     std::cout << Summary(
         m, [&saved](TixAttachmentBody& b) { return saved[&b]; }, false);
     return 0;
@@ -378,7 +333,7 @@ int Build(const char* dirName) {
         WriteFile(dir / (c.name + ".eml"), source);
         WriteFile(dir / (c.name + ".json"),
                   Summary(
-                      m, [](TixAttachmentBody& b) { return ReadFile(b.FileName()); }, true));
+                      m, [](TixAttachmentBody& b) { return test::ReadFile(b.FileName()); }, true));
     }
     return 0;
 }
@@ -387,8 +342,7 @@ int Build(const char* dirName) {
 
 int main(int argc, char** argv) {
     // The model reads and writes dates in local time; pinning the zone makes that UTC.
-    setenv("TZ", "UTC", 1);
-    tzset();
+    const test::ZoneGuard zone("UTC");
     try {
         if (argc == 3 && std::string_view(argv[1]) == "--build") return Build(argv[2]);
         if (argc == 2 && argv[1][0] != '-') return SummariseFile(argv[1]);
