@@ -143,7 +143,8 @@ case $cmd in
   start) start ;;
   stop)
     stop
-    [[ -f $dir/knot-rundir ]] && rm -rf "$(cat "$dir/knot-rundir")" "$dir/knot-rundir"
+    # A second stop finds nothing to do and still succeeds.
+    if [[ -f $dir/knot-rundir ]]; then rm -rf "$(cat "$dir/knot-rundir")" "$dir/knot-rundir"; fi
     ;;
   *) sed -n '2,9p' "$0" >&2; exit 2 ;;
 esac

@@ -158,3 +158,34 @@ TEST(StringList, SameTextIsAsciiOnly) {
     EXPECT_FALSE(SameText("\xc3\x84", "\xc3\xa4"));
     EXPECT_EQ(UpperCase("a\xc3\xa4z"), "A\xc3\xa4Z");
 }
+
+TEST(StringList, CrlfLinesStopBeforeTheFirstLineWithoutACrlf) {
+    const struct {
+        std::string text;
+        std::size_t taken;
+        std::vector<std::string> lines;
+    } cases[] = {
+        {"a\r\n\r\nbc\r\n", 9, {"a", "", "bc"}},
+        {"a\r\nb\nc\r\n", 3, {"a"}},  // a bare LF is a line break of another kind
+        {"a\r\nb\rc\r\n", 3, {"a"}},
+        {"a\r\nb", 3, {"a"}},
+        {"a\r\nb\r", 3, {"a"}},  // the LF may come with the next read
+        {"\n", 0, {}},
+    };
+    for (const TixStringList::TixListObject object :
+         {TixStringList::TixListObject{7}, TixStringList::TixListObject{INTPTR_MAX}}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(testing::PrintToString(c.text));
+            TixStringList list{"before"};
+            std::string text = c.text;
+            EXPECT_EQ(list.AddCrlfLines(text, object), c.taken);
+            text.assign(text.size(), '#');  // the list holds copies
+            ASSERT_EQ(list.Count(), static_cast<int>(c.lines.size()) + 1);
+            for (std::size_t i = 0; i < c.lines.size(); ++i) {
+                EXPECT_EQ(list.View(static_cast<int>(i) + 1), c.lines[i]);
+                EXPECT_EQ(list.Objects(static_cast<int>(i) + 1), object);
+            }
+            EXPECT_EQ(list.Objects(0), 0);
+        }
+    }
+}
