@@ -1,26 +1,20 @@
-// Command-line front end to the text subsystem, so that scripts can compare it with other
-// implementations. Every command reads its input from stdin and writes its result to stdout:
+// Front end to the text subsystem, so that scripts can compare it with other implementations.
+// "ix-text-tool batch" runs many requests in one process. Each request on stdin is one line of
+// arguments separated by spaces, one line with the decimal length of the input, then that many
+// input bytes. The arguments are one of:
 //
-//   ix-text-tool encode base64|qp|uu|none|8bit [--chars-per-line N] [--suppress-crlf]
-//   ix-text-tool decode base64|qp|uu|none|8bit [--continue] [--batch-size N]
-//   ix-text-tool idn label|host
-//   ix-text-tool charset to|from NAME      (to: local UTF-8 text -> NAME; from: NAME -> local)
-//   ix-text-tool batch
+//   encode base64|qp|uu [--chars-per-line N] [--suppress-crlf]
+//   decode base64|qp|uu [--continue] [--batch-size N]
+//   idn label|host
+//   charset to|from NAME      (to: local UTF-8 text -> NAME; from: NAME -> local)
 //
-// A failure prints "error CODE MESSAGE" to stderr (CODE is 0 for errors without one) and exits
-// with 3; what was written before the error still goes to stdout. A base64 decode that stops at a
-// bad symbol with --continue prints "decode-failed" to stderr and exits with 0.
-//
-// "batch" runs many requests in one process. Each request on stdin is one line of arguments
-// separated by spaces, one line with the decimal length of the input, then that many input bytes.
 // Each answer on stdout is one line "STATUS OUTPUT_LENGTH MESSAGE_LENGTH", then the output bytes,
-// then the message bytes (the text that stderr would have carried).
+// then the message bytes. A failure has status 3 and the message "error CODE MESSAGE" (CODE is 0
+// for errors without one); what was written before the error is still the output. A base64 decode
+// that stops at a bad symbol with --continue has status 0 and the message "decode-failed".
 
-#include <cstdio>
-#include <cstdlib>
 #include <exception>
 #include <iostream>
-#include <iterator>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -54,8 +48,6 @@ TixEncodeMethod MethodOf(const std::string& name) {
     if (name == "base64") return cmBase64;
     if (name == "qp") return cmQuotedPrintable;
     if (name == "uu") return cmUUEncode;
-    if (name == "none") return cmNone;
-    if (name == "8bit") return cm8Bit;
     throw TixUsageError("unknown method: " + name);
 }
 
@@ -185,12 +177,9 @@ int RunBatch() {
 
 int main(int argc, char** argv) {
     std::ios::sync_with_stdio(false);
-    const std::vector<std::string> args(argv + 1, argv + argc);
-    if (args.size() == 1 && args[0] == "batch") return RunBatch();
-    const std::string input{std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>()};
-    const TixResult result = Run(args, input);
-    std::cout << result.output;
-    std::cout.flush();
-    if (!result.message.empty()) std::cerr << result.message << '\n';
-    return result.status;
+    if (argc != 2 || std::string(argv[1]) != "batch") {
+        std::cerr << "usage: ix-text-tool batch\n";
+        return cUsageStatus;
+    }
+    return RunBatch();
 }

@@ -6,7 +6,6 @@ CTest test; every random case comes from a fixed seed, printed with any failure 
 replayed with --seed. Where this library's documented behaviour differs from a peer's (malformed
 input, framing), the expected result is written out here instead of taken from the peer.
 
-Usage: text_interop.py --tool PATH [--seed N] base64|qp|uu|idn|charset|malformed
 Exit status: 0 all checks passed, 1 a check failed, 77 idn2 is missing (the idn area then
 compares with Python's Punycode only).
 """
@@ -15,6 +14,7 @@ import argparse
 import base64
 import binascii
 import codecs
+import dataclasses
 import os
 import quopri
 import random
@@ -29,27 +29,18 @@ SKIP = 77
 # One seed per area, so that a change in one area's generator leaves the others' data alone.
 SEEDS = {"base64": 5101, "qp": 5102, "uu": 5103, "idn": 5301, "charset": 5201, "malformed": 5999}
 
-# Faults of the library that have been reported and are not fixed yet. Their checks still run and
-# print their cases, but do not fail the test; once every case of a fault passes, the test fails
-# until the entry is removed here.
-KNOWN_FAULTS = {
-}
-
 CRLF = b"\r\n"
 REPLACEMENT = "\ufffd"
 
 
+@dataclasses.dataclass
 class Result:
-    def __init__(self, status, output, message):
-        self.status = status
-        self.output = output
-        self.message = message
+    status: int
+    output: bytes
+    message: str
 
     def text(self):
         return self.output.decode("utf-8", "replace")
-
-    def __repr__(self):
-        return "status=%d output=%s message=%r" % (self.status, show(self.output), self.message)
 
 
 def show(data, limit=160):
@@ -116,23 +107,14 @@ class Checker:
         self.seed = seed
         self.checks = 0
         self.failures = []
-        self.known = {}  # fault -> [cases that failed, cases that passed]
 
     def expect(self, what, condition, details=""):
         self.checks += 1
         if not condition:
             self.failures.append("%s\n    %s" % (what, details))
 
-    def equal(self, what, expected, actual, data=None, fault=None):
+    def equal(self, what, expected, actual, data=None):
         self.checks += 1
-        if fault in KNOWN_FAULTS:
-            outcome = self.known.setdefault(fault, [[], 0])
-            if expected == actual:
-                outcome[1] += 1
-                return
-            outcome[0].append("%s\n    input:    %s\n    expected: %s\n    actual:   %s"
-                              % (what, show(data), show(expected), show(actual)))
-            return
         if expected != actual:
             lines = [what]
             if data is not None:
@@ -147,17 +129,8 @@ class Checker:
             self.failures.append("\n    ".join(lines))
 
     def report(self):
-        for fault, (failed, passed) in self.known.items():
-            if failed:
-                print("known fault %s (%s): %d cases fail, %d pass, for example"
-                      % (fault, KNOWN_FAULTS[fault], len(failed), passed))
-                print("XFAIL " + failed[0])
-            else:
-                self.failures.append("known fault %s passes all %d cases: remove it from KNOWN_FAULTS"
-                                     % (fault, passed))
         if not self.failures:
-            print("%s: %d checks passed (seed %d)%s" % (self.area, self.checks, self.seed,
-                  ", %d known faults" % len(self.known) if self.known else ""))
+            print("%s: %d checks passed (seed %d)" % (self.area, self.checks, self.seed))
             return 0
         print("%s: %d of %d checks failed (seed %d)" % (self.area, len(self.failures), self.checks,
                                                       self.seed))
@@ -172,18 +145,17 @@ class Checker:
         return 1
 
 
-def random_bytes(rng, n):
-    return rng.randbytes(n)
+def check_answers(tool, check, cases):
+    """cases: (request arguments, input, expected (status, output) or status alone, what), run as
+    one batch."""
+    for (_, data, want, what), result in zip(cases, tool.run([case[:2] for case in cases])):
+        check.equal(what, want, result.status if isinstance(want, int) else (result.status, result.output), data)
 
 
 def sizes(rng, count, largest=2000):
     """Small sizes around the group and line boundaries first, then random ones."""
     fixed = [0, 1, 2, 3, 4, 44, 45, 46, 56, 57, 58, 59, 62, 63, 64, 113, 114, 115]
     return fixed + [rng.randrange(largest) for _ in range(count - len(fixed))]
-
-
-def split_crlf(data):
-    return data.split(CRLF)
 
 
 def normalise_breaks(data):
@@ -205,13 +177,13 @@ def check_base64(tool, rng, check):
               2147483647: 2147483644}
     cases = []
     for n in sizes(rng, 220):
-        data = random_bytes(rng, n)
+        data = rng.randbytes(n)
         cpl = rng.choice(list(widths))
         cases.append((data, cpl, False))
-    cases.append((random_bytes(rng, 300_000), 76, False))
-    cases.append((random_bytes(rng, 200_001), 76, True))
+    cases.append((rng.randbytes(300_000), 76, False))
+    cases.append((rng.randbytes(200_001), 76, True))
     for n in (0, 1, 2, 3, 1000):
-        cases.append((random_bytes(rng, n), 76, True))
+        cases.append((rng.randbytes(n), 76, True))
     requests = []
     for data, cpl, suppress in cases:
         args = "encode base64 --chars-per-line %d" % cpl + (" --suppress-crlf" if suppress else "")
@@ -222,16 +194,12 @@ def check_base64(tool, rng, check):
         what = "base64 encode of %d bytes, CharsPerLine %d%s" % (len(data), cpl,
                                                                  " one line" if suppress else "")
         check.equal(what, expected, result.output, data)
-        if result.output:
-            check.equal(what + ": Python decodes it", data,
-                        base64.b64decode(result.output.replace(CRLF, b""), validate=True))
 
     # What Python encodes, in its usual layouts, decodes to the input; batch sizes that split
     # groups and line breaks keep the decoder's state across batches.
-    requests = []
-    expected = []
+    cases = []
     for n in sizes(rng, 200, 5000):
-        data = random_bytes(rng, n)
+        data = rng.randbytes(n)
         layout = rng.randrange(5)
         if layout == 0:
             encoded = base64.b64encode(data)
@@ -248,13 +216,11 @@ def check_base64(tool, rng, check):
                 encoded.insert(rng.randrange(len(encoded) + 1), rng.choice(b"\r\n ="))
             encoded = bytes(encoded)
         batch = rng.choice([-3, 0, 1, 2, 3, 5, 7, 64, 8192])
-        requests.append(("decode base64 --batch-size %d" % batch, encoded))
-        expected.append((data, "base64 decode, layout %d, batch size %d" % (layout, batch)))
-    big = random_bytes(rng, 400_000)
-    requests.append(("decode base64", base64.encodebytes(big)))
-    expected.append((big, "base64 decode of 400000 bytes with LF at 76"))
-    for (data, what), result in zip(expected, tool.run(requests)):
-        check.equal(what, (0, data), (result.status, result.output))
+        cases.append(("decode base64 --batch-size %d" % batch, encoded, (0, data),
+                      "base64 decode, layout %d, batch size %d" % (layout, batch)))
+    big = rng.randbytes(400_000)
+    cases.append(("decode base64", base64.encodebytes(big), (0, big), "base64 decode of 400000 bytes, LF at 76"))
+    check_answers(tool, check, cases)
 
 
 # ---------------------------------------------------------------------------------------------
@@ -279,10 +245,10 @@ def random_text(rng, lines):
 def check_qp(tool, rng, check):
     cases = []
     for n in sizes(rng, 120, 3000):
-        cases.append(("binary", random_bytes(rng, n)))
+        cases.append(("binary", rng.randbytes(n)))
     for _ in range(120):
         cases.append(("text", random_text(rng, rng.randrange(1, 30))))
-    cases.append(("binary", random_bytes(rng, 200_000)))
+    cases.append(("binary", rng.randbytes(200_000)))
     cases.append(("text", random_text(rng, 3000)))
     cases.append(("text", b"x" * 5000))
     cases.append(("text", b"\r"))
@@ -301,7 +267,7 @@ def check_qp(tool, rng, check):
                                                                       " one line" if suppress else "")
         check.equal(what + ": quopri decodes it to the input", data, quopri.decodestring(result.output),
                     data)
-        lines = split_crlf(result.output)
+        lines = result.output.split(CRLF)
         check.expect(what + ": 7-bit printable lines",
                      all(32 <= b <= 126 for line in lines for b in line),
                      "output " + show(result.output))
@@ -312,13 +278,12 @@ def check_qp(tool, rng, check):
                          "longest line %d" % longest)
 
     # What Python encodes decodes to the input, with line ends made CR LF.
-    requests = []
-    expected = []
+    cases = []
     for index in range(240):
         if index % 2:
             data = random_text(rng, rng.randrange(1, 20))
         else:
-            data = random_bytes(rng, rng.randrange(3000))
+            data = rng.randbytes(rng.randrange(3000))
         mode = index % 4
         if mode < 2:
             # Python's text-mode encoder drops a lone CR before a line end: leave lone CRs out.
@@ -333,10 +298,8 @@ def check_qp(tool, rng, check):
             data = re.sub(rb"\r\n|\r|\n", b"\n", data)
             encoded = quopri.encodestring(data).replace(b"\n", CRLF)
             want = normalise_breaks(data)
-        requests.append(("decode qp", encoded))
-        expected.append((want, encoded, "qp decode of Python's encoding, mode %d" % mode))
-    for (want, encoded, what), result in zip(expected, tool.run(requests)):
-        check.equal(what, want, result.output, encoded)
+        cases.append(("decode qp", encoded, (0, want), "qp decode of Python's encoding, mode %d" % mode))
+    check_answers(tool, check, cases)
 
 
 # ---------------------------------------------------------------------------------------------
@@ -350,10 +313,10 @@ def check_uu(tool, rng, check):
                 2147483647: 63}
     cases = []
     for n in sizes(rng, 200, 3000):
-        cases.append((random_bytes(rng, n), rng.choice(list(per_line)), False))
-    cases.append((random_bytes(rng, 250_000), 76, False))
+        cases.append((rng.randbytes(n), rng.choice(list(per_line)), False))
+    cases.append((rng.randbytes(250_000), 76, False))
     for n in (1, 2, 3, 45, 63):
-        cases.append((random_bytes(rng, n), 76, True))
+        cases.append((rng.randbytes(n), 76, True))
     requests = [("encode uu --chars-per-line %d%s" % (cpl, " --suppress-crlf" if one else ""), data)
                 for data, cpl, one in cases]
     for (data, cpl, one), result in zip(cases, tool.run(requests)):
@@ -364,7 +327,7 @@ def check_uu(tool, rng, check):
         if one:
             check.equal(what + ": binascii decodes the line", data, binascii.a2b_uu(result.output), data)
             continue
-        lines = split_crlf(result.output)
+        lines = result.output.split(CRLF)
         check.expect(what + ": ends with the end line", lines[-2:] == [b"`", b""],
                      "last lines " + show(lines[-3:]))
         body = lines[:-2]
@@ -390,10 +353,9 @@ def check_uu(tool, rng, check):
 
     # What binascii writes (space or backtick for zero, LF or CR LF line ends, an optional begin
     # line, the zero-length end line) decodes to the input.
-    requests = []
-    expected = []
+    cases = []
     for index in range(200):
-        data = random_bytes(rng, rng.randrange(0, 2500))
+        data = rng.randbytes(rng.randrange(0, 2500))
         backtick = index % 2 == 0
         line_end = CRLF if index % 3 == 0 else b"\n"
         chunks = []
@@ -406,11 +368,9 @@ def check_uu(tool, rng, check):
         text += binascii.b2a_uu(b"", backtick=backtick).rstrip(b"\n") + line_end
         if index % 4 == 1:
             text = b"begin 644 data.bin" + line_end + text + b"end" + line_end
-        requests.append(("decode uu", text))
-        expected.append((data, text, "uudecode of binascii's lines (backtick %s, %r line ends)"
-                         % (backtick, line_end)))
-    for (data, text, what), result in zip(expected, tool.run(requests)):
-        check.equal(what, (0, data), (result.status, result.output), text)
+        cases.append(("decode uu", text, (0, data),
+                      "uudecode of binascii's lines (backtick %s, %r line ends)" % (backtick, line_end)))
+    check_answers(tool, check, cases)
 
 
 # ---------------------------------------------------------------------------------------------
@@ -580,33 +540,20 @@ OUTSIDE = ["€", "Ω", "ж", "中", "😀", "ā", "ß", "¤", "ё", "\u2028"]
 
 
 def charset_table():
-    return [
-        ("koi8-r", "koi8_r", single_byte_pool("koi8_r")),
-        ("KOI8-R", "koi8_r", single_byte_pool("koi8_r")),
-        ("iso-8859-1", "latin_1", single_byte_pool("latin_1")),
-        ("Latin1", "latin_1", single_byte_pool("latin_1")),
-        ("iso-8859-15", "iso8859_15", single_byte_pool("iso8859_15")),
-        ("windows-1251", "cp1251", single_byte_pool("cp1251")),
-        ("windows-1252", "cp1252", single_byte_pool("cp1252")),
-        ("windows-1250", "cp1250", single_byte_pool("cp1250")),
-        ("iso-8859-2", "iso8859_2", single_byte_pool("iso8859_2")),
-        ("iso-8859-5", "iso8859_5", single_byte_pool("iso8859_5")),
-        ("koi8-u", "koi8_u", single_byte_pool("koi8_u")),
-        ("ibm866", "cp866", single_byte_pool("cp866")),
+    singles = {"koi8-r": "koi8_r", "KOI8-R": "koi8_r", "iso-8859-1": "latin_1", "Latin1": "latin_1",
+               "iso-8859-15": "iso8859_15", "windows-1251": "cp1251", "windows-1252": "cp1252",
+               "windows-1250": "cp1250", "iso-8859-2": "iso8859_2", "iso-8859-5": "iso8859_5",
+               "koi8-u": "koi8_u", "ibm866": "cp866"}
+    unicode = {"utf-16le": "utf-16-le", "utf-16be": "utf-16-be", "utf-16": "utf-16", "utf-32": "utf-32",
+               "utf-7": "utf-7", "utf-8": "utf-8", "UTF-8": "utf-8"}
+    return ([(name, codec, single_byte_pool(codec)) for name, codec in singles.items()] + [
         # The system converter has the currency sign at 0xFF where Python's codec has the euro sign.
         ("x-mac-cyrillic", "mac_cyrillic", single_byte_pool("mac_cyrillic", exclude="€")),
         ("shift_jis", "shift_jis", shift_jis_pool()),
         ("gb2312", "gb2312", double_byte_pool("gb2312", range(0xA1, 0xF8), range(0xA1, 0xFF))),
         ("euc-jp", "euc_jp", double_byte_pool("euc_jp", range(0xA1, 0xF5), range(0xA1, 0xFF))),
         ("iso-2022-jp", "iso2022_jp", iso2022jp_pool()),
-        ("utf-16le", "utf-16-le", unicode_pool()),
-        ("utf-16be", "utf-16-be", unicode_pool()),
-        ("utf-16", "utf-16", unicode_pool()),
-        ("utf-32", "utf-32", unicode_pool()),
-        ("utf-7", "utf-7", unicode_pool()),
-        ("utf-8", "utf-8", unicode_pool()),
-        ("UTF-8", "utf-8", unicode_pool()),
-    ]
+    ] + [(name, codec, unicode_pool()) for name, codec in unicode.items()])
 
 
 def check_charset(tool, rng, check):
@@ -637,9 +584,8 @@ def check_charset(tool, rng, check):
             if codec in CONVERTERS_CHOICE:
                 # Where to shift, or which byte order to take, is the converter's choice: compare
                 # what the bytes say.
-                fault = "replacement-in-shift-state" if direction == "to?" else None
                 check.equal(what + " (read back by Python)", encoded.decode(codec),
-                            result.output.decode(codec, "replace"), text, fault=fault)
+                            result.output.decode(codec, "replace"), text)
                 if codec == "iso2022_jp":
                     shifted_at_end = re.search(rb"\x1b\$[@B][^\x1b]*$", result.output)
                     check.expect(what + ": ends in ASCII", not shifted_at_end, show(result.output))
@@ -694,13 +640,27 @@ def check_malformed(tool, rng, check):
         (b"a=\n\nb", b"a\r\nb"), (b"a\nb", b"a\r\nb"), (b"a\rb", b"a\r\nb"), (b"a\n\rb", b"a\r\n\r\nb"),
         (b"=\xff", b"=\xff"), (b"=4\xff", b"=\xff"), (b"a=\rb", b"ab"), (b"=0d=0A", b"\r\n"),
     ]
-    results = tool.run([("decode qp", data) for data, _ in qp])
-    for (data, want), result in zip(qp, results):
-        check.equal("qp decode of %r" % data, (0, want), (result.status, result.output))
-    garbage = [random_garbage(rng, b"=0123456789ABCDEFabcdefxyzZ \t\r\n\xff", rng.randrange(1, 400))
-               for _ in range(150)]
-    for data, result in zip(garbage, tool.run([("decode qp", g) for g in garbage])):
-        check.equal("qp decode of garbage never fails", 0, result.status, data)
+    cases = [("decode qp", data, (0, want), "qp decode of %r" % data) for data, want in qp]
+    cases += [("decode qp", random_garbage(rng, b"=0123456789ABCDEFabcdefxyzZ \t\r\n\xff", rng.randrange(1, 400)),
+               0, "qp decode of garbage never fails") for _ in range(150)]
+    # base64: padding is no group boundary, and leftover bits are dropped.
+    crafted = [(b"QQ==QUJD", b"\x41\x04\x14\x24"), (b"QUJDR", b"ABC"), (b"Q", b""), (b"====", b""),
+               (b"QU JD\r\n", b"ABC"), (b"=Q=U=J=D=", b"ABC")]
+    cases += [("decode base64", data, (0, want), "base64 decode of %r" % data) for data, want in crafted]
+    # uudecode: lines cut short read as if padded with zero values, as binascii reads them.
+    for _ in range(100):
+        chunk = rng.randbytes(rng.randint(1, 45))
+        line = binascii.b2a_uu(chunk, backtick=True).rstrip(b"\n")
+        line = line[: rng.randint(1, len(line))]
+        cases.append(("decode uu", line + b"\r\n`\r\n", (0, binascii.a2b_uu(line)), "uudecode of a short line"))
+    # Decoding ends at the first line whose length is zero, a space or a backtick.
+    for stop in (b" ", b"`"):
+        line = binascii.b2a_uu(b"first").rstrip(b"\n")
+        cases.append(("decode uu", line + b"\n" + stop + b"\n" + binascii.b2a_uu(b"after"), (0, b"first"),
+                      "uudecode stops at %r" % stop))
+    cases += [("decode uu", random_garbage(rng, bytes(range(256)), rng.randrange(1, 600)), 0,
+               "uudecode of garbage never fails") for _ in range(100)]
+    check_answers(tool, check, cases)
 
     # base64: every byte outside the alphabet and the skipped CR, LF, space and "=" is refused
     # (code -2), or with --continue ends the decoding quietly.
@@ -722,56 +682,26 @@ def check_malformed(tool, rng, check):
                     (stop.status, stop.output, stop.message))
         check.equal("base64 decode of QUJD %r REVG with --continue" % bytes([b]),
                     (0, b"ABC", "decode-failed"), (cont.status, cont.output, cont.message))
-    # Padding is no group boundary, and leftover bits are dropped.
-    crafted = [(b"QQ==QUJD", b"\x41\x04\x14\x24"), (b"QUJDR", b"ABC"), (b"Q", b""), (b"====", b""),
-               (b"QU JD\r\n", b"ABC"), (b"=Q=U=J=D=", b"ABC")]
-    for (data, want), result in zip(crafted, tool.run([("decode base64", d) for d, _ in crafted])):
-        check.equal("base64 decode of %r" % data, (0, want), (result.status, result.output))
-
-    # uudecode: lines cut short read as if padded with zero values, as binascii reads them.
-    requests = []
-    expected = []
-    for _ in range(100):
-        chunk = random_bytes(rng, rng.randint(1, 45))
-        line = binascii.b2a_uu(chunk, backtick=True).rstrip(b"\n")
-        line = line[: rng.randint(1, len(line))]
-        requests.append(("decode uu", line + b"\r\n`\r\n"))
-        expected.append((line, binascii.a2b_uu(line)))
-    # Decoding ends at the first line whose length is zero, a space or a backtick.
-    for stop in (b" ", b"`"):
-        line = binascii.b2a_uu(b"first").rstrip(b"\n")
-        requests.append(("decode uu", line + b"\n" + stop + b"\n" + binascii.b2a_uu(b"after")))
-        expected.append((b"stop at %r" % stop, b"first"))
-    garbage = [random_garbage(rng, bytes(range(256)), rng.randrange(1, 600)) for _ in range(100)]
-    requests += [("decode uu", g) for g in garbage]
-    results = tool.run(requests)
-    for (line, want), result in zip(expected, results):
-        check.equal("uudecode of %r" % line, (0, want), (result.status, result.output))
-    for data, result in zip(garbage, results[len(expected):]):
-        check.equal("uudecode of garbage never fails", 0, result.status, data)
 
     # Invalid UTF-8 as local text: U+FFFD for each maximal invalid part, as Python's decoder
     # replaces them; to a charset each becomes "?".
     samples = [invalid_utf8(rng) for _ in range(200)]
     requests = []
-    targets = [("koi8-r", "koi8_r", None), ("utf-16le", "utf-16-le", None), ("shift_jis", "shift_jis", None),
-               ("utf-16", "utf-16", "bom-in-replacement"), ("utf-32", "utf-32", "bom-in-replacement"),
-               ("iso-2022-jp", "iso2022_jp", "replacement-in-shift-state"),
-               ("utf-7", "utf-7", "replacement-in-shift-state")]
+    targets = [("koi8-r", "koi8_r"), ("utf-16le", "utf-16-le"), ("shift_jis", "shift_jis"), ("utf-16", "utf-16"),
+               ("utf-32", "utf-32"), ("iso-2022-jp", "iso2022_jp"), ("utf-7", "utf-7")]
     for data in samples:
         requests.append(("charset from utf-8", data))
-        requests += [("charset to %s" % name, data) for name, _, _ in targets]
+        requests += [("charset to %s" % name, data) for name, _ in targets]
     results = iter(tool.run(requests))
     for data in samples:
         text = data.decode("utf-8", "replace")
         check.equal("invalid UTF-8 read as utf-8", text, next(results).text(), data)
         want = text.replace(REPLACEMENT, "?")
-        for name, codec, fault in targets:
+        for name, codec in targets:
             out = next(results).output
             if codec in CONVERTERS_CHOICE:
                 check.equal("invalid UTF-8 to %s (read back by Python)" % name,
-                            want.encode(codec, "replace").decode(codec), out.decode(codec, "replace"), data,
-                            fault=fault)
+                            want.encode(codec, "replace").decode(codec), out.decode(codec, "replace"), data)
             else:
                 check.equal("invalid UTF-8 to %s" % name, want.encode(codec, "replace"), out, data)
 
@@ -788,20 +718,15 @@ def check_malformed(tool, rng, check):
             requests.append(("charset from %s" % name, data))
             expected.append((data, name, data.decode(codec, "replace")))
     for (data, name, want), result in zip(expected, tool.run(requests)):
-        check.equal("%s bytes with a lone surrogate" % name, want, result.text(),
-                    data, fault="utf16-lone-surrogate")
+        check.equal("%s bytes with a lone surrogate" % name, want, result.text(), data)
 
     # Whatever the bytes, local text read from any charset is valid UTF-8.
     requests = []
     for name, _, _ in charset_table():
         for _ in range(6):
-            requests.append(("charset from %s" % name, random_bytes(rng, rng.randrange(1, 3000))))
+            requests.append(("charset from %s" % name, rng.randbytes(rng.randrange(1, 3000))))
     for (args, data), result in zip(requests, tool.run(requests)):
-        try:
-            result.output.decode("utf-8")
-            valid = True
-        except UnicodeDecodeError:
-            valid = False
+        valid = result.text().encode() == result.output  # invalid UTF-8 would come back as U+FFFD
         check.expect("%s of random bytes gives valid UTF-8" % args, result.status == 0 and valid,
                      "input " + show(data) + " output " + show(result.output))
 
