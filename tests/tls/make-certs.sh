@@ -17,7 +17,8 @@ run() {
 }
 
 # One configuration for every signer: the CA certificate and key come from the command line, the
-# leaf's names and usage from IX_SAN and IX_EKU.
+# leaf's names and usage from IX_SAN and IX_EKU, its key identifiers from IX_SKI and IX_AKI, an
+# intermediate's constraints from IX_CA.
 cnf=$db/openssl.cnf
 cat >"$cnf" <<CNF
 [ca]
@@ -47,12 +48,7 @@ basicConstraints = critical, CA:TRUE
 keyUsage = critical, keyCertSign, cRLSign
 subjectKeyIdentifier = hash
 [inter]
-basicConstraints = critical, CA:TRUE, pathlen:0
-keyUsage = critical, keyCertSign, cRLSign
-subjectKeyIdentifier = hash
-authorityKeyIdentifier = keyid
-[notca]
-basicConstraints = critical, CA:FALSE
+basicConstraints = \$ENV::IX_CA
 keyUsage = critical, keyCertSign, cRLSign
 subjectKeyIdentifier = hash
 authorityKeyIdentifier = keyid
@@ -61,15 +57,8 @@ basicConstraints = CA:FALSE
 keyUsage = critical, digitalSignature, keyEncipherment
 extendedKeyUsage = \$ENV::IX_EKU
 subjectAltName = \$ENV::IX_SAN
-subjectKeyIdentifier = hash
-authorityKeyIdentifier = keyid
-[leaf_noski]
-basicConstraints = CA:FALSE
-keyUsage = critical, digitalSignature, keyEncipherment
-extendedKeyUsage = \$ENV::IX_EKU
-subjectAltName = \$ENV::IX_SAN
-subjectKeyIdentifier = none
-authorityKeyIdentifier = none
+subjectKeyIdentifier = \$ENV::IX_SKI
+authorityKeyIdentifier = \$ENV::IX_AKI
 [self]
 basicConstraints = CA:FALSE
 extendedKeyUsage = \$ENV::IX_EKU
@@ -78,15 +67,12 @@ subjectKeyIdentifier = hash
 CNF
 
 names="DNS:mail.example.test,DNS:localhost,IP:127.0.0.1,IP:::1"
-export IX_SAN=$names IX_EKU=serverAuth
+export IX_SAN=$names IX_EKU=serverAuth IX_SKI=hash IX_AKI=keyid IX_CA="critical, CA:TRUE, pathlen:0"
 
-# newkey NAME SUBJECT [KEYTYPE]: NAME.key and the request NAME.csr.
+# newkey NAME SUBJECT [rsa:BITS]: NAME.key and the request NAME.csr, a P-256 key unless RSA is asked.
 newkey() {
-  local type=${3:-ec}
   local opts=(-newkey ec -pkeyopt ec_paramgen_curve:P-256)
-  case $type in
-    rsa*) opts=(-newkey "rsa:${type#rsa}") ;;
-  esac
+  [[ -z ${3:-} ]] || opts=(-newkey "$3")
   run openssl req -config "$cnf" -new -utf8 "${opts[@]}" -nodes -subj "$2" -keyout "$dir/$1.key" -out "$db/$1.csr"
 }
 
@@ -98,9 +84,10 @@ sign() {
     -keyfile "$dir/$issuer.key" -in "$db/$name.csr" -out "$dir/$name.crt" "$@"
 }
 
+# root NAME SUBJECT [SECTION]: a self-signed NAME.crt, by default a CA.
 root() {
   run openssl req -config "$cnf" -x509 -utf8 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 30 \
-    -extensions root -subj "$2" -keyout "$dir/$1.key" -out "$dir/$1.crt"
+    -extensions "${3:-root}" -subj "$2" -keyout "$dir/$1.key" -out "$dir/$1.crt"
 }
 
 root ca "/CN=ixmail test root/O=ixmail tests"
@@ -108,7 +95,7 @@ root otherca "/CN=ixmail other root/O=ixmail tests"
 newkey inter "/CN=ixmail test intermediate/O=ixmail tests"
 sign inter ca inter
 newkey badinter-ca "/CN=ixmail not a CA/O=ixmail tests"
-sign badinter-ca ca notca
+IX_CA="critical, CA:FALSE" sign badinter-ca ca inter
 
 newkey good "/CN=mail.example.test/O=ixmail tests/OU=good"
 IX_SAN="$names,email:postmaster@example.test" sign good inter leaf
@@ -128,9 +115,7 @@ IX_SAN=DNS:127.0.0.1 sign dnsip ca leaf
 newkey wildcard "/O=ixmail tests/OU=wildcard"
 IX_SAN="DNS:*.example.test,DNS:m*.partial.test" sign wildcard ca leaf
 
-run openssl req -config "$cnf" -x509 -utf8 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 30 \
-  -extensions self -subj "/CN=mail.example.test/O=Grüße GmbH/emailAddress=self@example.test" \
-  -keyout "$dir/selfsigned.key" -out "$dir/selfsigned.crt"
+root selfsigned "/CN=mail.example.test/O=Grüße GmbH/emailAddress=self@example.test" self
 
 newkey unknownca "/CN=mail.example.test/OU=unknown CA"
 sign unknownca otherca leaf
@@ -140,11 +125,11 @@ cat "$dir/badinter.crt" "$dir/badinter-ca.crt" >"$dir/badinter-chain.crt"
 
 newkey clientonly "/CN=mail.example.test/OU=client only"
 IX_EKU=clientAuth sign clientonly ca leaf
-newkey weakkey "/CN=mail.example.test/OU=weak key" rsa1024
-sign weakkey ca leaf_noski
+newkey weakkey "/CN=mail.example.test/OU=weak key" rsa:1024
+IX_SKI=none IX_AKI=none sign weakkey ca leaf
 newkey sha1 "/CN=mail.example.test/OU=SHA-1"
 sign sha1 ca leaf -md sha1
-newkey tls1 "/CN=mail.example.test/OU=TLS 1.0" rsa2048
+newkey tls1 "/CN=mail.example.test/OU=TLS 1.0" rsa:2048
 sign tls1 ca leaf
 
 newkey client "/CN=ixmail test client/emailAddress=client@example.test"
