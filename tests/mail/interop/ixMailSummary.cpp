@@ -82,12 +82,6 @@ std::string Json(std::string_view s) {
     return out + "\"";
 }
 
-std::string Lower(std::string s) {
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return s;
-}
-
 std::string NormalisedText(const TixStringList& strings) {
     // Read again, a line break inside a line (a lone CR or LF) splits it like CR LF does.
     TixStringList lines;
@@ -125,12 +119,12 @@ using TixDataSource = std::function<std::string(TixAttachmentBody&)>;
 std::string PartTree(TixMessageBodies& bodies, const TixDataSource& data, bool composed);
 
 std::string Part(TixMessageBody& body, const TixDataSource& data, bool composed) {
-    const std::string type = "\"type\": " + Json(Lower(body.ContentType()));
+    const std::string type = "\"type\": " + Json(LowerCase(body.ContentType()));
     if (auto* mp = dynamic_cast<TixMultipartBody*>(&body))
         return "{" + type + ", \"parts\": " + PartTree(mp->Bodies(), data, composed) + "}";
     if (auto* text = dynamic_cast<TixTextBody*>(&body)) {
         const std::string cs = composed ? text->WriteCharSet() : text->EffectiveCharSet();
-        return "{" + type + ", \"kind\": \"text\", \"charset\": " + Json(Lower(cs)) +
+        return "{" + type + ", \"kind\": \"text\", \"charset\": " + Json(LowerCase(cs)) +
                ", \"sha256\": " + Json(Sha256Hex(NormalisedText(text->Strings()))) + "}";
     }
     auto& file = dynamic_cast<TixAttachmentBody&>(body);
@@ -153,7 +147,7 @@ std::string Summary(TixMailMessage& m, const TixDataSource& data, bool composed)
     out << "{\n  \"subject\": " << Json(m.Subject()) << ",\n  \"from\": "
         << (m.From().Email().empty() && m.From().Name().empty() ? "null" : Address(m.From()))
         << ",\n  \"to\": " << AddressList(m.ToList()) << ",\n  \"cc\": " << AddressList(m.CCList())
-        << ",\n  \"date\": " << IsoDate(m.Date()) << ",\n  \"type\": " << Json(Lower(type))
+        << ",\n  \"date\": " << IsoDate(m.Date()) << ",\n  \"type\": " << Json(LowerCase(type))
         << ",\n  \"parts\": " << PartTree(m.Bodies(), data, composed) << "\n}\n";
     return out.str();
 }
@@ -167,16 +161,10 @@ void WriteFile(const fs::path& path, std::string_view bytes) {
 // Lines end at CR LF or LF; a lone CR stays inside its line, as it would on the wire.
 TixStringList SplitLines(std::string_view bytes) {
     TixStringList lines;
-    std::size_t start = 0;
-    while (start < bytes.size()) {
-        std::size_t lf = bytes.find('\n', start);
-        if (lf == std::string_view::npos) {
-            lines.Add(std::string(bytes.substr(start)));
-            break;
-        }
-        std::size_t end = lf;
-        if (end > start && bytes[end - 1] == '\r') --end;
-        lines.Add(std::string(bytes.substr(start, end - start)));
+    for (std::size_t start = 0; start < bytes.size();) {
+        const std::size_t lf = std::min(bytes.find('\n', start), bytes.size());
+        const bool cr = lf < bytes.size() && lf > start && bytes[lf - 1] == '\r';
+        lines.Add(std::string(bytes.substr(start, lf - start - (cr ? 1 : 0))));
         start = lf + 1;
     }
     return lines;

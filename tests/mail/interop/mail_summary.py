@@ -26,6 +26,7 @@ import hashlib
 import json
 import os
 import re
+import shutil
 import subprocess
 import sys
 
@@ -288,11 +289,8 @@ def compare(driver, path):
 
 
 def roundtrip(driver, directory):
-    if os.path.isdir(directory):
-        # Messages left from an earlier set must not be checked again.
-        for stale in os.listdir(directory):
-            if stale.endswith((".eml", ".json")):
-                os.remove(os.path.join(directory, stale))
+    # Messages left from an earlier set must not be checked again.
+    shutil.rmtree(directory, ignore_errors=True)
     run_driver([driver, "--build", directory])
     names = sorted(n[:-4] for n in os.listdir(directory) if n.endswith(".eml"))
     if not names:
