@@ -152,6 +152,13 @@ def check_answers(tool, check, cases):
         check.equal(what, want, result.status if isinstance(want, int) else (result.status, result.output), data)
 
 
+def encode_case(method, data, cpl, one_line, expected):
+    """A check_answers case: data encoded with CharsPerLine cpl, on one line if one_line."""
+    return ("encode %s --chars-per-line %d%s" % (method, cpl, " --suppress-crlf" if one_line else ""), data,
+            (0, expected), "%s encode of %d bytes, CharsPerLine %d%s"
+            % (method, len(data), cpl, " one line" if one_line else ""))
+
+
 def sizes(rng, count, largest=2000):
     """Small sizes around the group and line boundaries first, then random ones."""
     fixed = [0, 1, 2, 3, 4, 44, 45, 46, 56, 57, 58, 59, 62, 63, 64, 113, 114, 115]
@@ -175,25 +182,15 @@ def check_base64(tool, rng, check):
     # Requested line length -> line length of the output: at least 64, a multiple of 4.
     widths = {76: 76, 10: 64, -7: 64, 64: 64, 77: 80, 81: 80, 82: 84, 89: 88, 100: 100, 1000: 1000,
               2147483647: 2147483644}
-    cases = []
-    for n in sizes(rng, 220):
-        data = rng.randbytes(n)
-        cpl = rng.choice(list(widths))
-        cases.append((data, cpl, False))
-    cases.append((rng.randbytes(300_000), 76, False))
-    cases.append((rng.randbytes(200_001), 76, True))
-    for n in (0, 1, 2, 3, 1000):
-        cases.append((rng.randbytes(n), 76, True))
-    requests = []
-    for data, cpl, suppress in cases:
-        args = "encode base64 --chars-per-line %d" % cpl + (" --suppress-crlf" if suppress else "")
-        requests.append((args, data))
-    for (data, cpl, suppress), result in zip(cases, tool.run(requests)):
+
+    def case(data, cpl, one):
         reference = base64.b64encode(data)
-        expected = reference if suppress else wrap(reference, widths[cpl])
-        what = "base64 encode of %d bytes, CharsPerLine %d%s" % (len(data), cpl,
-                                                                 " one line" if suppress else "")
-        check.equal(what, expected, result.output, data)
+        return encode_case("base64", data, cpl, one, reference if one else wrap(reference, widths[cpl]))
+
+    cases = [case(rng.randbytes(n), rng.choice(list(widths)), False) for n in sizes(rng, 220)]
+    cases += [case(rng.randbytes(300_000), 76, False), case(rng.randbytes(200_001), 76, True)]
+    cases += [case(rng.randbytes(n), 76, True) for n in (0, 1, 2, 3, 1000)]
+    check_answers(tool, check, cases)
 
     # What Python encodes, in its usual layouts, decodes to the input; batch sizes that split
     # groups and line breaks keep the decoder's state across batches.
@@ -317,28 +314,19 @@ def check_uu(tool, rng, check):
     # character can announce.
     per_line = {76: 57, 60: 45, 3: 2, 1: 2, -9: 2, 4: 3, 20: 15, 84: 63, 85: 63, 132: 63, 500: 63,
                 2147483647: 63}
-    cases = []
-    for n in sizes(rng, 200, 3000):
-        cases.append((rng.randbytes(n), rng.choice(list(per_line)), False))
-    cases.append((rng.randbytes(250_000), 76, False))
-    for n in (1, 2, 3, 45, 63):
-        cases.append((rng.randbytes(n), 76, True))
-    requests = [("encode uu --chars-per-line %d%s" % (cpl, " --suppress-crlf" if one else ""), data)
-                for data, cpl, one in cases]
-    for (data, cpl, one), result in zip(cases, tool.run(requests)):
-        what = "uuencode of %d bytes, CharsPerLine %d%s" % (len(data), cpl, " one line" if one else "")
-        if not data:
-            check.equal(what + ": nothing at all", b"", result.output)
-            continue
-        if one:
-            check.equal(what + ": binascii decodes the line", data, binascii.a2b_uu(result.output), data)
-            continue
+
+    def case(data, cpl, one):
         # binascii's lines (backtick for zero, the same length character), split every
         # per_line[cpl] bytes, then the end line; the last group is not padded to four characters.
-        width = per_line[cpl]
-        expected = b"".join(uu_line(data[start : start + width]) + CRLF
-                            for start in range(0, len(data) + 1, width)) + b"`" + CRLF
-        check.equal(what, expected, result.output, data)
+        # On one line, the data's line and the end line go without line breaks.
+        lines = b"".join(uu_line(data[start : start + per_line[cpl]]) + CRLF
+                         for start in range(0, len(data) + 1, per_line[cpl])) + b"`" + CRLF
+        return encode_case("uu", data, cpl, one, b"" if not data else uu_line(data) + b"`" if one else lines)
+
+    cases = [case(rng.randbytes(n), rng.choice(list(per_line)), False) for n in sizes(rng, 200, 3000)]
+    cases.append(case(rng.randbytes(250_000), 76, False))
+    cases += [case(rng.randbytes(n), 76, True) for n in (1, 2, 3, 45, 63)]
+    check_answers(tool, check, cases)
 
     # What binascii writes (space or backtick for zero, LF or CR LF line ends, an optional begin
     # line, the zero-length end line) decodes to the input.
