@@ -113,39 +113,15 @@ check_all() {
   done
 }
 
-# --- we sign, they verify ------------------------------------------------------------------------
-ours() {  # ours NAME ARGS...: dkim-tool signs plain.eml into NAME.eml
+# --- signers: each signs plain.eml into $dir/NAME.eml ---------------------------------------------
+ours() {  # NAME ARGS...
   local name=$1; shift
   "$tool" sign --domain "$domain" "$@" < "$dir/plain.eml" > "$dir/$name.eml"
 }
-for canon in simple/simple simple/relaxed relaxed/simple relaxed/relaxed; do
-  ours "ours-${canon/\//-}" --key "$dir/rsa.pem" --selector rsa --canon "$canon"
-done
-ours ours-sha1 --key "$dir/rsa.pem" --selector rsa --algorithm rsa-sha1 --canon relaxed/relaxed
-ours ours-ed25519 --key "$dir/ed.pem" --selector ed --algorithm ed25519-sha256 --canon relaxed/relaxed
-ours ours-twice-absent --key "$dir/rsa.pem" --selector rsa --canon relaxed/simple \
-  --headers From:From:To:Subject:X-Absent:Date
-ours ours-length --key "$dir/rsa.pem" --selector rsa --canon simple/simple --length 20
-ours ours-copied --key "$dir/rsa.pem" --selector rsa --canon relaxed/relaxed --copy From:Subject
-check_all "$dir"/ours-*.eml
-# l= covers only the first 20 bytes: a change after them still verifies.
-sed 's/trailing space/TRAILING space/' "$dir/ours-length.eml" > "$dir/length-tail.eml"
-expect pass "l= tail" "$dir/length-tail.eml" ours dkimpy opendkim
-
-# --- dkimpy signs, we verify ---------------------------------------------------------------------
 theirs_py() {  # NAME KEY SELECTOR CANON ALGORITHM [HEADERS|-] [l]
   local name=$1 key=$2 selector=$3; shift 3
   "$py" "$here/dkimpy-peer.py" sign "$key" "$domain" "$selector" "$@" < "$dir/plain.eml" > "$dir/$name.eml"
 }
-for canon in simple/simple simple/relaxed relaxed/simple relaxed/relaxed; do
-  theirs_py "py-${canon/\//-}" "$dir/rsa.pem" rsa "$canon" rsa-sha256
-done
-theirs_py py-sha1 "$dir/rsa.pem" rsa relaxed/relaxed rsa-sha1
-theirs_py py-ed25519 "$dir/ed.seed" ed relaxed/relaxed ed25519-sha256
-theirs_py py-twice-absent "$dir/rsa.pem" rsa relaxed/relaxed rsa-sha256 from:from:to:subject:x-absent
-theirs_py py-length "$dir/rsa.pem" rsa simple/relaxed rsa-sha256 - l
-
-# --- OpenDKIM signs, we verify -------------------------------------------------------------------
 theirs_od() {  # NAME KEY SELECTOR CANON ALGORITHM [extra config line]
   local name=$1 key=$2 selector=$3 canon=$4 algorithm=$5 extra=${6:-}
   printf 'Mode s\nDomain %s\nSelector %s\nKeyFile %s\nCanonicalization %s\nSignatureAlgorithm %s\nRequireSafeKeys no\nSyslog no\n%s\n' \
@@ -155,16 +131,33 @@ theirs_od() {  # NAME KEY SELECTOR CANON ALGORITHM [extra config line]
   { tail -n +2 "$dir/od.out" | sed 's/\r*$/\r/'; cat "$dir/plain.eml"; } > "$dir/$name.eml"
   grep -q '^DKIM-Signature:' "$dir/$name.eml" || fail "$name: OpenDKIM did not sign: $(cat "$dir/od.out")"
 }
+
+# --- each signs, the others and we verify ----------------------------------------------------------
+openssl pkey -in "$dir/ed.pem" -out "$dir/ed8.pem"  # OpenDKIM takes the Ed25519 key as PKCS#8 PEM
 for canon in simple/simple simple/relaxed relaxed/simple relaxed/relaxed; do
+  ours "ours-${canon/\//-}" --key "$dir/rsa.pem" --selector rsa --canon "$canon"
+  theirs_py "py-${canon/\//-}" "$dir/rsa.pem" rsa "$canon" rsa-sha256
   theirs_od "od-${canon/\//-}" "$dir/rsa.pem" rsa "$canon" rsa-sha256
 done
+ours ours-sha1 --key "$dir/rsa.pem" --selector rsa --algorithm rsa-sha1 --canon relaxed/relaxed
+theirs_py py-sha1 "$dir/rsa.pem" rsa relaxed/relaxed rsa-sha1
 theirs_od od-sha1 "$dir/rsa.pem" rsa relaxed/relaxed rsa-sha1
-openssl pkey -in "$dir/ed.pem" -out "$dir/ed8.pem"
+ours ours-ed25519 --key "$dir/ed.pem" --selector ed --algorithm ed25519-sha256 --canon relaxed/relaxed
+theirs_py py-ed25519 "$dir/ed.seed" ed relaxed/relaxed ed25519-sha256
 theirs_od od-ed25519 "$dir/ed8.pem" ed relaxed/relaxed ed25519-sha256
+ours ours-twice-absent --key "$dir/rsa.pem" --selector rsa --canon relaxed/simple \
+  --headers From:From:To:Subject:X-Absent:Date
+theirs_py py-twice-absent "$dir/rsa.pem" rsa relaxed/relaxed rsa-sha256 from:from:to:subject:x-absent
 theirs_od od-oversigned "$dir/rsa.pem" rsa relaxed/simple rsa-sha256 'OversignHeaders From,X-Absent'
+ours ours-length --key "$dir/rsa.pem" --selector rsa --canon simple/simple --length 20
+theirs_py py-length "$dir/rsa.pem" rsa simple/relaxed rsa-sha256 - l
+ours ours-copied --key "$dir/rsa.pem" --selector rsa --canon relaxed/relaxed --copy From:Subject
 theirs_od od-copied "$dir/rsa.pem" rsa relaxed/relaxed rsa-sha256 'Diagnostics yes'
+# l= covers only the first 20 bytes: a change after them still verifies.
+sed 's/trailing space/TRAILING space/' "$dir/ours-length.eml" > "$dir/length-tail.eml"
+expect pass "l= tail" "$dir/length-tail.eml" ours dkimpy opendkim
 
-check_all "$dir"/py-*.eml "$dir"/od-*.eml
+check_all "$dir"/ours-*.eml "$dir"/py-*.eml "$dir"/od-*.eml
 
 echo "dkim interop: $checks checks, $failures failed"
 [[ $failures -eq 0 ]]

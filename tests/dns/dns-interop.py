@@ -29,7 +29,7 @@ CASES = [
     ("127.0.0.1", "udp", "big.ixdns.test", "A"),  # truncated: the partial answer
     ("127.0.0.1", "tcp", "big.ixdns.test", "A"),
     ("127.0.0.2", "auto", "big.child.ixdns.test", "A"),  # the TCP retry's reply
-    ("127.0.0.2", "udp", "host.child.ixdns.test", "TXT"),
+    ("127.0.0.2", "tcp", "host.child.ixdns.test", "TXT"),
     ("::1", "tcp", "mx2.ixdns.test", "AAAA"),
 ]
 

@@ -149,7 +149,8 @@ def check_answers(tool, check, cases):
     """cases: (request arguments, input, expected (status, output) or status alone, what), run as
     one batch."""
     for (_, data, want, what), result in zip(cases, tool.run([case[:2] for case in cases])):
-        check.equal(what, want, result.status if isinstance(want, int) else (result.status, result.output), data)
+        actual = result.status if isinstance(want, int) else (result.status, result.output)
+        check.equal(what, want, actual, data)
 
 
 def encode_case(method, data, cpl, one_line, expected):
@@ -174,6 +175,14 @@ def normalise_breaks(data):
 # base64
 
 
+def scatter(rng, data, extra):
+    """data with one of the bytes of extra put in a random place for every ten bytes."""
+    out = bytearray(data)
+    for _ in range(len(out) // 10 + 1):
+        out.insert(rng.randrange(len(out) + 1), rng.choice(extra))
+    return bytes(out)
+
+
 def wrap(text, width):
     return CRLF.join(text[i : i + width] for i in range(0, len(text), width)) if text else b""
 
@@ -194,29 +203,23 @@ def check_base64(tool, rng, check):
 
     # What Python encodes, in its usual layouts, decodes to the input; batch sizes that split
     # groups and line breaks keep the decoder's state across batches.
+    layouts = {
+        "one line": base64.b64encode,
+        "LF at 76": base64.encodebytes,
+        "CR LF at 76": lambda data: base64.encodebytes(data).replace(b"\n", CRLF),
+        "unpadded": lambda data: base64.b64encode(data).rstrip(b"="),
+        # Line breaks, spaces and padding characters in arbitrary places are skipped.
+        "scattered": lambda data: scatter(rng, base64.b64encode(data), b"\r\n ="),
+    }
     cases = []
     for n in sizes(rng, 200, 5000):
         data = rng.randbytes(n)
-        layout = rng.randrange(5)
-        if layout == 0:
-            encoded = base64.b64encode(data)
-        elif layout == 1:
-            encoded = base64.encodebytes(data)  # LF after every 76 characters
-        elif layout == 2:
-            encoded = base64.encodebytes(data).replace(b"\n", CRLF)
-        elif layout == 3:
-            encoded = base64.b64encode(data).rstrip(b"=")  # unpadded
-        else:
-            # Line breaks, spaces and padding characters in arbitrary places are skipped.
-            encoded = bytearray(base64.b64encode(data))
-            for _ in range(len(encoded) // 10 + 1):
-                encoded.insert(rng.randrange(len(encoded) + 1), rng.choice(b"\r\n ="))
-            encoded = bytes(encoded)
+        layout = rng.choice(list(layouts))
         batch = rng.choice([-3, 0, 1, 2, 3, 5, 7, 64, 8192])
-        cases.append(("decode base64 --batch-size %d" % batch, encoded, (0, data),
-                      "base64 decode, layout %d, batch size %d" % (layout, batch)))
+        cases.append(("decode base64 --batch-size %d" % batch, layouts[layout](data), (0, data),
+                      "base64 decode, %s, batch size %d" % (layout, batch)))
     big = rng.randbytes(400_000)
-    cases.append(("decode base64", base64.encodebytes(big), (0, big), "base64 decode of 400000 bytes, LF at 76"))
+    cases.append(("decode base64", base64.encodebytes(big), (0, big), "base64 decode of 400000 bytes"))
     check_answers(tool, check, cases)
 
 
@@ -572,7 +575,8 @@ def check_charset(tool, rng, check):
                 check.expect(what + ": ends in ASCII", not shifted_at_end, show(result.output))
             elif codec in BYTE_ORDER_MARKS:
                 check.expect(what + ": starts with a byte order mark",
-                             not text or result.output.startswith(BYTE_ORDER_MARKS[codec]), show(result.output))
+                             not text or result.output.startswith(BYTE_ORDER_MARKS[codec]),
+                             show(result.output))
         else:
             what = "%d bytes of %s to local text" % (len(encoded), name)
             check.equal(what, text, result.text(), encoded)
@@ -619,8 +623,9 @@ def check_malformed(tool, rng, check):
         (b"=\xff", b"=\xff"), (b"=4\xff", b"=\xff"), (b"a=\rb", b"ab"), (b"=0d=0A", b"\r\n"),
     ]
     cases = [("decode qp", data, (0, want), "qp decode of %r" % data) for data, want in qp]
-    cases += [("decode qp", random_garbage(rng, b"=0123456789ABCDEFabcdefxyzZ \t\r\n\xff", rng.randrange(1, 400)),
-               0, "qp decode of garbage never fails") for _ in range(150)]
+    qp_bytes = b"=0123456789ABCDEFabcdefxyzZ \t\r\n\xff"
+    cases += [("decode qp", random_garbage(rng, qp_bytes, rng.randrange(1, 400)), 0,
+               "qp decode of garbage never fails") for _ in range(150)]
     # base64: padding is no group boundary, and leftover bits are dropped.
     crafted = [(b"QQ==QUJD", b"\x41\x04\x14\x24"), (b"QUJDR", b"ABC"), (b"Q", b""), (b"====", b""),
                (b"QU JD\r\n", b"ABC"), (b"=Q=U=J=D=", b"ABC")]
@@ -630,7 +635,7 @@ def check_malformed(tool, rng, check):
         chunk = rng.randbytes(rng.randint(1, 45))
         line = binascii.b2a_uu(chunk, backtick=True).rstrip(b"\n")
         line = line[: rng.randint(1, len(line))]
-        cases.append(("decode uu", line + b"\r\n`\r\n", (0, binascii.a2b_uu(line)), "uudecode of a short line"))
+        cases.append(("decode uu", line + b"\r\n`\r\n", (0, binascii.a2b_uu(line)), "uudecode of %r" % line))
     # Decoding ends at the first line whose length is zero, a space or a backtick.
     for stop in (b" ", b"`"):
         line = binascii.b2a_uu(b"first").rstrip(b"\n")
@@ -665,8 +670,8 @@ def check_malformed(tool, rng, check):
     # replaces them; to a charset each becomes "?".
     samples = [invalid_utf8(rng) for _ in range(200)]
     requests = []
-    targets = [("koi8-r", "koi8_r"), ("utf-16le", "utf-16-le"), ("shift_jis", "shift_jis"), ("utf-16", "utf-16"),
-               ("utf-32", "utf-32"), ("iso-2022-jp", "iso2022_jp"), ("utf-7", "utf-7")]
+    targets = [("koi8-r", "koi8_r"), ("utf-16le", "utf-16-le"), ("shift_jis", "shift_jis"),
+               ("utf-16", "utf-16"), ("utf-32", "utf-32"), ("iso-2022-jp", "iso2022_jp"), ("utf-7", "utf-7")]
     for data in samples:
         requests.append(("charset from utf-8", data))
         requests += [("charset to %s" % name, data) for name, _ in targets]
