@@ -20,22 +20,20 @@ run() {
     --security "$security" --folder Archive/2024 "$@" >"$work/$name.out" 2>"$work/$name.err" || status=$?
 }
 
-# expect NAME PATTERN: the run succeeded and its first line matches.
+# expect NAME PORT SECURITY PATTERN [ARGS...]: the run succeeds and its first line matches.
 expect() {
-  local first
-  first=$(head -n 1 "$work/$1.out")
-  [[ $status -eq 0 ]] || fail "$1: status $status: $(cat "$work/$1.err")"
-  [[ $first =~ $2 ]] || fail "$1: first line '$first'"
-  echo "$1: $first"
+  local name=$1 pattern=$4 first
+  run "$1" "$2" "$3" "$work/password" "${@:5}"
+  first=$(head -n 1 "$work/$name.out")
+  [[ $status -eq 0 ]] || fail "$name: status $status: $(cat "$work/$name.err")"
+  [[ $first =~ $pattern ]] || fail "$name: first line '$first'"
+  echo "$name: $first"
 }
 
 over_tls='^Archive/2024: 1 message\(s\) over TLSv1\.[23] \([A-Z0-9_-]+\)$'
-run none "$IX_SANDBOX_IMAP_PORT" none "$work/password"
-expect none '^Archive/2024: 1 message\(s\)$'
-run starttls "$IX_SANDBOX_IMAP_PORT" starttls "$work/password" --ca-file "$IX_SANDBOX_CA"
-expect starttls "$over_tls"
-run tls "$IX_SANDBOX_IMAPS_PORT" tls "$work/password" --ca-file "$IX_SANDBOX_CA"
-expect tls "$over_tls"
+expect none "$IX_SANDBOX_IMAP_PORT" none '^Archive/2024: 1 message\(s\)$'
+expect starttls "$IX_SANDBOX_IMAP_PORT" starttls "$over_tls" --ca-file "$IX_SANDBOX_CA"
+expect tls "$IX_SANDBOX_IMAPS_PORT" tls "$over_tls" --ca-file "$IX_SANDBOX_CA"
 
 run refused "$IX_SANDBOX_IMAPS_PORT" tls "$work/wrong" --ca-file "$IX_SANDBOX_CA"
 [[ $status -ne 0 ]] || fail "a wrong password was accepted"

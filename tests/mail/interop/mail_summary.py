@@ -6,10 +6,7 @@
   mail_summary.py --roundtrip DRIVER DIR   run DRIVER --build DIR, then check that every
                                            DIR/NAME.eml reads as DIR/NAME.json says
 
-Normalisation (the same as the driver's): types and charsets in lower case; a display name equal
-to its address counts as none; dates in UTC; a text part is hashed as its UTF-8 text split at
-CR LF, CR or LF, trailing empty lines dropped, joined with CR LF without a final line end; an
-attachment is hashed as its decoded bytes.
+The summary and its normalisation are described in ixMailSummary.cpp.
 
 Where the model makes a choice of its own, the summary follows it; each such place is marked
 "model:" with the reason. Only the standard library is used.

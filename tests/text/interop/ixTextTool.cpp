@@ -15,6 +15,7 @@
 
 #include <exception>
 #include <iostream>
+#include <iterator>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -142,11 +143,8 @@ TixResult Run(const std::vector<std::string>& args, const std::string& input) {
 }
 
 std::vector<std::string> Split(const std::string& line) {
-    std::vector<std::string> words;
     std::istringstream in(line);
-    for (std::string word; in >> word;)
-        words.push_back(word);
-    return words;
+    return {std::istream_iterator<std::string>(in), std::istream_iterator<std::string>()};
 }
 
 int RunBatch() {

@@ -81,19 +81,14 @@ class Tool:
     def _parse(out):
         results = []
         pos = 0
-        while pos < len(out):
-            end = out.find(b"\n", pos)
-            if end < 0:
-                break  # an answer cut short by a crash
+        # An answer cut short by a crash is left out.
+        while (end := out.find(b"\n", pos)) >= 0:
             status, n_out, n_msg = (int(x) for x in out[pos:end].split())
-            if end + 1 + n_out + n_msg > len(out):
+            pos = end + 1 + n_out + n_msg
+            if pos > len(out):
                 break
-            pos = end + 1
-            output = out[pos : pos + n_out]
-            pos += n_out
-            message = out[pos : pos + n_msg].decode("utf-8", "replace")
-            pos += n_msg
-            results.append(Result(status, output, message))
+            message = out[end + 1 + n_out : pos].decode("utf-8", "replace")
+            results.append(Result(status, out[end + 1 : end + 1 + n_out], message))
         return results
 
 
@@ -243,35 +238,20 @@ def random_text(rng, lines):
 
 
 def check_qp(tool, rng, check):
-    cases = []
-    for n in sizes(rng, 120, 3000):
-        cases.append(("binary", rng.randbytes(n)))
-    for _ in range(120):
-        cases.append(("text", random_text(rng, rng.randrange(1, 30))))
-    cases.append(("binary", rng.randbytes(200_000)))
-    cases.append(("text", random_text(rng, 3000)))
-    cases.append(("text", b"x" * 5000))
-    cases.append(("text", b"\r"))
-    cases.append(("text", b"a\r"))
-    requests = []
-    settings = []
-    for kind, data in cases:
-        # 4 to 6 leave no room for a byte after the column test; the encoder must still progress.
-        cpl = rng.choice([76, 76, 76, -1, 4, 5, 6, 8, 10, 20, 40, 100, 132, 200, 2147483647])
-        suppress = rng.random() < 0.1
-        settings.append((kind, data, cpl, suppress))
-        requests.append(("encode qp --chars-per-line %d%s" % (cpl, " --suppress-crlf" if suppress else ""),
-                         data))
-    for (kind, data, cpl, suppress), result in zip(settings, tool.run(requests)):
-        what = "qp encode of %s data (%d bytes), CharsPerLine %d%s" % (kind, len(data), cpl,
-                                                                      " one line" if suppress else "")
-        check.equal(what + ": quopri decodes it to the input", data, quopri.decodestring(result.output),
-                    data)
+    inputs = [rng.randbytes(n) for n in sizes(rng, 120, 3000)]
+    inputs += [random_text(rng, rng.randrange(1, 30)) for _ in range(120)]
+    inputs += [rng.randbytes(200_000), random_text(rng, 3000), b"x" * 5000, b"\r", b"a\r"]
+    # 4 to 6 leave no room for a byte after the column test; the encoder must still progress.
+    settings = [(data, rng.choice([76, 76, 76, -1, 4, 5, 6, 8, 10, 20, 40, 100, 132, 200, 2147483647]),
+                 rng.random() < 0.1) for data in inputs]
+    requests = [encode_case("qp", data, cpl, one, None) for data, cpl, one in settings]
+    results = tool.run([request[:2] for request in requests])
+    for (data, cpl, one), (_, _, _, what), result in zip(settings, requests, results):
+        check.equal(what + ": quopri decodes it to the input", data, quopri.decodestring(result.output), data)
         lines = result.output.split(CRLF)
-        check.expect(what + ": 7-bit printable lines",
-                     all(32 <= b <= 126 for line in lines for b in line),
+        check.expect(what + ": 7-bit printable lines", all(32 <= b <= 126 for line in lines for b in line),
                      "output " + show(result.output))
-        if not suppress and cpl >= 8:
+        if not one and cpl >= 8:
             limit = min(cpl, 132) - 2
             longest = max((len(line) for line in lines), default=0)
             check.expect(what + ": lines of at most %d characters" % limit, longest <= limit,
