@@ -24,6 +24,7 @@
 #include <fstream>
 #include <iostream>
 #include <map>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -202,10 +203,9 @@ struct Composed {
 
 std::string Bytes(std::size_t n, unsigned seed) {
     std::string out(n, '\0');
-    for (std::size_t i = 0; i < n; ++i) {
-        seed = seed * 1103515245u + 12345u;
-        out[i] = static_cast<char>(seed >> 16);
-    }
+    std::minstd_rand random(seed);
+    for (char& c : out)
+        c = static_cast<char>(random());
     return out;
 }
 

@@ -40,9 +40,11 @@ struct TixResult {
     std::string message;
 };
 
-class TixUsageError : public std::runtime_error {
+// A request the tool cannot read; std::stoi's errors and a missing argument (vector::at) are
+// logic errors too.
+class TixUsageError : public std::logic_error {
 public:
-    using std::runtime_error::runtime_error;
+    using std::logic_error::logic_error;
 };
 
 TixEncodeMethod MethodOf(const std::string& name) {
@@ -52,30 +54,19 @@ TixEncodeMethod MethodOf(const std::string& name) {
     throw TixUsageError("unknown method: " + name);
 }
 
-int NumberOf(const std::vector<std::string>& args, std::size_t& i) {
-    if (i + 1 >= args.size()) throw TixUsageError("missing value after " + args[i]);
-    ++i;
-    try {
-        return std::stoi(args[i]);
-    } catch (const std::exception&) {
-        throw TixUsageError("not a number: " + args[i]);
-    }
-}
-
 void RunTransfer(const std::vector<std::string>& args, const std::string& input, TixResult& result) {
-    if (args.size() < 2) throw TixUsageError("missing method");
     const bool encode = args[0] == "encode";
     TixEncoder encoder;
-    encoder.SetEncodeMethod(MethodOf(args[1]));
+    encoder.SetEncodeMethod(MethodOf(args.at(1)));
     for (std::size_t i = 2; i < args.size(); ++i) {
         if (args[i] == "--chars-per-line")
-            encoder.SetCharsPerLine(NumberOf(args, i));
+            encoder.SetCharsPerLine(std::stoi(args.at(++i)));
         else if (args[i] == "--suppress-crlf")
             encoder.SetSuppressCrlf(true);
         else if (args[i] == "--continue")
             encoder.SetErrorProcessing(epContinue);
         else if (args[i] == "--batch-size")
-            encoder.SetBatchSize(NumberOf(args, i));
+            encoder.SetBatchSize(std::stoi(args.at(++i)));
         else
             throw TixUsageError("unknown option: " + args[i]);
     }
@@ -129,7 +120,7 @@ TixResult Run(const std::vector<std::string>& args, const std::string& input) {
             RunCharset(args, input, result);
         else
             throw TixUsageError("unknown command: " + args[0]);
-    } catch (const TixUsageError& e) {
+    } catch (const std::logic_error& e) {
         result.status = cUsageStatus;
         result.message = std::string("usage: ") + e.what();
     } catch (const EixCodedError& e) {
