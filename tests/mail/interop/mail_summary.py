@@ -1,7 +1,6 @@
 #!/usr/bin/python3
 """The summary that ix-mail-summary prints, produced with Python's email package (policy=default).
 
-  mail_summary.py FILE                     print the summary of FILE
   mail_summary.py --compare DRIVER FILE    run DRIVER FILE and compare the summaries
   mail_summary.py --roundtrip DRIVER DIR   run DRIVER --build DIR, then check that every
                                            DIR/NAME.eml reads as DIR/NAME.json says
@@ -109,11 +108,7 @@ def clean_name(name):
 
 
 def param(part, header, name):
-    field = part[header]
-    if field is None or not hasattr(field, "params"):
-        return None
-    value = field.params.get(name)
-    return value if value else None
+    return (getattr(part[header], "params", None) or {}).get(name) or None
 
 
 def filename(part):
@@ -148,13 +143,15 @@ def attachment_bytes(part):
     return part.get_payload(decode=True) or b""
 
 
+def text_entry(ctype, charset, text):
+    return {"type": ctype, "kind": "text", "charset": charset, "sha256": sha256(text.encode("utf-8"))}
+
+
 def leaf(part, kind, charset):
-    entry = {"type": part.get_content_type()}
     if kind == "text":
-        entry.update(kind="text", charset=charset, sha256=sha256(text_of(part, charset).encode("utf-8")))
-    else:
-        entry.update(kind="attachment", filename=filename(part), sha256=sha256(attachment_bytes(part)))
-    return entry
+        return text_entry(part.get_content_type(), charset, text_of(part, charset))
+    return {"type": part.get_content_type(), "kind": "attachment", "filename": filename(part),
+            "sha256": sha256(attachment_bytes(part))}
 
 
 def node(part):
@@ -197,10 +194,8 @@ def single_part(msg):
     mime = bool((msg["content-type"] or "").strip() or (msg["mime-version"] or "").strip())
     if mime:
         text = text_of(msg, charset)
-        entry = {"type": ctype, "kind": "text", "charset": charset,
-                 "sha256": sha256(text.encode("utf-8"))}
         # model: a single text part with nothing but white space is dropped.
-        return [entry] if text.strip() else []
+        return [text_entry(ctype, charset, text)] if text.strip() else []
     # model: a message without MIME fields has its uuencoded sections taken out as attachments.
     lines = re.split(r"\r\n|\r|\n", text_of(msg, charset))
     text, files, current = [], [], None
@@ -219,8 +214,7 @@ def single_part(msg):
     parts = []
     body = normalised_text("\r\n".join(text))
     if body.strip():
-        parts.append({"type": ctype, "kind": "text", "charset": charset,
-                      "sha256": sha256(body.encode("utf-8"))})
+        parts.append(text_entry(ctype, charset, body))
     for f in files:
         data = uudecode(f["lines"]) if f.get("done") else b""
         parts.append({"type": "application/octet-stream", "kind": "attachment", "filename": f["name"],
@@ -310,10 +304,6 @@ def roundtrip(driver, directory):
 
 
 def main(argv):
-    if len(argv) == 2 and not argv[1].startswith("-"):
-        with open(argv[1], "rb") as f:
-            print(json.dumps(summarise(f.read()), ensure_ascii=False, indent=2))
-        return 0
     if len(argv) == 4 and argv[1] in ("--compare", "--roundtrip"):
         check = compare if argv[1] == "--compare" else roundtrip
         return 0 if check(argv[2], argv[3]) else 1
