@@ -192,7 +192,6 @@ def check_base64(tool, rng, check):
     cases = [case(rng.randbytes(n), rng.choice(list(widths)), False) for n in sizes(rng, 220)]
     cases += [case(rng.randbytes(300_000), 76, False), case(rng.randbytes(200_001), 76, True)]
     cases += [case(rng.randbytes(n), 76, True) for n in (0, 1, 2, 3, 1000)]
-    check_answers(tool, check, cases)
 
     # What Python encodes, in its usual layouts, decodes to the input; batch sizes that split
     # groups and line breaks keep the decoder's state across batches.
@@ -204,7 +203,6 @@ def check_base64(tool, rng, check):
         # Line breaks, spaces and padding characters in arbitrary places are skipped.
         "scattered": lambda data: scatter(rng, base64.b64encode(data), b"\r\n ="),
     }
-    cases = []
     for n in sizes(rng, 200, 5000):
         data = rng.randbytes(n)
         layout = rng.choice(list(layouts))
@@ -307,11 +305,9 @@ def check_uu(tool, rng, check):
     cases = [case(rng.randbytes(n), rng.choice(list(per_line)), False) for n in sizes(rng, 200, 3000)]
     cases.append(case(rng.randbytes(250_000), 76, False))
     cases += [case(rng.randbytes(n), 76, True) for n in (1, 2, 3, 45, 63)]
-    check_answers(tool, check, cases)
 
     # What binascii writes (space or backtick for zero, LF or CR LF line ends, an optional begin
     # line, the zero-length end line) decodes to the input.
-    cases = []
     for index in range(200):
         data = rng.randbytes(rng.randrange(0, 2500))
         backtick = index % 2 == 0
@@ -601,13 +597,11 @@ def check_malformed(tool, rng, check):
                       "uudecode stops at %r" % stop))
     cases += [("decode uu", random_garbage(rng, bytes(range(256)), rng.randrange(1, 600)), 0,
                "uudecode of garbage never fails") for _ in range(100)]
-    check_answers(tool, check, cases)
 
     # base64: every byte outside the alphabet and the skipped CR, LF, space and "=" is refused
     # (code -2), or with --continue ends the decoding quietly.
     alphabet = {base64.b64encode(bytes([v << 2]))[0] for v in range(64)}
     skipped = set(b"\r\n =")
-    cases = []
     for data in (b"QUJD" + bytes([b]) + b"REVG" for b in range(256)):
         if data[4] in alphabet or data[4] in skipped:
             cases.append(("decode base64 --batch-size 4", data, 0, "base64 decode of %r" % data))
@@ -617,7 +611,6 @@ def check_malformed(tool, rng, check):
                       "base64 decode of %r stops with -2" % data))
         cases.append(("decode base64 --continue", data, (0, b"ABC", "decode-failed"),
                       "base64 decode of %r with --continue" % data))
-    check_answers(tool, check, cases)
 
     # Invalid UTF-8 as local text: U+FFFD for each maximal invalid part, as Python's decoder
     # replaces them; to a charset each becomes "?".
@@ -642,13 +635,11 @@ def check_malformed(tool, rng, check):
         ("\ud800" + "ab", "utf-16le"), ("a\udc00b", "utf-16le"), ("ab\ud83d", "utf-16le"),
         ("\udc00\ud800x", "utf-16be"), ("\ud83d\ude00\ud83dx", "utf-16be"),
     ]
-    cases = []
     for text, name in utf16:
         codec = name.replace("utf-16", "utf-16-")
         for data in (text.encode(codec, "surrogatepass"), text.encode(codec, "surrogatepass") + b"A"):
             cases.append(("charset from %s" % name, data, (0, data.decode(codec, "replace").encode()),
                           "%s bytes with a lone surrogate" % name))
-    check_answers(tool, check, cases)
 
     # Whatever the bytes, local text read from any charset is valid UTF-8.
     requests = []
@@ -662,8 +653,8 @@ def check_malformed(tool, rng, check):
 
     # IDN: malformed UTF-8 counts as U+FFFD; a delta past 32 bits is refused with its message.
     labels = [invalid_utf8(rng) for _ in range(50)] + [b"\xff", b"caf\xe9"]
-    cases = [("idn label", data, (0, punycode_label(data.decode("utf-8", "replace")).encode()),
-              "EncodeLabel of invalid UTF-8") for data in labels]
+    cases += [("idn label", data, (0, punycode_label(data.decode("utf-8", "replace")).encode()),
+               "EncodeLabel of invalid UTF-8") for data in labels]
     near = "a" * 1900 + "\U0010FFFF"
     cases.append(("idn label", near.encode(), (0, punycode_label(near).encode()), "EncodeLabel below 32 bits"))
     cases.append(("idn label", ("a" * 2000 + "\U0010FFFF").encode(),
