@@ -14,7 +14,7 @@ import argparse
 import base64
 import binascii
 import codecs
-import dataclasses
+import collections
 import os
 import quopri
 import random
@@ -33,14 +33,7 @@ CRLF = b"\r\n"
 REPLACEMENT = "\ufffd"
 
 
-@dataclasses.dataclass
-class Result:
-    status: int
-    output: bytes
-    message: str
-
-    def text(self):
-        return self.output.decode("utf-8", "replace")
+Result = collections.namedtuple("Result", "status output message")
 
 
 def show(data, limit=160):
@@ -59,12 +52,8 @@ class Tool:
 
     def run(self, requests):
         """requests: list of (args string, input bytes). Returns a Result per request."""
-        if not requests:
-            return []
-        stdin = bytearray()
-        for args, data in requests:
-            stdin += args.encode() + b"\n" + str(len(data)).encode() + b"\n" + data
-        proc = subprocess.run([self.path, "batch"], input=bytes(stdin), capture_output=True, timeout=90)
+        stdin = b"".join(b"%s\n%d\n%s" % (args.encode(), len(data), data) for args, data in requests)
+        proc = subprocess.run([self.path, "batch"], input=stdin, capture_output=True, timeout=90)
         results = self._parse(proc.stdout)
         if proc.returncode != 0 or len(results) != len(requests):
             # Requests run in order, so a crash took place in the first one left unanswered.
@@ -624,7 +613,7 @@ def check_malformed(tool, rng, check):
     results = iter(tool.run(requests))
     for data in samples:
         text = data.decode("utf-8", "replace")
-        check.equal("invalid UTF-8 read as utf-8", text, next(results).text(), data)
+        check.equal("invalid UTF-8 read as utf-8", text.encode(), next(results).output, data)
         want = text.replace(REPLACEMENT, "?")
         for name, codec in targets:
             check.equal("invalid UTF-8 to %s" % name, comparable(codec, want.encode(codec, "replace")),
@@ -647,7 +636,8 @@ def check_malformed(tool, rng, check):
         for _ in range(6):
             requests.append(("charset from %s" % name, rng.randbytes(rng.randrange(1, 3000))))
     for (args, data), result in zip(requests, tool.run(requests)):
-        valid = result.text().encode() == result.output  # invalid UTF-8 would come back as U+FFFD
+        # Invalid UTF-8 would come back with U+FFFD in its place.
+        valid = result.output.decode("utf-8", "replace").encode() == result.output
         check.expect("%s of random bytes gives valid UTF-8" % args, result.status == 0 and valid,
                      "input " + show(data) + " output " + show(result.output))
 
