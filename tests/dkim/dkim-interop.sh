@@ -24,11 +24,8 @@ openssl genpkey -algorithm ed25519 -out "$dir/ed.pem"
 openssl pkey -in "$dir/ed.pem" -outform DER | tail -c 32 | base64 > "$dir/ed.seed"
 rsa_p=$(openssl rsa -in "$dir/rsa.pem" -pubout -outform DER 2>/dev/null | base64 -w0)
 ed_p=$(openssl pkey -in "$dir/ed.pem" -pubout -outform DER | tail -c 32 | base64 -w0)
-txt() {  # a record as quoted strings of at most 255 bytes (a 2048-bit key needs two)
-  local text=$1 out=""
-  while [[ -n $text ]]; do out+="\"${text:0:250}\" "; text=${text:250}; done
-  echo "$out"
-}
+# A record as quoted strings of at most 255 bytes (a 2048-bit key needs two).
+txt() { fold -w 250 <<<"$1" | sed 's/.*/"&"/' | tr '\n' ' '; }
 port=$(free_port)
 domain=dkim.test
 cat > "$dir/zone" <<ZONE
