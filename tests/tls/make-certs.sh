@@ -69,17 +69,15 @@ CNF
 names="DNS:mail.example.test,DNS:localhost,IP:127.0.0.1,IP:::1"
 export IX_SAN=$names IX_EKU=serverAuth IX_SKI=hash IX_AKI=keyid IX_CA="critical, CA:TRUE, pathlen:0"
 
-# newkey NAME SUBJECT [rsa:BITS]: NAME.key and the request NAME.csr, a P-256 key unless RSA is asked.
-newkey() {
+# cert NAME SUBJECT ISSUER SECTION [openssl ca options]: NAME.key and NAME.crt signed by ISSUER; the key
+# is P-256 unless IX_KEY asks for RSA (rsa:BITS).
+cert() {
+  local name=$1 subject=$2 issuer=$3 section=$4
   local opts=(-newkey ec -pkeyopt ec_paramgen_curve:P-256)
-  [[ -z ${3:-} ]] || opts=(-newkey "$3")
-  run openssl req -config "$cnf" -new -utf8 "${opts[@]}" -nodes -subj "$2" -keyout "$dir/$1.key" -out "$db/$1.csr"
-}
-
-# sign NAME ISSUER SECTION [openssl ca options]: NAME.crt from NAME.csr, signed by ISSUER.
-sign() {
-  local name=$1 issuer=$2 section=$3
-  shift 3
+  shift 4
+  [[ -z ${IX_KEY:-} ]] || opts=(-newkey "$IX_KEY")
+  run openssl req -config "$cnf" -new -utf8 "${opts[@]}" -nodes -subj "$subject" -keyout "$dir/$name.key" \
+    -out "$db/$name.csr"
   run openssl ca -batch -config "$cnf" -notext -rand_serial -extensions "$section" -cert "$dir/$issuer.crt" \
     -keyfile "$dir/$issuer.key" -in "$db/$name.csr" -out "$dir/$name.crt" "$@"
 }
@@ -92,48 +90,34 @@ root() {
 
 root ca "/CN=ixmail test root/O=ixmail tests"
 root otherca "/CN=ixmail other root/O=ixmail tests"
-newkey inter "/CN=ixmail test intermediate/O=ixmail tests"
-sign inter ca inter
-newkey badinter-ca "/CN=ixmail not a CA/O=ixmail tests"
-IX_CA="critical, CA:FALSE" sign badinter-ca ca inter
+cert inter "/CN=ixmail test intermediate/O=ixmail tests" ca inter
+IX_CA="critical, CA:FALSE" cert badinter-ca "/CN=ixmail not a CA/O=ixmail tests" ca inter
 
-newkey good "/CN=mail.example.test/O=ixmail tests/OU=good"
-IX_SAN="$names,email:postmaster@example.test" sign good inter leaf
+IX_SAN="$names,email:postmaster@example.test" cert good "/CN=mail.example.test/O=ixmail tests/OU=good" inter leaf
 cat "$dir/good.crt" "$dir/inter.crt" >"$dir/good-chain.crt"
 run openssl pkcs12 -export -passout pass:secret -in "$dir/good.crt" -inkey "$dir/good.key" \
   -certfile "$dir/inter.crt" -out "$dir/good.p12"
 
-newkey expired "/CN=mail.example.test/OU=expired"
-sign expired ca leaf -startdate 20200101000000Z -enddate 20200102000000Z
-newkey notyet "/CN=mail.example.test/OU=not yet valid"
-sign notyet ca leaf -startdate 20990101000000Z -enddate 20991231000000Z
+cert expired "/CN=mail.example.test/OU=expired" ca leaf -startdate 20200101000000Z -enddate 20200102000000Z
+cert notyet "/CN=mail.example.test/OU=not yet valid" ca leaf -startdate 20990101000000Z -enddate 20991231000000Z
 
-newkey wrongname "/CN=other.example.test"
-IX_SAN=DNS:other.example.test sign wrongname ca leaf
-newkey dnsip "/CN=127.0.0.1"
-IX_SAN=DNS:127.0.0.1 sign dnsip ca leaf
-newkey wildcard "/O=ixmail tests/OU=wildcard"
-IX_SAN="DNS:*.example.test,DNS:m*.partial.test" sign wildcard ca leaf
+IX_SAN=DNS:other.example.test cert wrongname "/CN=other.example.test" ca leaf
+IX_SAN=DNS:127.0.0.1 cert dnsip "/CN=127.0.0.1" ca leaf
+IX_SAN="DNS:*.example.test,DNS:m*.partial.test" cert wildcard "/O=ixmail tests/OU=wildcard" ca leaf
 
 root selfsigned "/CN=mail.example.test/O=Grüße GmbH/emailAddress=self@example.test" self
 
-newkey unknownca "/CN=mail.example.test/OU=unknown CA"
-sign unknownca otherca leaf
-newkey badinter "/CN=mail.example.test/OU=bad intermediate"
-sign badinter badinter-ca leaf
+cert unknownca "/CN=mail.example.test/OU=unknown CA" otherca leaf
+cert badinter "/CN=mail.example.test/OU=bad intermediate" badinter-ca leaf
 cat "$dir/badinter.crt" "$dir/badinter-ca.crt" >"$dir/badinter-chain.crt"
 
-newkey clientonly "/CN=mail.example.test/OU=client only"
-IX_EKU=clientAuth sign clientonly ca leaf
-newkey weakkey "/CN=mail.example.test/OU=weak key" rsa:1024
-IX_SKI=none IX_AKI=none sign weakkey ca leaf
-newkey sha1 "/CN=mail.example.test/OU=SHA-1"
-sign sha1 ca leaf -md sha1
-newkey tls1 "/CN=mail.example.test/OU=TLS 1.0" rsa:2048
-sign tls1 ca leaf
+IX_EKU=clientAuth cert clientonly "/CN=mail.example.test/OU=client only" ca leaf
+IX_KEY=rsa:1024 IX_SKI=none IX_AKI=none cert weakkey "/CN=mail.example.test/OU=weak key" ca leaf
+cert sha1 "/CN=mail.example.test/OU=SHA-1" ca leaf -md sha1
+IX_KEY=rsa:2048 cert tls1 "/CN=mail.example.test/OU=TLS 1.0" ca leaf
 
-newkey client "/CN=ixmail test client/emailAddress=client@example.test"
-IX_EKU=clientAuth IX_SAN=email:client-alt@example.test sign client ca leaf
+IX_EKU=clientAuth IX_SAN=email:client-alt@example.test \
+  cert client "/CN=ixmail test client/emailAddress=client@example.test" ca leaf
 run openssl pkey -in "$dir/client.key" -aes256 -passout pass:secret -out "$dir/client-enc.key"
 run openssl pkcs12 -export -passout pass:secret -in "$dir/client.crt" -inkey "$dir/client.key" -out "$dir/client.p12"
 
