@@ -2,12 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-
-#include <unistd.h>
-
 #include "crypto/ixCryptUtils.h"
 #include "ixTestSupport.h"
 #include "text/ixStringsUtils.h"
@@ -88,24 +82,6 @@ TEST_F(RsaTest, DerFormsAndComponentsRoundTrip) {
     EXPECT_EQ(copy.GetPublicKeyInfo(), key_->GetPublicKeyInfo());
     copy.SetRsaPublicKeyComponents(std::string_view("65537"), exponent);
     EXPECT_EQ(copy.KeyBits(), 17);
-}
-
-TEST_F(RsaTest, ASignatureFromOpenSslsCommandLineVerifies) {
-    std::filesystem::path dir =
-        std::filesystem::temp_directory_path() / ("ix-crypt-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
-    std::ofstream(dir / "key.pem") << key_->PrivateKeyPem();
-    std::ofstream(dir / "data", std::ios::binary) << "signed by the command line";
-    std::string command = "openssl dgst -sha1 -sign '" + (dir / "key.pem").string() + "' -out '" +
-                          (dir / "sig").string() + "' '" + (dir / "data").string() + "'";
-    ASSERT_EQ(std::system(command.c_str()), 0);
-    std::string signature = test::ReadFile((dir / "sig").string());
-    std::filesystem::remove_all(dir);
-
-    TixSignatureRsaSha1 verifier;
-    verifier.Update(std::string_view("signed by the command line"));
-    verifier.SetPublicKey(*key_);
-    EXPECT_TRUE(verifier.VerifySignature(Bytes(signature)));
 }
 
 TEST(CryptErrorTest, MissingKeysAndBadInputRaiseCodedErrors) {
