@@ -56,17 +56,11 @@ TEST(StringList, ChangeFiresOncePerUpdateBlockAndNotForNoChange) {
     empty.OnChange = list.OnChange;
     empty.Clear();
     EXPECT_EQ(changes, 2);  // clearing an empty list is no change
-}
-
-TEST(StringList, CopyKeepsTheTargetsHandler) {
-    TixStringList source{"a", "b"};
-    int changes = 0;
-    TixStringList target;
-    target.OnChange = [&](TixStringList&) { ++changes; };
-    target = source;
-    EXPECT_EQ(changes, 1);
-    EXPECT_TRUE(target == source);
-    EXPECT_FALSE(static_cast<bool>(source.OnChange));
+    // A copy brings the lines, not the source's handler: the target's fires.
+    const TixStringList source{"a", "b"};
+    list = source;
+    EXPECT_EQ(changes, 3);
+    EXPECT_TRUE(list == source);
 }
 
 TEST(StringList, MillionLinesBuildAndSearchInLinearTime) {
@@ -152,9 +146,7 @@ TEST(StringList, LinesKeepTheirTextThroughEveryEdit) {
 }
 
 TEST(StringList, SameTextIsAsciiOnly) {
-    EXPECT_TRUE(SameText("INBOX", "inbox"));
-    EXPECT_FALSE(SameText("INBOX", "inbo"));
-    // Bytes above 127 (UTF-8) compare exactly.
+    // Bytes above 127 (UTF-8) compare exactly; ASCII case folding is the searches' above.
     EXPECT_FALSE(SameText("\xc3\x84", "\xc3\xa4"));
     EXPECT_EQ(UpperCase("a\xc3\xa4z"), "A\xc3\xa4Z");
 }
