@@ -3,11 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "base/ixError.h"
-#include "ixTestSupport.h"
 
 using namespace ix;
-
-using test::ZoneGuard;
 
 TEST(DateTime, EpochAndKnownDays) {
     EXPECT_EQ(EncodeDate(1899, 12, 30), 0.0);
@@ -41,17 +38,4 @@ TEST(DateTime, UnixConversionsAreExact) {
     EXPECT_EQ(p.year, 1969);
     EXPECT_EQ(p.month, 12);
     EXPECT_EQ(p.day, 31);
-}
-
-TEST(DateTime, ZoneConversionsFollowTz) {
-    ZoneGuard zone("Europe/Berlin");
-    // Winter: UTC+1; summer: UTC+2.
-    const TixDateTime winter = EncodeDateTime(2024, 1, 15, 12, 0, 0);
-    EXPECT_EQ(LocalUtcOffsetSeconds(winter), 3600);
-    EXPECT_EQ(DecodeDateTime(LocalToUtc(winter)).hour, 11);
-    const TixDateTime summer = EncodeDateTime(2024, 7, 15, 12, 0, 0);
-    EXPECT_EQ(DecodeDateTime(LocalToUtc(summer)).hour, 10);
-    EXPECT_EQ(DecodeDateTime(UtcToLocal(EncodeDateTime(2024, 7, 15, 23, 30, 0))).day, 16);
-    ZoneGuard utc("UTC");
-    EXPECT_EQ(LocalToUtc(winter), winter);
 }
