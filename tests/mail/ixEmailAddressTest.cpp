@@ -21,10 +21,7 @@ TEST(EmailAddress, ExtractsNameAndAddress) {
     const struct {
         const char *text, *name, *email;
     } cases[] = {
-        {"John Smith <john@example.com>", "John Smith", "john@example.com"},
         {"john@example.com (John)", "John", "john@example.com"},
-        {"\"Smith, John\" <john@example.com>", "Smith, John", "john@example.com"},
-        {"bare@example.com", "", "bare@example.com"},
         {"first@example.com <second@example.com>", "first@example.com", "second@example.com"},
         // Any non-ASCII byte makes everything but angle brackets part of the address.
         {"j\xC3\xB6rg@example.de", "", "j\xC3\xB6rg@example.de"},
