@@ -125,9 +125,11 @@ protected:
     }
     static void TearDownTestSuite() { delete rsa_; }
 
-    // kMessage signed in the canonicalization with the selector; configure may change the signer.
+    // The lines (kMessage unless given) signed in the canonicalization with the selector; configure
+    // may change the signer.
     static TixStringList Signed(const std::string& canon, const std::string& selector = "rsa",
-                                const std::function<void(TixDkim&)>& configure = nullptr) {
+                                const std::function<void(TixDkim&)>& configure = nullptr,
+                                TixStringList lines = Lines(kMessage)) {
         TixDkim signer;
         signer.SetCanonicalization(canon);
         signer.SetDomain("example.org");
@@ -135,7 +137,6 @@ protected:
         signer.SetCharsPerLine(40);
         signer.LoadSigningKey(rsa_->PrivateKeyPem());
         if (configure) configure(signer);
-        TixStringList lines = Lines(kMessage);
         signer.Sign(lines);
         return lines;
     }
@@ -172,13 +173,8 @@ TEST_F(DkimTest, Rfc8463ExampleVerifiesBothSignatures) {
 
 TEST_F(DkimTest, VerifyModesDecideHowFarTheWalkGoes) {
     // Two signatures: the top one (added last) fails, the lower one is good.
-    TixStringList lines = Signed("relaxed", "good");
-    TixDkim bad;
-    bad.SetDomain("example.org");
-    bad.SetSelector("bad");
-    bad.LoadSigningKey(rsa_->PrivateKeyPem());
-    bad.SetBodyLength(3);
-    bad.Sign(lines);
+    const TixStringList lines = Signed(
+        "", "bad", [](TixDkim& s) { s.SetBodyLength(3); }, Signed("relaxed", "good"));
     TableDkim dkim;
     Publish(dkim, "good", *rsa_);
     struct Case {
