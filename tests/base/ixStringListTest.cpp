@@ -22,6 +22,9 @@ TEST(StringList, NameValueAccessIgnoresCaseAndRemovesOnEmpty) {
     list.SetValue("CHARSET", "");
     EXPECT_EQ(list.Count(), 1);
     EXPECT_EQ(list.Values("missing"), "");
+    // Names compare in ASCII only: bytes above 127 (UTF-8) compare exactly.
+    EXPECT_FALSE(SameText("\xc3\x84", "\xc3\xa4"));
+    EXPECT_EQ(UpperCase("a\xc3\xa4z"), "A\xc3\xa4Z");
 }
 
 TEST(StringList, TextRoundTripsAndSplitsEveryLineBreak) {
@@ -143,12 +146,6 @@ TEST(StringList, LinesKeepTheirTextThroughEveryEdit) {
     EXPECT_EQ(copy.Objects(1), wide - 1);
     EXPECT_EQ(copy.Objects(4), wide);
     EXPECT_EQ(copy.Objects(5), moved.Objects(5));
-}
-
-TEST(StringList, SameTextIsAsciiOnly) {
-    // Bytes above 127 (UTF-8) compare exactly; ASCII case folding is the searches' above.
-    EXPECT_FALSE(SameText("\xc3\x84", "\xc3\xa4"));
-    EXPECT_EQ(UpperCase("a\xc3\xa4z"), "A\xc3\xa4Z");
 }
 
 TEST(StringList, CrlfLinesStopBeforeTheFirstLineWithoutACrlf) {
