@@ -3,21 +3,16 @@
 #include <gtest/gtest.h>
 
 #include "base/ixError.h"
-#include "ixTestSupport.h"
 
 using namespace ix;
 
-using test::ZoneGuard;
-
 TEST(DateTime, EpochAndKnownDays) {
     EXPECT_EQ(EncodeDate(1899, 12, 30), 0.0);
-    EXPECT_EQ(EncodeDate(1970, 1, 1), UnixDateDelta);
     EXPECT_EQ(EncodeDate(2000, 3, 1) - EncodeDate(2000, 2, 28), 2.0);  // leap day
     EXPECT_EQ(EncodeDate(1900, 3, 1) - EncodeDate(1900, 2, 28), 1.0);  // 1900 is not a leap year
     EXPECT_THROW(EncodeDate(2023, 2, 29), EixError);
     EXPECT_THROW(EncodeTime(24, 0, 0, 0), EixError);
-    EXPECT_EQ(DayOfWeek(EncodeDate(2024, 1, 1)), 2);  // a Monday
-    EXPECT_EQ(DayOfWeek(EncodeDate(1899, 12, 30)), 7);
+    // Day names are the mail time writer's.
 }
 
 TEST(DateTime, DecodeRoundsToTheMillisecondAndHandlesNegativeValues) {
@@ -41,17 +36,4 @@ TEST(DateTime, UnixConversionsAreExact) {
     EXPECT_EQ(p.year, 1969);
     EXPECT_EQ(p.month, 12);
     EXPECT_EQ(p.day, 31);
-}
-
-TEST(DateTime, ZoneConversionsFollowTz) {
-    ZoneGuard zone("Europe/Berlin");
-    // Winter: UTC+1; summer: UTC+2.
-    const TixDateTime winter = EncodeDateTime(2024, 1, 15, 12, 0, 0);
-    EXPECT_EQ(LocalUtcOffsetSeconds(winter), 3600);
-    EXPECT_EQ(DecodeDateTime(LocalToUtc(winter)).hour, 11);
-    const TixDateTime summer = EncodeDateTime(2024, 7, 15, 12, 0, 0);
-    EXPECT_EQ(DecodeDateTime(LocalToUtc(summer)).hour, 10);
-    EXPECT_EQ(DecodeDateTime(UtcToLocal(EncodeDateTime(2024, 7, 15, 23, 30, 0))).day, 16);
-    ZoneGuard utc("UTC");
-    EXPECT_EQ(LocalToUtc(winter), winter);
 }

@@ -36,13 +36,6 @@ int UdpSocket() {
     return fd;
 }
 
-int PortOf(int fd) {
-    sockaddr_in address{};
-    socklen_t length = sizeof address;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    return ntohs(address.sin_port);
-}
-
 // A scripted UDP name server: takes one request, then sends the datagrams the script makes of it,
 // each from its own port or from another one.
 struct Datagram {
@@ -72,7 +65,12 @@ public:
         close(fd_);
         close(other_);
     }
-    int Port() const { return PortOf(fd_); }
+    int Port() const {
+        sockaddr_in address{};
+        socklen_t length = sizeof address;
+        getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
+        return ntohs(address.sin_port);
+    }
 
 private:
     int fd_;
@@ -107,12 +105,6 @@ TEST(DnsQuery, AcceptsOnlyTheReplyToItsRequestOverUdp) {
              return std::vector<Datagram>{{otherId(r)}, {Answer(r), true}};
          },
          SocketErrorText(IX_TIMEOUT_ERROR)},
-        {"a reply cut inside its record",
-         [](const std::string& r) {
-             std::string cut = Answer(r);
-             return std::vector<Datagram>{{cut.substr(0, cut.size() - 2)}};
-         },
-         DnsErrorText(IX_DNS_DATAGRAM_ERROR)},
     };
     for (const QueryCase& c : cases) {
         FakeUdpServer server(c.script);

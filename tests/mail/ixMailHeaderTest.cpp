@@ -9,8 +9,6 @@
 namespace ix {
 namespace {
 
-using test::Unfold;
-
 using H = TixMailHeaderFieldList;
 
 const std::string kCyrillic = "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82";  // "Privet" in Cyrillic
@@ -54,9 +52,7 @@ TEST(MailHeaderDecode, WordsCharsetsAndMalformedText) {
         // The language suffix of RFC 2231 is not part of the charset name.
         {"=?iso-8859-1*de?Q?=FC?=", "", u},
         // Any charset comes out as UTF-8.
-        {"=?iso-8859-1?Q?Gr=FC=DFe?=", "", "Gr" + u + "\xC3\x9F" + "e"},
         {"=?koi8-r?B?8NLJ18XU?=", "", kCyrillic},
-        {"=?windows-1251?Q?=CF=F0=E8=E2=E5=F2?=", "", kCyrillic},
         // Unknown charset: valid UTF-8 bytes stay, others are read in the fallback charset.
         {"=?x-unknown?Q?=C3=BC?=", "", u},
         {"=?x-unknown?Q?=FC?=", "iso-8859-1", u},
@@ -96,22 +92,17 @@ TEST(MailHeaderDecode, WordsCharsetsAndMalformedText) {
 TEST(MailHeaderDecode, HostileInputStaysLinear) {
     // Each of these is quadratic for a decoder that rescans for every "=?".
     // (Compared with EXPECT_TRUE so a failure does not print megabytes.)
-    std::string manyStarts;
-    for (int i = 0; i < 100000; ++i)
+    std::string manyStarts, noEnd, manyWords;
+    for (int i = 0; i < 100000; ++i) {
         manyStarts += "=?u?X?";
-    EXPECT_TRUE(H::DecodeText(manyStarts, "") == manyStarts);
-    std::string noEnd;
-    for (int i = 0; i < 100000; ++i)
         noEnd += "=?u?Q?a";
-    EXPECT_TRUE(H::DecodeText(noEnd, "") == noEnd);
-    std::string manyWords;
-    for (int i = 0; i < 50000; ++i)
-        manyWords += "=?utf-8?Q?a?= ";
-    EXPECT_TRUE(H::DecodeText(manyWords, "") == std::string(50000, 'a') + " ");
-    const std::string marks(300000, '?');
-    EXPECT_TRUE(H::DecodeText("=?" + marks, "") == "=?" + marks);
+        if (i < 50000) manyWords += "=?utf-8?Q?a?= ";
+    }
     const std::string longCharSet = "=?" + std::string(300000, 'c');
-    EXPECT_TRUE(H::DecodeText(longCharSet + longCharSet, "") == longCharSet + longCharSet);
+    for (const std::string& text :
+         {manyStarts, noEnd, "=?" + std::string(300000, '?'), longCharSet + longCharSet})
+        EXPECT_TRUE(H::DecodeText(text, "") == text);
+    EXPECT_TRUE(H::DecodeText(manyWords, "") == std::string(50000, 'a') + " ");
 }
 
 // ------------------------------------------------------------------------------------------
@@ -136,18 +127,15 @@ TEST(MailHeaderEncode, QEscapesAllButLettersDigitsAndFewMarksAndTheTextChoosesAM
     TixEncodeMethod method = cmQuotedPrintable;
     EXPECT_EQ(H::EncodeWord("aZ9!*+-/ \t,\"().?=_:;<>@[]\\'%", "utf-8", method),
               "=?utf-8?Q?aZ9!*+-/_=09=2C=22=28=29=2E=3F=3D=5F=3A=3B=3C=3E=40=5B=5D=5C=27=25?=");
-    method = cmBase64;
-    EXPECT_EQ(H::EncodeWord("xyz", "utf-8", method), "=?utf-8?B?eHl6?=");
     // Without a method given, the text chooses one.
-    method = cmNone;
-    EXPECT_EQ(H::EncodeWord("plain text", "utf-8", method), "plain text");
-    EXPECT_EQ(method, cmNone);
-    method = cmNone;
-    EXPECT_EQ(H::EncodeWord("caf\xC3\xA9 au lait", "iso-8859-1", method), "=?iso-8859-1?Q?caf=E9_au_lait?=");
-    EXPECT_EQ(method, cmQuotedPrintable);
-    method = cmNone;
-    H::EncodeWord(kCyrillic, "utf-8", method);
-    EXPECT_EQ(method, cmBase64);
+    for (const auto& [text, charSet, word, chosen] :
+         {std::tuple{"plain text", "utf-8", "plain text", cmNone},
+          {"caf\xC3\xA9 au lait", "iso-8859-1", "=?iso-8859-1?Q?caf=E9_au_lait?=", cmQuotedPrintable},
+          {"\xD0\x9F\xD1\x80", "utf-8", "=?utf-8?B?0J/RgA==?=", cmBase64}}) {
+        method = cmNone;
+        EXPECT_EQ(H::EncodeWord(text, charSet, method), word);
+        EXPECT_EQ(method, chosen);
+    }
     // Text that looks like an encoded word is encoded too: the Python interop case reads it back.
 }
 
@@ -155,7 +143,6 @@ TEST(MailHeaderEncode, CharsetFallsBackToUtf8WhenItCannotHoldTheText) {
     TixEncodeMethod method = cmQuotedPrintable;
     // Latin-1 with German and Cyrillic text: the Python interop case reads what each method wrote.
     EXPECT_EQ(H::EncodeWord(kCyrillic, "koi8-r", method), "=?koi8-r?Q?=F0=D2=C9=D7=C5=D4?=");
-    EXPECT_EQ(H::EncodeWord(kCyrillic, "", method).rfind("=?utf-8?Q?", 0), 0u);
     EXPECT_EQ(H::EncodeWord(kCyrillic, "no-such-charset", method).rfind("=?utf-8?Q?", 0), 0u);
 }
 
@@ -188,7 +175,6 @@ TEST(MailHeaderEncode, LongTextIsCutAtCharacterBoundaries) {
 TEST(MailHeaderEncode, PlainTextAndTheMethodsThatWriteNoWords) {
     EXPECT_EQ(H::EncodeText("", "utf-8", 70, cmBase64), "");
     EXPECT_EQ(H::EncodeText("Hello world", "utf-8", 70, cmNone), "Hello world");
-    EXPECT_EQ(H::EncodeText(kCyrillic, "utf-8", 70, cmUUEncode), kCyrillic);
     EXPECT_EQ(H::EncodeText(kCyrillic, "utf-8", 70, cm8Bit), kCyrillic);
 }
 
@@ -208,21 +194,22 @@ TEST(MailHeaderFields, ValuesCannotInjectFields) {
     }
 }
 
-TEST(MailHeaderFields, UnencodedTextIsFoldedAtWhiteSpaceOnly) {
-    TixStringList lines;
-    H header("utf-8", 30, cm8Bit);
-    header.Parse(0, &lines);
-    const std::string text = kGerman + " " + kGerman + " " + std::string(40, 'w') + " end";
-    header.AddEncodedField("Subject", text);
-    EXPECT_GT(lines.Count(), 2);
-    EXPECT_EQ(Unfold(lines, 0), "Subject: " + text);
-    EXPECT_EQ(header.GetDecodedFieldValue("subject"), text);
-}
-
+// Groups, empty groups and quoted names in them are the mail corpus's (22), which Python reads too;
+// display names in every charset and method are read back by Python in the interop tests.
 TEST(MailHeaderFields, AddressFieldsUnfoldIntoListsAndOnlySubjectKeepsTrailingSpace) {
-    TixStringList lines{
-        "To: A <a@x.org>",   "\tB <b@x.org>", " (comment)",        "Cc: C <c@x.org>,", "\tD <d@x.org>",
-        "References: <1@x>", "\t<2@x>",       "Subject: \t two  ", "X-Other:  two  ",  ""};
+    TixStringList lines{"To: A <a@x.org>",
+                        "\tB <b@x.org>",
+                        " (comment)",
+                        "Cc: C <c@x.org>,",
+                        "\tD <d@x.org>",
+                        "References: <1@x>",
+                        "\t<2@x>",
+                        "Subject: \t two  ",
+                        "X-Other:  two  ",
+                        "From: =?utf-8?Q?Smith=2C_John?= <j@x.org>",
+                        "Bcc: =?utf-8?Q?Smith=2C_John?= <j@x.org>, (a, b) c@x.org",
+                        "Reply-To: Friends: \"B: the second\" <b@x.org>;, <@relay.org,@gw.org:d@x.org>",
+                        ""};
     H header("utf-8", 76, cmNone);
     header.Parse(0, &lines);
     EXPECT_EQ(header.GetFieldValue("subject"), "two  ");
@@ -235,45 +222,22 @@ TEST(MailHeaderFields, AddressFieldsUnfoldIntoListsAndOnlySubjectKeepsTrailingSp
     header.GetDecodedEmailList("to", list);
     ASSERT_EQ(list.Count(), 2);
     EXPECT_EQ(list.Items(1).Email(), "b@x.org");
-}
-
-// Groups, empty groups and quoted names in them are the mail corpus's (22), which Python reads too.
-TEST(MailHeaderFields, GroupMembersKeepColonsAndRoutesStayWhole) {
-    TixStringList lines{"To: Friends: \"B: the second\" <b@x.org>;, <@relay.org,@gw.org:d@x.org>", ""};
-    H header("utf-8", 76, cmNone);
-    header.Parse(0, &lines);
-    TixEmailAddressList list;
-    header.GetDecodedEmailList("to", list);
+    // Decoded names with specials are quoted again; a decoded comma does not split the list.
+    EXPECT_EQ(header.GetDecodedEmail("from"), "\"Smith, John\" <j@x.org>");
+    header.GetDecodedEmailList("bcc", list);
+    ASSERT_EQ(list.Count(), 2);
+    EXPECT_EQ(list.Items(0).Name(), "Smith, John");
+    EXPECT_EQ(list.Items(1).Email(), "c@x.org");
+    // Group members keep colons in their names; routes stay whole.
+    header.GetDecodedEmailList("reply-to", list);
     ASSERT_EQ(list.Count(), 2);
     EXPECT_EQ(list.Items(0).Name(), "B: the second");
     EXPECT_EQ(list.Items(1).Email(), "d@x.org");
 }
 
-// ------------------------------------------------------------------------------------------
-// Addresses
-
-// Display names in every charset and method are read back by Python in the interop tests.
-TEST(MailHeaderAddresses, DecodedNamesWithSpecialsAreQuotedAgain) {
-    TixStringList lines{"From: =?utf-8?Q?Smith=2C_John?= <j@x.org>",
-                        "To: =?utf-8?Q?Smith=2C_John?= <j@x.org>, \"Doe, Jane\" <d@x.org>, (a, b) c@x.org",
-                        ""};
-    H header("utf-8", 76, cmNone);
-    header.Parse(0, &lines);
-    EXPECT_EQ(header.GetDecodedEmail("from"), "\"Smith, John\" <j@x.org>");
-    TixEmailAddressList list;
-    header.GetDecodedEmailList("to", list);
-    ASSERT_EQ(list.Count(), 3);
-    EXPECT_EQ(list.Items(0).Name(), "Smith, John");
-    EXPECT_EQ(list.Items(1).Name(), "Doe, Jane");
-    EXPECT_EQ(list.Items(2).Email(), "c@x.org");
-}
-
 TEST(MailHeaderAddresses, LongAddressesMoveWholeToTheNextLine) {
     const std::string email = "a.very.long.local.part.that.goes.on@subdomain.example-company.example.org";
     const std::string name = kGerman + " " + kGerman;
-    const std::string encoded = H::EncodeEmail(BuildFullAddress(name, email), "utf-8", 60, cmNone);
-    const auto lines = SplitCrLf(encoded);
-    EXPECT_EQ(lines.back(), "<" + email + ">");
     TixStringList header;
     H list("utf-8", 60, cmNone);
     list.Parse(0, &header);
@@ -345,12 +309,6 @@ TEST(MailHeaderItems, Rfc2231EncoderEscapesAllButAttributeChars) {
     encoder.SetCharSet("iso-8859-1");
     encoder.SetLanguage("de");
     EXPECT_EQ(encoder.EncodeValue("\xC3\xBC a"), "iso-8859-1'de'%FC%20a");
-    EXPECT_EQ(encoder.SplitValue("koi8-r'ru'%F0"), "%F0");
-    EXPECT_EQ(encoder.CharSet(), "koi8-r");
-    EXPECT_EQ(encoder.Language(), "ru");
-    EXPECT_EQ(encoder.JoinValue("t"), "koi8-r'ru't");
-    EXPECT_EQ(encoder.SplitValue("no%20charset"), "no%20charset");
-    EXPECT_EQ(encoder.CharSet(), "");
     EXPECT_EQ(encoder.DecodeValue("koi8-r''%F0%D2%C9%D7%C5%D4"), kCyrillic);
     EXPECT_EQ(encoder.DecodeValue("utf-8''%ZZ"), "%ZZ");
 }
