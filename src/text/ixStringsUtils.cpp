@@ -109,6 +109,10 @@ std::int64_t TixStringsUtils::AddTextStream(TixStream& stream, bool addToLastStr
             cut = static_cast<std::size_t>(pending.rend() - lf);
         else if (utf8)
             cut = CompleteUtf8Prefix(pending);
+        // A lone CR ends a line, but a batch cut behind it cannot tell a lone CR from the first
+        // half of a CR LF: it waits for the byte after it, so that the next batch's text is never
+        // appended to the line the CR ended.
+        if (cut > 0 && pending[cut - 1] == '\r') --cut;
         if (cut > 0) addBytes(cut);
     }
     if (!pending.empty()) addBytes(pending.size());

@@ -44,8 +44,8 @@ TEST(StringsUtilsTest, AddsLinesAndReportsAnUnfinishedLast) {
 }
 
 TEST(StringsUtilsTest, ReadsStreamsInBatchesWithoutBreakingLinesOrCharacters) {
-    // CR LF, a two-byte and a four-byte character and a zero byte, at every batch size.
-    const std::string data = "ab\r\n\xC3\xA9t\xC3\xA9\r\n\r\nz\xF0\x9F\x98\x80\0q\r\nlast"s;
+    // CR LF, a lone CR, a two-byte and a four-byte character and a zero byte, at every batch size.
+    const std::string data = "ab\r\n\xC3\xA9t\xC3\xA9\r\n\r\nx\ry\r\nz\xF0\x9F\x98\x80\0q\r\nlast"s;
     for (int batch = 0; batch <= static_cast<int>(data.size()) + 1; ++batch) {
         TixStringList list;
         TixStringsUtils utils(list, "utf-8");
@@ -58,7 +58,8 @@ TEST(StringsUtilsTest, ReadsStreamsInBatchesWithoutBreakingLinesOrCharacters) {
         };
         TixMemoryStream stream(data);
         EXPECT_GT(utils.AddTextStream(stream), 0) << batch;
-        EXPECT_EQ(Lines(list), (Strings{"ab", "\xC3\xA9t\xC3\xA9", "", "z\xF0\x9F\x98\x80 q", "last"}))
+        EXPECT_EQ(Lines(list),
+                  (Strings{"ab", "\xC3\xA9t\xC3\xA9", "", "x", "y", "z\xF0\x9F\x98\x80 q", "last"}))
             << batch;
         ASSERT_FALSE(progress.empty());
         EXPECT_EQ(progress.back(), static_cast<std::int64_t>(data.size()));
