@@ -136,37 +136,24 @@ TEST_F(Imap4MessageWireTest, FlagsAndSizeComeFromTheLineOfTheRequestedMessageAnd
     EXPECT_EQ(list.Count(), 0);
 }
 
-TEST_F(Imap4MessageWireTest, StoreSendsThePrefixOfItsMethod) {
+TEST_F(Imap4MessageWireTest, StoreSendsThePrefixOfItsMethodAndCopyEncodesAndQuotesTheName) {
     Run(
-        [](LoopbackPeer& peer) {
-            for (int tag = 2; tag <= 5; ++tag) {
-                std::string line = peer.ReadLine();
-                std::string t = line.substr(0, 5);
-                peer.Send(t + " OK stored\r\n");
-            }
+        {
+            {"a0002 STORE 5 -FLAGS.SILENT (\\Seen)\r\n", "a0002 OK stored\r\n"},
+            {"a0003 STORE 6 +FLAGS.SILENT (\\Answered \\Flagged)\r\n", "a0003 OK stored\r\n"},
+            {"a0004 STORE 7 FLAGS.SILENT ()\r\n", "a0004 OK stored\r\n"},
+            {"a0005 STORE 8 +FLAGS.SILENT (\\Deleted)\r\n", "a0005 OK stored\r\n"},
+            {"a0006 COPY 3 \"Entw&APw-rfe\"\r\n", "a0006 OK [COPYUID 1 3 9] done\r\n"},
+            {"a0007 COPY 4 \"a\\\"b\\\\c\"\r\n", "a0007 OK done\r\n"},
+            // Control characters leave the name encoded, never raw.
+            {"a0008 COPY 5 \"x&AA0ACg-y\"\r\n", "a0008 NO [TRYCREATE] no such mailbox\r\n"},
         },
-        "a0006");
+        "a0009");
     imap.SetMessageFlags(5, TixSetFlagsMethod::fmRemove, {Flag::mfSeen});
     imap.SetMessageFlags(6, TixSetFlagsMethod::fmAdd, {Flag::mfFlagged, Flag::mfAnswered});
     imap.SetMessageFlags(7, TixSetFlagsMethod::fmReplace, {});
     imap.DeleteMessage(8);
-    EXPECT_EQ(sent,
-              "a0002 STORE 5 -FLAGS.SILENT (\\Seen)\r\n"
-              "a0003 STORE 6 +FLAGS.SILENT (\\Answered \\Flagged)\r\n"
-              "a0004 STORE 7 FLAGS.SILENT ()\r\n"
-              "a0005 STORE 8 +FLAGS.SILENT (\\Deleted)\r\n");
     EXPECT_EQ(imap.CurrentMessage, 8);
-}
-
-TEST_F(Imap4MessageWireTest, CopyEncodesAndQuotesTheMailboxName) {
-    Run(
-        {
-            {"a0002 COPY 3 \"Entw&APw-rfe\"\r\n", "a0002 OK [COPYUID 1 3 9] done\r\n"},
-            {"a0003 COPY 4 \"a\\\"b\\\\c\"\r\n", "a0003 OK done\r\n"},
-            // Control characters leave the name encoded, never raw.
-            {"a0004 COPY 5 \"x&AA0ACg-y\"\r\n", "a0004 NO [TRYCREATE] no such mailbox\r\n"},
-        },
-        "a0005");
     imap.CopyMessage(3, "Entw\xC3\xBCrfe");
     imap.CopyMessage(4, "a\"b\\c");
     EXPECT_EQ(CodeOf([&] { imap.CopyMessage(5, "x\r\ny"); }), IMAP_NO);
