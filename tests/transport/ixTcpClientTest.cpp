@@ -81,35 +81,27 @@ TEST_F(TcpClientTest, ResponseInManySmallSegments) {
     EXPECT_GT(Connection().Port, 0);
 }
 
-TEST_F(TcpClientTest, PeerThatClosesAtOnce) {
-    server.Serve([](LoopbackPeer& peer) { peer.Close(); });
-    int closes = 0;
-    client.OnClose = [&](TixObject*) { ++closes; };
-    client.Open();
-    TixMemoryStream data;
-    Connection().ReadData(&data);
-    EXPECT_EQ(data.Size(), 0);
-    EXPECT_FALSE(client.Active());
-    // Seen during a read: closed without notify and without OnClose.
-    client.Close();
-    EXPECT_EQ(closes, 0);
-    std::string message;
-    EXPECT_EQ(CodeOf([&] { client.CheckConnected(); }, &message), IX_NOT_CONNECTED);
-    EXPECT_EQ(message, "The connection to the server is not active");
-    EXPECT_EQ(CodeOf([&] { Connection().ReadData(&data); }), ENOTSOCK);
-}
-
+// The peer's close seen during a read, right behind its last data: the data is kept, and the
+// client is closed without notify and without OnClose.
 TEST_F(TcpClientTest, FinalDataAndCloseTogether) {
     server.Serve([](LoopbackPeer& peer) {
         peer.Send("* BYE going away\r\n");
         peer.Close();
     });
+    int closes = 0;
+    client.OnClose = [&](TixObject*) { ++closes; };
     client.Open();
     ASSERT_TRUE(Arrived(Connection().Socket().Handle(), 18, POLLRDHUP));
     TixMemoryStream data;
     Connection().ReadData(&data);
     EXPECT_EQ(data.View(), "* BYE going away\r\n");
     EXPECT_FALSE(client.Active());
+    client.Close();
+    EXPECT_EQ(closes, 0);
+    std::string message;
+    EXPECT_EQ(CodeOf([&] { client.CheckConnected(); }, &message), IX_NOT_CONNECTED);
+    EXPECT_EQ(message, "The connection to the server is not active");
+    EXPECT_EQ(CodeOf([&] { Connection().ReadData(&data); }), ENOTSOCK);
 }
 
 TEST_F(TcpClientTest, ALargeWriteToASlowReaderArrivesWholeAndKeepsTheReadableSignal) {
