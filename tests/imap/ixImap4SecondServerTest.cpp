@@ -100,15 +100,8 @@ TEST_F(Imap4SecondServerTest, LearnsTheSeparatorAndListsTheServersFolders) {
     for (const char* expected : {"INBOX", "Sent", "Archive", "Archive.2024"})
         EXPECT_NE(std::find(names.begin(), names.end(), expected), names.end()) << expected << "\n"
                                                                                 << list.Text();
+    // Levels below a folder, with the server's own separator in the pattern, are the life cycle's case.
     EXPECT_EQ(imap.MailBoxSeparator, '.');
-
-    // Levels below a folder, with the server's own separator in the pattern.
-    imap.GetMailBoxes(list, "", std::string("Archive") + imap.MailBoxSeparator + "%");
-    EXPECT_EQ(test::Lines(list), std::vector<std::string>{"Archive.2024"});
-    imap.GetMailBoxes(list, "", "%");
-    names = test::Lines(list);
-    EXPECT_EQ(std::count(names.begin(), names.end(), "Archive.2024"), 0) << list.Text();
-    EXPECT_EQ(std::count(names.begin(), names.end(), "Archive"), 1) << list.Text();
 
     // INBOX comes with a NIL delimiter: alone, it leaves no separator.
     imap.GetMailBoxes(list, "", "INBOX");
