@@ -38,7 +38,6 @@ TEST_F(MainWindowTest, CommandLinePresetsOnlyTheFieldsGiven) {
     EXPECT_EQ(form->edtServer->text(), "127.0.0.1");
     EXPECT_EQ(form->edtPort->text(), "10143");
     EXPECT_EQ(form->Security(), TixClientTlsMode::ctNone);
-    EXPECT_EQ(form->edtUser->text(), "TarvelTester");
     EXPECT_TRUE(ApplyCommandLine(*form, {"imap-client", "--security", "starttls"}).isEmpty());
     EXPECT_EQ(form->edtPort->text(), "10143");
     EXPECT_TRUE(
