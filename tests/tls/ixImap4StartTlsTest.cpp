@@ -117,17 +117,19 @@ TEST_F(StartTlsTest, ByeRightBehindTheHandshakeIsTheAnswerWithOrWithoutTheAlertA
     for (int version : {TLS1_2_VERSION, TLS1_3_VERSION}) {
         for (bool alert : {true, false}) {
             SCOPED_TRACE(std::to_string(version) + (alert ? " with" : " without") + " the alert");
+            sent.clear();
             server.Serve([version, alert](LoopbackPeer& peer) {
                 test::ServerOptions options;
                 options.maxVersion = version;
                 TlsPeer tls(peer.Fd(), options);
-                tls.Send("* BYE too busy\r\n");
+                tls.Send("* BYE too busy  \r\n");
                 if (alert) tls.Shutdown();
             });
             std::string message;
             EXPECT_EQ(test::CodeOf([&] { imap.Open(); }, &message), IMAP_BYE) << message;
             EXPECT_EQ(message, "* BYE too busy");
             EXPECT_FALSE(imap.Active());
+            EXPECT_EQ(sent, "");
         }
     }
     // A server speaking in the clear on the implicit port fails the handshake.
