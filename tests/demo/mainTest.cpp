@@ -222,19 +222,6 @@ TEST_F(MainWindowTest, OneSessionThroughTheFolderButtonsAndTheLog) {
     EXPECT_NE(Log().find("LOGOUT"), std::string::npos);
 }
 
-TEST_F(MainWindowTest, AFolderListedAfterItsChildGetsASecondTopLevelNode) {
-    form->AddFolderToTree("INBOX/Sent/2024");
-    form->AddFolderToTree("INBOX");
-    form->AddFolderToTree("/Top");
-    ASSERT_EQ(form->tvFolders->topLevelItemCount(), 3);
-    QTreeWidgetItem* leaf = Node("INBOX/Sent/2024");
-    ASSERT_NE(leaf, nullptr);
-    EXPECT_EQ(form->GetFolderName(leaf), "INBOX/Sent/2024");
-    EXPECT_EQ(form->tvFolders->topLevelItem(1)->text(0), "INBOX");
-    EXPECT_EQ(form->tvFolders->topLevelItem(1)->childCount(), 0);
-    EXPECT_EQ(form->GetFolderName(form->tvFolders->topLevelItem(2)), "Top");
-}
-
 TEST_F(MainWindowTest, ALargerWindowGoesToTheTreeListAndLogWhileTheControlsKeepTheirPlaces) {
     form->show();
     QApplication::processEvents();
