@@ -280,32 +280,6 @@ TEST_F(Imap4MessageWireTest, OversizedOrMissingLiteralBytesFailWithoutTouchingTh
     imap.GetConnection().Close(false);
 }
 
-TEST_F(Imap4MessageWireTest, ProgressRunsAgainstTheSizeAskedFirst) {
-    const std::string body = "Subject: P\r\n\r\n" + std::string(3000, 'x') + "\r\n";
-    Run(
-        [body](LoopbackPeer& peer) {
-            peer.Play({{"a0002 FETCH 1 (RFC822.SIZE)\r\n",
-                        "* 1 FETCH (RFC822.SIZE " + std::to_string(body.size()) + ")\r\na0002 OK\r\n"}});
-            peer.Expect("a0003 FETCH 1 (BODY.PEEK[])\r\n");
-            peer.SendSplit("* 1 FETCH (BODY[] " + Literal(body) + ")\r\na0003 OK\r\n", 1000, 5);
-        },
-        "a0004");
-    std::vector<std::pair<std::int64_t, std::int64_t>> events;
-    int sizeDuringFetch = -1;
-    imap.OnProgress = [&](TixObject*, std::int64_t done, std::int64_t total) {
-        events.emplace_back(done, total);
-        if (total > 0) sizeDuringFetch = imap.TotalMessageSize;
-    };
-    imap.RetrieveMessage(1, nullptr);
-    imap.OnProgress = nullptr;  // the log-out in TearDown outlives the counters
-    ASSERT_FALSE(events.empty());
-    const auto expected = static_cast<std::int64_t>(body.size());
-    EXPECT_EQ(events.back(), std::make_pair(expected, expected));
-    EXPECT_EQ(sizeDuringFetch, expected);
-    EXPECT_EQ(imap.TotalMessageSize, 0);
-    EXPECT_EQ(imap.ResponseList().Count(), 3);
-}
-
 // ---- APPEND ----
 
 TEST_F(Imap4MessageWireTest, AppendAnnouncesWireBytesAndReadsTheIdentifierOfTheCompletion) {
