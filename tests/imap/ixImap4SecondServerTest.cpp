@@ -116,11 +116,6 @@ TEST_F(Imap4SecondServerTest, SelectReadsCountsInThisServersOrderAndCloseReturns
     EXPECT_TRUE(box.Flags.Contains(TixMailMessageFlag::mfSeen));
     EXPECT_TRUE(box.Flags.Contains(TixMailMessageFlag::mfDraft));
     EXPECT_TRUE(box.PermanentFlags.Contains(TixMailMessageFlag::mfDeleted));
-
-    imap.SelectMailBox("Archive.2024");
-    EXPECT_EQ(imap.CurrentMailBox().Name, "Archive.2024");
-    EXPECT_EQ(imap.CurrentMailBox().ExistsMessages, 0);
-    EXPECT_EQ(imap.CurrentMailBox().FirstUnseen, 0);
     imap.CloseMailBox();
     EXPECT_EQ(imap.ConnectionState, State::csAuthenticated);
 
