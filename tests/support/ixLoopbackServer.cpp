@@ -19,18 +19,11 @@ namespace ix::test {
 
 namespace {
 
+// Bytes outside printable ASCII (line ends too) as \xNN.
 std::string Printable(const std::string& bytes) {
     std::string out;
-    for (char c : bytes.substr(0, 200)) {
-        if (c == '\r')
-            out += "\\r";
-        else if (c == '\n')
-            out += "\\n";
-        else if (c < 32 || c > 126)
-            out += "\\x" + HexOf(std::string_view(&c, 1));
-        else
-            out += c;
-    }
+    for (char c : bytes.substr(0, 200))
+        out += c >= 32 && c <= 126 ? std::string(1, c) : "\\x" + HexOf(std::string_view(&c, 1));
     return out;
 }
 
