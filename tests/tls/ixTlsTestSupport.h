@@ -96,12 +96,10 @@ public:
             bytes.append(buffer, static_cast<std::size_t>(n));
         return bytes;
     }
-    // One handshake step: 1 done, 0 waiting for the client, -1 failed.
-    int Handshake() {
+    // One handshake step; how it went shows in what the client is sent.
+    void Handshake() {
         ERR_clear_error();
-        int ret = SSL_do_handshake(ssl_);
-        if (ret == 1) return 1;
-        return SSL_get_error(ssl_, ret) == SSL_ERROR_WANT_READ ? 0 : -1;
+        SSL_do_handshake(ssl_);
     }
     void Write(std::string_view text) { SSL_write(ssl_, text.data(), static_cast<int>(text.size())); }
     std::string Read() {
