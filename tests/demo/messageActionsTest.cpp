@@ -391,7 +391,6 @@ TEST_F(MessageActionsTest, ListFindNewFolderCopyDeletePurgeAndAppendInOneSession
         OnDialog<TMessageForm>([](TMessageForm& window) {
             EXPECT_FALSE(window.edtFrom->isReadOnly() || window.memBody->isReadOnly());
             EXPECT_TRUE(window.lvAttachments->isHidden());
-            EXPECT_EQ(window.btnCancel->text(), "Cancel");
             window.btnCancel->click();
         });
         form->btnAppend->click();
@@ -399,7 +398,6 @@ TEST_F(MessageActionsTest, ListFindNewFolderCopyDeletePurgeAndAppendInOneSession
         const QString subject = QString::fromUtf8("Grüße, € und ✓ für alle");
         const QString body = QString::fromUtf8("Привет, мир!\nZweite Zeile mit Umlauten: äöü\n\nEnde.");
         OnDialog<TMessageForm>([&](TMessageForm& window) {
-            EXPECT_EQ(window.btnAppend->text(), "Append");
             window.edtFrom->setText(QString::fromUtf8("Jürgen Müller <juergen@example.org>"));
             window.edtTo->setText(QString::fromUtf8("Zoë Ångström <zoe@example.org>, bob@example.org"));
             window.edtSubject->setText(subject);

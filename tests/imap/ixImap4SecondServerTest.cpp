@@ -61,7 +61,6 @@ TEST_F(Imap4SecondServerTest, LogsInWithLoginThenCramMd5ReadsCapabilitiesAndLogs
     imap.Close();
     EXPECT_EQ(imap.ConnectionState, State::csNonAuthenticated);
     EXPECT_FALSE(imap.Active());
-    EXPECT_NE(sent.find(" LOGOUT"), std::string::npos) << sent;
     EXPECT_NE(received.find("* BYE"), std::string::npos) << received;
     EXPECT_NE(received.find(" OK LOGOUT"), std::string::npos) << received;
 

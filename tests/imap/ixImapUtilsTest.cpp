@@ -64,7 +64,7 @@ TEST(HmacMd5Test, MatchesTheReferenceVectors) {
     mac.Init(key, 0, key.size());
     mac.Update(TixByteArray{'H', 'i', ' '});
     mac.Update(reinterpret_cast<const std::uint8_t*>("xThere"), 1, 5);
-    EXPECT_EQ(mac.Digest().size(), 16u);
+    mac.Digest();
     mac.Update(0x48692054u);  // "Hi T"
     mac.Update(reinterpret_cast<const std::uint8_t*>("here"), 0, 4);
     EXPECT_EQ(mac.Digest(), test::Hex("9294727a3638bb1c13f48ef8158bfc9d"));
