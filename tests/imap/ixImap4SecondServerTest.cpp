@@ -47,7 +47,7 @@ protected:
     std::string sent, received;
 };
 
-TEST_F(Imap4SecondServerTest, LogsInWithLoginThenCramMd5AndPlainReadsCapabilitiesAndLogsOut) {
+TEST_F(Imap4SecondServerTest, LogsInWithLoginThenCramMd5ReadsCapabilitiesAndLogsOut) {
     imap.Open();
     EXPECT_EQ(imap.ConnectionState, State::csAuthenticated) << env["IX_IMAP2_NAME"];
     EXPECT_NE(sent.find("a0001 LOGIN \""), std::string::npos) << sent;
@@ -61,16 +61,8 @@ TEST_F(Imap4SecondServerTest, LogsInWithLoginThenCramMd5AndPlainReadsCapabilitie
     imap.Close();
     EXPECT_EQ(imap.ConnectionState, State::csNonAuthenticated);
     EXPECT_FALSE(imap.Active());
-    EXPECT_NE(sent.find(" LOGOUT"), std::string::npos) << sent;
     EXPECT_NE(received.find("* BYE"), std::string::npos) << received;
     EXPECT_NE(received.find(" OK LOGOUT"), std::string::npos) << received;
-
-    // The same object opens again and the tags start over.
-    sent.clear();
-    imap.Open();
-    EXPECT_EQ(imap.ConnectionState, State::csAuthenticated);
-    EXPECT_EQ(sent.rfind("a0001 LOGIN ", 0), 0u) << sent;
-    imap.Close();
 
     // The success line of AUTHENTICATE ends with a bare LF here; the next exchange must still
     // pair each answer with its own command.
@@ -83,21 +75,9 @@ TEST_F(Imap4SecondServerTest, LogsInWithLoginThenCramMd5AndPlainReadsCapabilitie
     TixStringList list;
     imap.GetMailBoxes(list);
     EXPECT_GE(list.IndexOfExact("INBOX"), 0) << list.Text();
-    imap.Close();
-
-    // PLAIN, when it is the only mechanism the client sees: this server's go-ahead is an empty "+ ".
-    sent.clear();
-    imap.OnReceiveResponse = [](TixObject*, TixStringList& lines) {
-        for (int i = 0; i < lines.Count(); ++i)
-            if (lines.Strings(i).rfind("* CAPABILITY ", 0) == 0)
-                lines.SetString(i, "* CAPABILITY IMAP4rev1 AUTH=PLAIN");
-    };
-    imap.Open();
-    EXPECT_EQ(imap.ConnectionState, State::csAuthenticated);
-    EXPECT_NE(sent.find("AUTHENTICATE PLAIN"), std::string::npos) << sent;
-    imap.SelectMailBox("INBOX");
-    EXPECT_EQ(imap.ConnectionState, State::csSelected);
 }
+
+// PLAIN after an empty "+ " go-ahead is the wire SASL case's, with the exact bytes.
 
 TEST_F(Imap4SecondServerTest, LearnsTheSeparatorAndListsTheServersFolders) {
     imap.Open();
@@ -107,15 +87,8 @@ TEST_F(Imap4SecondServerTest, LearnsTheSeparatorAndListsTheServersFolders) {
     for (const char* expected : {"INBOX", "Sent", "Archive", "Archive.2024"})
         EXPECT_NE(std::find(names.begin(), names.end(), expected), names.end()) << expected << "\n"
                                                                                 << list.Text();
+    // Levels below a folder, with the server's own separator in the pattern, are the life cycle's case.
     EXPECT_EQ(imap.MailBoxSeparator, '.');
-
-    // Levels below a folder, with the server's own separator in the pattern.
-    imap.GetMailBoxes(list, "", std::string("Archive") + imap.MailBoxSeparator + "%");
-    EXPECT_EQ(test::Lines(list), std::vector<std::string>{"Archive.2024"});
-    imap.GetMailBoxes(list, "", "%");
-    names = test::Lines(list);
-    EXPECT_EQ(std::count(names.begin(), names.end(), "Archive.2024"), 0) << list.Text();
-    EXPECT_EQ(std::count(names.begin(), names.end(), "Archive"), 1) << list.Text();
 
     // INBOX comes with a NIL delimiter: alone, it leaves no separator.
     imap.GetMailBoxes(list, "", "INBOX");
@@ -142,11 +115,6 @@ TEST_F(Imap4SecondServerTest, SelectReadsCountsInThisServersOrderAndCloseReturns
     EXPECT_TRUE(box.Flags.Contains(TixMailMessageFlag::mfSeen));
     EXPECT_TRUE(box.Flags.Contains(TixMailMessageFlag::mfDraft));
     EXPECT_TRUE(box.PermanentFlags.Contains(TixMailMessageFlag::mfDeleted));
-
-    imap.SelectMailBox("Archive.2024");
-    EXPECT_EQ(imap.CurrentMailBox().Name, "Archive.2024");
-    EXPECT_EQ(imap.CurrentMailBox().ExistsMessages, 0);
-    EXPECT_EQ(imap.CurrentMailBox().FirstUnseen, 0);
     imap.CloseMailBox();
     EXPECT_EQ(imap.ConnectionState, State::csAuthenticated);
 

@@ -91,14 +91,19 @@ TEST_F(Imap4TlsSandboxTest, ALargeMessageCrossesTlsIntactBothWays) {
     imap.Open();
     imap.CreateMailBox(folder);
     std::string overTls;
-    std::int64_t size = 0, progress = 0;
+    std::int64_t size = 0, progress = 0, total = 0, left = -1;
     try {
         imap.AppendMessage(folder, lines);
         imap.SelectMailBox(folder);
         size = imap.GetMessageSize(1);
-        imap.OnProgress = [&](TixObject*, std::int64_t done, std::int64_t) { progress = done; };
+        // Progress runs against the size asked first.
+        imap.OnProgress = [&](TixObject*, std::int64_t done, std::int64_t all) {
+            progress = done;
+            total = all;
+        };
         imap.RetrieveMessage(1, nullptr);
         imap.OnProgress = nullptr;
+        left = imap.TotalMessageSize;
         overTls = imap.ResponseList().Text();
         imap.Close();
         Use(Mode::ctNone, info.imapPort);
@@ -114,6 +119,8 @@ TEST_F(Imap4TlsSandboxTest, ALargeMessageCrossesTlsIntactBothWays) {
     }
     EXPECT_EQ(size, static_cast<std::int64_t>(text.size()));
     EXPECT_EQ(progress, size);
+    EXPECT_EQ(total, size);
+    EXPECT_EQ(left, 0);
     EXPECT_EQ(overTls.size(), text.size());
     EXPECT_TRUE(overTls == text);
     EXPECT_TRUE(imap.ResponseList().Text() == text);

@@ -25,15 +25,19 @@ using Imap4WireTest = test::Imap4WireFixture;
 
 // ---- Session: greeting, tags, login ----
 
+// Outside its state an operation raises, unless AutoReconnect opens the session for it.
 TEST_F(Imap4WireTest, TagsStartAtOneAfterTheGreetingAndCount) {
-    ServeSession({{"a0002 NOOP\r\n", "a0002 OK nothing\r\n"}}, "a0003");
-    imap.Open();
+    std::string message;
+    EXPECT_EQ(CodeOf([&] { imap.SelectMailBox("INBOX"); }, &message), IX_IMAP_INVALID_STATE);
+    EXPECT_EQ(message, "The command is not valid in this state");
+    ServeSession({{"a0002 CLOSE\r\n", "a0002 OK closed\r\n"}}, "a0003");
+    imap.SetAutoReconnect(true);
+    imap.CloseMailBox();
     EXPECT_EQ(imap.ConnectionState, State::csAuthenticated);
-    imap.Noop();
     EXPECT_EQ(imap.GetCommandTag(), "a0002");
     imap.Close();
     EXPECT_EQ(imap.ConnectionState, State::csNonAuthenticated);
-    EXPECT_EQ(sent, "a0001 LOGIN \"u\" \"p\"\r\na0002 NOOP\r\na0003 LOGOUT\r\n");
+    EXPECT_EQ(sent, "a0001 LOGIN \"u\" \"p\"\r\na0002 CLOSE\r\na0003 LOGOUT\r\n");
 }
 
 TEST_F(Imap4WireTest, ByeDuringACommandThenACloseIsTheCommandsAnswer) {
@@ -63,7 +67,7 @@ TEST_F(Imap4WireTest, ACommandFromAnEventHandlerDuringAnExchangeIsRefusedAndTheE
     EXPECT_EQ(sent, "a0001 LOGIN \"u\" \"p\"\r\na0002 NOOP\r\n");
 }
 
-TEST_F(Imap4WireTest, PreauthGreetingSkipsLoginAndByeGreetingRaisesItsCodeAndCloses) {
+TEST_F(Imap4WireTest, PreauthGreetingSkipsLogin) {
     server.Serve([](LoopbackPeer& peer) {
         peer.Play(
             {{"", "* PREAUTH welcome back\r\n"}, {"a0001 NOOP\r\n", "a0001 OK\r\n"}, test::Logout("a0002")});
@@ -71,20 +75,9 @@ TEST_F(Imap4WireTest, PreauthGreetingSkipsLoginAndByeGreetingRaisesItsCodeAndClo
     imap.Open();
     EXPECT_EQ(imap.ConnectionState, State::csAuthenticated);
     imap.Noop();
-    imap.Close();
-    EXPECT_EQ(server.Join(), "");
-
-    sent.clear();
-    server.Serve([](LoopbackPeer& peer) {
-        peer.Send("* BYE too busy  \r\n");
-        if (!peer.WaitForClose(2000)) throw test::LoopbackScriptError{"client kept the connection"};
-    });
-    std::string message;
-    EXPECT_EQ(CodeOf([&] { imap.Open(); }, &message), IMAP_BYE);
-    EXPECT_EQ(message, "* BYE too busy");
-    EXPECT_FALSE(imap.Active());
-    EXPECT_EQ(sent, "");
 }
+
+// A BYE greeting is the STARTTLS tests' case, right behind the handshake, with and without the alert.
 
 // A refused login is the sandbox's wrong-password case (state and connection) and the client
 // window's (the server's tagged line as the text).
@@ -156,16 +149,6 @@ TEST_F(Imap4WireTest, EmptyPasswordSendsTheUserAloneAndNulIsRefused) {
               IX_IMAP_INVALID_ARGUMENTS);
 }
 
-TEST_F(Imap4WireTest, OperationsOutsideTheirStateRaiseUnlessAutoReconnectOpensTheSession) {
-    std::string message;
-    EXPECT_EQ(CodeOf([&] { imap.SelectMailBox("INBOX"); }, &message), IX_IMAP_INVALID_STATE);
-    EXPECT_EQ(message, "The command is not valid in this state");
-    imap.SetAutoReconnect(true);
-    ServeSession({{"a0002 CLOSE\r\n", "a0002 OK closed\r\n"}}, "a0003");
-    imap.CloseMailBox();
-    EXPECT_EQ(imap.ConnectionState, State::csAuthenticated);
-}
-
 // ---- Response classification ----
 
 TEST_F(Imap4WireTest, OnlyTheTaggedLineEndsTheWaitWithTheStatusWordCaseSensitive) {
@@ -208,21 +191,19 @@ TEST_F(Imap4WireTest, OnlyTheTaggedLineEndsTheWaitWithTheStatusWordCaseSensitive
 
 // A refused SELECT is the sandbox's select case.
 
-TEST_F(Imap4WireTest, ExpectedCodesEndAtZeroAndContinuationsDependOnFetch) {
+TEST_F(Imap4WireTest, ContinuationsDependOnFetch) {
     server.Serve([](LoopbackPeer& peer) {
         GreetAndLogin(peer);
         peer.Play({
-            {"a0002 NOOP\r\n", "a0002 NO refused\r\n"},
             // During a FETCH a line starting with "+ " is message text, not a continuation request.
-            {"a0003 UID FETCH 1 (FLAGS)\r\n",
-             "+ looks like a continuation\r\n* 1 FETCH (FLAGS (\\Seen))\r\na0003 OK\r\n"},
+            {"a0002 UID FETCH 1 (FLAGS)\r\n",
+             "+ looks like a continuation\r\n* 1 FETCH (FLAGS (\\Seen))\r\na0002 OK\r\n"},
             // Outside a FETCH it is one, and unexpected here.
-            {"a0004 NOOP\r\n", "+ go on\r\n"},
+            {"a0003 NOOP\r\n", "+ go on\r\n"},
         });
         peer.Close();
     });
     imap.Open();
-    EXPECT_EQ(CodeOf([&] { imap.SendTaggedCommand("NOOP", {IMAP_OK, 0, IMAP_NO}); }), IMAP_NO);
     imap.SendTaggedCommand("UID FETCH 1 (FLAGS)", {IMAP_OK});
     EXPECT_EQ(imap.ResponseList().Count(), 3);
     EXPECT_FALSE(imap.IsFetchCommand());
@@ -230,24 +211,9 @@ TEST_F(Imap4WireTest, ExpectedCodesEndAtZeroAndContinuationsDependOnFetch) {
     EXPECT_FALSE(imap.IsTaggedCommand());
 }
 
-TEST_F(Imap4WireTest, LinesSplitAcrossSegmentsAndNulBytesArriveWhole) {
-    server.Serve([](LoopbackPeer& peer) {
-        peer.SendSplit("* OK IMAP4rev1 ready\r\n", 3, 2);
-        peer.Expect("a0001 LOGIN \"u\" \"p\"\r\n");
-        peer.SendSplit(std::string("* OK [ALERT] a\0b\r\na0001 OK in\r\n", 31), 7, 2);
-        AnswerLogout(peer, "a0002");
-    });
-    TixStringList lines;
-    imap.OnReceiveResponse = [&](TixObject*, TixStringList& list) { lines.Assign(list); };
-    imap.Open();
-    imap.OnReceiveResponse = nullptr;  // the LOGOUT answer comes after `lines` is gone
-    ASSERT_EQ(lines.Count(), 2);
-    EXPECT_EQ(lines.Strings(0), "* OK [ALERT] a b");
-    EXPECT_EQ(lines.Strings(1), "a0001 OK in");
-}
-
-// Literals too large or cut short are the message wire tests'; endless lines and floods are the
-// command client's response limit cases.
+// Lines cut across reads, NUL bytes, and a 0 ending the expected codes are the command client's
+// cases (the same reading serves the greeting and every answer); literals too large or cut short are
+// the message wire tests'; endless lines and floods are the command client's response limit cases.
 
 TEST_F(Imap4WireTest, KeepAliveNeverInterruptsAnExchange) {
     imap.SetKeepAlive(100);
@@ -316,7 +282,6 @@ TEST_F(Imap4WireTest, MailboxCommandsEncodeNamesAndCheckCreate) {
         "a0006");
     imap.Open();
     EXPECT_EQ(CodeOf([&] { imap.CreateMailBox("   "); }), IX_IMAP_INVALID_MAILBOX_NAME);
-    EXPECT_EQ(CodeOf([&] { imap.CreateMailBox("/top"); }), IX_IMAP_INVALID_MAILBOX_NAME);
     imap.CreateMailBox("T\xC3\xABst & &");
     imap.SubscribeMailBox("a\"b");
     imap.UnsubscribeMailBox("50%");

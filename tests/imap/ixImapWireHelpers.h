@@ -30,14 +30,6 @@ inline void AnswerLogout(LoopbackPeer& peer, const std::string& tag) {
     peer.Play({Logout(tag)});
 }
 
-// A logged-in session's dialogue: greeting and LOGIN, the steps, then LOGOUT.
-inline void PlaySession(LoopbackPeer& peer, const std::vector<LoopbackPeer::Step>& steps,
-                        const std::string& logoutTag) {
-    GreetAndLogin(peer);
-    peer.Play(steps);
-    AnswerLogout(peer, logoutTag);
-}
-
 // The client of the wire tests: NTLM with the published example's fixed values, and a default port
 // that a test may move to the scripted server's.
 class WireImap4 : public TixImap4 {
@@ -67,10 +59,12 @@ protected:
         imap.Close();
         EXPECT_EQ(server.Join(), "");
     }
-    // The scripted server plays a logged-in session's dialogue.
+    // The scripted server plays a logged-in session's dialogue: greeting and LOGIN, the steps, LOGOUT.
     void ServeSession(std::vector<LoopbackPeer::Step> steps, std::string logoutTag) {
         server.Serve([steps = std::move(steps), logoutTag = std::move(logoutTag)](LoopbackPeer& peer) {
-            PlaySession(peer, steps, logoutTag);
+            GreetAndLogin(peer);
+            peer.Play(steps);
+            AnswerLogout(peer, logoutTag);
         });
     }
     LoopbackServer server;

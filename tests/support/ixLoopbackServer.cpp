@@ -2,7 +2,7 @@
 
 #include "ixTestSupport.h"
 
-#include <arpa/inet.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -10,25 +10,20 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <stdexcept>
 
 namespace ix::test {
 
 namespace {
 
+// Bytes outside printable ASCII (line ends too) as \xNN.
 std::string Printable(const std::string& bytes) {
     std::string out;
-    for (char c : bytes.substr(0, 200)) {
-        if (c == '\r')
-            out += "\\r";
-        else if (c == '\n')
-            out += "\\n";
-        else if (c < 32 || c > 126)
-            out += "\\x" + HexOf(std::string_view(&c, 1));
-        else
-            out += c;
-    }
+    for (char c : bytes.substr(0, 200))
+        out += c >= 32 && c <= 126 ? std::string(1, c) : "\\x" + HexOf(std::string_view(&c, 1));
     return out;
 }
 
@@ -138,32 +133,24 @@ void LoopbackPeer::Reset() {
     Close();
 }
 
-LoopbackServer::LoopbackServer(bool ipv6, int backlog) {
-    listenFd_ = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (listenFd_ < 0) throw std::runtime_error("socket failed");
+LoopbackServer::LoopbackServer(bool ipv6, int backlog) : host_(ipv6 ? "::1" : "127.0.0.1") {
+    addrinfo hints{};
+    hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(host_.c_str(), "0", &hints, &found) != 0) throw std::runtime_error("no address " + host_);
+    std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> address(found, freeaddrinfo);
+    listenFd_ = ::socket(address->ai_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
     int on = 1;
-    setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_storage storage{};
-    socklen_t length;
-    if (ipv6) {
-        auto* in6 = reinterpret_cast<sockaddr_in6*>(&storage);
-        in6->sin6_family = AF_INET6;
-        in6->sin6_addr = in6addr_loopback;
-        length = sizeof *in6;
-        host_ = "::1";
-    } else {
-        auto* in = reinterpret_cast<sockaddr_in*>(&storage);
-        in->sin_family = AF_INET;
-        in->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        length = sizeof *in;
-        host_ = "127.0.0.1";
-    }
-    if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&storage), length) != 0 ||
-        ::listen(listenFd_, backlog) != 0)
-        throw std::runtime_error(std::string("bind/listen failed: ") + std::strerror(errno));
-    getsockname(listenFd_, reinterpret_cast<sockaddr*>(&storage), &length);
-    port_ = ntohs(ipv6 ? reinterpret_cast<sockaddr_in6*>(&storage)->sin6_port
-                       : reinterpret_cast<sockaddr_in*>(&storage)->sin_port);
+    if (listenFd_ < 0 || setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
+        ::bind(listenFd_, address->ai_addr, address->ai_addrlen) != 0 || ::listen(listenFd_, backlog) != 0)
+        throw std::runtime_error(std::string("socket/bind/listen failed: ") + std::strerror(errno));
+    sockaddr_storage bound{};
+    socklen_t length = sizeof bound;
+    char port[NI_MAXSERV] = "";
+    getsockname(listenFd_, reinterpret_cast<sockaddr*>(&bound), &length);
+    getnameinfo(reinterpret_cast<sockaddr*>(&bound), length, nullptr, 0, port, sizeof port, NI_NUMERICSERV);
+    port_ = std::atoi(port);
 }
 
 LoopbackServer::~LoopbackServer() {

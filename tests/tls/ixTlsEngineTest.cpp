@@ -95,7 +95,7 @@ TEST(TlsEngine, HandshakeInPiecesForEachVersion) {
     }
 }
 
-TEST(TlsEngine, DataBothWaysAndRecordsSplitAcrossReads) {
+TEST(TlsEngine, DataBothWaysRecordsSplitAcrossReadsAndAKeyUpdate) {
     MemoryTlsServer server;
     TixTlsClientOpenSsl client(Settings());
     ASSERT_EQ(Handshake(client, server), trDone);
@@ -117,18 +117,13 @@ TEST(TlsEngine, DataBothWaysAndRecordsSplitAcrossReads) {
     EXPECT_EQ(result, trPartial);
     EXPECT_EQ(Decrypted(client, std::string_view(records).substr(firstEnd + 2), result), "second record");
     EXPECT_EQ(result, trDone);
-}
 
-TEST(TlsEngine, KeyUpdateAfterTheHandshakeIsAnsweredWithoutAWait) {
-    MemoryTlsServer server;
-    TixTlsClientOpenSsl client(Settings());
-    ASSERT_EQ(Handshake(client, server), trDone);
+    // A key update is answered without a wait: the client's own waits in the output, ahead of
+    // what it sends next.
     ASSERT_EQ(SSL_key_update(server.Ssl(), SSL_KEY_UPDATE_REQUESTED), 1);
     server.Write("* 1 EXISTS\r\n");
-    TixTlsResult result;
     EXPECT_EQ(Decrypted(client, server.Drain(), result), "* 1 EXISTS\r\n");
     EXPECT_EQ(result, trDone);
-    // The client's own key update waits in the output, ahead of what it sends next.
     EXPECT_EQ(ToServer(client, server, "a0003 NOOP\r\n"), "a0003 NOOP\r\n");
     EXPECT_EQ(SSL_get_key_update_type(server.Ssl()), SSL_KEY_UPDATE_NONE);
 }
@@ -212,23 +207,19 @@ struct VerifyCase {
     TixCertificateVerifyFlags ignoring;  // the member that must let exactly this failure pass
 };
 
+// OpenSSL's own name and date rules (wildcards over two labels or a bare domain, a date not yet
+// valid) are not repeated here: the cases check what the client sets and how it maps each failure.
 TEST(TlsEngine, CertificateChecksAndTheFlagThatIgnoresEach) {
     const VerifyCase cases[] = {
         {"good chain", "good-chain", "mail.example.test", 0, 0},
         {"trailing dot", "good-chain", "mail.example.test.", 0, 0},
         {"IP in the alt names", "good-chain", "127.0.0.1", 0, 0},
-        {"IPv6 in the alt names", "good-chain", "::1", 0, 0},
         {"expired", "expired", "mail.example.test", X509_V_ERR_CERT_HAS_EXPIRED, cfIgnoreDateInvalid},
-        {"not yet valid", "notyet", "mail.example.test", X509_V_ERR_CERT_NOT_YET_VALID, cfIgnoreDateInvalid},
         {"wrong host", "wrongname", "mail.example.test", X509_V_ERR_HOSTNAME_MISMATCH,
          cfIgnoreCommonNameInvalid},
         {"address named as DNS", "dnsip", "127.0.0.1", X509_V_ERR_IP_ADDRESS_MISMATCH,
          cfIgnoreCommonNameInvalid},
         {"wildcard, one label", "wildcard", "mail.example.test", 0, 0},
-        {"wildcard, two labels", "wildcard", "a.b.example.test", X509_V_ERR_HOSTNAME_MISMATCH,
-         cfIgnoreCommonNameInvalid},
-        {"wildcard, bare domain", "wildcard", "example.test", X509_V_ERR_HOSTNAME_MISMATCH,
-         cfIgnoreCommonNameInvalid},
         {"partial wildcard", "wildcard", "mx.partial.test", X509_V_ERR_HOSTNAME_MISMATCH,
          cfIgnoreCommonNameInvalid},
         {"self-signed", "selfsigned", "mail.example.test", X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT,

@@ -42,8 +42,7 @@ inline std::string CertPath(const std::string& name) {
 struct ServerOptions {
     std::string cert = "good-chain.crt";
     std::string key = "good.key";
-    int maxVersion = 0;  // 0: OpenSSL's highest
-    int minVersion = 0;
+    int maxVersion = 0;      // 0: OpenSSL's highest
     std::string cipherList;  // TLS 1.2 and below
     bool requireClientCertificate = false;
 };
@@ -53,7 +52,6 @@ inline SSL_CTX* ServerContext(const ServerOptions& options) {
     SSL_CTX* ctx = SSL_CTX_new(TLS_server_method());
     // The test server serves weak certificates on purpose; judging them is the client's job.
     SSL_CTX_set_security_level(ctx, 0);
-    if (options.minVersion != 0) SSL_CTX_set_min_proto_version(ctx, options.minVersion);
     if (options.maxVersion != 0) SSL_CTX_set_max_proto_version(ctx, options.maxVersion);
     if (!options.cipherList.empty()) SSL_CTX_set_cipher_list(ctx, options.cipherList.c_str());
     if (SSL_CTX_use_certificate_chain_file(ctx, CertPath(options.cert).c_str()) != 1 ||
@@ -98,12 +96,10 @@ public:
             bytes.append(buffer, static_cast<std::size_t>(n));
         return bytes;
     }
-    // One handshake step: 1 done, 0 waiting for the client, -1 failed.
-    int Handshake() {
+    // One handshake step; how it went shows in what the client is sent.
+    void Handshake() {
         ERR_clear_error();
-        int ret = SSL_do_handshake(ssl_);
-        if (ret == 1) return 1;
-        return SSL_get_error(ssl_, ret) == SSL_ERROR_WANT_READ ? 0 : -1;
+        SSL_do_handshake(ssl_);
     }
     void Write(std::string_view text) { SSL_write(ssl_, text.data(), static_cast<int>(text.size())); }
     std::string Read() {

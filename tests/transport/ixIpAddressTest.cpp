@@ -25,18 +25,11 @@ TEST(IpAddress, Ipv6TextCompressesTheFirstRunOfTwoOrMoreZeroGroups) {
     }
 }
 
-TEST(IpAddress, Ipv4AndPorts) {
+TEST(IpAddress, PortsAreStoredIn16BitsAndNegativeOnesRefused) {
     auto address = TixIPAddress::CreateIpAddress("127.0.0.1");
-    EXPECT_EQ(address->GetFamily(), AF_INET);
-    // Ports are stored in 16 bits, not rejected.
     address->SetPort(65536 + 25);
     EXPECT_EQ(address->GetPort(), 25);
     EXPECT_EQ(CodeOf([&] { address->SetPort(-1); }), IX_INVALID_PORT);
-
-    auto v6 = TixIPAddress::CreateIpAddress("::1");
-    v6->SetPort(993);
-    EXPECT_EQ(v6->GetPort(), 993);
-    EXPECT_EQ(v6->GetSockAddrLength(), sizeof(sockaddr_in6));
 }
 
 TEST(IpAddress, TextsThatAreNoAddressAreRefused) {
@@ -49,9 +42,7 @@ TEST(IpAddress, TextsThatAreNoAddressAreRefused) {
     EXPECT_FALSE(TixIPAddress::IsIpAddress(std::string("127.0.0.1\0x", 11)));
 }
 
-TEST(IpAddress, FamiliesAndAnyAddresses) {
-    EXPECT_EQ(TixIPAddress::CreateAnyAddress(AF_INET)->ToString(), "0.0.0.0");
-    EXPECT_EQ(TixIPAddress::CreateAnyAddress(AF_INET6)->ToString(), "::");
+TEST(IpAddress, BindAddressesAndFamilies) {
     EXPECT_EQ(TixIPAddress::CreateBindAddress("", AF_INET6)->ToString(), "::");
     EXPECT_EQ(TixIPAddress::CreateBindAddress("127.0.0.2", AF_INET6)->ToString(), "127.0.0.2");
     std::string message;
@@ -59,14 +50,10 @@ TEST(IpAddress, FamiliesAndAnyAddresses) {
     EXPECT_EQ(message, "Invalid address family");
 }
 
-TEST(HostResolution, AddressTextsComeBackUnchanged) {
+TEST(HostResolution, AddressTextsComeBackUnchangedAndLocalhostFollowsTheFamilyPreference) {
     // No lookup happens for these: none of them is in any hosts file.
     EXPECT_EQ(GetHostIP("10.20.30.40", false), "10.20.30.40");
     EXPECT_EQ(GetHostIP("2001:db8::7", false), "2001:db8::7");
-    EXPECT_EQ(GetHostIP("::1", false), "::1");
-}
-
-TEST(HostResolution, LocalhostFollowsTheFamilyPreference) {
     EXPECT_EQ(GetHostIP("localhost", false), "127.0.0.1");
     // Hosts files without an IPv6 localhost line still resolve, to the first address.
     TixStringList all;
