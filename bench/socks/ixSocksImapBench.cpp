@@ -26,7 +26,7 @@ using ix::bench::TixScratchFolder;
 
 namespace {
 
-constexpr int cRuns = 9;
+constexpr int cRuns = 15;
 
 // Through dante the proxy resolves the server's name; directly our client connects to the address.
 void Connect(TixImap4& imap, const TixSandbox& sandbox, int proxyPort, bool proxied) {
