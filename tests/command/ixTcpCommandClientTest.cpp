@@ -12,22 +12,20 @@
 #include <vector>
 
 #include "command/ixMC.h"
-#include "ixLoopbackServer.h"
+#include "ixLoopbackClientFixture.h"
 
 namespace ix {
 namespace {
 
 using test::LoopbackPeer;
-using test::LoopbackServer;
 
 using test::CodeOf;
 
 // A line protocol for the tests: "OK ..." is 10, "NO ..." 20, "." 1; everything else carries no code.
-class CommandClientTest : public ::testing::Test {
+class CommandClientTest : public test::LoopbackClientFixture<TixCustomMail> {
 protected:
     void SetUp() override {
-        client.SetServer(server.Host());
-        client.SetPort(server.Port());
+        LoopbackClientFixture::SetUp();
         client.SetTimeOut(2000);
         client.OnGetResponseCode = [this](TixObject*, const std::string& line, int& code) {
             ++classified;
@@ -37,12 +35,6 @@ protected:
         };
         client.OnReceiveResponse = [this](TixObject*, TixStringList& list) { received = list.Count(); };
     }
-    void TearDown() override {
-        client.Close();
-        EXPECT_EQ(server.Join(), "");
-    }
-    LoopbackServer server;
-    TixCustomMail client;
     int received = -1;
     int classified = 0;
 };
@@ -134,19 +126,12 @@ protected:
     }
 };
 
-class CommandClientLiteralTest : public ::testing::Test {
+class CommandClientLiteralTest : public test::LoopbackClientFixture<LiteralClient> {
 protected:
     void SetUp() override {
-        client.SetServer(server.Host());
-        client.SetPort(server.Port());
+        LoopbackClientFixture::SetUp();
         client.SetTimeOut(5000);
     }
-    void TearDown() override {
-        client.Close();
-        EXPECT_EQ(server.Join(), "");
-    }
-    LoopbackServer server;
-    LiteralClient client;
 };
 
 TEST_F(CommandClientLiteralTest, LiteralLinesKeepTheirExactBytesHoweverTheReadsCutThem) {
