@@ -1,6 +1,7 @@
 #include "base/ixStringList.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -9,6 +10,10 @@
 #include <utility>
 
 #include <sys/mman.h>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "base/ixError.h"
 
@@ -329,6 +334,33 @@ int TixStringList::AddLine(std::string_view line, TixListObject object) {
     return Count() - 1;
 }
 
+namespace {
+
+bool IsBreakOrNul(char c) {
+    return c == '\r' || c == '\n' || c == '\0';
+}
+
+// Bit k is set when p[k] is a CR, an LF or a NUL, for the 64 bytes from p. One pass over a
+// message finds every line break this way, where a search per line would start afresh each time.
+std::uint64_t BreaksOf64(const char* p) {
+    std::uint64_t mask = 0;
+#if defined(__SSE2__)
+    const __m128i cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n'), nul = _mm_setzero_si128();
+    for (int k = 0; k < 4; ++k) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
+        const __m128i hits = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, cr), _mm_cmpeq_epi8(bytes, lf)),
+                                          _mm_cmpeq_epi8(bytes, nul));
+        mask |= static_cast<std::uint64_t>(static_cast<std::uint16_t>(_mm_movemask_epi8(hits))) << (16 * k);
+    }
+#else
+    for (int k = 0; k < 64; ++k)
+        mask |= static_cast<std::uint64_t>(IsBreakOrNul(p[k])) << k;
+#endif
+    return mask;
+}
+
+}  // namespace
+
 std::size_t TixStringList::AddCrlfLines(std::string_view text, TixListObject object) {
     const bool fits = object >= INT32_MIN && object <= INT32_MAX;
     if (!wide_.empty() || !fits || text.size() >= cOwned) {
@@ -337,7 +369,9 @@ std::size_t TixStringList::AddCrlfLines(std::string_view text, TixListObject obj
             const char* const line = text.data() + taken;
             const char* const stop = FindLineBreak(line, text.data() + text.size());
             const auto length = static_cast<std::size_t>(stop - line);
-            if (text.size() - taken - length < 2 || stop[0] != '\r' || stop[1] != '\n') return taken;
+            if (text.size() - taken - length < 2 || stop[0] != '\r' || stop[1] != '\n' ||
+                std::memchr(line, '\0', length) != nullptr)
+                return taken;
             AddLine(std::string_view(line, length), object);
             taken += length + 2;
         }
@@ -347,13 +381,13 @@ std::size_t TixStringList::AddCrlfLines(std::string_view text, TixListObject obj
     const std::size_t first = slots_.size();
     const char* const begin = text.data();
     const char* const end = begin + text.size();
-    const char* p = begin;
+    const char* p = begin;  // where the next line starts
     char* copy = nullptr;
     try {
         Reserve(first + text.size() / 40 + 1);
-        for (;;) {
-            const char* const stop = FindLineBreak(p, end);
-            if (end - stop < 2 || stop[0] != '\r' || stop[1] != '\n') break;
+        // Takes the line that ends at stop when a CRLF ends it there.
+        const auto take = [&](const char* stop) {
+            if (*stop != '\r' || end - stop < 2 || stop[1] != '\n') return false;
             if (slots_.size() == slots_.capacity()) Reserve(slots_.size() + 1);
             Slot slot;
             slot.data = p;
@@ -361,6 +395,28 @@ std::size_t TixStringList::AddCrlfLines(std::string_view text, TixListObject obj
             slot.object = static_cast<std::int32_t>(object);
             slots_.push_back(slot);
             p = stop + 2;
+            return true;
+        };
+        const char* block = begin;
+        bool stopped = false;
+        for (; !stopped && end - block >= 64; block += 64) {
+            std::uint64_t breaks = BreaksOf64(block);
+            if (p > block) breaks &= ~std::uint64_t{1};  // the LF of a CRLF from the block before
+            while (breaks != 0) {
+                const int k = std::countr_zero(breaks);
+                if (!take(block + k)) {
+                    stopped = true;
+                    break;
+                }
+                breaks &= breaks - 1;
+                breaks &= ~(std::uint64_t{2} << k);  // its LF
+            }
+        }
+        // The bytes after the last whole block, one at a time.
+        for (const char* s = std::max(p, block); !stopped && s < end; ++s) {
+            if (!IsBreakOrNul(*s)) continue;
+            if (!take(s)) break;
+            s = p - 1;
         }
         if (p == begin) return 0;
         copy = Allocate(static_cast<std::size_t>(p - begin));

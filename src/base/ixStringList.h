@@ -56,8 +56,9 @@ public:
     // Appends a copy of the bytes (a line cut from a larger text).
     int AddLine(std::string_view line, TixListObject object = 0);
     // Appends the CRLF-ended lines at the start of text with one copy of their bytes, stopping
-    // before the first line that does not end in CRLF within text; answers the bytes taken, line
-    // breaks included. For receivers that store a large body a read at a time.
+    // before the first line that does not end in CRLF within text or that holds a NUL (which is no
+    // text; the caller decides what it becomes); answers the bytes taken, line breaks included. For
+    // receivers that store a large body a read at a time.
     std::size_t AddCrlfLines(std::string_view text, TixListObject object = 0);
     void AddStrings(const TixStringList& other);
     void Insert(int index, std::string line, TixListObject object = 0);

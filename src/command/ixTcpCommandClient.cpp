@@ -181,6 +181,8 @@ void TixTcpCommandClient::ResetCollection() {
     responseList_.Clear();
     literalBytes_.clear();
     pendingLiteralBytes_ = 0;
+    literalSpans_.clear();
+    literalEnded_ = false;
     pending_.clear();
     // pendingSkipLf_ stays: a CRLF split between two responses still ends one line.
     literalLeft_ = 0;
@@ -215,6 +217,11 @@ void TixTcpCommandClient::CompleteLine(std::string_view received, bool literal) 
         std::replace(converted.begin(), converted.end(), '\0', ' ');
         line = converted;
     }
+    // This line holds the end of the last literal; its end is noted before a new one begins.
+    if (literal && literalEnded_) {
+        literalEnded_ = false;
+        EndLiteral(responseList_.Count(), pendingLiteralBytes_);
+    }
     // A line whose literal ended inside it goes on as protocol text and may announce another.
     bool checkLiteral = !literal || literalTail_;
     literalTail_ = false;
@@ -223,6 +230,9 @@ void TixTcpCommandClient::CompleteLine(std::string_view received, bool literal) 
         if (size >= 0) {
             if (size > maxResponseSize_ - responseBytes_) RaiseTooLarge();
             literalLeft_ = size;
+            // Its lines follow this one, which goes to the list below.
+            literalSpans_.push_back({responseList_.Count() + 1, size});
+            if (size == 0) EndLiteral(responseList_.Count(), 0);
             // Literals are mail, whose lines are rarely shorter than 40 bytes: room for them at once
             // spares the list its copies while it grows. Capped, so that an announcement alone
             // takes little.
@@ -236,6 +246,15 @@ void TixTcpCommandClient::CompleteLine(std::string_view received, bool literal) 
         literalBytes_.emplace_back(responseList_.Count(), pendingLiteralBytes_);
     pendingLiteralBytes_ = 0;
     responseList_.AddLine(line, literal ? IX_LITERAL_LINE : 0);
+    SkipLiteralLines(responseList_.Count() - 1);
+}
+
+void TixTcpCommandClient::SkipLiteralLines(int from) {
+    // Literal lines are never classified: when every line before them was, the wait has nothing
+    // to look at in them.
+    if (classifiedUpTo_ == from && from < responseList_.Count() &&
+        responseList_.Objects(from) == IX_LITERAL_LINE)
+        classifiedUpTo_ = responseList_.Count();
 }
 
 std::int64_t TixTcpCommandClient::LiteralBytes(int index) const {
@@ -248,9 +267,23 @@ std::int64_t TixTcpCommandClient::LiteralBytes(int index) const {
     return static_cast<std::int64_t>(responseList_.View(index).size()) + 2;
 }
 
+void TixTcpCommandClient::EndLiteral(int last, std::int64_t lastBytes) {
+    if (literalSpans_.empty()) return;
+    literalSpans_.back().last = last;
+    literalSpans_.back().lastBytes = lastBytes;
+}
+
 int TixTcpCommandClient::LiteralLines(int index, std::int64_t size, std::int64_t& lastBytes) const {
     lastBytes = 0;
     if (index < 0) return 0;
+    // A literal as it was received is known at once; a message is a million lines.
+    auto span = std::lower_bound(literalSpans_.begin(), literalSpans_.end(), index,
+                                 [](const TixLiteralSpan& each, int i) { return each.first < i; });
+    if (span != literalSpans_.end() && span->first == index && span->size == size && span->last >= 0 &&
+        span->last < responseList_.Count()) {
+        lastBytes = span->lastBytes;
+        return span->last - index + 1;
+    }
     auto exact =
         std::lower_bound(literalBytes_.begin(), literalBytes_.end(), index,
                          [](const std::pair<int, std::int64_t>& entry, int i) { return entry.first < i; });
@@ -292,19 +325,25 @@ void TixTcpCommandClient::FeedResponseData(const char* data, std::size_t size) {
                         static_cast<std::int64_t>(responseList_.View(last).size()) + 2)
                         literalBytes_.pop_back();
                 }
+                if (literalLeft_ == 0) EndLiteral(last, LiteralBytes(last));
             }
         }
     }
-    // Mail text has no NUL: one search over the read spares the lines theirs.
-    const bool plain = responseCharSet_.empty() && std::memchr(data, '\0', size) == nullptr;
+    // Without a charset the lines are the bytes; a line with a NUL is left to CompleteLine.
+    const bool plain = responseCharSet_.empty();
     while (i < size) {
         if (plain && literalLeft_ > 0 && pending_.empty() && !literalTail_) {
             // The bulk of a message: whole CRLF lines inside the literal, stored as they are.
             const std::size_t inside =
                 std::min<std::size_t>(size - i, static_cast<std::size_t>(literalLeft_));
+            const int before = responseList_.Count();
             const std::size_t taken =
                 responseList_.AddCrlfLines(std::string_view(data + i, inside), IX_LITERAL_LINE);
             literalLeft_ -= static_cast<std::int64_t>(taken);
+            const int last = responseList_.Count() - 1;
+            if (literalLeft_ == 0)
+                EndLiteral(last, static_cast<std::int64_t>(responseList_.View(last).size()) + 2);
+            SkipLiteralLines(before);
             i += taken;
             if (i >= size) break;
         }
@@ -319,6 +358,7 @@ void TixTcpCommandClient::FeedResponseData(const char* data, std::size_t size) {
         if (inLiteral) {
             literalLeft_ -= static_cast<std::int64_t>(j - i);
             pendingLiteralBytes_ += static_cast<std::int64_t>(j - i);
+            if (literalLeft_ == 0) literalEnded_ = true;
         }
         if (j == limit) {
             i = j;
@@ -339,6 +379,7 @@ void TixTcpCommandClient::FeedResponseData(const char* data, std::size_t size) {
             std::int64_t inside = std::min<std::int64_t>(static_cast<std::int64_t>(lineBreak), literalLeft_);
             literalLeft_ -= inside;
             pendingLiteralBytes_ += inside;
+            if (literalLeft_ == 0) literalEnded_ = true;
         }
         CompleteLine(whole ? std::string_view(data + i, j - i) : std::string_view(pending_),
                      inLiteral || literalTail_);

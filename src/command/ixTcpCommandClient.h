@@ -152,6 +152,7 @@ private:
     void ReadResponseData();
     void FeedResponseData(const char* data, std::size_t size);
     void CompleteLine(std::string_view received, bool literal);
+    void SkipLiteralLines(int from);
     [[noreturn]] void RaiseTooLarge();
     void ResetCollection();
 
@@ -178,6 +179,17 @@ private:
     // Literal lines whose byte count is not their length plus a CRLF: (line index, bytes), in order.
     std::vector<std::pair<int, std::int64_t>> literalBytes_;
     std::int64_t pendingLiteralBytes_ = 0;  // literal bytes of the line being read
+    // Each literal of the response: its first line, its size and, once it has ended, its last line
+    // and that line's bytes of it, so that its lines are known without counting them again.
+    struct TixLiteralSpan {
+        int first = 0;
+        std::int64_t size = 0;
+        int last = -1;
+        std::int64_t lastBytes = 0;
+    };
+    std::vector<TixLiteralSpan> literalSpans_;
+    bool literalEnded_ = false;  // the last literal ended in the line being read
+    void EndLiteral(int last, std::int64_t lastBytes);
     std::exception_ptr readError_;  // a TLS failure after complete lines, raised if they do not end the wait
 };
 

@@ -148,6 +148,35 @@ TEST(StringList, LinesKeepTheirTextThroughEveryEdit) {
     EXPECT_EQ(copy.Objects(5), moved.Objects(5));
 }
 
+// The lines are found 64 bytes at a time: every line length puts a CRLF across a boundary, and
+// a stray CR, LF or NUL is put at every place of the text in turn.
+TEST(StringList, CrlfLinesAcrossBlocksStopAtTheFirstStrayByte) {
+    std::string text;
+    for (std::size_t length = 0; length < 140; ++length)
+        text += std::string(length, static_cast<char>('a' + length % 26)) + "\r\n";
+    text += "tail";
+    for (const char stray : {'\r', '\n', '\0'}) {
+        for (std::size_t at = 0; at < text.size(); at += 7) {
+            std::string damaged = text;
+            damaged[at] = stray;
+            // What a search line by line takes: whole lines before the damaged one.
+            std::vector<std::string_view> expected;
+            std::size_t taken = 0;
+            for (;;) {
+                const std::size_t stop = damaged.find_first_of(std::string_view("\r\n\0", 3), taken);
+                if (stop == std::string::npos || damaged.compare(stop, 2, "\r\n") != 0) break;
+                expected.push_back(std::string_view(damaged).substr(taken, stop - taken));
+                taken = stop + 2;
+            }
+            TixStringList list;
+            ASSERT_EQ(list.AddCrlfLines(damaged), taken) << int(stray) << " at " << at;
+            ASSERT_EQ(list.Count(), static_cast<int>(expected.size()));
+            for (std::size_t i = 0; i < expected.size(); ++i)
+                ASSERT_EQ(list.View(static_cast<int>(i)), expected[i]);
+        }
+    }
+}
+
 TEST(StringList, CrlfLinesStopBeforeTheFirstLineWithoutACrlf) {
     const struct {
         std::string text;
@@ -160,6 +189,7 @@ TEST(StringList, CrlfLinesStopBeforeTheFirstLineWithoutACrlf) {
         {"a\r\nb", 3, {"a"}},
         {"a\r\nb\r", 3, {"a"}},  // the LF may come with the next read
         {"\n", 0, {}},
+        {"a\r\nb\0c\r\nd\r\n", 3, {"a"}},  // a NUL is no text
     };
     for (const TixStringList::TixListObject object :
          {TixStringList::TixListObject{7}, TixStringList::TixListObject{INTPTR_MAX}}) {
