@@ -68,6 +68,14 @@ TEST_F(TcpClientTest, ResponseInManySmallSegments) {
     });
     std::vector<std::int64_t> progress;
     client.Open();
+    // The receive buffer starts large enough for a server to run ahead of a busy reader, and the
+    // low-water mark that raised it is back at one byte: the segments below come one at a time.
+    int mark = 0, buffer = 0;
+    socklen_t length = sizeof mark;
+    getsockopt(Connection().Socket().Handle(), SOL_SOCKET, SO_RCVLOWAT, &mark, &length);
+    getsockopt(Connection().Socket().Handle(), SOL_SOCKET, SO_RCVBUF, &buffer, &length);
+    EXPECT_EQ(mark, 1);
+    EXPECT_GE(buffer, 1 << 20);
     Connection().OnProgress = [&](TixObject*, std::int64_t done, std::int64_t) { progress.push_back(done); };
     Connection().InitProgress(0, 0);
     EXPECT_EQ(test::ReadUntil(client, "\r\n"), greeting);
