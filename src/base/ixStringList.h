@@ -15,6 +15,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace ix {
@@ -150,7 +151,63 @@ private:
     void ReleaseAll();
     char* Allocate(std::size_t size);
 
-    mutable std::vector<Slot> slots_;
+    // The slots. Lines deleted from the front stay in place until they outnumber the rest, so
+    // that taking the protocol line off a fetched message of a million lines moves none of them.
+    class TixSlots {
+    public:
+        using iterator = std::vector<Slot>::iterator;
+        using const_iterator = std::vector<Slot>::const_iterator;
+        TixSlots() = default;
+        TixSlots(TixSlots&& other) noexcept
+            : all_(std::move(other.all_)), head_(std::exchange(other.head_, 0)) {
+            other.all_.clear();
+        }
+        TixSlots& operator=(TixSlots&& other) noexcept {
+            all_ = std::move(other.all_);
+            head_ = std::exchange(other.head_, 0);
+            other.all_.clear();
+            return *this;
+        }
+        std::size_t size() const { return all_.size() - head_; }
+        bool empty() const { return size() == 0; }
+        std::size_t capacity() const { return all_.capacity() - head_; }
+        Slot& operator[](std::size_t i) { return all_[head_ + i]; }
+        const Slot& operator[](std::size_t i) const { return all_[head_ + i]; }
+        iterator begin() { return all_.begin() + static_cast<std::ptrdiff_t>(head_); }
+        iterator end() { return all_.end(); }
+        const_iterator begin() const { return all_.begin() + static_cast<std::ptrdiff_t>(head_); }
+        const_iterator end() const { return all_.end(); }
+        Slot* data() { return all_.data() + head_; }
+        void push_back(const Slot& slot) { all_.push_back(slot); }
+        void insert(iterator at, const Slot& slot) { all_.insert(at, slot); }
+        void erase(iterator first, iterator last) {
+            if (first != begin()) {
+                all_.erase(first, last);
+                return;
+            }
+            head_ += static_cast<std::size_t>(last - first);
+            if (head_ > size()) Compact();
+        }
+        void erase(iterator at) { erase(at, at + 1); }
+        void resize(std::size_t n) { all_.resize(head_ + n); }
+        void reserve(std::size_t n) {
+            Compact();
+            all_.reserve(n);
+        }
+        void clear() {
+            all_.clear();
+            head_ = 0;
+        }
+
+    private:
+        void Compact() {
+            all_.erase(all_.begin(), all_.begin() + static_cast<std::ptrdiff_t>(head_));
+            head_ = 0;
+        }
+        std::vector<Slot> all_;
+        std::size_t head_ = 0;  // slots of deleted lines before the first line
+    };
+    mutable TixSlots slots_;
     // Every line's object, once one does not fit a slot; empty until then.
     std::vector<TixListObject> wide_;
     struct BlockFree {

@@ -80,6 +80,12 @@ TEST(StringList, MillionLinesBuildAndSearchInLinearTime) {
     EXPECT_EQ(list.IndexOf("* 999999 fetch (flags (\\seen))"), 999999);
     EXPECT_EQ(list.IndexOf("absent"), -1);
     EXPECT_EQ(list.Text().size(), 31888890u);  // joined once, CRLF after each line
+    // Lines taken off the front one at a time move none of the rest.
+    for (int i = 0; i < 600000; ++i)
+        list.Delete(0);
+    ASSERT_EQ(list.Count(), 400000);
+    EXPECT_EQ(list.View(0), "* 600000 FETCH (FLAGS (\\Seen))");
+    EXPECT_EQ(list.View(399999), "* 999999 FETCH (FLAGS (\\Seen))");
 }
 
 TEST(StringList, ReservingALittleMoreEachTimeGrowsGeometrically) {
@@ -119,6 +125,10 @@ TEST(StringList, LinesKeepTheirTextThroughEveryEdit) {
     expected.insert(expected.begin() + 2, "inserted");
     list.DeleteRange(10, 100);
     expected.erase(expected.begin() + 10, expected.begin() + 110);
+    list.DeleteRange(0, 3);
+    expected.erase(expected.begin(), expected.begin() + 3);
+    list.Insert(0, "front");
+    expected.insert(expected.begin(), "front");
     list.Exchange(0, 1);
     std::swap(expected[0], expected[1]);
     EXPECT_THROW(list.DeleteRange(list.Count() - 1, 2), EixError);
@@ -134,7 +144,7 @@ TEST(StringList, LinesKeepTheirTextThroughEveryEdit) {
             ASSERT_EQ(each->Strings(i), expected[static_cast<std::size_t>(i)]) << i;
         }
     }
-    EXPECT_EQ(moved.Objects(3), 2);  // objects travel with their lines
+    EXPECT_EQ(moved.Objects(3), 4);  // objects travel with their lines
     EXPECT_EQ(list.Count(), 0);
     // An object as wide as a pointer, set and inserted among narrow ones.
     const auto wide = static_cast<TixStringList::TixListObject>(INTPTR_MAX - 5);
@@ -146,6 +156,9 @@ TEST(StringList, LinesKeepTheirTextThroughEveryEdit) {
     EXPECT_EQ(copy.Objects(1), wide - 1);
     EXPECT_EQ(copy.Objects(4), wide);
     EXPECT_EQ(copy.Objects(5), moved.Objects(5));
+    copy.Delete(0);
+    EXPECT_EQ(copy.Objects(0), wide - 1);
+    EXPECT_EQ(copy.Objects(3), wide);
 }
 
 // The lines are found 64 bytes at a time: every line length puts a CRLF across a boundary, and
