@@ -75,7 +75,6 @@ const Expected certificates[] = {
     {"client", "ixmail test client", "ixmail test root", "client@example.test", {}},
     {"sha1", "mail.example.test", "ixmail test root", "", serverNames, 0, true},
     {"weakkey", "mail.example.test", "ixmail test root", "", serverNames, 1024},
-    {"tls1", "mail.example.test", "ixmail test root", "", serverNames, 2048},
 };
 
 }  // namespace

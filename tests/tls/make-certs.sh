@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # make-certs.sh DIR: the TLS tests' certificates, afresh, as DIR/NAME.crt and NAME.key for ca, inter, good
-# (+ -chain.crt, .p12), expired, notyet, wrongname, dnsip, wildcard, selfsigned, unknownca, badinter (+ -chain.crt),
-# clientonly, weakkey, sha1, tls1, client (+ client-enc.key, .p12; password "secret"); nointer is good.crt alone.
+# (+ -chain.crt, .p12), expired, notyet, wrongname, dnsip, wildcard, unknownca, badinter (+ -chain.crt),
+# clientonly, weakkey, sha1, client (+ client-enc.key, .p12; password "secret").
 set -euo pipefail
 dir=${1:?usage: make-certs.sh DIR}
 mkdir -p "$dir"
@@ -59,11 +59,6 @@ extendedKeyUsage = \$ENV::IX_EKU
 subjectAltName = \$ENV::IX_SAN
 subjectKeyIdentifier = \$ENV::IX_SKI
 authorityKeyIdentifier = \$ENV::IX_AKI
-[self]
-basicConstraints = CA:FALSE
-extendedKeyUsage = \$ENV::IX_EKU
-subjectAltName = \$ENV::IX_SAN
-subjectKeyIdentifier = hash
 CNF
 
 names="DNS:mail.example.test,DNS:localhost,IP:127.0.0.1,IP:::1"
@@ -82,10 +77,10 @@ cert() {
     -keyfile "$dir/$issuer.key" -in "$db/$name.csr" -out "$dir/$name.crt" "$@"
 }
 
-# root NAME SUBJECT [SECTION]: a self-signed NAME.crt, by default a CA.
+# root NAME SUBJECT: a self-signed CA, NAME.crt.
 root() {
   run openssl req -config "$cnf" -x509 -utf8 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 30 \
-    -extensions "${3:-root}" -subj "$2" -keyout "$dir/$1.key" -out "$dir/$1.crt"
+    -extensions root -subj "$2" -keyout "$dir/$1.key" -out "$dir/$1.crt"
 }
 
 root ca "/CN=ixmail test root/O=ixmail tests"
@@ -105,8 +100,6 @@ IX_SAN=DNS:other.example.test cert wrongname "/CN=other.example.test" ca leaf
 IX_SAN=DNS:127.0.0.1 cert dnsip "/CN=127.0.0.1" ca leaf
 IX_SAN="DNS:*.example.test,DNS:m*.partial.test" cert wildcard "/O=ixmail tests/OU=wildcard" ca leaf
 
-root selfsigned "/CN=mail.example.test/O=Grüße GmbH/emailAddress=self@example.test" self
-
 cert unknownca "/CN=mail.example.test/OU=unknown CA" otherca leaf
 cert badinter "/CN=mail.example.test/OU=bad intermediate" badinter-ca leaf
 cat "$dir/badinter.crt" "$dir/badinter-ca.crt" >"$dir/badinter-chain.crt"
@@ -114,7 +107,6 @@ cat "$dir/badinter.crt" "$dir/badinter-ca.crt" >"$dir/badinter-chain.crt"
 IX_EKU=clientAuth cert clientonly "/CN=mail.example.test/OU=client only" ca leaf
 IX_KEY=rsa:1024 IX_SKI=none IX_AKI=none cert weakkey "/CN=mail.example.test/OU=weak key" ca leaf
 cert sha1 "/CN=mail.example.test/OU=SHA-1" ca leaf -md sha1
-IX_KEY=rsa:2048 cert tls1 "/CN=mail.example.test/OU=TLS 1.0" ca leaf
 
 IX_EKU=clientAuth IX_SAN=email:client-alt@example.test \
   cert client "/CN=ixmail test client/emailAddress=client@example.test" ca leaf
