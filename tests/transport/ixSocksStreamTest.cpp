@@ -86,12 +86,11 @@ TEST_P(SocksHandshakeTest, SendsTheExactRequestsAndLeavesTheGreetingToTheTunnel)
     client.GetConnection().WriteString("a1 LOGOUT\r\n", "");
 }
 
+// SOCKS4 to an address, the SOCKS5 password exchange and SOCKS5 to an IPv6 target with a type-4
+// reply are the SOCKS sandbox's cases against dante and microsocks (and seeds of the SOCKS fuzz target).
 INSTANTIATE_TEST_SUITE_P(
     Requests, SocksHandshakeTest,
     ::testing::Values(
-        HandshakeCase(
-            "Socks4", TixFirewallType::ftSocks4, "127.0.0.1", "ann", "", false,
-            {{B({4, 1}) + kPort + B({127, 0, 0, 1}) + "ann" + B({0}), B({0, 90, 0, 0, 0, 0, 0, 0})}}, false),
         HandshakeCase("Socks4aName", TixFirewallType::ftSocks4a, "mail.invalid", "ann", "", false,
                       {{B({4, 1}) + kPort + B({0, 0, 0, 1}) + "ann" + B({0}) + "mail.invalid" + B({0}),
                         B({0, 90, 0, 0, 0, 0, 0, 0})}},
@@ -99,22 +98,12 @@ INSTANTIATE_TEST_SUITE_P(
         HandshakeCase("Socks4aAddress", TixFirewallType::ftSocks4a, "127.0.0.2", "", "", false,
                       {{B({4, 1}) + kPort + B({127, 0, 0, 2, 0}), B({0, 90, 0, 0, 0, 0, 0, 0})}}, false),
         // Without a user name only method 0 is offered; a proxy that still asks gets two empty fields.
-        HandshakeCase("Socks5NameTypeThreeReply", TixFirewallType::ftSocks5, "mail.invalid", "", "", false,
+        HandshakeCase("Socks5NameTypeThreeReplyInPieces", TixFirewallType::ftSocks5, "mail.invalid", "", "",
+                      false,
                       {{B({5, 1, 0}), B({5, 2})},
                        {B({1, 0, 0}), B({1, 0})},
                        {B({5, 1, 0, 3, 12}) + "mail.invalid" + kPort, B({5, 0, 0, 3, 2}) + "ab" + B({0, 1})}},
-                      false),
-        HandshakeCase("Socks5PasswordInPieces", TixFirewallType::ftSocks5, "127.0.0.1", "ann", "secret",
-                      false,
-                      {{B({5, 1, 2}), B({5, 2})},
-                       {B({1, 3}) + "ann" + B({6}) + "secret", B({1, 0})},
-                       {B({5, 1, 0, 1, 127, 0, 0, 1}) + kPort, kSocks5Ok}},
                       true),
-        HandshakeCase("Socks5Ipv6TypeFourReply", TixFirewallType::ftSocks5, "::1", "", "", false,
-                      {{B({5, 1, 0}), B({5, 0})},
-                       {B({5, 1, 0, 4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}) + kPort,
-                        B({5, 0, 0, 4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0x1F, 0x90})}},
-                      false),
         HandshakeCase("Socks5ResolvedHere", TixFirewallType::ftSocks5, "localhost", "", "", true,
                       {{B({5, 1, 0}), B({5, 0})}, {B({5, 1, 0, 1, 127, 0, 0, 1}) + kPort, kSocks5Ok}},
                       false)),
@@ -138,21 +127,13 @@ TEST_P(SocksRefusalTest, RaisesTheProxysCodeAndClosed) {
         peer.Play(c.dialogue);
         peer.Close();
     });
-    std::string text;
-    bool typed = false;
-    int code = CodeOf(
-        [&] {
-            try {
-                client.Open();
-            } catch (const EixSocksFirewallError&) {
-                typed = true;
-                throw;
-            }
-        },
-        &text);
-    EXPECT_TRUE(typed);
-    EXPECT_EQ(code, c.code);
-    EXPECT_EQ(text, c.text);
+    try {
+        client.Open();
+        ADD_FAILURE() << "the open went through";
+    } catch (const EixSocksFirewallError& e) {
+        EXPECT_EQ(e.ErrorCode(), c.code);
+        EXPECT_EQ(std::string(e.what()), c.text);
+    }
     EXPECT_FALSE(client.Active());
 }
 
