@@ -83,7 +83,8 @@ TEST_F(Imap4SandboxTest, MailboxLifecycleRoundTripsAwkwardNames) {
         "Proj \xC3\xA9t\xC3\xA9 & Co/Child \xD0\x96",
     };
     test::MailboxLifecycle(imap, names);
-    EXPECT_EQ(CodeOf([&] { imap.CreateMailBox("/rooted"); }), IX_IMAP_INVALID_MAILBOX_NAME);
+    for (const char* bad : {"/rooted", "   "})
+        EXPECT_EQ(CodeOf([&] { imap.CreateMailBox(bad); }), IX_IMAP_INVALID_MAILBOX_NAME) << bad;
 }
 
 }  // namespace
