@@ -69,7 +69,6 @@ struct Expected {
 };
 
 const Expected certificates[] = {
-    {"ca", "ixmail test root", "ixmail test root", "", {}},
     {"good", "mail.example.test", "ixmail test intermediate", "postmaster@example.test", serverNames},
     {"wildcard", "ixmail tests", "ixmail test root", "", {"*.example.test", "m*.partial.test"}},
     {"client", "ixmail test client", "ixmail test root", "client@example.test", {}},
@@ -136,7 +135,6 @@ TEST(Certificate, LoadFromFiles) {
     };
     const Case cases[] = {
         {"key in the same file", "good-all.pem", "", "", nullptr, "good", 1},
-        {"separate key file", "good.crt", "good.key", "", nullptr, "good"},
         {"encrypted key", "client.crt", "client-enc.key", "secret", nullptr, "client"},
         {"PKCS#12 with its chain", "good.p12", "", "secret", nullptr, "good", 1},
         // Never a question on the terminal: an encrypted key without its password fails.
