@@ -80,14 +80,6 @@ TEST_F(Imap4MessageWireTest, ArgumentChecksComeBeforeTheStateGuardAndSendNothing
 
 // ---- Flags and sizes ----
 
-TEST_F(Imap4MessageWireTest, FetchLineNumbers) {
-    // The number of the requested message is the FLAGS case's; the session fuzz target sends the rest.
-    EXPECT_EQ(TixImap4::ParseFetchLine("* 1 fetch (FLAGS ())"), 1);
-    EXPECT_EQ(TixImap4::ParseFetchLine("*  7  FETCH (FLAGS ())"), 7);
-    EXPECT_EQ(TixImap4::ParseFetchLine("* 99999999999999999999 FETCH ()"), 0);
-    EXPECT_EQ(TixImap4::ParseFetchLine("* FETCH"), 0);
-}
-
 // SEARCH's numbers, and an empty result, are the client window's Find against the sandbox.
 TEST_F(Imap4MessageWireTest, FlagsAndSizeComeFromTheLineOfTheRequestedMessage) {
     Run(
@@ -113,6 +105,11 @@ TEST_F(Imap4MessageWireTest, FlagsAndSizeComeFromTheLineOfTheRequestedMessage) {
     EXPECT_EQ(imap.CurrentMessage, 6);
     EXPECT_EQ(CodeOf([&] { imap.GetMessageFlags(7); }), IMAP_NO);
     EXPECT_EQ(imap.CurrentMessage, 6);
+    // The line parser alone: a number in any case and spacing, none beyond the range or missing.
+    EXPECT_EQ(TixImap4::ParseFetchLine("* 1 fetch (FLAGS ())"), 1);
+    EXPECT_EQ(TixImap4::ParseFetchLine("*  7  FETCH (FLAGS ())"), 7);
+    EXPECT_EQ(TixImap4::ParseFetchLine("* 99999999999999999999 FETCH ()"), 0);
+    EXPECT_EQ(TixImap4::ParseFetchLine("* FETCH"), 0);
 }
 
 // STORE's three methods are the message sandbox's flag round trip (the server's flags after each),

@@ -1,6 +1,7 @@
 #include "imap/ixImap4.h"
 
 #include <gtest/gtest.h>
+#include <openssl/x509_vfy.h>
 #include <sys/socket.h>
 
 #include "ixImapTestHelpers.h"
@@ -85,6 +86,38 @@ TEST_F(Imap4SandboxTest, MailboxLifecycleRoundTripsAwkwardNames) {
     test::MailboxLifecycle(imap, names);
     for (const char* bad : {"/rooted", "   "})
         EXPECT_EQ(CodeOf([&] { imap.CreateMailBox(bad); }), IX_IMAP_INVALID_MAILBOX_NAME) << bad;
+}
+
+// Logging in and listing over each kind of TLS is the SOCKS sandbox tests' case (through each proxy).
+TEST_F(Imap4SandboxTest, StrictServerRefusesLoginInTheClearAndAcceptsItAfterStartTls) {
+    // The relay port, where the server sees a remote client and requires STARTTLS before any login.
+    imap.SetPort(std::stoi(test::ReadEnvFile(info.dir + "/sandbox.env").at("IX_SANDBOX_STRICT_PORT")));
+    std::string refusal;
+    EXPECT_EQ(CodeOf([&] { imap.Open(); }, &refusal), IMAP_NO);
+    EXPECT_NE(refusal.find("PRIVACYREQUIRED"), std::string::npos) << refusal;
+    EXPECT_FALSE(imap.Active());
+
+    sent.clear();
+    imap.SetUseTLS(TixClientTlsMode::ctExplicit);
+    imap.SetCAFile(info.caFile);
+    imap.Open();
+    EXPECT_EQ(imap.ConnectionState, State::csAuthenticated);
+    const auto tls = sent.find("STARTTLS");
+    EXPECT_TRUE(tls != std::string::npos && tls < sent.find("LOGIN") && tls < sent.find("AUTHENTICATE"))
+        << sent;
+    imap.Noop();
+}
+
+// Accepting an unknown CA through OnVerifyServer, over both kinds of TLS, is the client window's
+// untrusted-certificate case against the same server; a large message over TLS the message sandbox's.
+TEST_F(Imap4SandboxTest, UnknownCaFailsVerificationBeforeAnyLogin) {
+    // Without the sandbox CA only the system store is asked, which does not know it.
+    imap.SetUseTLS(TixClientTlsMode::ctExplicit);
+    std::string message;
+    EXPECT_EQ(CodeOf([&] { imap.Open(); }, &message), X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY);
+    EXPECT_NE(message.find("unable to get local issuer certificate"), std::string::npos) << message;
+    EXPECT_FALSE(imap.Active());
+    EXPECT_EQ(sent.find("LOGIN"), std::string::npos) << sent;
 }
 
 }  // namespace

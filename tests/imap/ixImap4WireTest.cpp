@@ -40,19 +40,6 @@ TEST_F(Imap4WireTest, TagsStartAtOneAfterTheGreetingAndCount) {
     EXPECT_EQ(sent, "a0001 LOGIN \"u\" \"p\"\r\na0002 CLOSE\r\na0003 LOGOUT\r\n");
 }
 
-TEST_F(Imap4WireTest, ByeDuringACommandThenACloseIsTheCommandsAnswer) {
-    server.Serve([](LoopbackPeer& peer) {
-        GreetAndLogin(peer);
-        peer.Play({{"a0002 NOOP\r\n", "* 4 EXISTS\r\n* BYE Server shutting down  \r\n"}});
-        peer.Close();
-    });
-    imap.Open();
-    std::string message;
-    EXPECT_EQ(CodeOf([&] { imap.Noop(); }, &message), IMAP_BYE);
-    EXPECT_EQ(message, "* BYE Server shutting down");
-    EXPECT_FALSE(imap.Active());
-}
-
 TEST_F(Imap4WireTest, ACommandFromAnEventHandlerDuringAnExchangeIsRefusedAndTheExchangeGoesOn) {
     ServeSession({{"a0002 NOOP\r\n", "* 1 EXISTS\r\na0002 OK\r\n"}}, "a0003");
     imap.Open();
@@ -67,7 +54,9 @@ TEST_F(Imap4WireTest, ACommandFromAnEventHandlerDuringAnExchangeIsRefusedAndTheE
     EXPECT_EQ(sent, "a0001 LOGIN \"u\" \"p\"\r\na0002 NOOP\r\n");
 }
 
-// A BYE greeting is the STARTTLS tests' case, right behind the handshake, with and without the alert.
+// A BYE and then the server's close as the answer is the STARTTLS tests' case (the greeting right
+// behind the handshake, read as every answer is), and the client window's lost connection (a BYE
+// during a FETCH).
 
 // A refused login is the sandbox's wrong-password case (state and connection) and the client
 // window's (the server's tagged line as the text).
