@@ -43,7 +43,10 @@ void ExpectOnlyClose(LoopbackPeer& peer) {
     if (!rest.empty()) throw LoopbackScriptError{"client sent after the refusal: " + rest};
 }
 
+// Automatic mode on the protocol's default port is STARTTLS.
 TEST_F(StartTlsTest, LoginGoesOverTlsWithTagsAndCapabilitiesAfresh) {
+    imap.SetUseTLS(TixClientTlsMode::ctAutomatic);
+    imap.defaultPort = server.Port();
     imap.SetUseSasl(true);
     server.Serve([](LoopbackPeer& peer) {
         peer.Play({
@@ -101,8 +104,9 @@ TEST_F(StartTlsTest, RefusedStrippedOrInjectedStartTlsNeverFallsBackToTheClear) 
     }
 }
 
+// Automatic mode off the protocol's default port is TLS from the first byte.
 TEST_F(StartTlsTest, ByeRightBehindTheHandshakeIsTheAnswerWithOrWithoutTheAlertAndAPlainServerFails) {
-    imap.SetUseTLS(TixClientTlsMode::ctImplicit);
+    imap.SetUseTLS(TixClientTlsMode::ctAutomatic);
     for (int version : {TLS1_2_VERSION, TLS1_3_VERSION}) {
         for (bool alert : {true, false}) {
             SCOPED_TRACE(std::to_string(version) + (alert ? " with" : " without") + " the alert");
@@ -132,34 +136,7 @@ TEST_F(StartTlsTest, ByeRightBehindTheHandshakeIsTheAnswerWithOrWithoutTheAlertA
     EXPECT_EQ(sent, "");
 }
 
-// Automatic mode: STARTTLS on the protocol's default port, TLS from the first byte elsewhere.
-TEST_F(StartTlsTest, AutomaticModeFollowsThePortAndStartTlsOnAPlainSessionTurnsExplicit) {
-    for (bool onDefaultPort : {true, false}) {
-        SCOPED_TRACE(onDefaultPort);
-        server.Serve([onDefaultPort](LoopbackPeer& peer) {
-            if (onDefaultPort) {
-                peer.Play({
-                    {"", "* OK [CAPABILITY IMAP4rev1 STARTTLS] ready\r\n"},
-                    {"a0001 STARTTLS\r\n", "a0001 OK go\r\n"},
-                });
-            }
-            TlsPeer tls(peer);
-            if (onDefaultPort)
-                tls.Play({{"a0002 CAPABILITY\r\n", "* CAPABILITY IMAP4rev1\r\na0002 OK\r\n"}});
-            else
-                tls.Send("* OK [CAPABILITY IMAP4rev1] ready\r\n");
-            tls.Play({
-                {"a0001 LOGIN \"u\" \"p\"\r\n", "a0001 OK\r\n"},
-                {"a0002 LOGOUT\r\n", "a0002 OK\r\n"},
-            });
-        });
-        imap.defaultPort = onDefaultPort ? server.Port() : 143;
-        imap.SetUseTLS(TixClientTlsMode::ctAutomatic);
-        imap.Open();
-        EXPECT_FALSE(imap.TlsVersion().empty());
-        imap.Close();
-    }
-
+TEST_F(StartTlsTest, StartTlsOnAPlainSessionTurnsTheModeExplicit) {
     imap.SetUseTLS(TixClientTlsMode::ctNone);
     server.Serve([](LoopbackPeer& peer) {
         test::GreetAndLogin(peer);

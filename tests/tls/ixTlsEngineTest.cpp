@@ -41,8 +41,7 @@ TixTlsResult Handshake(TixTlsClientOpenSsl& client, MemoryTlsServer& server, std
     TixCertificateList none(false);
     TixTlsResult result = client.HandShake({}, none, false);
     for (int round = 0; round < 10 && (result == trTokenReady || result == trNeedMore); ++round) {
-        std::string toServer = TakeOutput(client);
-        server.Feed(toServer.data(), toServer.size());
+        server.Feed(TakeOutput(client));
         // A failing server still sends its alert, which the client must take as the end.
         server.Handshake();
         std::string flight = server.Drain();
@@ -54,8 +53,7 @@ TixTlsResult Handshake(TixTlsClientOpenSsl& client, MemoryTlsServer& server, std
         }
     }
     // The client's last flight (its Finished) completes the server's side.
-    std::string rest = TakeOutput(client);
-    server.Feed(rest.data(), rest.size());
+    server.Feed(TakeOutput(client));
     server.Handshake();
     return result;
 }
@@ -63,8 +61,7 @@ TixTlsResult Handshake(TixTlsClientOpenSsl& client, MemoryTlsServer& server, std
 // What the server reads of the text the client encrypts.
 std::string ToServer(TixTlsClientOpenSsl& client, MemoryTlsServer& server, std::string_view text) {
     client.Encrypt(text.data(), text.size());
-    std::string toServer = TakeOutput(client);
-    server.Feed(toServer.data(), toServer.size());
+    server.Feed(TakeOutput(client));
     return server.Read();
 }
 
@@ -147,7 +144,7 @@ TEST(TlsEngine, RenegotiationRequestRunsANewHandshakeAndDataFlowsOn) {
         EXPECT_EQ(Decrypted(client, flight, result), "");
         std::string toServer = TakeOutput(client);
         if (result != trRenegotiate && toServer.empty()) break;
-        server.Feed(toServer.data(), toServer.size());
+        server.Feed(toServer);
         server.Read();
         flight = server.Drain();
     }

@@ -81,8 +81,8 @@ public:
         SSL_set_accept_state(ssl_.get());
     }
 
-    void Feed(const void* data, std::size_t size) {
-        if (size > 0) BIO_write(in_, data, static_cast<int>(size));
+    void Feed(std::string_view bytes) {
+        if (!bytes.empty()) BIO_write(in_, bytes.data(), static_cast<int>(bytes.size()));
     }
     std::string Drain() {
         std::string bytes;
