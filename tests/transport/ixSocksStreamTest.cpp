@@ -27,19 +27,8 @@ std::string B(std::initializer_list<int> bytes) {
 
 // The target port 143 as two bytes, and a type-1 SOCKS5 success reply.
 const std::string kPort = B({0, 143});
-const std::string kSocks5Ok = B({5, 0, 0, 1, 127, 0, 0, 1, 0x1F, 0x90});
-
 // The client's request and the proxy's reply.
 using Exchange = LoopbackPeer::Step;
-
-struct HandshakeCase {
-    const char* name;
-    TixFirewallType type;
-    std::string host, user, password;
-    bool resolveHere;
-    std::vector<Exchange> dialogue;
-    bool singleBytes;  // each reply byte in its own segment
-};
 
 class SocksTest : public ::testing::Test {
 protected:
@@ -63,21 +52,26 @@ protected:
     TixTcpClient client;
 };
 
+struct HandshakeCase {
+    const char* name;
+    TixFirewallType type;
+    std::string host, user;
+    bool resolveHere;
+    std::vector<Exchange> dialogue;
+};
+
 class SocksHandshakeTest : public SocksTest, public ::testing::WithParamInterface<HandshakeCase> {};
 
+// Every reply comes a byte at a time.
 TEST_P(SocksHandshakeTest, SendsTheExactRequestsAndLeavesTheGreetingToTheTunnel) {
     const HandshakeCase& c = GetParam();
-    Configure(c.type, c.host, c.user, c.password);
+    Configure(c.type, c.host, c.user);
     client.FirewallSettings().SetNeedResolveIP(!c.resolveHere);
     proxy.Serve([&c](LoopbackPeer& peer) {
         for (std::size_t i = 0; i < c.dialogue.size(); ++i) {
             peer.Expect(c.dialogue[i].line);
             // The target speaks first, right behind the proxy's last reply.
-            std::string reply = c.dialogue[i].reply + (i + 1 == c.dialogue.size() ? kGreeting : "");
-            if (c.singleBytes)
-                peer.SendSplit(reply, 1, 2);
-            else
-                peer.Send(reply);
+            peer.SendSplit(c.dialogue[i].reply + (i + 1 == c.dialogue.size() ? kGreeting : ""), 1, 2);
         }
         peer.Expect("a1 LOGOUT\r\n");
     });
@@ -91,22 +85,20 @@ TEST_P(SocksHandshakeTest, SendsTheExactRequestsAndLeavesTheGreetingToTheTunnel)
 INSTANTIATE_TEST_SUITE_P(
     Requests, SocksHandshakeTest,
     ::testing::Values(
-        HandshakeCase("Socks4aName", TixFirewallType::ftSocks4a, "mail.invalid", "ann", "", false,
+        HandshakeCase("Socks4aName", TixFirewallType::ftSocks4a, "mail.invalid", "ann", false,
                       {{B({4, 1}) + kPort + B({0, 0, 0, 1}) + "ann" + B({0}) + "mail.invalid" + B({0}),
-                        B({0, 90, 0, 0, 0, 0, 0, 0})}},
-                      true),
-        HandshakeCase("Socks4aAddress", TixFirewallType::ftSocks4a, "127.0.0.2", "", "", false,
-                      {{B({4, 1}) + kPort + B({127, 0, 0, 2, 0}), B({0, 90, 0, 0, 0, 0, 0, 0})}}, false),
+                        B({0, 90, 0, 0, 0, 0, 0, 0})}}),
+        HandshakeCase("Socks4aAddress", TixFirewallType::ftSocks4a, "127.0.0.2", "", false,
+                      {{B({4, 1}) + kPort + B({127, 0, 0, 2, 0}), B({0, 90, 0, 0, 0, 0, 0, 0})}}),
         // Without a user name only method 0 is offered; a proxy that still asks gets two empty fields.
-        HandshakeCase("Socks5NameTypeThreeReplyInPieces", TixFirewallType::ftSocks5, "mail.invalid", "", "",
-                      false,
+        HandshakeCase("Socks5NameTypeThreeReply", TixFirewallType::ftSocks5, "mail.invalid", "", false,
                       {{B({5, 1, 0}), B({5, 2})},
                        {B({1, 0, 0}), B({1, 0})},
-                       {B({5, 1, 0, 3, 12}) + "mail.invalid" + kPort, B({5, 0, 0, 3, 2}) + "ab" + B({0, 1})}},
-                      true),
-        HandshakeCase("Socks5ResolvedHere", TixFirewallType::ftSocks5, "localhost", "", "", true,
-                      {{B({5, 1, 0}), B({5, 0})}, {B({5, 1, 0, 1, 127, 0, 0, 1}) + kPort, kSocks5Ok}},
-                      false)),
+                       {B({5, 1, 0, 3, 12}) + "mail.invalid" + kPort,
+                        B({5, 0, 0, 3, 2}) + "ab" + B({0, 1})}}),
+        HandshakeCase("Socks5ResolvedHere", TixFirewallType::ftSocks5, "localhost", "", true,
+                      {{B({5, 1, 0}), B({5, 0})},
+                       {B({5, 1, 0, 1, 127, 0, 0, 1}) + kPort, B({5, 0, 0, 1, 127, 0, 0, 1, 0x1F, 0x90})}})),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Refusals a real proxy gives (rejected, no method, wrong password, refused, a close without a
@@ -163,16 +155,8 @@ TEST_F(SocksTest, WhatTheProtocolCannotCarryIsRefusedBeforeConnecting) {
     }
 }
 
-TEST_F(SocksTest, AProxyThatNeverAnswersTimesOut) {
-    Configure(TixFirewallType::ftSocks5, "127.0.0.1");
-    client.SetTimeOut(200);
-    proxy.Serve([](LoopbackPeer& peer) {
-        peer.Expect(B({5, 1, 0}));
-        peer.WaitForClose(10000);
-    });
-    EXPECT_EQ(CodeOf([&] { client.Open(); }), IX_TIMEOUT_ERROR);
-    EXPECT_FALSE(client.Active());
-}
+// A proxy that never answers meets the TCP client's read time-out: the handshake runs in the
+// connection's own waits.
 
 TEST(SocksProxyUrl, ParsesTheThreeSchemesAndRefusesTheRest) {
     TixFirewallSettings settings;
