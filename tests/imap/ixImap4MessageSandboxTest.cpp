@@ -112,7 +112,7 @@ TEST_F(Imap4MessageSandboxTest, ALargeMessageCrossesTlsIntactBothWays) {
 }
 
 // Copying is the client window's Copy case against this server; names with quotes and non-ASCII
-// letters travel as the mailbox life cycle and the wire COPY case check.
+// letters travel as the mailbox life cycles check, control characters as the wire COPY case does.
 
 // Deleting a message and closing the folder, and searching by sender and subject, are the client
 // window's Delete, Purge and Find cases against this server.

@@ -86,7 +86,8 @@ TEST_F(Imap4SandboxTest, MailboxLifecycleRoundTripsAwkwardNames) {
         EXPECT_EQ(CodeOf([&] { imap.CreateMailBox(bad); }), IX_IMAP_INVALID_MAILBOX_NAME) << bad;
 }
 
-// Logging in and listing over each kind of TLS is the SOCKS sandbox tests' case (through each proxy).
+// Logging in over each kind of TLS is the SOCKS sandbox tests' case (through each proxy), fetching
+// over it the imap-fetch example's.
 TEST_F(Imap4SandboxTest, StrictServerRefusesLoginInTheClearAndAcceptsItAfterStartTls) {
     // The relay port, where the server sees a remote client and requires STARTTLS before any login.
     imap.SetPort(std::stoi(test::ReadEnvFile(info.dir + "/sandbox.env").at("IX_SANDBOX_STRICT_PORT")));

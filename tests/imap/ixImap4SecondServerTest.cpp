@@ -66,7 +66,7 @@ TEST_F(Imap4SecondServerTest, LogsInWithLoginThenCramMd5ReadsCapabilitiesAndLogs
     EXPECT_GE(list.IndexOfExact("INBOX"), 0) << list.Text();
 }
 
-// PLAIN after an empty "+ " go-ahead is the wire SASL case's, with the exact bytes.
+// PLAIN after an empty "+ " go-ahead is the STARTTLS login's, with the exact bytes.
 
 TEST_F(Imap4SecondServerTest, SelectReadsCountsInThisServersOrderAndCloseReturns) {
     imap.Open();
