@@ -16,7 +16,6 @@
 namespace ix {
 namespace {
 
-using test::AnswerLogout;
 using test::CodeOf;
 using test::GreetAndLogin;
 using test::LoopbackPeer;
@@ -36,7 +35,7 @@ protected:
         server.Serve([script = std::move(script), logout](LoopbackPeer& peer) {
             GreetAndLogin(peer);
             script(peer);
-            AnswerLogout(peer, logout);
+            peer.Play({test::Logout(logout)});
         });
         imap.Open();
         sent.clear();
@@ -56,20 +55,13 @@ TEST_F(Imap4MessageWireTest, ArgumentChecksComeBeforeTheStateGuardAndSendNothing
     std::string text;
     EXPECT_EQ(CodeOf([&] { imap.GetMessageFlags(0); }, &text), IX_IMAP_INVALID_MESSAGE_NUMBER);
     EXPECT_EQ(text, "Message number is invalid, must be greater than 0");
-    EXPECT_EQ(CodeOf([&] { imap.GetMessageSize(-1); }), IX_IMAP_INVALID_MESSAGE_NUMBER);
-    EXPECT_EQ(CodeOf([&] { imap.RetrieveHeader(0, &message); }), IX_IMAP_INVALID_MESSAGE_NUMBER);
-    EXPECT_EQ(CodeOf([&] { imap.RetrieveMessage(0, &message); }), IX_IMAP_INVALID_MESSAGE_NUMBER);
-    EXPECT_EQ(CodeOf([&] { imap.SetMessageFlags(0, TixSetFlagsMethod::fmAdd, {Flag::mfSeen}); }),
-              IX_IMAP_INVALID_MESSAGE_NUMBER);
-    EXPECT_EQ(CodeOf([&] { imap.DeleteMessage(0); }), IX_IMAP_INVALID_MESSAGE_NUMBER);
-    EXPECT_EQ(CodeOf([&] { imap.CopyMessage(0, "Archive"); }), IX_IMAP_INVALID_MESSAGE_NUMBER);
+    // Every message operation runs the same check.
+    EXPECT_EQ(CodeOf([&] { imap.RetrieveMessage(-1, &message); }), IX_IMAP_INVALID_MESSAGE_NUMBER);
 
     EXPECT_EQ(CodeOf([&] { imap.AppendMessage("  ", TixStringList{"x"}); }, &text),
               IX_IMAP_INVALID_ARGUMENTS);
     EXPECT_EQ(text, "Function arguments are invalid");
-    EXPECT_EQ(CodeOf([&] { imap.AppendMessage("INBOX", static_cast<TixMailMessage*>(nullptr)); }),
-              IX_IMAP_INVALID_ARGUMENTS);
-    // Without a MailMessage link there is nothing to append.
+    // Without a MailMessage link there is nothing to append (the link is read as a null message).
     EXPECT_EQ(CodeOf([&] { imap.AppendMessage("INBOX"); }), IX_IMAP_INVALID_ARGUMENTS);
     EXPECT_EQ(CodeOf([&] { imap.AppendMessage("INBOX", TixStringList{std::string("a\0b", 3)}); }),
               IX_IMAP_INVALID_ARGUMENTS);
@@ -79,7 +71,6 @@ TEST_F(Imap4MessageWireTest, ArgumentChecksComeBeforeTheStateGuardAndSendNothing
     EXPECT_EQ(CodeOf([&] { imap.SearchMessages(std::string("ALL\0", 4), list); }), IX_IMAP_INVALID_ARGUMENTS);
 
     // Valid arguments reach the state guard.
-    EXPECT_EQ(CodeOf([&] { imap.GetMessageFlags(1); }), IX_IMAP_INVALID_STATE);
     EXPECT_EQ(CodeOf([&] { imap.AppendMessage("INBOX", &message); }), IX_IMAP_INVALID_STATE);
     EXPECT_EQ(CodeOf([&] { imap.SearchMessages("ALL", list); }), IX_IMAP_INVALID_STATE);
     EXPECT_EQ(sent, "");
@@ -87,18 +78,8 @@ TEST_F(Imap4MessageWireTest, ArgumentChecksComeBeforeTheStateGuardAndSendNothing
 
 // ---- Flags and sizes ----
 
-TEST_F(Imap4MessageWireTest, FetchLineNumbers) {
-    EXPECT_EQ(TixImap4::ParseFetchLine("* 12 FETCH (FLAGS ())"), 12);
-    EXPECT_EQ(TixImap4::ParseFetchLine("* 1 fetch (FLAGS ())"), 1);
-    EXPECT_EQ(TixImap4::ParseFetchLine("*  7  FETCH (FLAGS ())"), 7);
-    EXPECT_EQ(TixImap4::ParseFetchLine("* x FETCH (FLAGS ())"), 0);
-    EXPECT_EQ(TixImap4::ParseFetchLine("* FETCH"), 0);
-    EXPECT_EQ(TixImap4::ParseFetchLine("* 99999999999999999999 FETCH ()"), 0);
-    EXPECT_EQ(TixImap4::ParseFetchLine("* 3 EXISTS"), 0);
-    EXPECT_EQ(TixImap4::ParseFetchLine(""), 0);
-}
-
-TEST_F(Imap4MessageWireTest, FlagsAndSizeComeFromTheLineOfTheRequestedMessageAndSearchListsNumbers) {
+// SEARCH's numbers, and an empty result, are the client window's Find against the sandbox.
+TEST_F(Imap4MessageWireTest, FlagsAndSizeComeFromTheLineOfTheRequestedMessage) {
     Run(
         {
             // An unsolicited answer for message 1 must not be taken for message 12.
@@ -110,11 +91,8 @@ TEST_F(Imap4MessageWireTest, FlagsAndSizeComeFromTheLineOfTheRequestedMessageAnd
             {"a0006 FETCH 6 (RFC822.SIZE)\r\n",
              "* 6 FETCH (RFC822.SIZE 99999999999999999999999)\r\na0006 OK\r\n"},
             {"a0007 FETCH 7 (FLAGS)\r\n", "a0007 NO no such message\r\n"},
-            {"a0008 SELECT \"INBOX\"\r\n", "* 3 EXISTS\r\na0008 OK [READ-WRITE] done\r\n"},
-            {"a0009 SEARCH FROM \"x\" UNSEEN\r\n", "* SEARCH 2 5 19\r\n* SEARCH\r\na0009 OK done\r\n"},
-            {"a0010 SEARCH ALL\r\n", "* SEARCH\r\na0010 OK done\r\n"},
         },
-        "a0011");
+        "a0008");
     EXPECT_EQ(imap.GetMessageFlags(12), (TixMailMessageFlags{Flag::mfDeleted, Flag::mfSeen}));
     EXPECT_EQ(imap.CurrentMessage, 12);
     // The first line of the message decides, even without FLAGS.
@@ -125,37 +103,18 @@ TEST_F(Imap4MessageWireTest, FlagsAndSizeComeFromTheLineOfTheRequestedMessageAnd
     EXPECT_EQ(imap.CurrentMessage, 6);
     EXPECT_EQ(CodeOf([&] { imap.GetMessageFlags(7); }), IMAP_NO);
     EXPECT_EQ(imap.CurrentMessage, 6);
-
-    TixStringList list;
-    imap.SelectMailBox("INBOX");
-    imap.SearchMessages("FROM \"x\" UNSEEN", list);
-    EXPECT_EQ(test::Lines(list), (std::vector<std::string>{"2", "5", "19"}));
-    imap.SearchMessages("ALL", list);
-    EXPECT_EQ(list.Count(), 0);
+    // The line parser alone: a number in any case and spacing, none beyond the range or missing.
+    EXPECT_EQ(TixImap4::ParseFetchLine("* 1 fetch (FLAGS ())"), 1);
+    EXPECT_EQ(TixImap4::ParseFetchLine("*  7  FETCH (FLAGS ())"), 7);
+    EXPECT_EQ(TixImap4::ParseFetchLine("* 99999999999999999999 FETCH ()"), 0);
+    EXPECT_EQ(TixImap4::ParseFetchLine("* FETCH"), 0);
 }
 
-TEST_F(Imap4MessageWireTest, StoreSendsThePrefixOfItsMethodAndCopyEncodesAndQuotesTheName) {
-    Run(
-        {
-            {"a0002 STORE 5 -FLAGS.SILENT (\\Seen)\r\n", "a0002 OK stored\r\n"},
-            {"a0003 STORE 6 +FLAGS.SILENT (\\Answered \\Flagged)\r\n", "a0003 OK stored\r\n"},
-            {"a0004 STORE 7 FLAGS.SILENT ()\r\n", "a0004 OK stored\r\n"},
-            {"a0005 STORE 8 +FLAGS.SILENT (\\Deleted)\r\n", "a0005 OK stored\r\n"},
-            {"a0006 COPY 3 \"Entw&APw-rfe\"\r\n", "a0006 OK [COPYUID 1 3 9] done\r\n"},
-            {"a0007 COPY 4 \"a\\\"b\\\\c\"\r\n", "a0007 OK done\r\n"},
-            // Control characters leave the name encoded, never raw.
-            {"a0008 COPY 5 \"x&AA0ACg-y\"\r\n", "a0008 NO [TRYCREATE] no such mailbox\r\n"},
-        },
-        "a0009");
-    imap.SetMessageFlags(5, TixSetFlagsMethod::fmRemove, {Flag::mfSeen});
-    imap.SetMessageFlags(6, TixSetFlagsMethod::fmAdd, {Flag::mfFlagged, Flag::mfAnswered});
-    imap.SetMessageFlags(7, TixSetFlagsMethod::fmReplace, {});
-    imap.DeleteMessage(8);
-    EXPECT_EQ(imap.CurrentMessage, 8);
-    imap.CopyMessage(3, "Entw\xC3\xBCrfe");
-    imap.CopyMessage(4, "a\"b\\c");
+// STORE's three methods are the message sandbox's flag round trip (the server's flags after each),
+// DELETE and COPY into a non-ASCII folder the client window's Delete and Copy against the sandbox.
+TEST_F(Imap4MessageWireTest, CopyNeverSendsControlCharactersOfTheName) {
+    Run({{"a0002 COPY 5 \"x&AA0ACg-y\"\r\n", "a0002 NO [TRYCREATE] no such mailbox\r\n"}}, "a0003");
     EXPECT_EQ(CodeOf([&] { imap.CopyMessage(5, "x\r\ny"); }), IMAP_NO);
-    EXPECT_EQ(imap.CurrentMessage, 4);
 }
 
 // ---- Literal extraction ----
@@ -187,7 +146,6 @@ TEST_F(Imap4MessageWireTest, OnlyTheMessagesOwnLiteralLoadsCutByItsWireBytes) {
     imap.RetrieveHeader(2, &message);
     EXPECT_EQ(test::Lines(imap.ResponseList()),
               (std::vector<std::string>{"Subject: Hello", "From: Ann <ann@example.com>", ""}));
-    EXPECT_EQ(message.Subject(), "Hello");
     EXPECT_EQ(message.From().Email(), "ann@example.com");
     EXPECT_EQ(imap.CurrentMessage, 2);
 
@@ -211,41 +169,24 @@ TEST_F(Imap4MessageWireTest, OnlyTheMessagesOwnLiteralLoadsCutByItsWireBytes) {
                                                                           "", "\xC3\xA4\xC3\xB6\xC3\xBC"}));
 }
 
-TEST_F(Imap4MessageWireTest, ALiteralIsExactlyItsAnnouncedBytesWhateverLineBreaksItHolds) {
-    // Lines that look like continuations or like the command's own completion (a0002 is the first
-    // FETCH's tag), bare LF and CR lines, a CRLF split between reads, and literals that end inside
-    // a line.
-    const std::vector<std::pair<std::string, std::size_t>> bodies = {
-        {"Subject: Tricky\r\n\r\n+ not a continuation\r\n+\r\na0002 OK not the end\r\n* 1 FETCH (x)\r\nlast",
-         7},
-        {"A: 1\n\nbare\nlines\nend", 1 << 20},
-        {"A: 1\r\rcr\r\nmixed\nend\n", 1 << 20},
-        {"A: 1\r\n\r\nsplit\r\nend\r\n", 1},
-        {"A: 1\r\n\r\nx", 3}};
+// Bare LF and lone CR lines, and reads that cut a literal anywhere, are the command client's literal
+// cases.
+TEST_F(Imap4MessageWireTest, ALiteralIsExactlyItsAnnouncedBytesWhateverItsLinesLookLike) {
+    // Lines that look like continuations or like the command's own completion, in pieces of 7 bytes,
+    // the last one ending inside the literal.
     Run(
-        [bodies](LoopbackPeer& peer) {  // a copy: the script runs on after the last answer
-            int tag = 2;
-            for (const auto& [body, piece] : bodies) {
-                std::string t = "a000" + std::to_string(tag++);
-                peer.Expect(t + " FETCH 1 (BODY.PEEK[])\r\n");
-                peer.SendSplit("* 1 FETCH (BODY[] " + Literal(body) + " FLAGS (\\Seen))\r\n" + t + " OK\r\n",
-                               piece, 0);
-            }
+        [](LoopbackPeer& peer) {
+            const std::string body =
+                "Subject: Tricky\r\n\r\n+ not a continuation\r\n+\r\na0002 OK not the end\r\n* 1 FETCH "
+                "(x)\r\nlast";
+            peer.Expect("a0002 FETCH 1 (BODY.PEEK[])\r\n");
+            peer.SendSplit("* 1 FETCH (BODY[] " + Literal(body) + " FLAGS (\\Seen))\r\na0002 OK\r\n", 7, 0);
         },
-        "a0007");
-    for (const auto& [body, piece] : bodies) {
-        SCOPED_TRACE(body);
-        imap.RetrieveMessage(1, nullptr);
-        std::vector<std::string> expected;
-        std::size_t start = 0;
-        for (std::size_t i = 0; i <= body.size(); ++i) {
-            if (i < body.size() && body[i] != '\r' && body[i] != '\n') continue;
-            if (i < body.size() || start < body.size()) expected.push_back(body.substr(start, i - start));
-            if (i + 1 < body.size() && body[i] == '\r' && body[i + 1] == '\n') ++i;
-            start = i + 1;
-        }
-        EXPECT_EQ(test::Lines(imap.ResponseList()), expected);
-    }
+        "a0003");
+    imap.RetrieveMessage(1, nullptr);
+    EXPECT_EQ(test::Lines(imap.ResponseList()),
+              (std::vector<std::string>{"Subject: Tricky", "", "+ not a continuation", "+",
+                                        "a0002 OK not the end", "* 1 FETCH (x)", "last"}));
 }
 
 TEST_F(Imap4MessageWireTest, AnOversizedLiteralFailsWithoutTouchingTheMessage) {
@@ -270,11 +211,8 @@ TEST_F(Imap4MessageWireTest, AnOversizedLiteralFailsWithoutTouchingTheMessage) {
 
 // ---- APPEND ----
 
+// A linked message's source is the message sandbox's append, which reads it back from the server.
 TEST_F(Imap4MessageWireTest, AppendAnnouncesWireBytesAndReadsTheIdentifierOfTheCompletion) {
-    TixMailMessage message;
-    message.SetSubject("Linked");
-    message.BuildMessage("Hello", "");
-    const std::string source = message.MessageSource().Text();
     Run(
         {
             // "Grüße" is 5 characters but 7 bytes: 7 + 2 + 3 + 2.
@@ -287,16 +225,13 @@ TEST_F(Imap4MessageWireTest, AppendAnnouncesWireBytesAndReadsTheIdentifierOfTheC
             {"abc\r\n\r\n", "* OK [APPENDUID 1 2] not mine\r\na0003 OK done\r\n"},
             // Refused: the next thing the client says must be the next command, not the message.
             {"a0004 APPEND \"Nope\" {5}\r\n", "a0004 NO [TRYCREATE] no such mailbox\r\n"},
-            // The linked message's source.
-            {"a0005 APPEND \"INBOX\" {" + std::to_string(source.size()) + "}\r\n", "+ ok\r\n"},
-            {source + "\r\n", "a0005 OK [APPENDUID 1 42] done\r\n"},
             // Latin-1 on the wire: the count is taken after the conversion.
-            {"a0006 APPEND \"a\\\"b\" {7}\r\n", "+ ok\r\n"},
+            {"a0005 APPEND \"a\\\"b\" {7}\r\n", "+ ok\r\n"},
             {"Gr\xFC\xDF"
              "e\r\n\r\n",
-             "a0006 OK [APPENDUID 7 8]\r\n"},
+             "a0005 OK [APPENDUID 7 8]\r\n"},
         },
-        "a0007");
+        "a0006");
     EXPECT_EQ(imap.AppendMessage("Entw\xC3\xBCrfe",
                                  TixStringList{"Gr\xC3\xBC\xC3\x9F"
                                                "e",
@@ -307,19 +242,13 @@ TEST_F(Imap4MessageWireTest, AppendAnnouncesWireBytesAndReadsTheIdentifierOfTheC
     std::string text;
     EXPECT_EQ(CodeOf([&] { imap.AppendMessage("Nope", TixStringList{"abc"}); }, &text), IMAP_NO);
     EXPECT_EQ(text, "a0004 NO [TRYCREATE] no such mailbox");
-    imap.SetMailMessage(&message);
-    EXPECT_EQ(imap.AppendMessage("INBOX"), "42");
     imap.SetCharSet("iso-8859-1");
     EXPECT_EQ(imap.AppendMessage("a\"b", TixStringList{"Gr\xC3\xBC\xC3\x9F"
                                                        "e"}),
               "8");
-}
-
-TEST_F(Imap4MessageWireTest, AppendUidNeedsTwoWords) {
-    EXPECT_EQ(TixImap4::ParseAppendUid("a0001 OK [APPENDUID 38505 3955] APPEND completed"), "3955");
+    // The identifier is the second word, whatever the code's case.
     EXPECT_EQ(TixImap4::ParseAppendUid("a0001 ok [appenduid 1 2]"), "2");
     EXPECT_EQ(TixImap4::ParseAppendUid("a0001 OK [APPENDUID 38505]"), "");
-    EXPECT_EQ(TixImap4::ParseAppendUid("a0001 OK APPEND completed"), "");
     EXPECT_EQ(TixImap4::ParseAppendUid("a0001 OK [APPENDUID "), "");
 }
 

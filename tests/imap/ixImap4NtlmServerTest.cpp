@@ -28,26 +28,20 @@ protected:
         imap.SetUseSasl(true);
         imap.SetTimeOut(10000);
         imap.OnSendCommand = [this](TixObject*, const std::string& text) { sent += text + "\n"; };
-        imap.OnReceiveResponse = [this](TixObject*, TixStringList& list) {
-            for (int i = 0; i < list.Count(); ++i)
-                received += list.Strings(i) + "\n";
-        };
     }
     void TearDown() override { imap.Close(); }
     // Logs in as the user name and checks that NTLM carried the login.
     void LogsInAs(const std::string& user) {
         sent.clear();
-        received.clear();
         imap.SetUserName(user);
         imap.Open();
         EXPECT_EQ(imap.ConnectionState, TixImap4ConnectionState::csAuthenticated);
-        EXPECT_NE(received.find("AUTH=NTLM"), std::string::npos) << received;
         EXPECT_NE(sent.find("AUTHENTICATE NTLM"), std::string::npos) << sent;
         imap.Noop();
     }
     std::map<std::string, std::string> env;
     TixImap4 imap;
-    std::string sent, received;
+    std::string sent;
 };
 
 TEST_F(Imap4NtlmServerTest, TheRightPasswordLogsInWithOrWithoutTheDomainAndAWrongOneGetsTheServersNo) {

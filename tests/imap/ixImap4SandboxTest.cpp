@@ -1,6 +1,7 @@
 #include "imap/ixImap4.h"
 
 #include <gtest/gtest.h>
+#include <openssl/x509_vfy.h>
 #include <sys/socket.h>
 
 #include "ixImapTestHelpers.h"
@@ -22,9 +23,8 @@ TEST_F(Imap4SandboxTest, LogsInWithLoginAndCramMd5AndAWrongPasswordIsRefused) {
     TixStringList capabilities;
     imap.GetCapabilities(capabilities);
     EXPECT_GE(capabilities.IndexOf("IMAP4rev1"), 0);
-    // Mechanisms are offered only before login; afterwards the list holds the extensions.
+    // Mechanisms are offered only before login: the list is the one asked for afterwards.
     EXPECT_LT(capabilities.IndexOf("AUTH=CRAM-MD5"), 0);
-    EXPECT_GE(capabilities.IndexOf("NAMESPACE"), 0);
     imap.Close();
     EXPECT_EQ(imap.ConnectionState, State::csNonAuthenticated);
 
@@ -58,9 +58,8 @@ TEST_F(Imap4SandboxTest, SelectReadsCountsAndFlagsARefusedSelectLeavesNoneAndClo
     EXPECT_FALSE(box.UIDValidity.empty());
     EXPECT_TRUE(box.Flags.Contains(TixMailMessageFlag::mfSeen));
     EXPECT_TRUE(box.PermanentFlags.Contains(TixMailMessageFlag::mfDeleted));
-    imap.SelectMailBox("Archive/2024");
-    EXPECT_EQ(imap.CurrentMailBox().ExistsMessages, 1);
-    // A refused SELECT leaves no mailbox selected (CLOSE is the second server's case).
+    // A nested folder's selection is the imap-fetch example's. A refused SELECT leaves no mailbox selected
+    // (CLOSE is the second server's case).
     EXPECT_EQ(CodeOf([&] { imap.SelectMailBox("No such folder"); }), IMAP_NO);
     EXPECT_EQ(imap.ConnectionState, State::csAuthenticated);
     EXPECT_EQ(imap.CurrentMailBox().Name, "");
@@ -83,7 +82,41 @@ TEST_F(Imap4SandboxTest, MailboxLifecycleRoundTripsAwkwardNames) {
         "Proj \xC3\xA9t\xC3\xA9 & Co/Child \xD0\x96",
     };
     test::MailboxLifecycle(imap, names);
-    EXPECT_EQ(CodeOf([&] { imap.CreateMailBox("/rooted"); }), IX_IMAP_INVALID_MAILBOX_NAME);
+    for (const char* bad : {"/rooted", "   "})
+        EXPECT_EQ(CodeOf([&] { imap.CreateMailBox(bad); }), IX_IMAP_INVALID_MAILBOX_NAME) << bad;
+}
+
+// Logging in over each kind of TLS is the SOCKS sandbox tests' case (through each proxy), fetching
+// over it the imap-fetch example's.
+TEST_F(Imap4SandboxTest, StrictServerRefusesLoginInTheClearAndAcceptsItAfterStartTls) {
+    // The relay port, where the server sees a remote client and requires STARTTLS before any login.
+    imap.SetPort(std::stoi(test::ReadEnvFile(info.dir + "/sandbox.env").at("IX_SANDBOX_STRICT_PORT")));
+    std::string refusal;
+    EXPECT_EQ(CodeOf([&] { imap.Open(); }, &refusal), IMAP_NO);
+    EXPECT_NE(refusal.find("PRIVACYREQUIRED"), std::string::npos) << refusal;
+    EXPECT_FALSE(imap.Active());
+
+    sent.clear();
+    imap.SetUseTLS(TixClientTlsMode::ctExplicit);
+    imap.SetCAFile(info.caFile);
+    imap.Open();
+    EXPECT_EQ(imap.ConnectionState, State::csAuthenticated);
+    const auto tls = sent.find("STARTTLS");
+    EXPECT_TRUE(tls != std::string::npos && tls < sent.find("LOGIN") && tls < sent.find("AUTHENTICATE"))
+        << sent;
+    imap.Noop();
+}
+
+// Accepting an unknown CA through OnVerifyServer, over both kinds of TLS, is the client window's
+// untrusted-certificate case against the same server; a large message over TLS the message sandbox's.
+TEST_F(Imap4SandboxTest, UnknownCaFailsVerificationBeforeAnyLogin) {
+    // Without the sandbox CA only the system store is asked, which does not know it.
+    imap.SetUseTLS(TixClientTlsMode::ctExplicit);
+    std::string message;
+    EXPECT_EQ(CodeOf([&] { imap.Open(); }, &message), X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY);
+    EXPECT_NE(message.find("unable to get local issuer certificate"), std::string::npos) << message;
+    EXPECT_FALSE(imap.Active());
+    EXPECT_EQ(sent.find("LOGIN"), std::string::npos) << sent;
 }
 
 }  // namespace

@@ -26,10 +26,6 @@ inline LoopbackPeer::Step Logout(const std::string& tag) {
     return {tag + " LOGOUT\r\n", "* BYE bye\r\n" + tag + " OK done\r\n"};
 }
 
-inline void AnswerLogout(LoopbackPeer& peer, const std::string& tag) {
-    peer.Play({Logout(tag)});
-}
-
 // The client of the wire tests: NTLM with the published example's fixed values, and a default port
 // that a test may move to the scripted server's.
 class WireImap4 : public TixImap4 {
@@ -64,7 +60,7 @@ protected:
         server.Serve([steps = std::move(steps), logoutTag = std::move(logoutTag)](LoopbackPeer& peer) {
             GreetAndLogin(peer);
             peer.Play(steps);
-            AnswerLogout(peer, logoutTag);
+            peer.Play({Logout(logoutTag)});
         });
     }
     LoopbackServer server;

@@ -31,14 +31,11 @@ inline const char* const kNtlmNegotiate =
 
 // The example's fixed values in place of the random ones, the clock and the host name.
 class FixedNtlmClient : public TixNtAuthClientSspi {
-public:
-    std::uint64_t time = 0;
-
 protected:
     void RandomBytes(std::uint8_t* bytes, std::size_t count) override {
         std::memset(bytes, count == 8 ? 0xAA : 0x55, count);
     }
-    std::uint64_t CurrentFileTime() override { return time; }
+    std::uint64_t CurrentFileTime() override { return 0; }
     std::string Workstation() override { return "COMPUTER"; }
 };
 

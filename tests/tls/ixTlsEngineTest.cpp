@@ -41,8 +41,7 @@ TixTlsResult Handshake(TixTlsClientOpenSsl& client, MemoryTlsServer& server, std
     TixCertificateList none(false);
     TixTlsResult result = client.HandShake({}, none, false);
     for (int round = 0; round < 10 && (result == trTokenReady || result == trNeedMore); ++round) {
-        std::string toServer = TakeOutput(client);
-        server.Feed(toServer.data(), toServer.size());
+        server.Feed(TakeOutput(client));
         // A failing server still sends its alert, which the client must take as the end.
         server.Handshake();
         std::string flight = server.Drain();
@@ -54,8 +53,7 @@ TixTlsResult Handshake(TixTlsClientOpenSsl& client, MemoryTlsServer& server, std
         }
     }
     // The client's last flight (its Finished) completes the server's side.
-    std::string rest = TakeOutput(client);
-    server.Feed(rest.data(), rest.size());
+    server.Feed(TakeOutput(client));
     server.Handshake();
     return result;
 }
@@ -63,8 +61,7 @@ TixTlsResult Handshake(TixTlsClientOpenSsl& client, MemoryTlsServer& server, std
 // What the server reads of the text the client encrypts.
 std::string ToServer(TixTlsClientOpenSsl& client, MemoryTlsServer& server, std::string_view text) {
     client.Encrypt(text.data(), text.size());
-    std::string toServer = TakeOutput(client);
-    server.Feed(toServer.data(), toServer.size());
+    server.Feed(TakeOutput(client));
     return server.Read();
 }
 
@@ -74,6 +71,7 @@ std::string Decrypted(TixTlsClientOpenSsl& client, std::string_view bytes, TixTl
     return std::string(plain.View());
 }
 
+// The server's certificate as the client holds it is the client window's certificate question.
 TEST(TlsEngine, HandshakeInPiecesForEachVersion) {
     for (int version : {TLS1_2_VERSION, TLS1_3_VERSION}) {
         for (std::size_t piece : {std::size_t{1}, std::size_t{97}, std::size_t{1} << 20}) {
@@ -86,8 +84,6 @@ TEST(TlsEngine, HandshakeInPiecesForEachVersion) {
             EXPECT_TRUE(client.Verified()) << client.StatusText();
             EXPECT_EQ(client.Version(), version == TLS1_3_VERSION ? "TLSv1.3" : "TLSv1.2");
             EXPECT_GT(client.RecordOverhead(), 0);
-            ASSERT_NE(client.ServerCertificate(), nullptr);
-            EXPECT_EQ(client.ServerCertificate()->SubjectName(), "mail.example.test");
             if (piece == 1) {
                 EXPECT_GT(std::count(seen.begin(), seen.end(), trNeedMore), 100);
             }
@@ -95,7 +91,7 @@ TEST(TlsEngine, HandshakeInPiecesForEachVersion) {
     }
 }
 
-TEST(TlsEngine, DataBothWaysRecordsSplitAcrossReadsAndAKeyUpdate) {
+TEST(TlsEngine, DataBothWaysRecordsSplitAcrossReadsAKeyUpdateAndACloseWithoutTheAlert) {
     MemoryTlsServer server;
     TixTlsClientOpenSsl client(Settings());
     ASSERT_EQ(Handshake(client, server), trDone);
@@ -126,22 +122,13 @@ TEST(TlsEngine, DataBothWaysRecordsSplitAcrossReadsAndAKeyUpdate) {
     EXPECT_EQ(result, trDone);
     EXPECT_EQ(ToServer(client, server, "a0003 NOOP\r\n"), "a0003 NOOP\r\n");
     EXPECT_EQ(SSL_get_key_update_type(server.Ssl()), SSL_KEY_UPDATE_NONE);
-}
 
-// The close alert ending the reads cleanly is the TLS stream's case; without it, a TCP close (whole
-// record or cut) raises.
-TEST(TlsEngine, TcpCloseWithoutTheCloseAlertRaises) {
-    for (bool cutMidRecord : {false, true}) {
-        MemoryTlsServer server;
-        TixTlsClientOpenSsl client(Settings());
-        ASSERT_EQ(Handshake(client, server), trDone);
-        server.Write("a0002 OK FETCH done\r\n");
-        std::string bytes = server.Drain();
-        if (cutMidRecord) bytes.resize(bytes.size() - 4);
-        TixMemoryStream plain;
-        client.Decrypt(bytes, plain);
-        EXPECT_THROW(client.Decrypt({}, plain, true), EixSSPIError) << "cut mid-record: " << cutMidRecord;
-    }
+    // A whole record and then a TCP close without the close alert (which ends the reads cleanly, the
+    // TLS stream's case) raises: the data may have been cut short.
+    server.Write("a0004 OK FETCH done\r\n");
+    EXPECT_EQ(Decrypted(client, server.Drain(), result), "a0004 OK FETCH done\r\n");
+    TixMemoryStream plain;
+    EXPECT_THROW(client.Decrypt({}, plain, true), EixSSPIError);
 }
 
 TEST(TlsEngine, RenegotiationRequestRunsANewHandshakeAndDataFlowsOn) {
@@ -156,7 +143,7 @@ TEST(TlsEngine, RenegotiationRequestRunsANewHandshakeAndDataFlowsOn) {
         EXPECT_EQ(Decrypted(client, flight, result), "");
         std::string toServer = TakeOutput(client);
         if (result != trRenegotiate && toServer.empty()) break;
-        server.Feed(toServer.data(), toServer.size());
+        server.Feed(toServer);
         server.Read();
         flight = server.Drain();
     }
@@ -172,9 +159,10 @@ TEST(TlsEngine, RenegotiationRequestRunsANewHandshakeAndDataFlowsOn) {
 // open failing without one).
 
 TEST(TlsEngine, OldProtocolsOnlyWhenAskedFor) {
+    // The cipher needs an RSA key.
     ServerOptions tls1 = MaxVersion(TLS1_VERSION);
-    tls1.cert = "tls1.crt";
-    tls1.key = "tls1.key";
+    tls1.cert = "weakkey.crt";
+    tls1.key = "weakkey.key";
     tls1.cipherList = "AES128-SHA@SECLEVEL=0";
     {
         MemoryTlsServer server(tls1);
@@ -209,6 +197,9 @@ struct VerifyCase {
 
 // OpenSSL's own name and date rules (wildcards over two labels or a bare domain, a date not yet
 // valid) are not repeated here: the cases check what the client sets and how it maps each failure.
+// A chain missing its intermediate fails as the unknown CA does, with the same code; a self-signed
+// certificate takes the unknown CA's flag, and a leaf's weak key and an intermediate that is no CA
+// the SHA-1 signature's (only the chain policy flag passes them).
 TEST(TlsEngine, CertificateChecksAndTheFlagThatIgnoresEach) {
     const VerifyCase cases[] = {
         {"good chain", "good-chain", "mail.example.test", 0, 0},
@@ -222,18 +213,10 @@ TEST(TlsEngine, CertificateChecksAndTheFlagThatIgnoresEach) {
         {"wildcard, one label", "wildcard", "mail.example.test", 0, 0},
         {"partial wildcard", "wildcard", "mx.partial.test", X509_V_ERR_HOSTNAME_MISMATCH,
          cfIgnoreCommonNameInvalid},
-        {"self-signed", "selfsigned", "mail.example.test", X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT,
-         cfIgnoreUnknownAuthority},
         {"unknown CA", "unknownca", "mail.example.test", X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY,
          cfIgnoreUnknownAuthority},
-        {"missing intermediate", "good", "mail.example.test", X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY,
-         cfIgnoreUnknownAuthority},
-        {"intermediate without CA:TRUE", "badinter-chain", "mail.example.test", X509_V_ERR_INVALID_CA,
-         cfIgnoreChainPolicyErrors},
         {"client-only usage", "clientonly", "mail.example.test", X509_V_ERR_INVALID_PURPOSE,
          cfIgnoreWrongUsage},
-        {"RSA-1024 leaf", "weakkey", "mail.example.test", X509_V_ERR_EE_KEY_TOO_SMALL,
-         cfIgnoreChainPolicyErrors},
         {"SHA-1 signature", "sha1", "mail.example.test", X509_V_ERR_CA_MD_TOO_WEAK,
          cfIgnoreChainPolicyErrors},
     };

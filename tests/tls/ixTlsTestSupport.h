@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -66,27 +67,22 @@ inline SSL_CTX* ServerContext(const ServerOptions& options) {
     return ctx;
 }
 
+using SslContextPtr = std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)>;
+using SslPtr = std::unique_ptr<SSL, decltype(&SSL_free)>;
+
 // A TLS server on memory BIOs: Feed gives it the client's bytes, Drain takes what it sends.
 class MemoryTlsServer {
 public:
-    explicit MemoryTlsServer(const ServerOptions& options = {}) {
-        ctx_ = ServerContext(options);
-        ssl_ = SSL_new(ctx_);
+    explicit MemoryTlsServer(const ServerOptions& options = {}) : ctx_(ServerContext(options), SSL_CTX_free) {
         in_ = BIO_new(BIO_s_mem());
         out_ = BIO_new(BIO_s_mem());
         BIO_set_mem_eof_return(in_, -1);
-        SSL_set_bio(ssl_, in_, out_);
-        SSL_set_accept_state(ssl_);
+        SSL_set_bio(ssl_.get(), in_, out_);
+        SSL_set_accept_state(ssl_.get());
     }
-    ~MemoryTlsServer() {
-        SSL_free(ssl_);
-        SSL_CTX_free(ctx_);
-    }
-    MemoryTlsServer(const MemoryTlsServer&) = delete;
-    MemoryTlsServer& operator=(const MemoryTlsServer&) = delete;
 
-    void Feed(const void* data, std::size_t size) {
-        if (size > 0) BIO_write(in_, data, static_cast<int>(size));
+    void Feed(std::string_view bytes) {
+        if (!bytes.empty()) BIO_write(in_, bytes.data(), static_cast<int>(bytes.size()));
     }
     std::string Drain() {
         std::string bytes;
@@ -99,56 +95,43 @@ public:
     // One handshake step; how it went shows in what the client is sent.
     void Handshake() {
         ERR_clear_error();
-        SSL_do_handshake(ssl_);
+        SSL_do_handshake(ssl_.get());
     }
-    void Write(std::string_view text) { SSL_write(ssl_, text.data(), static_cast<int>(text.size())); }
+    void Write(std::string_view text) { SSL_write(ssl_.get(), text.data(), static_cast<int>(text.size())); }
     std::string Read() {
         std::string text;
         char buffer[16384];
         int n;
         ERR_clear_error();
-        while ((n = SSL_read(ssl_, buffer, sizeof buffer)) > 0)
+        while ((n = SSL_read(ssl_.get(), buffer, sizeof buffer)) > 0)
             text.append(buffer, static_cast<std::size_t>(n));
         return text;
     }
-    SSL* Ssl() const { return ssl_; }
+    SSL* Ssl() const { return ssl_.get(); }
 
 private:
-    SSL_CTX* ctx_ = nullptr;
-    SSL* ssl_ = nullptr;
-    BIO* in_ = nullptr;
+    SslContextPtr ctx_;
+    SslPtr ssl_{SSL_new(ctx_.get()), SSL_free};
+    BIO* in_ = nullptr;  // both owned by ssl_
     BIO* out_ = nullptr;
 };
 
 // The server's side of TLS on a scripted connection (a blocking socket).
 class TlsPeer {
 public:
-    TlsPeer(int fd, const ServerOptions& options = {}) {
-        ctx_ = ServerContext(options);
-        ssl_ = SSL_new(ctx_);
-        SSL_set_fd(ssl_, fd);
-        if (SSL_accept(ssl_) != 1) {
-            // No destructor runs for a constructor that throws.
-            SSL_free(ssl_);
-            SSL_CTX_free(ctx_);
-            throw std::runtime_error("TLS handshake failed on the server");
-        }
+    TlsPeer(int fd, const ServerOptions& options = {}) : ctx_(ServerContext(options), SSL_CTX_free) {
+        SSL_set_fd(ssl_.get(), fd);
+        if (SSL_accept(ssl_.get()) != 1) throw std::runtime_error("TLS handshake failed on the server");
     }
     template <class Peer>
     explicit TlsPeer(Peer& peer) : TlsPeer(peer.Fd()) {}
-    ~TlsPeer() {
-        SSL_free(ssl_);
-        SSL_CTX_free(ctx_);
-    }
-    TlsPeer(const TlsPeer&) = delete;
-    TlsPeer& operator=(const TlsPeer&) = delete;
 
-    void Send(std::string_view text) { SSL_write(ssl_, text.data(), static_cast<int>(text.size())); }
+    void Send(std::string_view text) { SSL_write(ssl_.get(), text.data(), static_cast<int>(text.size())); }
     // Reads exactly size bytes (fewer when the client closes).
     std::string Read(std::size_t size) {
         std::string got(size, '\0');
         std::size_t at = 0, n = 0;
-        while (at < size && SSL_read_ex(ssl_, got.data() + at, size - at, &n) == 1)
+        while (at < size && SSL_read_ex(ssl_.get(), got.data() + at, size - at, &n) == 1)
             at += n;
         got.resize(at);
         return got;
@@ -163,11 +146,11 @@ public:
             Send(step.reply);
         }
     }
-    void Shutdown() { SSL_shutdown(ssl_); }
+    void Shutdown() { SSL_shutdown(ssl_.get()); }
 
 private:
-    SSL_CTX* ctx_;
-    SSL* ssl_;
+    SslContextPtr ctx_;
+    SslPtr ssl_{SSL_new(ctx_.get()), SSL_free};
 };
 
 }  // namespace ix::test

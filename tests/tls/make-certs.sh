@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # make-certs.sh DIR: the TLS tests' certificates, afresh, as DIR/NAME.crt and NAME.key for ca, inter, good
-# (+ -chain.crt, .p12), expired, notyet, wrongname, dnsip, wildcard, selfsigned, unknownca, badinter (+ -chain.crt),
-# clientonly, weakkey, sha1, tls1, client (+ client-enc.key, .p12; password "secret"); nointer is good.crt alone.
+# (+ -chain.crt, .p12), expired, notyet, wrongname, dnsip, wildcard, unknownca,
+# clientonly, weakkey, sha1, client (+ client-enc.key, .p12; password "secret").
 set -euo pipefail
 dir=${1:?usage: make-certs.sh DIR}
 mkdir -p "$dir"
@@ -17,8 +17,7 @@ run() {
 }
 
 # One configuration for every signer: the CA certificate and key come from the command line, the
-# leaf's names and usage from IX_SAN and IX_EKU, its key identifiers from IX_SKI and IX_AKI, an
-# intermediate's constraints from IX_CA.
+# leaf's names and usage from IX_SAN and IX_EKU, its key identifiers from IX_SKI and IX_AKI.
 cnf=$db/openssl.cnf
 cat >"$cnf" <<CNF
 [ca]
@@ -48,7 +47,7 @@ basicConstraints = critical, CA:TRUE
 keyUsage = critical, keyCertSign, cRLSign
 subjectKeyIdentifier = hash
 [inter]
-basicConstraints = \$ENV::IX_CA
+basicConstraints = critical, CA:TRUE, pathlen:0
 keyUsage = critical, keyCertSign, cRLSign
 subjectKeyIdentifier = hash
 authorityKeyIdentifier = keyid
@@ -59,15 +58,10 @@ extendedKeyUsage = \$ENV::IX_EKU
 subjectAltName = \$ENV::IX_SAN
 subjectKeyIdentifier = \$ENV::IX_SKI
 authorityKeyIdentifier = \$ENV::IX_AKI
-[self]
-basicConstraints = CA:FALSE
-extendedKeyUsage = \$ENV::IX_EKU
-subjectAltName = \$ENV::IX_SAN
-subjectKeyIdentifier = hash
 CNF
 
 names="DNS:mail.example.test,DNS:localhost,IP:127.0.0.1,IP:::1"
-export IX_SAN=$names IX_EKU=serverAuth IX_SKI=hash IX_AKI=keyid IX_CA="critical, CA:TRUE, pathlen:0"
+export IX_SAN=$names IX_EKU=serverAuth IX_SKI=hash IX_AKI=keyid
 
 # cert NAME SUBJECT ISSUER SECTION [openssl ca options]: NAME.key and NAME.crt signed by ISSUER; the key
 # is P-256 unless IX_KEY asks for RSA (rsa:BITS).
@@ -82,16 +76,15 @@ cert() {
     -keyfile "$dir/$issuer.key" -in "$db/$name.csr" -out "$dir/$name.crt" "$@"
 }
 
-# root NAME SUBJECT [SECTION]: a self-signed NAME.crt, by default a CA.
+# root NAME SUBJECT: a self-signed CA, NAME.crt.
 root() {
   run openssl req -config "$cnf" -x509 -utf8 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 30 \
-    -extensions "${3:-root}" -subj "$2" -keyout "$dir/$1.key" -out "$dir/$1.crt"
+    -extensions root -subj "$2" -keyout "$dir/$1.key" -out "$dir/$1.crt"
 }
 
 root ca "/CN=ixmail test root/O=ixmail tests"
 root otherca "/CN=ixmail other root/O=ixmail tests"
 cert inter "/CN=ixmail test intermediate/O=ixmail tests" ca inter
-IX_CA="critical, CA:FALSE" cert badinter-ca "/CN=ixmail not a CA/O=ixmail tests" ca inter
 
 IX_SAN="$names,email:postmaster@example.test" cert good "/CN=mail.example.test/O=ixmail tests/OU=good" inter leaf
 cat "$dir/good.crt" "$dir/inter.crt" >"$dir/good-chain.crt"
@@ -105,16 +98,11 @@ IX_SAN=DNS:other.example.test cert wrongname "/CN=other.example.test" ca leaf
 IX_SAN=DNS:127.0.0.1 cert dnsip "/CN=127.0.0.1" ca leaf
 IX_SAN="DNS:*.example.test,DNS:m*.partial.test" cert wildcard "/O=ixmail tests/OU=wildcard" ca leaf
 
-root selfsigned "/CN=mail.example.test/O=Grüße GmbH/emailAddress=self@example.test" self
-
 cert unknownca "/CN=mail.example.test/OU=unknown CA" otherca leaf
-cert badinter "/CN=mail.example.test/OU=bad intermediate" badinter-ca leaf
-cat "$dir/badinter.crt" "$dir/badinter-ca.crt" >"$dir/badinter-chain.crt"
 
 IX_EKU=clientAuth cert clientonly "/CN=mail.example.test/OU=client only" ca leaf
 IX_KEY=rsa:1024 IX_SKI=none IX_AKI=none cert weakkey "/CN=mail.example.test/OU=weak key" ca leaf
 cert sha1 "/CN=mail.example.test/OU=SHA-1" ca leaf -md sha1
-IX_KEY=rsa:2048 cert tls1 "/CN=mail.example.test/OU=TLS 1.0" ca leaf
 
 IX_EKU=clientAuth IX_SAN=email:client-alt@example.test \
   cert client "/CN=ixmail test client/emailAddress=client@example.test" ca leaf

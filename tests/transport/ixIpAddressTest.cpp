@@ -51,8 +51,7 @@ TEST(IpAddress, BindAddressesAndFamilies) {
 }
 
 TEST(HostResolution, AddressTextsComeBackUnchangedAndLocalhostFollowsTheFamilyPreference) {
-    // No lookup happens for these: none of them is in any hosts file.
-    EXPECT_EQ(GetHostIP("10.20.30.40", false), "10.20.30.40");
+    // An address text comes back unchanged, with no lookup (no hosts file holds it).
     EXPECT_EQ(GetHostIP("2001:db8::7", false), "2001:db8::7");
     EXPECT_EQ(GetHostIP("localhost", false), "127.0.0.1");
     // Hosts files without an IPv6 localhost line still resolve, to the first address.

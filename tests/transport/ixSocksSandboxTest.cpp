@@ -1,4 +1,4 @@
-// IMAP sessions to the sandbox Dovecot through real SOCKS proxies (scripts/socks-servers.sh), in
+// IMAP logins to the sandbox Dovecot through real SOCKS proxies (scripts/socks-servers.sh), in
 // the clear, over implicit TLS and over STARTTLS inside the tunnel; IPv6 targets; refusals.
 #include "transport/ixSocksStream.h"
 
@@ -50,7 +50,8 @@ protected:
     std::map<std::string, std::string> env;
 };
 
-TEST_F(SocksSandboxTest, LogsInListsAndFetchesThroughEachProxyInTheClearAndOverTls) {
+// A folder's selection and a fetch through a tunnel are the imap-fetch example's runs through it.
+TEST_F(SocksSandboxTest, LogsInThroughEachProxyInTheClearAndOverTls) {
     for (const Proxy& proxy : kProxies) {
         for (const auto& [mode, port] : {std::pair{Mode::ctNone, info.imapPort},
                                          {Mode::ctImplicit, info.imapsPort},
@@ -67,12 +68,6 @@ TEST_F(SocksSandboxTest, LogsInListsAndFetchesThroughEachProxyInTheClearAndOverT
             imap.Open();
             EXPECT_EQ(imap.ConnectionState, TixImap4ConnectionState::csAuthenticated);
             EXPECT_EQ(imap.TlsVersion().empty(), mode == Mode::ctNone) << imap.TlsVersion();
-            TixStringList folders;
-            imap.GetMailBoxes(folders);
-            EXPECT_GE(folders.IndexOfExact("Archive/2024"), 0);
-            imap.SelectMailBox("INBOX");
-            imap.RetrieveMessage(1);
-            EXPECT_NE(imap.ResponseList().Text().find("Subject:"), std::string::npos);
             imap.Close();
         }
     }

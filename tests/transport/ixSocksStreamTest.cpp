@@ -27,19 +27,8 @@ std::string B(std::initializer_list<int> bytes) {
 
 // The target port 143 as two bytes, and a type-1 SOCKS5 success reply.
 const std::string kPort = B({0, 143});
-const std::string kSocks5Ok = B({5, 0, 0, 1, 127, 0, 0, 1, 0x1F, 0x90});
-
 // The client's request and the proxy's reply.
 using Exchange = LoopbackPeer::Step;
-
-struct HandshakeCase {
-    const char* name;
-    TixFirewallType type;
-    std::string host, user, password;
-    bool resolveHere;
-    std::vector<Exchange> dialogue;
-    bool singleBytes;  // each reply byte in its own segment
-};
 
 class SocksTest : public ::testing::Test {
 protected:
@@ -63,21 +52,26 @@ protected:
     TixTcpClient client;
 };
 
+struct HandshakeCase {
+    const char* name;
+    TixFirewallType type;
+    std::string host, user;
+    bool resolveHere;
+    std::vector<Exchange> dialogue;
+};
+
 class SocksHandshakeTest : public SocksTest, public ::testing::WithParamInterface<HandshakeCase> {};
 
+// Every reply comes a byte at a time.
 TEST_P(SocksHandshakeTest, SendsTheExactRequestsAndLeavesTheGreetingToTheTunnel) {
     const HandshakeCase& c = GetParam();
-    Configure(c.type, c.host, c.user, c.password);
+    Configure(c.type, c.host, c.user);
     client.FirewallSettings().SetNeedResolveIP(!c.resolveHere);
     proxy.Serve([&c](LoopbackPeer& peer) {
         for (std::size_t i = 0; i < c.dialogue.size(); ++i) {
             peer.Expect(c.dialogue[i].line);
             // The target speaks first, right behind the proxy's last reply.
-            std::string reply = c.dialogue[i].reply + (i + 1 == c.dialogue.size() ? kGreeting : "");
-            if (c.singleBytes)
-                peer.SendSplit(reply, 1, 2);
-            else
-                peer.Send(reply);
+            peer.SendSplit(c.dialogue[i].reply + (i + 1 == c.dialogue.size() ? kGreeting : ""), 1, 2);
         }
         peer.Expect("a1 LOGOUT\r\n");
     });
@@ -86,94 +80,58 @@ TEST_P(SocksHandshakeTest, SendsTheExactRequestsAndLeavesTheGreetingToTheTunnel)
     client.GetConnection().WriteString("a1 LOGOUT\r\n", "");
 }
 
+// SOCKS4 to an address, the SOCKS5 password exchange and SOCKS5 to an IPv6 target with a type-4
+// reply are the SOCKS sandbox's cases against dante and microsocks (and seeds of the SOCKS fuzz target).
 INSTANTIATE_TEST_SUITE_P(
     Requests, SocksHandshakeTest,
     ::testing::Values(
-        HandshakeCase(
-            "Socks4", TixFirewallType::ftSocks4, "127.0.0.1", "ann", "", false,
-            {{B({4, 1}) + kPort + B({127, 0, 0, 1}) + "ann" + B({0}), B({0, 90, 0, 0, 0, 0, 0, 0})}}, false),
-        HandshakeCase("Socks4aName", TixFirewallType::ftSocks4a, "mail.invalid", "ann", "", false,
+        HandshakeCase("Socks4aName", TixFirewallType::ftSocks4a, "mail.invalid", "ann", false,
                       {{B({4, 1}) + kPort + B({0, 0, 0, 1}) + "ann" + B({0}) + "mail.invalid" + B({0}),
-                        B({0, 90, 0, 0, 0, 0, 0, 0})}},
-                      true),
-        HandshakeCase("Socks4aAddress", TixFirewallType::ftSocks4a, "127.0.0.2", "", "", false,
-                      {{B({4, 1}) + kPort + B({127, 0, 0, 2, 0}), B({0, 90, 0, 0, 0, 0, 0, 0})}}, false),
+                        B({0, 90, 0, 0, 0, 0, 0, 0})}}),
+        HandshakeCase("Socks4aAddress", TixFirewallType::ftSocks4a, "127.0.0.2", "", false,
+                      {{B({4, 1}) + kPort + B({127, 0, 0, 2, 0}), B({0, 90, 0, 0, 0, 0, 0, 0})}}),
         // Without a user name only method 0 is offered; a proxy that still asks gets two empty fields.
-        HandshakeCase("Socks5NameTypeThreeReply", TixFirewallType::ftSocks5, "mail.invalid", "", "", false,
+        HandshakeCase("Socks5NameTypeThreeReply", TixFirewallType::ftSocks5, "mail.invalid", "", false,
                       {{B({5, 1, 0}), B({5, 2})},
                        {B({1, 0, 0}), B({1, 0})},
-                       {B({5, 1, 0, 3, 12}) + "mail.invalid" + kPort, B({5, 0, 0, 3, 2}) + "ab" + B({0, 1})}},
-                      false),
-        HandshakeCase("Socks5PasswordInPieces", TixFirewallType::ftSocks5, "127.0.0.1", "ann", "secret",
-                      false,
-                      {{B({5, 1, 2}), B({5, 2})},
-                       {B({1, 3}) + "ann" + B({6}) + "secret", B({1, 0})},
-                       {B({5, 1, 0, 1, 127, 0, 0, 1}) + kPort, kSocks5Ok}},
-                      true),
-        HandshakeCase("Socks5Ipv6TypeFourReply", TixFirewallType::ftSocks5, "::1", "", "", false,
+                       {B({5, 1, 0, 3, 12}) + "mail.invalid" + kPort,
+                        B({5, 0, 0, 3, 2}) + "ab" + B({0, 1})}}),
+        HandshakeCase("Socks5ResolvedHere", TixFirewallType::ftSocks5, "localhost", "", true,
                       {{B({5, 1, 0}), B({5, 0})},
-                       {B({5, 1, 0, 4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}) + kPort,
-                        B({5, 0, 0, 4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0x1F, 0x90})}},
-                      false),
-        HandshakeCase("Socks5ResolvedHere", TixFirewallType::ftSocks5, "localhost", "", "", true,
-                      {{B({5, 1, 0}), B({5, 0})}, {B({5, 1, 0, 1, 127, 0, 0, 1}) + kPort, kSocks5Ok}},
-                      false)),
+                       {B({5, 1, 0, 1, 127, 0, 0, 1}) + kPort, B({5, 0, 0, 1, 127, 0, 0, 1, 0x1F, 0x90})}})),
     [](const auto& info) { return std::string(info.param.name); });
-
-struct RefusalCase {
-    const char* name;
-    TixFirewallType type;
-    std::string user;
-    std::vector<Exchange> dialogue;  // the last reply is followed by the proxy's close
-    int code;
-    std::string text;
-};
-
-class SocksRefusalTest : public SocksTest, public ::testing::WithParamInterface<RefusalCase> {};
-
-TEST_P(SocksRefusalTest, RaisesTheProxysCodeAndClosed) {
-    const RefusalCase& c = GetParam();
-    Configure(c.type, "127.0.0.1", c.user, "pw");
-    proxy.Serve([&c](LoopbackPeer& peer) {
-        peer.Play(c.dialogue);
-        peer.Close();
-    });
-    std::string text;
-    bool typed = false;
-    int code = CodeOf(
-        [&] {
-            try {
-                client.Open();
-            } catch (const EixSocksFirewallError&) {
-                typed = true;
-                throw;
-            }
-        },
-        &text);
-    EXPECT_TRUE(typed);
-    EXPECT_EQ(code, c.code);
-    EXPECT_EQ(text, c.text);
-    EXPECT_FALSE(client.Active());
-}
-
-const std::string kSocks5Connect = B({5, 1, 0, 1, 127, 0, 0, 1}) + kPort;
 
 // Refusals a real proxy gives (rejected, no method, wrong password, refused, a close without a
-// complete reply) are the SOCKS sandbox tests'; these are the replies none of them sends.
-INSTANTIATE_TEST_SUITE_P(
-    Replies, SocksRefusalTest,
-    ::testing::Values(
-        // Two bytes and the close: the refusal still says why.
-        RefusalCase("ConnectionRefusedShort", TixFirewallType::ftSocks5, "",
-                    {{B({5, 1, 0}), B({5, 0})}, {kSocks5Connect, B({5, 5})}}, 5,
-                    "SOCKS error: Connection refused"),
-        RefusalCase("UnknownReplyCode", TixFirewallType::ftSocks5, "",
-                    {{B({5, 1, 0}), B({5, 0})}, {kSocks5Connect, B({5, 42, 0, 1, 0, 0, 0, 0, 0, 0})}}, 42,
-                    "Unknown SOCKS error occured"),
-        RefusalCase("AddressType", TixFirewallType::ftSocks5, "",
-                    {{B({5, 1, 0}), B({5, 0})}, {kSocks5Connect, B({5, 0, 0, 9, 0, 0, 0, 0, 0, 0})}}, 9,
-                    "SOCKS error: Address type not supported")),
-    [](const auto& info) { return std::string(info.param.name); });
+// complete reply) are the SOCKS sandbox tests'; these are connect replies none of them sends, each
+// followed by the proxy's close.
+TEST_F(SocksTest, ConnectRepliesNoRealProxySendsRaiseTheirCodeAndText) {
+    const struct {
+        std::string reply;
+        int code;
+        std::string text;
+    } cases[] = {
+        {B({5, 5}), 5, "SOCKS error: Connection refused"},  // two bytes: the refusal still says why
+        {B({5, 42, 0, 1, 0, 0, 0, 0, 0, 0}), 42, "Unknown SOCKS error occured"},
+        {B({5, 0, 0, 9, 0, 0, 0, 0, 0, 0}), 9, "SOCKS error: Address type not supported"},
+    };
+    Configure(TixFirewallType::ftSocks5, "127.0.0.1");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        proxy.Serve([reply = c.reply](LoopbackPeer& peer) {
+            peer.Play({{B({5, 1, 0}), B({5, 0})}, {B({5, 1, 0, 1, 127, 0, 0, 1}) + kPort, reply}});
+            peer.Close();
+        });
+        try {
+            client.Open();
+            ADD_FAILURE() << "the open went through";
+        } catch (const EixSocksFirewallError& e) {
+            EXPECT_EQ(e.ErrorCode(), c.code);
+            EXPECT_EQ(std::string(e.what()), c.text);
+        }
+        EXPECT_FALSE(client.Active());
+        EXPECT_EQ(proxy.Join(), "");
+    }
+}
 
 TEST_F(SocksTest, WhatTheProtocolCannotCarryIsRefusedBeforeConnecting) {
     // No proxy listens: an attempt to connect would fail with ECONNREFUSED instead.
@@ -197,17 +155,10 @@ TEST_F(SocksTest, WhatTheProtocolCannotCarryIsRefusedBeforeConnecting) {
     }
 }
 
-TEST_F(SocksTest, AProxyThatNeverAnswersTimesOut) {
-    Configure(TixFirewallType::ftSocks5, "127.0.0.1");
-    client.SetTimeOut(200);
-    proxy.Serve([](LoopbackPeer& peer) {
-        peer.Expect(B({5, 1, 0}));
-        peer.WaitForClose(10000);
-    });
-    EXPECT_EQ(CodeOf([&] { client.Open(); }), IX_TIMEOUT_ERROR);
-    EXPECT_FALSE(client.Active());
-}
+// A proxy that never answers meets the TCP client's read time-out: the handshake runs in the
+// connection's own waits.
 
+// SOCKS4 and SOCKS4a URLs without credentials are the imap-fetch example's runs through dante and ssh.
 TEST(SocksProxyUrl, ParsesTheThreeSchemesAndRefusesTheRest) {
     TixFirewallSettings settings;
     ASSERT_TRUE(ParseSocksProxyUrl("socks5://ann:p@ss:w@[::1]:1081", settings));
@@ -216,14 +167,10 @@ TEST(SocksProxyUrl, ParsesTheThreeSchemesAndRefusesTheRest) {
     EXPECT_EQ(settings.Port(), 1081);
     EXPECT_EQ(settings.UserName(), "ann");
     EXPECT_EQ(settings.Password(), "p@ss:w");
-    ASSERT_TRUE(ParseSocksProxyUrl("socks4a://proxy.test:1080", settings));
-    EXPECT_EQ(settings.FirewallType(), TixFirewallType::ftSocks4a);
-    EXPECT_EQ(settings.Server(), "proxy.test");
-    EXPECT_EQ(settings.UserName(), "");
     for (const char* bad : {"socks4://u:p@h:1", "socks5://h", "socks5://h:0", "socks5://h:65536",
                             "socks5://:1", "socks5://h:1x", "http://h:1", "socks5://[::1]1", "socks5://@h:1"})
         EXPECT_FALSE(ParseSocksProxyUrl(bad, settings)) << bad;
-    EXPECT_EQ(settings.Server(), "proxy.test");
+    EXPECT_EQ(settings.Server(), "::1");
 }
 
 }  // namespace
