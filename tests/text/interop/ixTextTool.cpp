@@ -40,12 +40,9 @@ struct TixResult {
     std::string message;
 };
 
-// A request the tool cannot read; std::stoi's errors and a missing argument (vector::at) are
-// logic errors too.
-class TixUsageError : public std::logic_error {
-public:
-    using std::logic_error::logic_error;
-};
+// A request the tool cannot read is a logic error: std::stoi's errors, a missing argument
+// (vector::at), an unknown name.
+using TixUsageError = std::invalid_argument;
 
 TixEncodeMethod MethodOf(const std::string& name) {
     if (name == "base64") return cmBase64;
@@ -86,17 +83,8 @@ void RunTransfer(const std::vector<std::string>& args, const std::string& input,
     if (encoder.DecodeFailed()) result.message = "decode-failed";
 }
 
-void RunIdn(const std::vector<std::string>& args, const std::string& input, TixResult& result) {
-    if (args.size() != 2 || (args[1] != "label" && args[1] != "host"))
-        throw TixUsageError("expected: idn label|host");
-    result.output =
-        args[1] == "label" ? TixIdnTranslator::EncodeLabel(input) : TixIdnTranslator::Encode(input);
-}
-
 void RunCharset(const std::vector<std::string>& args, const std::string& input, TixResult& result) {
-    if (args.size() != 3 || (args[1] != "to" && args[1] != "from"))
-        throw TixUsageError("expected: charset to|from NAME");
-    const std::string& name = args[2];
+    const std::string& name = args.at(2);
     if (args[1] == "to") {
         const TixByteArray bytes = TixTranslator::GetBytes(input, name);
         result.output.assign(bytes.begin(), bytes.end());
@@ -115,7 +103,8 @@ TixResult Run(const std::vector<std::string>& args, const std::string& input) {
         if (args[0] == "encode" || args[0] == "decode")
             RunTransfer(args, input, result);
         else if (args[0] == "idn")
-            RunIdn(args, input, result);
+            result.output = args.at(1) == "label" ? TixIdnTranslator::EncodeLabel(input)
+                                                  : TixIdnTranslator::Encode(input);
         else if (args[0] == "charset")
             RunCharset(args, input, result);
         else

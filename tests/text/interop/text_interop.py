@@ -1,13 +1,12 @@
 #!/usr/bin/python3
 """Cross-checks of ix-text-tool against implementations written elsewhere.
 
-Peers: Python's base64, quopri, binascii and codecs modules, and the idn2 command. Each area is one
+Peers: Python's base64, quopri, binascii, codecs and Punycode modules. Each area is one
 CTest test; every random case comes from a fixed seed, printed with any failure so that it can be
 replayed with --seed. Where this library's documented behaviour differs from a peer's (malformed
 input, framing), the expected result is written out here instead of taken from the peer.
 
-Exit status: 0 all checks passed, 1 a check failed, 77 idn2 is missing (the idn area then
-compares with Python's Punycode only).
+Exit status: 0 all checks passed, 1 a check failed.
 """
 
 import argparse
@@ -15,16 +14,11 @@ import base64
 import binascii
 import codecs
 import collections
-import os
 import quopri
 import random
 import re
-import shutil
 import subprocess
 import sys
-import unicodedata
-
-SKIP = 77
 
 # One seed per area, so that a change in one area's generator leaves the others' data alone.
 SEEDS = {"base64": 5101, "qp": 5102, "uu": 5103, "idn": 5301, "charset": 5201, "malformed": 5999}
@@ -59,7 +53,7 @@ class Tool:
             # Requests run in order, so a crash took place in the first one left unanswered.
             culprit = len(results)
             args, data = requests[culprit] if culprit < len(requests) else (None, None)
-            raise ToolCrash("ix-text-tool batch exited with %d after %d of %d answers; stderr %r; first "
+            raise RuntimeError("ix-text-tool batch exited with %d after %d of %d answers; stderr %r; first "
                             "unanswered request: %r with input %s" % (proc.returncode, len(results),
                                                                       len(requests), proc.stderr[-400:], args,
                                                                       show(data)))
@@ -78,10 +72,6 @@ class Tool:
             message = out[end + 1 + n_out : pos].decode("utf-8", "replace")
             results.append(Result(status, out[end + 1 : end + 1 + n_out], message))
         return results
-
-
-class ToolCrash(Exception):
-    pass
 
 
 class Checker:
@@ -104,27 +94,15 @@ class Checker:
                 lines.append("input:    " + show(data))
             lines.append("expected: " + show(expected))
             lines.append("actual:   " + show(actual))
-            if isinstance(expected, (bytes, str)) and isinstance(actual, (bytes, str)):
-                at = next((i for i, (a, b) in enumerate(zip(expected, actual)) if a != b),
-                          min(len(expected), len(actual)))
-                lines.append("first difference at offset %d: expected %s, actual %s"
-                             % (at, show(expected[at : at + 12]), show(actual[at : at + 12])))
             self.failures.append("\n    ".join(lines))
 
     def report(self):
         print("%s: %d of %d checks failed (seed %d)"
               % (self.area, len(self.failures), self.checks, self.seed))
-        if not self.failures:
-            return 0
-        # A few of each kind: one fault often fails many random cases.
-        kinds = {}
-        for failure in self.failures:
-            kinds.setdefault(re.sub(r"\d+", "N", failure.split("\n")[0]), []).append(failure)
-        for kind, failures in kinds.items():
-            print("%d x %s" % (len(failures), kind))
-            for failure in failures[:3]:
-                print("FAIL " + failure)
-        return 1
+        # The first few: one fault often fails many random cases.
+        for failure in self.failures[:20]:
+            print("FAIL " + failure)
+        return 1 if self.failures else 0
 
 
 def check_answers(tool, check, cases):
@@ -319,18 +297,11 @@ def check_uu(tool, rng, check):
 # ---------------------------------------------------------------------------------------------
 # IDN labels
 
-def lower_case_letters(first, last):
-    """Letters without a compatibility form (no ligatures such as U+0133) and without case
-    folding: what IDNA2008 allows in a label."""
-    return [chr(c) for c in range(first, last) if unicodedata.category(chr(c)) == "Ll"
-            and unicodedata.normalize("NFKC", chr(c)) == chr(c) and chr(c).casefold() == chr(c)]
-
-
-# Lower-case letters by script.
-LATIN = lower_case_letters(0xE0, 0x250)
+# Letters by script.
+LATIN = [chr(c) for c in range(0xE0, 0x250)]
 CYRILLIC = [chr(c) for c in range(0x430, 0x450)] + ["\u0451"]
 CJK = [chr(c) for c in range(0x4E00, 0x9FA6)]
-EMOJI = [chr(c) for c in range(0x1F600, 0x1F650)]  # not allowed by IDNA2008: Punycode only
+EMOJI = [chr(c) for c in range(0x1F600, 0x1F650)]
 ASCII = [chr(c) for c in range(ord("a"), ord("z") + 1)] + list("0123456789")
 
 
@@ -349,24 +320,6 @@ def random_label(rng, pools, length):
     return label[:2] + label[2:4].replace("--", "-a") + label[4:]
 
 
-def idn2_encode(names):
-    """idn2's lookup form of each name, or None where idn2 refuses it."""
-    idn2 = shutil.which("idn2")
-    env = dict(os.environ, LC_ALL="C.UTF-8")
-    proc = subprocess.run([idn2, "--no-tr46", "--quiet"], input="\n".join(names).encode() + b"\n",
-                          capture_output=True, env=env, timeout=60)
-    answers = proc.stdout.decode().splitlines()
-    if proc.returncode == 0 and len(answers) == len(names):
-        return answers
-    # idn2 stops at the first name it refuses: ask one by one.
-    out = []
-    for name in names:
-        proc = subprocess.run([idn2, "--no-tr46", "--quiet", "--", name], capture_output=True, env=env,
-                              timeout=10)
-        out.append(proc.stdout.decode().strip() if proc.returncode == 0 else None)
-    return out
-
-
 def check_idn(tool, rng, check):
     labels = ["bücher", "é", "mañana", "café-crème", "правда", "москва-2026", "例え", "中文", "日本語",
               "ß", "straße", "ǎbc", "ñ", "a-é", "ü-", "-ü", "xn-ü", "3年b組金八先生"]
@@ -375,15 +328,13 @@ def check_idn(tool, rng, check):
                for _ in range(300)]
     # Longer labels, some near the 63-character limit of the encoded form.
     labels += [random_label(rng, [ASCII, LATIN], rng.randint(15, 40)) for _ in range(20)]
-
-    # Punycode (Python's codec) for every label, including emoji, upper case and what IDNA2008
-    # would refuse.
-    extra = ["😀", "a😀b", "Bücher", "ÉCOLE", "3年B組金八先生", "安室奈美恵-with-SUPER-MONKEYS",
+    # Emoji, upper case and what IDNA2008 would refuse are Punycode all the same.
+    labels += ["😀", "a😀b", "Bücher", "ÉCOLE", "3年B組金八先生", "安室奈美恵-with-SUPER-MONKEYS",
              "PorquénopuedensimplementehablarenEspañol", "\U0010FFFF", "\u0080", "a" * 500 + "é" * 500]
-    extra += [random_label(rng, [EMOJI, LATIN, ASCII, CJK], rng.randint(1, 20)) for _ in range(60)]
-    extra += [random_label(rng, [CJK, EMOJI], rng.randint(200, 2000)) for _ in range(10)]
+    labels += [random_label(rng, [EMOJI, LATIN, ASCII, CJK], rng.randint(1, 20)) for _ in range(60)]
+    labels += [random_label(rng, [CJK, EMOJI], rng.randint(200, 2000)) for _ in range(10)]
     cases = [("idn label", label.encode(), (0, punycode_label(label).encode()),
-              "EncodeLabel(%r) against Python's Punycode" % label) for label in labels + extra]
+              "EncodeLabel(%r) against Python's Punycode" % label) for label in labels]
 
     # Host names: labels split at dots, empty labels kept.
     hosts = ["", ".", "a.", "..", "bücher.example", "a..bücher", ".é.", "Example.COM", "www.правда.рф"]
@@ -392,25 +343,6 @@ def check_idn(tool, rng, check):
     cases += [("idn host", host.encode(), (0, ".".join(map(punycode_label, host.split("."))).encode()),
                "Encode(%r)" % host) for host in hosts]
     check_answers(tool, check, cases)
-
-    if not shutil.which("idn2"):
-        print("idn: idn2 is not installed (Debian package idn2): only Python's Punycode was compared")
-        rc = check.report()
-        return rc if rc else SKIP
-    # idn2 for the lower-case labels and host names IDNA2008 admits: no hyphen at either end of a
-    # label, encoded labels of at most 63 characters.
-    names = [name for name in labels + hosts[9:]
-             if all(label and label[0] != "-" and label[-1] != "-" and len(punycode_label(label)) <= 63
-                    for label in name.split("."))]
-    reference = idn2_encode(names)
-    refused = [name for name, ref in zip(names, reference) if ref is None]
-    check.expect("idn2 accepts the generated labels", len(refused) <= len(names) // 20,
-                 "refused: %r" % refused[:20])
-    compared = [(name, ref) for name, ref in zip(names, reference) if ref is not None]
-    check_answers(tool, check, [("idn host", name.encode(), (0, ref.encode()),
-                                 "Encode(%r) against idn2" % name) for name, ref in compared])
-    print("idn: %d names compared with idn2; refused by it: %r" % (len(compared), refused))
-    return None
 
 
 # ---------------------------------------------------------------------------------------------
@@ -539,10 +471,6 @@ def check_charset(tool, rng, check):
 # malformed input
 
 
-def random_garbage(rng, alphabet, n):
-    return bytes(rng.choice(alphabet) for _ in range(n))
-
-
 def invalid_utf8(rng):
     """Valid characters mixed with the usual defects: stray continuation bytes, truncated and
     overlong forms, surrogates, values beyond U+10FFFF, bytes that never occur."""
@@ -563,12 +491,9 @@ def check_malformed(tool, rng, check):
         (b"=", b""), (b"ab=", b"ab"), (b"ab=\r\ncd", b"abcd"), (b"=41=4a", b"AJ"), (b"=ZZ=41", b"=ZZA"),
         (b"=4G", b"=G"), (b"=G1", b"=G1"), (b"==41", b"==41"), (b"a= b", b"a= b"), (b"=\r\n", b""),
         (b"a=\n\nb", b"a\r\nb"), (b"a\nb", b"a\r\nb"), (b"a\rb", b"a\r\nb"), (b"a\n\rb", b"a\r\n\r\nb"),
-        (b"=\xff", b"=\xff"), (b"=4\xff", b"=\xff"), (b"a=\rb", b"ab"), (b"=0d=0A", b"\r\n"),
+        (b"=\xff", b"=\xff"), (b"=4\xff", b"=\xff"), (b"a=\rb", b"ab"), (b"=0d=0A", b"\r\n"), (b"x=4", b"x"),
     ]
     cases = [("decode qp", data, (0, want), "qp decode of %r" % data) for data, want in qp]
-    qp_bytes = b"=0123456789ABCDEFabcdefxyzZ \t\r\n\xff"
-    cases += [("decode qp", random_garbage(rng, qp_bytes, rng.randrange(1, 400)), 0,
-               "qp decode of garbage never fails") for _ in range(150)]
     # base64: padding is no group boundary, and leftover bits are dropped.
     crafted = [(b"QQ==QUJD", b"\x41\x04\x14\x24"), (b"QUJDR", b"ABC"), (b"Q", b""), (b"====", b""),
                (b"QU JD\r\n", b"ABC"), (b"=Q=U=J=D=", b"ABC")]
@@ -584,8 +509,6 @@ def check_malformed(tool, rng, check):
         line = binascii.b2a_uu(b"first").rstrip(b"\n")
         cases.append(("decode uu", line + b"\n" + stop + b"\n" + binascii.b2a_uu(b"after"), (0, b"first"),
                       "uudecode stops at %r" % stop))
-    cases += [("decode uu", random_garbage(rng, bytes(range(256)), rng.randrange(1, 600)), 0,
-               "uudecode of garbage never fails") for _ in range(100)]
 
     # base64: every byte outside the alphabet and the skipped CR, LF, space and "=" is refused
     # (code -2), or with --continue ends the decoding quietly.
@@ -665,12 +588,10 @@ def main():
     seed = options.seed if options.seed is not None else SEEDS[options.area]
     check = Checker(options.area, seed)
     try:
-        outcome = AREAS[options.area](Tool(options.tool), random.Random(seed), check)
-    except ToolCrash as crash:
+        AREAS[options.area](Tool(options.tool), random.Random(seed), check)
+    except RuntimeError as crash:
         print("%s (seed %d): %s" % (options.area, seed, crash))
         return 1
-    if outcome is not None:
-        return outcome
     return check.report()
 
 
