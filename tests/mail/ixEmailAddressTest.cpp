@@ -54,8 +54,8 @@ TEST(EmailAddress, FullAddressQuotesTheNameWhenNeeded) {
     EXPECT_EQ(BuildFullAddress("back\\slash", "a@b.c"), "\"back\\\\slash\" <a@b.c>");
 }
 
-// How other readers take the names we write (quotes, parentheses, commas) is the Python interop
-// case of the header tests.
+// How other readers take the names we write (quotes, parentheses, commas) is the mail interop
+// round trip's: Python reads its composed messages' display names.
 
 TEST(EmailAddressList, SplitsAndJoinsTheTextForm) {
     TixEmailAddressList list;

@@ -136,12 +136,12 @@ TEST(MailHeaderEncode, QEscapesAllButLettersDigitsAndFewMarksAndTheTextChoosesAM
         EXPECT_EQ(H::EncodeWord(text, charSet, method), word);
         EXPECT_EQ(method, chosen);
     }
-    // Text that looks like an encoded word is encoded too: the Python interop case reads it back.
+    // Text that looks like an encoded word is encoded too: the mail interop round trip reads it back.
 }
 
 TEST(MailHeaderEncode, CharsetFallsBackToUtf8WhenItCannotHoldTheText) {
     TixEncodeMethod method = cmQuotedPrintable;
-    // Latin-1 with German and Cyrillic text: the Python interop case reads what each method wrote.
+    // Latin-1 with German and Cyrillic text: the mail interop round trip reads what each method wrote.
     EXPECT_EQ(H::EncodeWord(kCyrillic, "koi8-r", method), "=?koi8-r?Q?=F0=D2=C9=D7=C5=D4?=");
     EXPECT_EQ(H::EncodeWord(kCyrillic, "no-such-charset", method).rfind("=?utf-8?Q?", 0), 0u);
 }
@@ -171,7 +171,7 @@ TEST(MailHeaderEncode, LongTextIsCutAtCharacterBoundaries) {
     EXPECT_EQ(H::DecodeText(encoded, ""), "abc" + kEmoji);
 }
 
-// ASCII longer than the room becomes Q words: the Python interop case's long word reads back.
+// ASCII longer than the room becomes Q words: the mail interop round trip's long word reads back.
 TEST(MailHeaderEncode, PlainTextAndTheMethodsThatWriteNoWords) {
     EXPECT_EQ(H::EncodeText("", "utf-8", 70, cmBase64), "");
     EXPECT_EQ(H::EncodeText("Hello world", "utf-8", 70, cmNone), "Hello world");
@@ -195,7 +195,7 @@ TEST(MailHeaderFields, ValuesCannotInjectFields) {
 }
 
 // Groups, empty groups and quoted names in them are the mail corpus's (22), which Python reads too;
-// display names in every charset and method are read back by Python in the interop tests.
+// display names in every charset and method are read back by Python in the mail interop round trip.
 TEST(MailHeaderFields, AddressFieldsUnfoldIntoListsAndOnlySubjectKeepsTrailingSpace) {
     TixStringList lines{"To: A <a@x.org>",
                         "\tB <b@x.org>",
@@ -289,23 +289,18 @@ TEST(MailHeaderItems, RfcItemsShape) {
     header.AddEncodedFieldItem("Content-Type", "name*", "a b.txt");
     EXPECT_EQ(lines[0], "Content-Type: text/plain;");
     EXPECT_EQ(lines[1], "\tname*=utf-8''a%20b.txt");
-    header.AddEncodedFieldItem("Content-Type", "title*", std::string(100, 'x'));
-    EXPECT_EQ(lines[1], "\tname*=utf-8''a%20b.txt;");
-    EXPECT_EQ(lines[2].rfind("\ttitle*0*=utf-8''xxx", 0), 0u);
-    EXPECT_EQ(lines[3].rfind("\ttitle*1*=xxx", 0), 0u);
-    // Unknown field or empty value: nothing.
+    // Long values continue in numbered pieces: the mail interop round trip's long file names, which
+    // Python reads. An unknown field or an empty value adds nothing.
     header.AddEncodedFieldItem("X-None", "a", "b");
     header.AddEncodedFieldItem("Content-Type", "a", "   ");
     EXPECT_EQ(header.GetFieldIndex("x-none"), -1);
-    EXPECT_EQ(lines.Count(), 5);
+    EXPECT_EQ(lines.Count(), 3);
 }
 
-TEST(MailHeaderItems, Rfc2231EncoderEscapesAllButAttributeChars) {
+TEST(MailHeaderItems, Rfc2231EncoderTakesCharsetAndLanguage) {
+    // Which bytes are escaped is read back by Python from the mail interop round trip's file names
+    // full of specials.
     TixRfc2231HeaderEncoder encoder;
-    std::string kept;
-    for (int b = 0; b < 256; ++b)
-        if (!encoder.IsEscapeNeeded(static_cast<std::uint8_t>(b))) kept += static_cast<char>(b);
-    EXPECT_EQ(kept, "!#$&+-.0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ^_`abcdefghijklmnopqrstuvwxyz{|}~");
     encoder.SetCharSet("iso-8859-1");
     encoder.SetLanguage("de");
     EXPECT_EQ(encoder.EncodeValue("\xC3\xBC a"), "iso-8859-1'de'%FC%20a");

@@ -301,11 +301,8 @@ TEST_F(MailMessageTest, PlainAsciiMessageSource) {
     m.NewsGroups().Add("comp.test");  // a news article counts its lines
     const TixStringList& s = m.MessageSource();
     const std::string text = s.Text();
-    EXPECT_NE(text.find("From: Ann <ann@example.com>\r\n"), std::string::npos);
+    // The fields, charset and text as Python reads them are the mail interop round trip's.
     EXPECT_NE(text.find("Date: Mon, 7 Dec 2026 08:00:00 +0000\r\nLines: 2\r\nMIME-Version: 1.0\r\n"),
-              std::string::npos);
-    EXPECT_NE(text.find("Content-Type: text/plain; charset=\"iso-8859-1\"\r\n"), std::string::npos);
-    EXPECT_NE(text.find("Content-Transfer-Encoding: 7bit\r\n\r\nline one\r\nline two\r\n"),
               std::string::npos);
     EXPECT_EQ(text.find("multi-part"), std::string::npos);
     // Cached until a change; a change builds it again with a new boundary.
@@ -313,8 +310,8 @@ TEST_F(MailMessageTest, PlainAsciiMessageSource) {
     EXPECT_EQ(Source(m), text);
 }
 
-// How composed messages read in another reader is the mail interop round trip; here: line lengths,
-// the image's cid reference, and a source built again after a change.
+// How composed messages read in another reader, and their line lengths, are the mail interop round
+// trip's; here: the image's cid reference, and a source built again after a change.
 TEST_F(MailMessageTest, ComposedMessageSource) {
     const std::string dir = ::testing::TempDir();
     const std::string image = dir + "/pic.png", file = dir + "/отчёт 2026.pdf";
@@ -327,8 +324,6 @@ TEST_F(MailMessageTest, ComposedMessageSource) {
     m.SetSubject("Grüße aus Köln — ein sehr langer Betreff, der gefaltet werden muss, weil er lang ist");
     EXPECT_EQ(m.ContentType(), "multipart/mixed");
     const std::string first = Source(m);
-    for (const auto& item : m.MessageSource())
-        EXPECT_LE(item.line.size(), 998u);
     auto& related = dynamic_cast<TixMultipartBody&>(m.Bodies()[0]);
     auto& alt = dynamic_cast<TixMultipartBody&>(related.Bodies()[0]);  // text before the images
     auto& pic = dynamic_cast<TixImageBody&>(related.Bodies()[1]);

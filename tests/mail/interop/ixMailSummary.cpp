@@ -245,15 +245,6 @@ std::vector<Composed> Messages() {
                     .from = "山田太郎 <taro@example.jp>",
                     .to = "hanako@example.jp",
                     .text = "こんにちは。\r\n今日はいい天気です。"});
-    list.push_back({.name = "base64-headers-attachment",
-                    .charSet = "utf-8",
-                    .headerEncoding = cmBase64,
-                    .extensions = true,
-                    .subject = "Ünïcödé subject in base64 words",
-                    .from = "Ünïcödé Sender <sender@example.com>",
-                    .to = "Ελένη <eleni@example.gr>",
-                    .text = "Körper mit Umlauten: äöü ß.",
-                    .attachments = {"très long nom de fichier accentué pour les paramètres étendus.txt"}});
     list.push_back({.name = "html-with-images",
                     .charSet = "utf-8",
                     .subject = "Inline images",
@@ -273,6 +264,34 @@ std::vector<Composed> Messages() {
                     .text = "The file follows.",
                     .attachments = {"data.bin"},
                     .format = mfUUencode});
+    // Header texts in every charset and header encoding, each as the subject, a display name and an
+    // attachment's file name (RFC 2231 parameters): plain and 8-bit, long enough to need several
+    // encoded words, looking like an encoded word, full of specials.
+    const std::string texts[] = {
+        "Plain ASCII subject",
+        "Grüße aus München",
+        "Привет, мир! Длинная тема письма для переноса строк",
+        "Emoji 😀😁😂 and 日本語 text that is long enough to need several encoded words on several lines",
+        "Looks like =?utf-8?Q?an_encoded_word?= but is not",
+        "Punctuation: \"quoted\" (paren) a_b ?=? 100% tab\there",
+        std::string(120, 'x') + " long ASCII word"};
+    int n = 0;
+    for (const std::string& text : texts) {
+        std::string file = text + ".txt";
+        std::erase(file, ':');  // a colon would end the folder part of the composed file's path
+        for (const char* charSet : {"utf-8", "iso-8859-1", "koi8-r"})
+            for (TixEncodeMethod method : {cmNone, cmQuotedPrintable, cmBase64})
+                list.push_back(
+                    {.name = "header-" + std::to_string(++n),
+                     .charSet = charSet,
+                     .headerEncoding = method,
+                     .extensions = true,
+                     .subject = text,
+                     .from = "one@example.org",
+                     .to = BuildFullAddress(text, "one@example.org") + ", \"Smith, John\" <js@example.org>",
+                     .text = "Body.",
+                     .attachments = {file}});
+    }
     return list;
 }
 
@@ -280,12 +299,15 @@ int Build(const char* dirName) {
     const fs::path dir(dirName);
     const fs::path files = dir / "files";
     fs::create_directories(files);
-    unsigned seed = 7;
-    for (const char* name : {"отчёт 2026.pdf", "data.bin", "logo.png", "photo.jpg",
-                             "très long nom de fichier accentué pour les paramètres étendus.txt"}) {
-        WriteFile(files / name, Bytes(2000 + 1000 * (seed % 3), seed));
-        ++seed;
-    }
+    // The path of a file in DIR/files, made with bytes of its own the first time it is named.
+    auto file = [&files, seed = 7u](const std::string& name) mutable {
+        const fs::path path = files / name;
+        if (!fs::exists(path)) {
+            ++seed;
+            WriteFile(path, Bytes(2000 + 1000 * (seed % 3), seed));
+        }
+        return path.string();
+    };
     for (const Composed& c : Messages()) {
         TixMailMessage m;
         if (!c.charSet.empty()) m.SetCharSet(c.charSet);
@@ -293,12 +315,12 @@ int Build(const char* dirName) {
         m.SetUseHeaderEncodingExtensions(c.extensions);
         TixStringList attachments, images;
         for (const auto& a : c.attachments)
-            attachments.Add((files / a).string());
+            attachments.Add(file(a));
         std::string html = c.html;
         for (const auto& i : c.images) {
-            images.Add((files / i).string());
             // The HTML names images by their full path; composing turns that into cid: references.
-            const std::string full = (files / i).string();
+            const std::string full = file(i);
+            images.Add(full);
             for (std::size_t p = html.find("\"" + i + "\""); p != std::string::npos;
                  p = html.find("\"" + i + "\"", p + full.size()))
                 html.replace(p + 1, i.size(), full);

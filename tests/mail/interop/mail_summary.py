@@ -299,6 +299,9 @@ def roundtrip(driver, directory):
             for field, value in part.raw_items():
                 if not str(value).isascii():
                     diffs[f"header {field}"] = ("8-bit", "7-bit")
+        # Lines of at most 78 characters (RFC 5322 section 2.1.1): header fields are folded to fit.
+        if max(map(len, raw.split(b"\r\n"))) > 78:
+            diffs["line length"] = ("over 78", "at most 78")
         ok = report(name + ".eml", diffs) and ok
     return ok
 
