@@ -279,12 +279,8 @@ def check_uu(tool, rng, check):
         data = rng.randbytes(rng.randrange(0, 2500))
         backtick = index % 2 == 0
         line_end = CRLF if index % 3 == 0 else b"\n"
-        chunks = []
-        pos = 0
-        while pos < len(data):
-            size = rng.randint(1, 45) if index % 5 == 0 else 45
-            chunks.append(data[pos : pos + size])
-            pos += size
+        step = rng.randint(1, 45) if index % 5 == 0 else 45
+        chunks = [data[pos : pos + step] for pos in range(0, len(data), step)]
         text = b"".join(binascii.b2a_uu(c, backtick=backtick).rstrip(b"\n") + line_end for c in chunks)
         text += binascii.b2a_uu(b"", backtick=backtick).rstrip(b"\n") + line_end
         if index % 4 == 1:
