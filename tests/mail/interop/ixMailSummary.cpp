@@ -14,8 +14,9 @@
 //   empty lines dropped, joined with CR LF and no final line end (the model keeps lines, not
 //   the line end after the last one);
 // - an attachment's hash is over its decoded bytes.
-// Bytes that are not UTF-8 are written as the escapes \udc80..\udcff (lone surrogates), which no
-// decoded text holds, so they always show up as a difference.
+// Strings are written byte by byte (see Json); mail_summary.py reads them as UTF-8 with bytes that
+// are not UTF-8 as the escapes \udc80..\udcff (lone surrogates), which no decoded text holds, so
+// they always show up as a difference.
 
 #include <algorithm>
 #include <cstdio>
@@ -50,35 +51,19 @@ std::string Sha256Hex(std::string_view data) {
     return test::HexOf(test::Text(hash.Done()));
 }
 
-// Length of the valid UTF-8 sequence at s[i], 0 when there is none.
-std::size_t Utf8Length(std::string_view s, std::size_t i) {
-    for (std::size_t n = 1; n <= 4 && i + n <= s.size(); ++n)
-        if (TixTranslator::IsValidUtf8(s.substr(i, n))) return n;
-    return 0;
-}
-
+// Every byte outside printable ASCII is written as the code point of its value: the reader takes
+// the code points back as bytes.
 std::string Json(std::string_view s) {
     std::string out = "\"";
     char buf[8];
-    for (std::size_t i = 0; i < s.size();) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        const std::size_t n = Utf8Length(s, i);
-        if (n == 0) {
-            std::snprintf(buf, sizeof buf, "\\udc%02x", c);
-            out += buf;
-            ++i;
-            continue;
-        }
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20) {
+    for (const char ch : s) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c < 0x20 || c >= 0x7F || c == '"' || c == '\\') {
             std::snprintf(buf, sizeof buf, "\\u%04x", c);
             out += buf;
         } else {
-            out.append(s.substr(i, n));
+            out += ch;
         }
-        i += n;
     }
     return out + "\"";
 }
