@@ -71,12 +71,12 @@ TEST(DkimFormatTest, KeyRecordRoundTrip) {
     EXPECT_EQ(CodeOf([&] { key.Parse("p=a; p=b"); }), ixcDkimDuplicateTag);
 }
 
-// Folded and padded fields, trailing white space, empty lines at the end and a body cut by l= are
-// also the DKIM interop case's, in all four canonicalizations, verified by the peers.
+// Folded and padded fields, trailing white space, empty lines at the end, a body cut by l=, and
+// header names signed once more than they occur are the DKIM interop case's, in all four
+// canonicalizations, verified by the peers.
 TEST(DkimCanonicalizationTest, HeadersAndBodiesAsTheRfcHasThem) {
     TixDkimRelaxedCanonicalizer relaxed;
     TixDkimSimpleCanonicalizer simple;
-    EXPECT_EQ(relaxed.CanonicalizeHeaderField("SubJect :  Hello\r\n   World \t"), "subject:Hello World\r\n");
     EXPECT_EQ(relaxed.CanonicalizeHeaderField("X:"), "x:\r\n");
     // Repeated names take the fields from the bottom up; absent ones add nothing.
     TixStringList fields = Lines("From: a\r\nTo: x\r\nfrom : b\r\n\r\n");
