@@ -299,30 +299,12 @@ TEST_F(MailMessageTest, PlainAsciiMessageSource) {
     // Cached until a change; a change builds it again with a new boundary.
     EXPECT_EQ(&m.MessageSource(), &s);
     EXPECT_EQ(Source(m), text);
+    m.SetSubject("changed");
+    EXPECT_NE(Source(m), text);
 }
 
-// How composed messages read in another reader, and their line lengths, are the mail interop round
-// trip's; here: the image's cid reference, and a source built again after a change.
-TEST_F(MailMessageTest, ComposedMessageSource) {
-    const std::string dir = ::testing::TempDir();
-    const std::string image = dir + "/pic.png", file = dir + "/отчёт 2026.pdf";
-    std::ofstream(image, std::ios::binary) << std::string("\x89PNG\r\n\x1a\n\0\1", 10);
-    std::ofstream(file, std::ios::binary) << std::string(3000, '\xff');
-    TixMailMessage m;
-    m.SetCharSet("utf-8");
-    TixStringList attachments{file}, images{image};
-    m.BuildMessage("Текст", "<p>Текст <img src=\"" + image + "\"></p>", attachments, images);
-    m.SetSubject("Grüße aus Köln — ein sehr langer Betreff, der gefaltet werden muss, weil er lang ist");
-    EXPECT_EQ(m.ContentType(), "multipart/mixed");
-    const std::string first = Source(m);
-    auto& related = dynamic_cast<TixMultipartBody&>(m.Bodies()[0]);
-    auto& alt = dynamic_cast<TixMultipartBody&>(related.Bodies()[0]);  // text before the images
-    auto& pic = dynamic_cast<TixImageBody&>(related.Bodies()[1]);
-    EXPECT_NE(dynamic_cast<TixTextBody&>(alt.Bodies()[1]).Strings().Text().find("cid:" + pic.ContentID()),
-              std::string::npos);
-    m.SetSubject("changed");
-    EXPECT_NE(Source(m), first);
-}
+// How composed messages with images and attachments read in another reader, their line lengths and
+// their images' cid references are the mail interop round trip's.
 
 TEST_F(MailMessageTest, StoredFormRoundTrip) {
     TixMailMessage m;

@@ -308,6 +308,11 @@ def roundtrip(driver, directory):
             for field, value in part.raw_items():
                 if not str(value).isascii():
                     diffs[f"header {field}"] = ("8-bit", "7-bit")
+        # Every inline image is named in the HTML by its Content-ID.
+        html = "".join(part.get_content() for part in msg.walk() if part.get_content_type() == "text/html")
+        for part in msg.walk():
+            if part["content-id"] and f"cid:{part['content-id'].strip('<>')}" not in html:
+                diffs[f"cid {part['content-id']}"] = ("not in the HTML", "in the HTML")
         # Lines of at most 78 characters (RFC 5322 section 2.1.1): header fields are folded to fit.
         if max(map(len, raw.split(b"\r\n"))) > 78:
             diffs["line length"] = ("over 78", "at most 78")

@@ -127,23 +127,13 @@ std::vector<std::string> Split(const std::string& line) {
     return {std::istream_iterator<std::string>(in), std::istream_iterator<std::string>()};
 }
 
+// A request cut short ends the batch: the script sees which answers are missing.
 int RunBatch() {
-    std::string line;
-    while (std::getline(std::cin, line)) {
-        if (line.empty()) continue;
-        const std::vector<std::string> args = Split(line);
-        std::string lengthLine;
-        if (!std::getline(std::cin, lengthLine)) {
-            std::cerr << "batch: missing input length\n";
-            return cUsageStatus;
-        }
-        const std::size_t length = std::stoul(lengthLine);
-        std::string input(length, '\0');
-        if (length > 0 && !std::cin.read(input.data(), static_cast<std::streamsize>(length))) {
-            std::cerr << "batch: input cut short\n";
-            return cUsageStatus;
-        }
-        const TixResult result = Run(args, input);
+    std::string line, length;
+    while (std::getline(std::cin, line) && std::getline(std::cin, length)) {
+        std::string input(std::stoul(length), '\0');
+        if (!std::cin.read(input.data(), static_cast<std::streamsize>(input.size()))) return cUsageStatus;
+        const TixResult result = Run(Split(line), input);
         std::cout << result.status << ' ' << result.output.size() << ' ' << result.message.size() << '\n'
                   << result.output << result.message;
     }
