@@ -48,29 +48,18 @@ class Tool:
         """requests: list of (args string, input bytes). Returns a Result per request."""
         stdin = b"".join(b"%s\n%d\n%s" % (args.encode(), len(data), data) for args, data in requests)
         proc = subprocess.run([self.path, "batch"], input=stdin, capture_output=True, timeout=90)
-        results = self._parse(proc.stdout)
+        results, out = [], proc.stdout
+        # Each answer: "STATUS OUTPUT_LENGTH MESSAGE_LENGTH", the output, the message.
+        while (end := out.find(b"\n")) >= 0:
+            status, n_out, n_msg = (int(x) for x in out[:end].split())
+            body, out = out[end + 1 : end + 1 + n_out + n_msg], out[end + 1 + n_out + n_msg :]
+            results.append(Result(status, body[:n_out], body[n_out:].decode("utf-8", "replace")))
         if proc.returncode != 0 or len(results) != len(requests):
             # Requests run in order, so a crash took place in the first one left unanswered.
-            culprit = len(results)
-            args, data = requests[culprit] if culprit < len(requests) else (None, None)
+            culprit = requests[len(results)] if len(results) < len(requests) else None
             raise RuntimeError("ix-text-tool batch exited with %d after %d of %d answers; stderr %r; first "
-                            "unanswered request: %r with input %s" % (proc.returncode, len(results),
-                                                                      len(requests), proc.stderr[-400:], args,
-                                                                      show(data)))
-        return results
-
-    @staticmethod
-    def _parse(out):
-        results = []
-        pos = 0
-        # An answer cut short by a crash is left out.
-        while (end := out.find(b"\n", pos)) >= 0:
-            status, n_out, n_msg = (int(x) for x in out[pos:end].split())
-            pos = end + 1 + n_out + n_msg
-            if pos > len(out):
-                break
-            message = out[end + 1 + n_out : pos].decode("utf-8", "replace")
-            results.append(Result(status, out[end + 1 : end + 1 + n_out], message))
+                               "unanswered request: %s" % (proc.returncode, len(results), len(requests),
+                                                           proc.stderr[-400:], show(culprit)))
         return results
 
 
@@ -87,14 +76,8 @@ class Checker:
             self.failures.append("%s\n    %s" % (what, details))
 
     def equal(self, what, expected, actual, data=None):
-        self.checks += 1
-        if expected != actual:
-            lines = [what]
-            if data is not None:
-                lines.append("input:    " + show(data))
-            lines.append("expected: " + show(expected))
-            lines.append("actual:   " + show(actual))
-            self.failures.append("\n    ".join(lines))
+        self.expect(what, expected == actual, "input:    %s\n    expected: %s\n    actual:   %s"
+                    % (show(data), show(expected), show(actual)))
 
     def report(self):
         print("%s: %d of %d checks failed (seed %d)"
