@@ -327,56 +327,28 @@ def check_idn(tool, rng, check):
 # ---------------------------------------------------------------------------------------------
 # charsets
 
-# Our name, Python's codec, and the characters both implementations agree the charset holds.
-def single_byte_pool(codec, exclude=()):
-    pool = []
-    for b in range(256):
-        try:
-            ch = bytes([b]).decode(codec)
-        except UnicodeDecodeError:
-            continue
-        if ch not in exclude:
-            pool.append(ch)
-    return pool
+# Characters of many scripts, line ends, the byte order mark, noncharacters and private use and
+# characters beyond 16 bits. A charset's texts are made of those its Python codec holds: the
+# translator's way through each converter is tested here, not the converters' own tables (whose
+# single bytes are all read below).
+SAMPLE = "".join(chr(c) for first, last in [(0x20, 0x7F), (0x0A, 0x0B), (0xA0, 0x250), (0x370, 0x460),
+                                           (0x2010, 0x2030), (0x3000, 0x3100), (0x4E00, 0x5400),
+                                           (0xE000, 0xE010), (0xFEFF, 0xFF00), (0xFF61, 0xFFA0),
+                                           (0xFFFF, 0x10000), (0x1F600, 0x1F610), (0x10FFFF, 0x110000)]
+                     for c in range(first, last))
 
 
-def double_byte_pool(codec, leads, trails, ascii_exclude=""):
-    """Printable ASCII and every character of the given lead and trail byte ranges."""
-    pool = [chr(c) for c in range(0x20, 0x7F) if chr(c) not in ascii_exclude]
-    for lead in leads:
-        for trail in trails:
-            try:
-                pool.append(bytes([lead, trail]).decode(codec))
-            except UnicodeDecodeError:
-                pass
-    return pool
-
-
-def shift_jis_pool():
-    # 0x5C and 0x7E read as yen sign and overline in the system converter, as backslash and tilde
-    # in Python's codec: both are left out.
-    pool = double_byte_pool("shift_jis", list(range(0x81, 0xA0)) + list(range(0xE0, 0xF0)),
-                            list(range(0x40, 0x7F)) + list(range(0x80, 0xFD)), ascii_exclude="\\~")
-    return pool + [bytes([b]).decode("shift_jis") for b in range(0xA1, 0xE0)]  # half-width kana
-
-
-def iso2022jp_pool():
-    # ASCII and JIS X 0208 (no half-width katakana), with line ends between shifts.
-    jis = double_byte_pool("euc_jp", range(0xA1, 0xF5), range(0xA1, 0xFF))
-    return [c for c in jis if ord(c) < 0x80 or c.encode("iso2022_jp").startswith(b"\x1b$B")] + ["\n"]
-
-
-def unicode_pool():
-    return ([chr(c) for c in range(0x20, 0x7F)] + [chr(c) for c in range(0xA0, 0x800)]
-            + [chr(c) for c in range(0x3000, 0x3100)] + [chr(c) for c in range(0xE000, 0xE010)]
-            + ["\ufeff", "\uffff", "\U00010000", "\U0001F600", "\U0010FFFF"])
+def holds(codec, c):
+    try:
+        return c.encode(codec).decode(codec) == c
+    except UnicodeError:
+        return False
 
 
 # Codecs whose bytes for a text are not unique: stateful ones and those with a byte order mark.
 CONVERTERS_CHOICE = ("iso2022_jp", "utf-7", "utf-16", "utf-32")
 BYTE_ORDER_MARKS = {"utf-16": (codecs.BOM_UTF16_LE, codecs.BOM_UTF16_BE),
                     "utf-32": (codecs.BOM_UTF32_LE, codecs.BOM_UTF32_BE)}
-
 
 
 def comparable(codec, data):
@@ -395,14 +367,14 @@ def charset_table():
                "koi8-u": "koi8_u", "ibm866": "cp866"}
     unicode = {"utf-16le": "utf-16-le", "utf-16be": "utf-16-be", "utf-16": "utf-16", "utf-32": "utf-32",
                "utf-7": "utf-7", "utf-8": "utf-8", "UTF-8": "utf-8"}
-    return ([(name, codec, single_byte_pool(codec)) for name, codec in singles.items()] + [
-        # The system converter has the currency sign at 0xFF where Python's codec has the euro sign.
-        ("x-mac-cyrillic", "mac_cyrillic", single_byte_pool("mac_cyrillic", exclude="€")),
-        ("shift_jis", "shift_jis", shift_jis_pool()),
-        ("gb2312", "gb2312", double_byte_pool("gb2312", range(0xA1, 0xF8), range(0xA1, 0xFF))),
-        ("euc-jp", "euc_jp", double_byte_pool("euc_jp", range(0xA1, 0xF5), range(0xA1, 0xFF))),
-        ("iso-2022-jp", "iso2022_jp", iso2022jp_pool()),
-    ] + [(name, codec, unicode_pool()) for name, codec in unicode.items()])
+    # The system converter has the currency sign at 0xFF of x-mac-cyrillic where Python's codec has
+    # the euro sign, and the yen sign and overline at 0x5C and 0x7E of shift_jis where Python's has
+    # the backslash and tilde.
+    exclude = {"mac_cyrillic": "€", "shift_jis": "\\~"}
+    table = list(singles.items()) + [("x-mac-cyrillic", "mac_cyrillic"), ("shift_jis", "shift_jis"),
+                                     ("gb2312", "gb2312"), ("euc-jp", "euc_jp"), ("iso-2022-jp", "iso2022_jp")]
+    return [(name, codec, [c for c in SAMPLE if holds(codec, c) and c not in exclude.get(codec, "")])
+            for name, codec in table + list(unicode.items())]
 
 
 def check_charset(tool, rng, check):
