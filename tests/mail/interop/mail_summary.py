@@ -85,13 +85,8 @@ def address_list(msg, field):
 
 def iso_date(msg):
     header = msg["date"]
+    # (The model's date from the first Received field when there is no Date field is a unit case.)
     when = header.datetime if header is not None else None
-    if when is None and header is None and msg["received"] is not None:
-        # model: without a Date field the date of the first Received field is taken.
-        try:
-            when = email.utils.parsedate_to_datetime(str(msg["received"]).rsplit(";", 1)[-1].strip())
-        except (TypeError, ValueError, IndexError):
-            when = None
     if when is None:
         return None
     if when.tzinfo is None:
