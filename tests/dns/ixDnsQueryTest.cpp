@@ -78,53 +78,34 @@ private:
     std::thread thread_;
 };
 
-struct QueryCase {
-    const char* what;
-    std::function<std::vector<Datagram>(const std::string&)> script;
-    std::string error;  // empty: the answer arrives
-};
-
+// Replies with another ID, from another port, to another question and too short to read are passed
+// over; the reply to the request is taken. (Waiting for it past the time-out is the name server
+// tests' silent server.)
 TEST(DnsQuery, AcceptsOnlyTheReplyToItsRequestOverUdp) {
-    auto otherId = [](std::string request) {
-        request[1] = static_cast<char>(request[1] ^ 0x5A);
-        return Answer(request);
-    };
-    auto otherQuestion = [](std::string request) {
-        request[13] = 'b';
-        return Answer(request);
-    };
-    const QueryCase cases[] = {
-        {"spoofs first, then the reply",
-         [&](const std::string& r) {
-             return std::vector<Datagram>{
-                 {otherId(r)}, {Answer(r), true}, {otherQuestion(r)}, {"\x01"}, {Answer(r)}};
-         },
-         ""},
-        {"spoofs only",
-         [&](const std::string& r) {
-             return std::vector<Datagram>{{otherId(r)}, {Answer(r), true}};
-         },
-         SocketErrorText(IX_TIMEOUT_ERROR)},
-    };
-    for (const QueryCase& c : cases) {
-        FakeUdpServer server(c.script);
-        TixDnsQuery query;
-        query.SetServer("127.0.0.1");
-        query.SetPort(server.Port());
-        query.SetProtocol(dpUseUdp);
-        bool timesOut = c.error == SocketErrorText(IX_TIMEOUT_ERROR);
-        query.SetTimeOut(timesOut ? 300 : 5000);
-        int received = 0;
-        query.OnReceivePacket = [&](TixObject*, TixStream&) { ++received; };
-        std::string error;
-        test::CodeOf([&] { query.Query("a.test", IX_DNS_TYPE_A); }, &error);
-        EXPECT_EQ(error, c.error) << c.what;
-        if (c.error.empty()) {
-            ASSERT_EQ(query.Response().Answers.Count(), 1) << c.what;
-            EXPECT_EQ(query.Response().Answers[0].DataText(), "192.0.2.7");
-        }
-        EXPECT_EQ(received, timesOut ? 0 : 1) << c.what;
-    }
+    FakeUdpServer server([](const std::string& r) {
+        // Each passed-over reply answers 192.0.2.9.
+        const auto spoof = [](const std::string& request) {
+            std::string reply = Answer(request);
+            reply.back() = '\x09';
+            return reply;
+        };
+        std::string otherId = r, otherQuestion = r;
+        otherId[1] = static_cast<char>(otherId[1] ^ 0x5A);
+        otherQuestion[13] = 'b';
+        return std::vector<Datagram>{
+            {spoof(otherId)}, {spoof(r), true}, {spoof(otherQuestion)}, {"\x01"}, {Answer(r)}};
+    });
+    TixDnsQuery query;
+    query.SetServer("127.0.0.1");
+    query.SetPort(server.Port());
+    query.SetProtocol(dpUseUdp);
+    query.SetTimeOut(5000);
+    int received = 0;
+    query.OnReceivePacket = [&](TixObject*, TixStream&) { ++received; };
+    query.Query("a.test", IX_DNS_TYPE_A);
+    ASSERT_EQ(query.Response().Answers.Count(), 1);
+    EXPECT_EQ(query.Response().Answers[0].DataText(), "192.0.2.7");
+    EXPECT_EQ(received, 1);
 }
 
 TEST(DnsQuery, ReadsTheAnnouncedLengthOverTcp) {
