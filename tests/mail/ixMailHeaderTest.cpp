@@ -39,20 +39,13 @@ TEST(MailHeaderDecode, WordsCharsetsAndMalformedText) {
         const char* fallback;
         std::string decoded;
     } cases[] = {
-        // Words and the white space between them.
-        {"=?iso-8859-1?Q?a_b?=", "", "a b"},
-        {"=?utf-8?Q?x?= =?utf-8?Q?y?=", "", "xy"},
-        {"=?utf-8?Q?x?=\r\n\t =?utf-8?B?eQ==?=", "", "xy"},
-        {"=?utf-8?Q?x?= plain", "", "x plain"},
-        {"plain =?utf-8?Q?x?=", "", "plain x"},
+        // (Adjacent and folded words, words beside plain text, "_" for space, lower-case methods and
+        // the usual charsets are the mail corpus's, which Python reads too.)
         // Folding white space before plain text is real white space.
         {"=?utf-8?Q?x?=\tplain", "", "x\tplain"},
         {"=?UTF-8?b?w7w=?=", "", u},
-        {"=?utf-8?q?=C3=BC?=", "", u},
         // The language suffix of RFC 2231 is not part of the charset name.
         {"=?iso-8859-1*de?Q?=FC?=", "", u},
-        // Any charset comes out as UTF-8.
-        {"=?koi8-r?B?8NLJ18XU?=", "", kCyrillic},
         // Unknown charset: valid UTF-8 bytes stay, others are read in the fallback charset.
         {"=?x-unknown?Q?=C3=BC?=", "", u},
         {"=?x-unknown?Q?=FC?=", "iso-8859-1", u},
