@@ -36,73 +36,53 @@ int UdpSocket() {
     return fd;
 }
 
-// A scripted UDP name server: takes one request, then sends the datagrams the script makes of it,
-// each from its own port or from another one.
-struct Datagram {
-    std::string bytes;
-    bool fromOtherPort = false;
-};
-
-class FakeUdpServer {
-public:
-    explicit FakeUdpServer(std::function<std::vector<Datagram>(const std::string&)> script)
-        : fd_(UdpSocket()), other_(UdpSocket()) {
-        thread_ = std::thread([fd = fd_, other = other_, script = std::move(script)] {
-            pollfd p{fd, POLLIN, 0};
-            if (poll(&p, 1, 5000) != 1) return;
-            char buffer[512];
-            sockaddr_in from{};
-            socklen_t length = sizeof from;
-            long n = recvfrom(fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &length);
-            if (n < 12) return;
-            for (const Datagram& d : script(std::string(buffer, static_cast<std::size_t>(n))))
-                sendto(d.fromOtherPort ? other : fd, d.bytes.data(), d.bytes.size(), 0,
-                       reinterpret_cast<sockaddr*>(&from), length);
-        });
-    }
-    ~FakeUdpServer() {
-        thread_.join();
-        close(fd_);
-        close(other_);
-    }
-    int Port() const {
-        sockaddr_in address{};
-        socklen_t length = sizeof address;
-        getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
-        return ntohs(address.sin_port);
-    }
-
-private:
-    int fd_;
-    int other_;
-    std::thread thread_;
-};
-
-// Replies with another ID, from another port, to another question and too short to read are passed
-// over; the reply to the request is taken. (Waiting for it past the time-out is the name server
-// tests' silent server.)
+// A scripted UDP name server takes the request, then sends replies with another ID, from another
+// port, to another question and too short to read, each passed over, before the reply to the
+// request. (Waiting past the time-out is the name server tests' silent server.)
 TEST(DnsQuery, AcceptsOnlyTheReplyToItsRequestOverUdp) {
-    FakeUdpServer server([](const std::string& r) {
+    const int fd = UdpSocket(), other = UdpSocket();
+    sockaddr_in address{};
+    socklen_t size = sizeof address;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+    std::thread server([fd, other] {
+        pollfd p{fd, POLLIN, 0};
+        char buffer[512];
+        sockaddr_in from{};
+        socklen_t length = sizeof from;
+        if (poll(&p, 1, 5000) != 1) return;
+        const long n = recvfrom(fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &length);
+        if (n < 14) return;
+        const std::string r(buffer, static_cast<std::size_t>(n));
+        std::string otherId = r, otherQuestion = r;
+        otherId[1] = static_cast<char>(otherId[1] ^ 0x5A);
+        otherQuestion[13] = 'b';
         // Each passed-over reply answers 192.0.2.9.
         const auto spoof = [](const std::string& request) {
             std::string reply = Answer(request);
             reply.back() = '\x09';
             return reply;
         };
-        std::string otherId = r, otherQuestion = r;
-        otherId[1] = static_cast<char>(otherId[1] ^ 0x5A);
-        otherQuestion[13] = 'b';
-        return std::vector<Datagram>{
-            {spoof(otherId)}, {spoof(r), true}, {spoof(otherQuestion)}, {"\x01"}, {Answer(r)}};
+        const std::pair<int, std::string> replies[] = {{fd, spoof(otherId)},
+                                                       {other, spoof(r)},
+                                                       {fd, spoof(otherQuestion)},
+                                                       {fd, "\x01"},
+                                                       {fd, Answer(r)}};
+        for (const auto& [socket, reply] : replies)
+            sendto(socket, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr*>(&from), length);
     });
     TixDnsQuery query;
     query.SetServer("127.0.0.1");
-    query.SetPort(server.Port());
+    query.SetPort(ntohs(address.sin_port));
     query.SetProtocol(dpUseUdp);
     query.SetTimeOut(5000);
     int received = 0;
     query.OnReceivePacket = [&](TixObject*, TixStream&) { ++received; };
-    query.Query("a.test", IX_DNS_TYPE_A);
+    std::string error;
+    test::CodeOf([&] { query.Query("a.test", IX_DNS_TYPE_A); }, &error);
+    server.join();
+    close(fd);
+    close(other);
+    EXPECT_EQ(error, "");
     ASSERT_EQ(query.Response().Answers.Count(), 1);
     EXPECT_EQ(query.Response().Answers[0].DataText(), "192.0.2.7");
     EXPECT_EQ(received, 1);
