@@ -16,6 +16,7 @@
 #include <exception>
 #include <iostream>
 #include <iterator>
+#include <map>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -44,17 +45,12 @@ struct TixResult {
 // (vector::at), an unknown name.
 using TixUsageError = std::invalid_argument;
 
-TixEncodeMethod MethodOf(const std::string& name) {
-    if (name == "base64") return cmBase64;
-    if (name == "qp") return cmQuotedPrintable;
-    if (name == "uu") return cmUUEncode;
-    throw TixUsageError("unknown method: " + name);
-}
-
 void RunTransfer(const std::vector<std::string>& args, const std::string& input, TixResult& result) {
     const bool encode = args[0] == "encode";
     TixEncoder encoder;
-    encoder.SetEncodeMethod(MethodOf(args.at(1)));
+    const std::map<std::string, TixEncodeMethod> methods{
+        {"base64", cmBase64}, {"qp", cmQuotedPrintable}, {"uu", cmUUEncode}};
+    encoder.SetEncodeMethod(methods.at(args.at(1)));
     for (std::size_t i = 2; i < args.size(); ++i) {
         if (args[i] == "--chars-per-line")
             encoder.SetCharsPerLine(std::stoi(args.at(++i)));
