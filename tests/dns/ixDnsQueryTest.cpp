@@ -117,18 +117,5 @@ TEST(DnsQuery, ReadsTheAnnouncedLengthOverTcp) {
     }
 }
 
-TEST(DnsQuery, ReadsNameServersOfTheResolverConfiguration) {
-    const std::string path = ::testing::TempDir() + "ix-resolv-" + std::to_string(getpid());
-    std::ofstream(path) << "# comment\nsearch example.test\nnameserver 127.0.0.1\nnameserver ::1 \n"
-                           "nameserver fe80::1%ixnosuchif0\nnameserver not-an-address\nnameserver 127.0.0.1\n"
-                           ";nameserver 10.0.0.1\nnameserver\t192.0.2.53\n";
-    TixStringList list;
-    TixDnsQuery::GetSystemNameServers(path, list);
-    unlink(path.c_str());
-    EXPECT_EQ(list.Text(), TixStringList({"127.0.0.1", "::1", "192.0.2.53"}).Text());
-    TixDnsQuery::GetSystemNameServers("/nonexistent/resolv.conf", list);
-    EXPECT_EQ(list.Count(), 3);
-}
-
 }  // namespace
 }  // namespace ix

@@ -120,7 +120,16 @@ TEST_F(DnsServer, TriesRootNameServersInOrder) {
     // (refused), then with a socket that never answers (time-out); either way the second server
     // answers and stays in Server.
     const std::string path = ::testing::TempDir() + "ix-resolv-root-" + std::to_string(getpid());
-    std::ofstream(path) << "nameserver 127.0.0.3\nnameserver 127.0.0.1\n";
+    // Comments, other keywords, scoped and malformed addresses and repeats are passed over.
+    std::ofstream(path)
+        << "# comment\nsearch example.test\nnameserver 127.0.0.3\nnameserver fe80::1%ixnosuchif0\n"
+           "nameserver not-an-address\n;nameserver 10.0.0.1\nnameserver\t127.0.0.1 \n"
+           "nameserver 127.0.0.3\nnameserver ::1\n";
+    TixStringList servers;
+    TixDnsQuery::GetSystemNameServers(path, servers);
+    EXPECT_EQ(servers.Text(), TixStringList({"127.0.0.3", "127.0.0.1", "::1"}).Text());
+    TixDnsQuery::GetSystemNameServers("/nonexistent/resolv.conf", servers);
+    EXPECT_EQ(servers.Count(), 3);
     query.SetResolverConfigFile(path);
     query.SetAutodetectServer(true);
     query.SetTimeOut(2000);

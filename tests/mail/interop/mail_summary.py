@@ -14,6 +14,7 @@ Where the model makes a choice of its own, the summary follows it; each such pla
 import binascii
 import codecs
 import datetime
+import difflib
 import email
 import email.header
 import email.policy
@@ -235,29 +236,16 @@ def summarise(raw):
     return summary
 
 
-def flatten(value, path, out):
-    if isinstance(value, dict):
-        for key, item in value.items():
-            flatten(item, f"{path}.{key}" if path else key, out)
-    elif isinstance(value, list):
-        out[f"{path}#"] = len(value)
-        for i, item in enumerate(value):
-            flatten(item, f"{path}[{i}]", out)
-    else:
-        out[path] = value
-    return out
-
-
 def differences(ours, theirs):
-    a, b = flatten(ours, "", {}), flatten(theirs, "", {})
-    return {k: (a.get(k), b.get(k)) for k in sorted(set(a) | set(b)) if a.get(k) != b.get(k)}
+    """The lines of a diff between the two summaries: none when they agree."""
+    a, b = (json.dumps(x, indent=1, sort_keys=True, ensure_ascii=False).splitlines() for x in (ours, theirs))
+    return list(difflib.unified_diff(a, b, "ours", "python", lineterm="", n=2))
 
 
-def report(name, diffs):
-    for key, (ours, theirs) in diffs.items():
-        print(f"{name}: {key}: ours={json.dumps(ours, ensure_ascii=False)} "
-              f"python={json.dumps(theirs, ensure_ascii=False)}")
-    return not diffs
+def report(name, problems):
+    for problem in problems:
+        print(f"{name}: {problem}")
+    return not problems
 
 
 def run_driver(args):
@@ -302,15 +290,15 @@ def roundtrip(driver, directory):
         for part in msg.walk():
             for field, value in part.raw_items():
                 if not str(value).isascii():
-                    diffs[f"header {field}"] = ("8-bit", "7-bit")
+                    diffs.append(f"8-bit header field {field}")
         # Every inline image is named in the HTML by its Content-ID.
         html = "".join(part.get_content() for part in msg.walk() if part.get_content_type() == "text/html")
         for part in msg.walk():
             if part["content-id"] and f"cid:{part['content-id'].strip('<>')}" not in html:
-                diffs[f"cid {part['content-id']}"] = ("not in the HTML", "in the HTML")
+                diffs.append(f"{part['content-id']} not named in the HTML")
         # Lines of at most 78 characters (RFC 5322 section 2.1.1): header fields are folded to fit.
         if max(map(len, raw.split(b"\r\n"))) > 78:
-            diffs["line length"] = ("over 78", "at most 78")
+            diffs.append("a line of more than 78 characters")
         ok = report(name + ".eml", diffs) and ok
     return ok
 
