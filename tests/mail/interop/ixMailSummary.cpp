@@ -51,14 +51,13 @@ std::string Sha256Hex(std::string_view data) {
     return test::HexOf(test::Text(hash.Done()));
 }
 
-// Every byte outside printable ASCII is written as the code point of its value: the reader takes
-// the code points back as bytes.
+// Bytes that are not UTF-8 are written as they are: the reader takes them as bytes, not text.
 std::string Json(std::string_view s) {
     std::string out = "\"";
     char buf[8];
     for (const char ch : s) {
         const auto c = static_cast<unsigned char>(ch);
-        if (c < 0x20 || c >= 0x7F || c == '"' || c == '\\') {
+        if (c < 0x20 || c == 0x7F || c == '"' || c == '\\') {
             std::snprintf(buf, sizeof buf, "\\u%04x", c);
             out += buf;
         } else {
