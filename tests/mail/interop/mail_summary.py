@@ -32,10 +32,7 @@ ATTACHMENT_PREFIXES = ("application/", "message/", "audio/", "video/", "image/")
 
 
 def normalised_text(text):
-    lines = re.split(r"\r\n|\r|\n", text)
-    while lines and lines[-1] == "":
-        lines.pop()
-    return "\r\n".join(lines)
+    return "\r\n".join(re.split(r"\r\n|\r|\n", text.rstrip("\r\n")))
 
 
 def sha256(data):
@@ -71,17 +68,11 @@ def address(addr, raw=""):
 
 
 def raw_value(msg, field):
-    for name, value in msg.raw_items():
-        if name.lower() == field:
-            return str(value)
-    return ""
+    return next((str(value) for name, value in msg.raw_items() if name.lower() == field), "")
 
 
 def address_list(msg, field):
-    header = msg[field]
-    if header is None:
-        return []
-    return [address(a, raw_value(msg, field)) for a in header.addresses]
+    return [address(a, raw_value(msg, field)) for a in msg[field].addresses] if msg[field] is not None else []
 
 
 def iso_date(msg):
