@@ -207,12 +207,10 @@ TEST(MailHeaderFields, AddressFieldsUnfoldIntoListsAndOnlySubjectKeepsTrailingSp
     EXPECT_EQ(header.GetFieldValue("cc"), "C <c@x.org>,\tD <d@x.org>");
     // Message identifiers are not addresses: no comma between them.
     EXPECT_EQ(header.GetFieldValue("references"), "<1@x>\t<2@x>");
-    TixEmailAddressList list;
-    header.GetDecodedEmailList("to", list);
-    ASSERT_EQ(list.Count(), 2);
-    EXPECT_EQ(list.Items(1).Email(), "b@x.org");
-    // Decoded names with specials are quoted again; a decoded comma does not split the list.
+    // (Folded address lists read into their addresses are the mail corpus's.) Decoded names with specials are
+    // quoted again; a decoded comma does not split the list.
     EXPECT_EQ(header.GetDecodedEmail("from"), "\"Smith, John\" <j@x.org>");
+    TixEmailAddressList list;
     header.GetDecodedEmailList("bcc", list);
     ASSERT_EQ(list.Count(), 2);
     EXPECT_EQ(list.Items(0).Name(), "Smith, John");
