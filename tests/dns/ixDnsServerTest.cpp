@@ -73,7 +73,6 @@ TEST_F(DnsServer, RetriesTruncatedAnswersOverTcp) {
         {"127.0.0.1", port, "big.ixdns.test", dpAutodetect, 40, false},
         {"127.0.0.1", port, "big.ixdns.test", dpUseUdp, 30, true},  // BIND: partial answer and TC
         {"127.0.0.1", noedns, "big.ixdns.test", dpAutodetect, 40, false},
-        {"127.0.0.1", noedns, "big.ixdns.test", dpUseUdp, 30, true},
         {"127.0.0.2", port, "big.child.ixdns.test", dpAutodetect, 40, false},
         {"127.0.0.2", port, "big.child.ixdns.test", dpUseUdp, 0, true},  // Knot: TC and no answer
     };
