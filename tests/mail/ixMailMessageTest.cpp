@@ -277,10 +277,6 @@ TEST_F(MailMessageTest, BodyKindsAndSinglePartFields) {
     EXPECT_EQ(m.ExtraFields().Count(), 1);
 }
 
-std::string Source(TixMailMessage& m) {
-    return m.MessageSource().Text();
-}
-
 TEST_F(MailMessageTest, PlainAsciiMessageSource) {
     TixMailMessage m;
     // Composing starts a fresh message: the header fields come after it.
@@ -298,9 +294,9 @@ TEST_F(MailMessageTest, PlainAsciiMessageSource) {
     EXPECT_EQ(text.find("multi-part"), std::string::npos);
     // Cached until a change; a change builds it again with a new boundary.
     EXPECT_EQ(&m.MessageSource(), &s);
-    EXPECT_EQ(Source(m), text);
+    EXPECT_EQ(m.MessageSource().Text(), text);
     m.SetSubject("changed");
-    EXPECT_NE(Source(m), text);
+    EXPECT_NE(m.MessageSource().Text(), text);
 }
 
 // How composed messages with images and attachments read in another reader, their line lengths and
