@@ -1,7 +1,7 @@
 """dkimpy as the peer of the interop test.
 
   dkimpy-peer.py sign KEYFILE DOMAIN SELECTOR CANON ALGORITHM [HEADERS|-] [l]  < message > signed
-  dkimpy-peer.py verify DNS_PORT < message       (prints one line per signature, exit 1 on a failure)
+  dkimpy-peer.py verify DNS_PORT < message       (prints each signature's verdict, exit 1 on a failure)
 
 Keys are asked of the name server on 127.0.0.1:DNS_PORT.
 """
@@ -32,12 +32,9 @@ def main():
     dns.resolver.default_resolver.port = int(sys.argv[2])
     verifier = dkim.DKIM(message)
     count = sum(1 for name, _ in verifier.headers if name.lower() == b"dkim-signature")
-    failed = count == 0
-    for index in range(count):
-        ok = verifier.verify(idx=index)
-        print("pass" if ok else "fail")
-        failed = failed or not ok
-    return 1 if failed else 0
+    results = [verifier.verify(idx=index) for index in range(count)]
+    print(" ".join("pass" if ok else "fail" for ok in results))
+    return 0 if results and all(results) else 1
 
 
 sys.exit(main())

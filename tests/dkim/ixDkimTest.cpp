@@ -65,18 +65,15 @@ TEST(DkimFormatTest, KeyRecordRoundTrip) {
     EXPECT_EQ(key.Notes, "a;b");
     EXPECT_TRUE(key.ServiceEmail && !key.ServiceAll && key.TestingDomain && key.CheckUserIdentityDomain);
     EXPECT_EQ(key.Build(), "v=DKIM1; h=sha1:sha256; k=rsa; n=a=3Bb; s=email; t=y:s; p=ABCD");
-    key.Parse("p=");
-    EXPECT_TRUE(key.ServiceAll);
-    EXPECT_EQ(key.Build(), "s=*; p=");
     EXPECT_EQ(CodeOf([&] { key.Parse("p=a; p=b"); }), ixcDkimDuplicateTag);
 }
 
-// Folded and padded fields, trailing white space, empty lines at the end and a body cut by l= are
-// also the DKIM interop case's, in all four canonicalizations, verified by the peers.
+// Folded and padded fields, trailing white space, empty lines at the end, a body cut by l=, and
+// header names signed once more than they occur are the DKIM interop case's, in all four
+// canonicalizations, verified by the peers.
 TEST(DkimCanonicalizationTest, HeadersAndBodiesAsTheRfcHasThem) {
     TixDkimRelaxedCanonicalizer relaxed;
     TixDkimSimpleCanonicalizer simple;
-    EXPECT_EQ(relaxed.CanonicalizeHeaderField("SubJect :  Hello\r\n   World \t"), "subject:Hello World\r\n");
     EXPECT_EQ(relaxed.CanonicalizeHeaderField("X:"), "x:\r\n");
     // Repeated names take the fields from the bottom up; absent ones add nothing.
     TixStringList fields = Lines("From: a\r\nTo: x\r\nfrom : b\r\n\r\n");
@@ -197,7 +194,7 @@ TEST_F(DkimTest, VerifyModesDecideHowFarTheWalkGoes) {
     EXPECT_TRUE(dkim.Signatures().empty());
 }
 
-TEST_F(DkimTest, KeyRecordsDecideWhichKeysCount) {
+TEST_F(DkimTest, KeyRecordsAndTheKeyEventDecideWhichKeysCount) {
     TixStringList lines = Signed("relaxed/relaxed");
     TixOpenSslRsaKey small;
     small.SetKeyLength(512);
@@ -224,18 +221,15 @@ TEST_F(DkimTest, KeyRecordsDecideWhichKeysCount) {
     TableDkim dkim;
     Publish(dkim, "rsa", small);
     EXPECT_EQ(VerifyCode(dkim, lines), ixcDkimKeyTooShort);
-}
-
-TEST_F(DkimTest, KeyFromTheEventNeedsNoLookup) {
-    TixStringList lines = Signed("");
-    TableDkim dkim;
-    dkim.OnGetPublicKey = [](TixDkim*, TixDkimSignature& signature, TixByteArray& key) {
+    // A key from the event needs no lookup; a selector the event leaves alone is looked up.
+    TableDkim event;
+    event.OnGetPublicKey = [](TixDkim*, TixDkimSignature& signature, TixByteArray& key) {
         if (signature.Selector == "rsa") key = rsa_->GetPublicKeyInfo();
     };
-    EXPECT_EQ(VerifyCode(dkim, lines), 0);
-    EXPECT_EQ(dkim.lookups, 0);
-    EXPECT_EQ(VerifyCode(dkim, Signed("", "other")), ixcDkimKeyRequired);
-    EXPECT_EQ(dkim.lookups, 1);
+    EXPECT_EQ(VerifyCode(event, lines), 0);
+    EXPECT_EQ(event.lookups, 0);
+    EXPECT_EQ(VerifyCode(event, Signed("", "other")), ixcDkimKeyRequired);
+    EXPECT_EQ(event.lookups, 1);
 }
 
 TEST_F(DkimTest, UnsignedFromAndExpiredSignaturesFail) {

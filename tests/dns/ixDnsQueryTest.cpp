@@ -36,95 +36,56 @@ int UdpSocket() {
     return fd;
 }
 
-// A scripted UDP name server: takes one request, then sends the datagrams the script makes of it,
-// each from its own port or from another one.
-struct Datagram {
-    std::string bytes;
-    bool fromOtherPort = false;
-};
-
-class FakeUdpServer {
-public:
-    explicit FakeUdpServer(std::function<std::vector<Datagram>(const std::string&)> script)
-        : fd_(UdpSocket()), other_(UdpSocket()) {
-        thread_ = std::thread([fd = fd_, other = other_, script = std::move(script)] {
-            pollfd p{fd, POLLIN, 0};
-            if (poll(&p, 1, 5000) != 1) return;
-            char buffer[512];
-            sockaddr_in from{};
-            socklen_t length = sizeof from;
-            long n = recvfrom(fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &length);
-            if (n < 12) return;
-            for (const Datagram& d : script(std::string(buffer, static_cast<std::size_t>(n))))
-                sendto(d.fromOtherPort ? other : fd, d.bytes.data(), d.bytes.size(), 0,
-                       reinterpret_cast<sockaddr*>(&from), length);
-        });
-    }
-    ~FakeUdpServer() {
-        thread_.join();
-        close(fd_);
-        close(other_);
-    }
-    int Port() const {
-        sockaddr_in address{};
-        socklen_t length = sizeof address;
-        getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
-        return ntohs(address.sin_port);
-    }
-
-private:
-    int fd_;
-    int other_;
-    std::thread thread_;
-};
-
-struct QueryCase {
-    const char* what;
-    std::function<std::vector<Datagram>(const std::string&)> script;
-    std::string error;  // empty: the answer arrives
-};
-
+// A scripted UDP name server takes the request, then sends replies with another ID, from another
+// port, to another question and too short to read, each passed over, before the reply to the
+// request. (Waiting past the time-out is the name server tests' silent server.)
 TEST(DnsQuery, AcceptsOnlyTheReplyToItsRequestOverUdp) {
-    auto otherId = [](std::string request) {
-        request[1] = static_cast<char>(request[1] ^ 0x5A);
-        return Answer(request);
-    };
-    auto otherQuestion = [](std::string request) {
-        request[13] = 'b';
-        return Answer(request);
-    };
-    const QueryCase cases[] = {
-        {"spoofs first, then the reply",
-         [&](const std::string& r) {
-             return std::vector<Datagram>{
-                 {otherId(r)}, {Answer(r), true}, {otherQuestion(r)}, {"\x01"}, {Answer(r)}};
-         },
-         ""},
-        {"spoofs only",
-         [&](const std::string& r) {
-             return std::vector<Datagram>{{otherId(r)}, {Answer(r), true}};
-         },
-         SocketErrorText(IX_TIMEOUT_ERROR)},
-    };
-    for (const QueryCase& c : cases) {
-        FakeUdpServer server(c.script);
-        TixDnsQuery query;
-        query.SetServer("127.0.0.1");
-        query.SetPort(server.Port());
-        query.SetProtocol(dpUseUdp);
-        bool timesOut = c.error == SocketErrorText(IX_TIMEOUT_ERROR);
-        query.SetTimeOut(timesOut ? 300 : 5000);
-        int received = 0;
-        query.OnReceivePacket = [&](TixObject*, TixStream&) { ++received; };
-        std::string error;
-        test::CodeOf([&] { query.Query("a.test", IX_DNS_TYPE_A); }, &error);
-        EXPECT_EQ(error, c.error) << c.what;
-        if (c.error.empty()) {
-            ASSERT_EQ(query.Response().Answers.Count(), 1) << c.what;
-            EXPECT_EQ(query.Response().Answers[0].DataText(), "192.0.2.7");
-        }
-        EXPECT_EQ(received, timesOut ? 0 : 1) << c.what;
-    }
+    const int fd = UdpSocket(), other = UdpSocket();
+    sockaddr_in address{};
+    socklen_t size = sizeof address;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+    std::thread server([fd, other] {
+        pollfd p{fd, POLLIN, 0};
+        char buffer[512];
+        sockaddr_in from{};
+        socklen_t length = sizeof from;
+        if (poll(&p, 1, 5000) != 1) return;
+        const long n = recvfrom(fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &length);
+        if (n < 14) return;
+        const std::string r(buffer, static_cast<std::size_t>(n));
+        std::string otherId = r, otherQuestion = r;
+        otherId[1] = static_cast<char>(otherId[1] ^ 0x5A);
+        otherQuestion[13] = 'b';
+        // Each passed-over reply answers 192.0.2.9.
+        const auto spoof = [](const std::string& request) {
+            std::string reply = Answer(request);
+            reply.back() = '\x09';
+            return reply;
+        };
+        const std::pair<int, std::string> replies[] = {{fd, spoof(otherId)},
+                                                       {other, spoof(r)},
+                                                       {fd, spoof(otherQuestion)},
+                                                       {fd, "\x01"},
+                                                       {fd, Answer(r)}};
+        for (const auto& [socket, reply] : replies)
+            sendto(socket, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr*>(&from), length);
+    });
+    TixDnsQuery query;
+    query.SetServer("127.0.0.1");
+    query.SetPort(ntohs(address.sin_port));
+    query.SetProtocol(dpUseUdp);
+    query.SetTimeOut(5000);
+    int received = 0;
+    query.OnReceivePacket = [&](TixObject*, TixStream&) { ++received; };
+    std::string error;
+    test::CodeOf([&] { query.Query("a.test", IX_DNS_TYPE_A); }, &error);
+    server.join();
+    close(fd);
+    close(other);
+    EXPECT_EQ(error, "");
+    ASSERT_EQ(query.Response().Answers.Count(), 1);
+    EXPECT_EQ(query.Response().Answers[0].DataText(), "192.0.2.7");
+    EXPECT_EQ(received, 1);
 }
 
 TEST(DnsQuery, ReadsTheAnnouncedLengthOverTcp) {
@@ -154,19 +115,6 @@ TEST(DnsQuery, ReadsTheAnnouncedLengthOverTcp) {
         }
         EXPECT_EQ(server.Join(), "");
     }
-}
-
-TEST(DnsQuery, ReadsNameServersOfTheResolverConfiguration) {
-    const std::string path = ::testing::TempDir() + "ix-resolv-" + std::to_string(getpid());
-    std::ofstream(path) << "# comment\nsearch example.test\nnameserver 127.0.0.1\nnameserver ::1 \n"
-                           "nameserver fe80::1%ixnosuchif0\nnameserver not-an-address\nnameserver 127.0.0.1\n"
-                           ";nameserver 10.0.0.1\nnameserver\t192.0.2.53\n";
-    TixStringList list;
-    TixDnsQuery::GetSystemNameServers(path, list);
-    unlink(path.c_str());
-    EXPECT_EQ(list.Text(), TixStringList({"127.0.0.1", "::1", "192.0.2.53"}).Text());
-    TixDnsQuery::GetSystemNameServers("/nonexistent/resolv.conf", list);
-    EXPECT_EQ(list.Count(), 3);
 }
 
 }  // namespace

@@ -42,7 +42,7 @@ protected:
 };
 
 // How each record type reads is the dnspython interop case's: it compares every answer of the
-// same names with dnspython's reading of the same reply.
+// same names with dnspython's reading of the same reply, over TCP and IPv6 too.
 TEST_F(DnsServer, CollectsAliasesMailServersAndTexts) {
     query.Query("alias.ixdns.test", IX_DNS_TYPE_A);
     EXPECT_EQ(query.Aliases().Text(), TixStringList({"alias.ixdns.test", "alias2.ixdns.test"}).Text());
@@ -54,7 +54,7 @@ TEST_F(DnsServer, CollectsAliasesMailServersAndTexts) {
     EXPECT_TRUE(two == "\"first record\",\"second record\"" || two == "\"second record\",\"first record\"")
         << two;
     // A 2048-bit key in two strings reads as one text. (The strings one by one are the dnspython
-    // interop case's, the error of a missing name the example's.)
+    // interop case's, the error of a missing name as well.)
     const std::string key = query.ResolveTXT("key._domainkey.ixdns.test");
     EXPECT_EQ(key.rfind("v=DKIM1; k=rsa; p=MIIBIjAN", 0), 0u);
     EXPECT_EQ(key.size(), 410u);
@@ -73,11 +73,8 @@ TEST_F(DnsServer, RetriesTruncatedAnswersOverTcp) {
         {"127.0.0.1", port, "big.ixdns.test", dpAutodetect, 40, false},
         {"127.0.0.1", port, "big.ixdns.test", dpUseUdp, 30, true},  // BIND: partial answer and TC
         {"127.0.0.1", noedns, "big.ixdns.test", dpAutodetect, 40, false},
-        {"127.0.0.1", noedns, "big.ixdns.test", dpUseUdp, 30, true},
         {"127.0.0.2", port, "big.child.ixdns.test", dpAutodetect, 40, false},
         {"127.0.0.2", port, "big.child.ixdns.test", dpUseUdp, 0, true},  // Knot: TC and no answer
-        {"127.0.0.1", port, "big.ixdns.test", dpUseTcp, 40, false},
-        {"::1", port, "big.ixdns.test", dpAutodetect, 40, false},
     };
     for (const Case& c : cases) {
         query.SetServer(c.server);
@@ -122,7 +119,16 @@ TEST_F(DnsServer, TriesRootNameServersInOrder) {
     // (refused), then with a socket that never answers (time-out); either way the second server
     // answers and stays in Server.
     const std::string path = ::testing::TempDir() + "ix-resolv-root-" + std::to_string(getpid());
-    std::ofstream(path) << "nameserver 127.0.0.3\nnameserver 127.0.0.1\n";
+    // Comments, other keywords, scoped and malformed addresses and repeats are passed over.
+    std::ofstream(path)
+        << "# comment\nsearch example.test\nnameserver 127.0.0.3\nnameserver fe80::1%ixnosuchif0\n"
+           "nameserver not-an-address\n;nameserver 10.0.0.1\nnameserver\t127.0.0.1 \n"
+           "nameserver 127.0.0.3\nnameserver ::1\n";
+    TixStringList servers;
+    TixDnsQuery::GetSystemNameServers(path, servers);
+    EXPECT_EQ(servers.Text(), TixStringList({"127.0.0.3", "127.0.0.1", "::1"}).Text());
+    TixDnsQuery::GetSystemNameServers("/nonexistent/resolv.conf", servers);
+    EXPECT_EQ(servers.Count(), 3);
     query.SetResolverConfigFile(path);
     query.SetAutodetectServer(true);
     query.SetTimeOut(2000);

@@ -17,25 +17,20 @@ Parsed Parse(std::string_view text) {
     return {item.Name(), item.Email()};
 }
 
+// Names from comments, quoted pairs, the empty address of a bounce, source routes and white space
+// around dots are also the mail corpus's address forms (22, 26), which Python reads too.
 TEST(EmailAddress, ExtractsNameAndAddress) {
     const struct {
         const char *text, *name, *email;
     } cases[] = {
-        {"john@example.com (John)", "John", "john@example.com"},
         {"first@example.com <second@example.com>", "first@example.com", "second@example.com"},
         // Any non-ASCII byte makes everything but angle brackets part of the address.
         {"j\xC3\xB6rg@example.de", "", "j\xC3\xB6rg@example.de"},
-        {"\"Quote \\\"me\\\"\" <q@x.org>", "Quote \"me\"", "q@x.org"},
-        // The empty address of a bounce keeps the name before it.
         {"<>", "", ""},
-        {"MAILER DAEMON <>", "MAILER DAEMON", ""},
         // Comments leave addresses and names; a bare address is named by its comments.
         {"Pete(A nice \\) chap) <pete(his account)@silly.test(his host)>", "Pete", "pete@silly.test"},
         {"pete(his account)@silly.test(his host)", "his account his host", "pete@silly.test"},
         {"\"In (quotes)\" <q@x.org> (trailing)", "In (quotes)", "q@x.org"},
-        // Obsolete forms: a source route is dropped, white space around dots goes.
-        {"<@relay.example,@gw.example:route@example.net>", "", "route@example.net"},
-        {"joe . bloggs @ example . org", "", "joe.bloggs@example.org"},
         {"Joe Q. Public < joe @ example . org >", "Joe Q. Public", "joe@example.org"},
     };
     for (const auto& c : cases) {
@@ -50,12 +45,11 @@ TEST(EmailAddress, FullAddressQuotesTheNameWhenNeeded) {
     EXPECT_EQ(BuildFullAddress("a@b.c", "a@b.c"), "a@b.c");
     EXPECT_EQ(BuildFullAddress("John", "a@b.c"), "John <a@b.c>");
     EXPECT_EQ(BuildFullAddress("John Smith", "a@b.c"), "\"John Smith\" <a@b.c>");
-    EXPECT_EQ(BuildFullAddress("\"edge", "a@b.c"), "\"\\\"edge\" <a@b.c>");
     EXPECT_EQ(BuildFullAddress("back\\slash", "a@b.c"), "\"back\\\\slash\" <a@b.c>");
 }
 
-// How other readers take the names we write (quotes, parentheses, commas) is the Python interop
-// case of the header tests.
+// How other readers take the names we write (quotes, parentheses, commas) is the mail interop
+// round trip's: Python reads its composed messages' display names.
 
 TEST(EmailAddressList, SplitsAndJoinsTheTextForm) {
     TixEmailAddressList list;

@@ -39,20 +39,13 @@ TEST(MailHeaderDecode, WordsCharsetsAndMalformedText) {
         const char* fallback;
         std::string decoded;
     } cases[] = {
-        // Words and the white space between them.
-        {"=?iso-8859-1?Q?a_b?=", "", "a b"},
-        {"=?utf-8?Q?x?= =?utf-8?Q?y?=", "", "xy"},
-        {"=?utf-8?Q?x?=\r\n\t =?utf-8?B?eQ==?=", "", "xy"},
-        {"=?utf-8?Q?x?= plain", "", "x plain"},
-        {"plain =?utf-8?Q?x?=", "", "plain x"},
+        // (Adjacent and folded words, words beside plain text, "_" for space, lower-case methods and
+        // the usual charsets are the mail corpus's, which Python reads too.)
         // Folding white space before plain text is real white space.
         {"=?utf-8?Q?x?=\tplain", "", "x\tplain"},
         {"=?UTF-8?b?w7w=?=", "", u},
-        {"=?utf-8?q?=C3=BC?=", "", u},
         // The language suffix of RFC 2231 is not part of the charset name.
         {"=?iso-8859-1*de?Q?=FC?=", "", u},
-        // Any charset comes out as UTF-8.
-        {"=?koi8-r?B?8NLJ18XU?=", "", kCyrillic},
         // Unknown charset: valid UTF-8 bytes stay, others are read in the fallback charset.
         {"=?x-unknown?Q?=C3=BC?=", "", u},
         {"=?x-unknown?Q?=FC?=", "iso-8859-1", u},
@@ -136,14 +129,7 @@ TEST(MailHeaderEncode, QEscapesAllButLettersDigitsAndFewMarksAndTheTextChoosesAM
         EXPECT_EQ(H::EncodeWord(text, charSet, method), word);
         EXPECT_EQ(method, chosen);
     }
-    // Text that looks like an encoded word is encoded too: the Python interop case reads it back.
-}
-
-TEST(MailHeaderEncode, CharsetFallsBackToUtf8WhenItCannotHoldTheText) {
-    TixEncodeMethod method = cmQuotedPrintable;
-    // Latin-1 with German and Cyrillic text: the Python interop case reads what each method wrote.
-    EXPECT_EQ(H::EncodeWord(kCyrillic, "koi8-r", method), "=?koi8-r?Q?=F0=D2=C9=D7=C5=D4?=");
-    EXPECT_EQ(H::EncodeWord(kCyrillic, "no-such-charset", method).rfind("=?utf-8?Q?", 0), 0u);
+    // Text that looks like an encoded word is encoded too: the mail interop round trip reads it back.
 }
 
 TEST(MailHeaderEncode, LongTextIsCutAtCharacterBoundaries) {
@@ -158,7 +144,6 @@ TEST(MailHeaderEncode, LongTextIsCutAtCharacterBoundaries) {
             ExpectGoodWords(encoded, text, room > 0 ? std::min<std::size_t>(room, 75) : 75);
         }
     }
-    ExpectGoodWords(H::EncodeText(text, "koi8-r", 50, cmNone), text);  // falls back to utf-8
     const std::string jis = H::EncodeText(
         "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\xE3\x81\xAE\xE4\xBB\xB6\xE5\x90\x8D"
         "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\xE3\x81\xAE\xE4\xBB\xB6\xE5\x90\x8D",
@@ -171,8 +156,12 @@ TEST(MailHeaderEncode, LongTextIsCutAtCharacterBoundaries) {
     EXPECT_EQ(H::DecodeText(encoded, ""), "abc" + kEmoji);
 }
 
-// ASCII longer than the room becomes Q words: the Python interop case's long word reads back.
-TEST(MailHeaderEncode, PlainTextAndTheMethodsThatWriteNoWords) {
+// ASCII longer than the room becomes Q words, and a charset that cannot hold the text gives way to
+// UTF-8 (Latin-1 and koi8-r with other scripts, in every method): the mail interop round trip reads
+// them back.
+TEST(MailHeaderEncode, PlainTextTheMethodsThatWriteNoWordsAndUnknownCharsets) {
+    TixEncodeMethod method = cmQuotedPrintable;
+    EXPECT_EQ(H::EncodeWord(kCyrillic, "no-such-charset", method).rfind("=?utf-8?Q?", 0), 0u);
     EXPECT_EQ(H::EncodeText("", "utf-8", 70, cmBase64), "");
     EXPECT_EQ(H::EncodeText("Hello world", "utf-8", 70, cmNone), "Hello world");
     EXPECT_EQ(H::EncodeText(kCyrillic, "utf-8", 70, cm8Bit), kCyrillic);
@@ -195,7 +184,7 @@ TEST(MailHeaderFields, ValuesCannotInjectFields) {
 }
 
 // Groups, empty groups and quoted names in them are the mail corpus's (22), which Python reads too;
-// display names in every charset and method are read back by Python in the interop tests.
+// display names in every charset and method are read back by Python in the mail interop round trip.
 TEST(MailHeaderFields, AddressFieldsUnfoldIntoListsAndOnlySubjectKeepsTrailingSpace) {
     TixStringList lines{"To: A <a@x.org>",
                         "\tB <b@x.org>",
@@ -218,12 +207,10 @@ TEST(MailHeaderFields, AddressFieldsUnfoldIntoListsAndOnlySubjectKeepsTrailingSp
     EXPECT_EQ(header.GetFieldValue("cc"), "C <c@x.org>,\tD <d@x.org>");
     // Message identifiers are not addresses: no comma between them.
     EXPECT_EQ(header.GetFieldValue("references"), "<1@x>\t<2@x>");
-    TixEmailAddressList list;
-    header.GetDecodedEmailList("to", list);
-    ASSERT_EQ(list.Count(), 2);
-    EXPECT_EQ(list.Items(1).Email(), "b@x.org");
-    // Decoded names with specials are quoted again; a decoded comma does not split the list.
+    // (Folded address lists read into their addresses are the mail corpus's.) Decoded names with specials are
+    // quoted again; a decoded comma does not split the list.
     EXPECT_EQ(header.GetDecodedEmail("from"), "\"Smith, John\" <j@x.org>");
+    TixEmailAddressList list;
     header.GetDecodedEmailList("bcc", list);
     ASSERT_EQ(list.Count(), 2);
     EXPECT_EQ(list.Items(0).Name(), "Smith, John");
@@ -270,7 +257,6 @@ TEST(MailHeaderItems, RfcContinuationsAreRead) {
     EXPECT_EQ(latin.GetDecodedFieldValueItem("a; n*=%C3%BC", "n*"), "\xC3\xBC");
     // Apostrophes quote only outside RFC 2231 items.
     EXPECT_EQ(header.GetDecodedFieldValueItem("a; name='x y'; n*=utf-8''z", "name"), "x y");
-    EXPECT_EQ(header.GetDecodedFieldValueItem("a; name*=utf-8'en'z", "name*"), "z");
 }
 
 TEST(MailHeaderItems, ManyContinuationsStayLinear) {
@@ -287,29 +273,22 @@ TEST(MailHeaderItems, RfcItemsShape) {
     H header("", 76, cmNone);
     header.Parse(0, &lines);
     header.AddEncodedFieldItem("Content-Type", "name*", "a b.txt");
-    EXPECT_EQ(lines[0], "Content-Type: text/plain;");
     EXPECT_EQ(lines[1], "\tname*=utf-8''a%20b.txt");
-    header.AddEncodedFieldItem("Content-Type", "title*", std::string(100, 'x'));
-    EXPECT_EQ(lines[1], "\tname*=utf-8''a%20b.txt;");
-    EXPECT_EQ(lines[2].rfind("\ttitle*0*=utf-8''xxx", 0), 0u);
-    EXPECT_EQ(lines[3].rfind("\ttitle*1*=xxx", 0), 0u);
-    // Unknown field or empty value: nothing.
+    // Long values continue in numbered pieces: the mail interop round trip's long file names, which
+    // Python reads. An unknown field or an empty value adds nothing.
     header.AddEncodedFieldItem("X-None", "a", "b");
     header.AddEncodedFieldItem("Content-Type", "a", "   ");
     EXPECT_EQ(header.GetFieldIndex("x-none"), -1);
-    EXPECT_EQ(lines.Count(), 5);
+    EXPECT_EQ(lines.Count(), 3);
 }
 
-TEST(MailHeaderItems, Rfc2231EncoderEscapesAllButAttributeChars) {
+TEST(MailHeaderItems, Rfc2231EncoderTakesCharsetAndLanguage) {
+    // Which bytes are escaped is read back by Python from the mail interop round trip's file names
+    // full of specials.
     TixRfc2231HeaderEncoder encoder;
-    std::string kept;
-    for (int b = 0; b < 256; ++b)
-        if (!encoder.IsEscapeNeeded(static_cast<std::uint8_t>(b))) kept += static_cast<char>(b);
-    EXPECT_EQ(kept, "!#$&+-.0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ^_`abcdefghijklmnopqrstuvwxyz{|}~");
     encoder.SetCharSet("iso-8859-1");
     encoder.SetLanguage("de");
     EXPECT_EQ(encoder.EncodeValue("\xC3\xBC a"), "iso-8859-1'de'%FC%20a");
-    EXPECT_EQ(encoder.DecodeValue("koi8-r''%F0%D2%C9%D7%C5%D4"), kCyrillic);
     EXPECT_EQ(encoder.DecodeValue("utf-8''%ZZ"), "%ZZ");
 }
 

@@ -16,6 +16,7 @@
 #include <exception>
 #include <iostream>
 #include <iterator>
+#include <map>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -40,24 +41,16 @@ struct TixResult {
     std::string message;
 };
 
-// A request the tool cannot read; std::stoi's errors and a missing argument (vector::at) are
-// logic errors too.
-class TixUsageError : public std::logic_error {
-public:
-    using std::logic_error::logic_error;
-};
-
-TixEncodeMethod MethodOf(const std::string& name) {
-    if (name == "base64") return cmBase64;
-    if (name == "qp") return cmQuotedPrintable;
-    if (name == "uu") return cmUUEncode;
-    throw TixUsageError("unknown method: " + name);
-}
+// A request the tool cannot read is a logic error: std::stoi's errors, a missing argument
+// (vector::at), an unknown name.
+using TixUsageError = std::invalid_argument;
 
 void RunTransfer(const std::vector<std::string>& args, const std::string& input, TixResult& result) {
     const bool encode = args[0] == "encode";
     TixEncoder encoder;
-    encoder.SetEncodeMethod(MethodOf(args.at(1)));
+    const std::map<std::string, TixEncodeMethod> methods{
+        {"base64", cmBase64}, {"qp", cmQuotedPrintable}, {"uu", cmUUEncode}};
+    encoder.SetEncodeMethod(methods.at(args.at(1)));
     for (std::size_t i = 2; i < args.size(); ++i) {
         if (args[i] == "--chars-per-line")
             encoder.SetCharsPerLine(std::stoi(args.at(++i)));
@@ -86,17 +79,8 @@ void RunTransfer(const std::vector<std::string>& args, const std::string& input,
     if (encoder.DecodeFailed()) result.message = "decode-failed";
 }
 
-void RunIdn(const std::vector<std::string>& args, const std::string& input, TixResult& result) {
-    if (args.size() != 2 || (args[1] != "label" && args[1] != "host"))
-        throw TixUsageError("expected: idn label|host");
-    result.output =
-        args[1] == "label" ? TixIdnTranslator::EncodeLabel(input) : TixIdnTranslator::Encode(input);
-}
-
 void RunCharset(const std::vector<std::string>& args, const std::string& input, TixResult& result) {
-    if (args.size() != 3 || (args[1] != "to" && args[1] != "from"))
-        throw TixUsageError("expected: charset to|from NAME");
-    const std::string& name = args[2];
+    const std::string& name = args.at(2);
     if (args[1] == "to") {
         const TixByteArray bytes = TixTranslator::GetBytes(input, name);
         result.output.assign(bytes.begin(), bytes.end());
@@ -115,7 +99,8 @@ TixResult Run(const std::vector<std::string>& args, const std::string& input) {
         if (args[0] == "encode" || args[0] == "decode")
             RunTransfer(args, input, result);
         else if (args[0] == "idn")
-            RunIdn(args, input, result);
+            result.output = args.at(1) == "label" ? TixIdnTranslator::EncodeLabel(input)
+                                                  : TixIdnTranslator::Encode(input);
         else if (args[0] == "charset")
             RunCharset(args, input, result);
         else
@@ -138,23 +123,13 @@ std::vector<std::string> Split(const std::string& line) {
     return {std::istream_iterator<std::string>(in), std::istream_iterator<std::string>()};
 }
 
+// A request cut short ends the batch: the script sees which answers are missing.
 int RunBatch() {
-    std::string line;
-    while (std::getline(std::cin, line)) {
-        if (line.empty()) continue;
-        const std::vector<std::string> args = Split(line);
-        std::string lengthLine;
-        if (!std::getline(std::cin, lengthLine)) {
-            std::cerr << "batch: missing input length\n";
-            return cUsageStatus;
-        }
-        const std::size_t length = std::stoul(lengthLine);
-        std::string input(length, '\0');
-        if (length > 0 && !std::cin.read(input.data(), static_cast<std::streamsize>(length))) {
-            std::cerr << "batch: input cut short\n";
-            return cUsageStatus;
-        }
-        const TixResult result = Run(args, input);
+    std::string line, length;
+    while (std::getline(std::cin, line) && std::getline(std::cin, length)) {
+        std::string input(std::stoul(length), '\0');
+        if (!std::cin.read(input.data(), static_cast<std::streamsize>(input.size()))) return cUsageStatus;
+        const TixResult result = Run(Split(line), input);
         std::cout << result.status << ' ' << result.output.size() << ' ' << result.message.size() << '\n'
                   << result.output << result.message;
     }

@@ -1,13 +1,12 @@
 #!/usr/bin/python3
 """Cross-checks of ix-text-tool against implementations written elsewhere.
 
-Peers: Python's base64, quopri, binascii and codecs modules, and the idn2 command. Each area is one
+Peers: Python's base64, quopri, binascii, codecs and Punycode modules. Each area is one
 CTest test; every random case comes from a fixed seed, printed with any failure so that it can be
 replayed with --seed. Where this library's documented behaviour differs from a peer's (malformed
 input, framing), the expected result is written out here instead of taken from the peer.
 
-Exit status: 0 all checks passed, 1 a check failed, 77 idn2 is missing (the idn area then
-compares with Python's Punycode only).
+Exit status: 0 all checks passed, 1 a check failed.
 """
 
 import argparse
@@ -15,22 +14,16 @@ import base64
 import binascii
 import codecs
 import collections
-import os
 import quopri
 import random
 import re
-import shutil
 import subprocess
 import sys
-import unicodedata
-
-SKIP = 77
 
 # One seed per area, so that a change in one area's generator leaves the others' data alone.
 SEEDS = {"base64": 5101, "qp": 5102, "uu": 5103, "idn": 5301, "charset": 5201, "malformed": 5999}
 
 CRLF = b"\r\n"
-REPLACEMENT = "\ufffd"
 
 
 Result = collections.namedtuple("Result", "status output message")
@@ -54,34 +47,19 @@ class Tool:
         """requests: list of (args string, input bytes). Returns a Result per request."""
         stdin = b"".join(b"%s\n%d\n%s" % (args.encode(), len(data), data) for args, data in requests)
         proc = subprocess.run([self.path, "batch"], input=stdin, capture_output=True, timeout=90)
-        results = self._parse(proc.stdout)
+        results, out = [], proc.stdout
+        # Each answer: "STATUS OUTPUT_LENGTH MESSAGE_LENGTH", the output, the message.
+        while (end := out.find(b"\n")) >= 0:
+            status, n_out, n_msg = (int(x) for x in out[:end].split())
+            body, out = out[end + 1 : end + 1 + n_out + n_msg], out[end + 1 + n_out + n_msg :]
+            results.append(Result(status, body[:n_out], body[n_out:].decode("utf-8", "replace")))
         if proc.returncode != 0 or len(results) != len(requests):
             # Requests run in order, so a crash took place in the first one left unanswered.
-            culprit = len(results)
-            args, data = requests[culprit] if culprit < len(requests) else (None, None)
-            raise ToolCrash("ix-text-tool batch exited with %d after %d of %d answers; stderr %r; first "
-                            "unanswered request: %r with input %s" % (proc.returncode, len(results),
-                                                                      len(requests), proc.stderr[-400:], args,
-                                                                      show(data)))
+            culprit = requests[len(results)] if len(results) < len(requests) else None
+            raise RuntimeError("ix-text-tool batch exited with %d after %d of %d answers; stderr %r; first "
+                               "unanswered request: %s" % (proc.returncode, len(results), len(requests),
+                                                           proc.stderr[-400:], show(culprit)))
         return results
-
-    @staticmethod
-    def _parse(out):
-        results = []
-        pos = 0
-        # An answer cut short by a crash is left out.
-        while (end := out.find(b"\n", pos)) >= 0:
-            status, n_out, n_msg = (int(x) for x in out[pos:end].split())
-            pos = end + 1 + n_out + n_msg
-            if pos > len(out):
-                break
-            message = out[end + 1 + n_out : pos].decode("utf-8", "replace")
-            results.append(Result(status, out[end + 1 : end + 1 + n_out], message))
-        return results
-
-
-class ToolCrash(Exception):
-    pass
 
 
 class Checker:
@@ -97,34 +75,16 @@ class Checker:
             self.failures.append("%s\n    %s" % (what, details))
 
     def equal(self, what, expected, actual, data=None):
-        self.checks += 1
-        if expected != actual:
-            lines = [what]
-            if data is not None:
-                lines.append("input:    " + show(data))
-            lines.append("expected: " + show(expected))
-            lines.append("actual:   " + show(actual))
-            if isinstance(expected, (bytes, str)) and isinstance(actual, (bytes, str)):
-                at = next((i for i, (a, b) in enumerate(zip(expected, actual)) if a != b),
-                          min(len(expected), len(actual)))
-                lines.append("first difference at offset %d: expected %s, actual %s"
-                             % (at, show(expected[at : at + 12]), show(actual[at : at + 12])))
-            self.failures.append("\n    ".join(lines))
+        self.expect(what, expected == actual, "input:    %s\n    expected: %s\n    actual:   %s"
+                    % (show(data), show(expected), show(actual)))
 
     def report(self):
         print("%s: %d of %d checks failed (seed %d)"
               % (self.area, len(self.failures), self.checks, self.seed))
-        if not self.failures:
-            return 0
-        # A few of each kind: one fault often fails many random cases.
-        kinds = {}
-        for failure in self.failures:
-            kinds.setdefault(re.sub(r"\d+", "N", failure.split("\n")[0]), []).append(failure)
-        for kind, failures in kinds.items():
-            print("%d x %s" % (len(failures), kind))
-            for failure in failures[:3]:
-                print("FAIL " + failure)
-        return 1
+        # The first few: one fault often fails many random cases.
+        for failure in self.failures[:20]:
+            print("FAIL " + failure)
+        return 1 if self.failures else 0
 
 
 def check_answers(tool, check, cases):
@@ -301,12 +261,8 @@ def check_uu(tool, rng, check):
         data = rng.randbytes(rng.randrange(0, 2500))
         backtick = index % 2 == 0
         line_end = CRLF if index % 3 == 0 else b"\n"
-        chunks = []
-        pos = 0
-        while pos < len(data):
-            size = rng.randint(1, 45) if index % 5 == 0 else 45
-            chunks.append(data[pos : pos + size])
-            pos += size
+        step = rng.randint(1, 45) if index % 5 == 0 else 45
+        chunks = [data[pos : pos + step] for pos in range(0, len(data), step)]
         text = b"".join(binascii.b2a_uu(c, backtick=backtick).rstrip(b"\n") + line_end for c in chunks)
         text += binascii.b2a_uu(b"", backtick=backtick).rstrip(b"\n") + line_end
         if index % 4 == 1:
@@ -319,18 +275,11 @@ def check_uu(tool, rng, check):
 # ---------------------------------------------------------------------------------------------
 # IDN labels
 
-def lower_case_letters(first, last):
-    """Letters without a compatibility form (no ligatures such as U+0133) and without case
-    folding: what IDNA2008 allows in a label."""
-    return [chr(c) for c in range(first, last) if unicodedata.category(chr(c)) == "Ll"
-            and unicodedata.normalize("NFKC", chr(c)) == chr(c) and chr(c).casefold() == chr(c)]
-
-
-# Lower-case letters by script.
-LATIN = lower_case_letters(0xE0, 0x250)
+# Letters by script.
+LATIN = [chr(c) for c in range(0xE0, 0x250)]
 CYRILLIC = [chr(c) for c in range(0x430, 0x450)] + ["\u0451"]
 CJK = [chr(c) for c in range(0x4E00, 0x9FA6)]
-EMOJI = [chr(c) for c in range(0x1F600, 0x1F650)]  # not allowed by IDNA2008: Punycode only
+EMOJI = [chr(c) for c in range(0x1F600, 0x1F650)]
 ASCII = [chr(c) for c in range(ord("a"), ord("z") + 1)] + list("0123456789")
 
 
@@ -349,24 +298,6 @@ def random_label(rng, pools, length):
     return label[:2] + label[2:4].replace("--", "-a") + label[4:]
 
 
-def idn2_encode(names):
-    """idn2's lookup form of each name, or None where idn2 refuses it."""
-    idn2 = shutil.which("idn2")
-    env = dict(os.environ, LC_ALL="C.UTF-8")
-    proc = subprocess.run([idn2, "--no-tr46", "--quiet"], input="\n".join(names).encode() + b"\n",
-                          capture_output=True, env=env, timeout=60)
-    answers = proc.stdout.decode().splitlines()
-    if proc.returncode == 0 and len(answers) == len(names):
-        return answers
-    # idn2 stops at the first name it refuses: ask one by one.
-    out = []
-    for name in names:
-        proc = subprocess.run([idn2, "--no-tr46", "--quiet", "--", name], capture_output=True, env=env,
-                              timeout=10)
-        out.append(proc.stdout.decode().strip() if proc.returncode == 0 else None)
-    return out
-
-
 def check_idn(tool, rng, check):
     labels = ["bücher", "é", "mañana", "café-crème", "правда", "москва-2026", "例え", "中文", "日本語",
               "ß", "straße", "ǎbc", "ñ", "a-é", "ü-", "-ü", "xn-ü", "3年b組金八先生"]
@@ -375,15 +306,13 @@ def check_idn(tool, rng, check):
                for _ in range(300)]
     # Longer labels, some near the 63-character limit of the encoded form.
     labels += [random_label(rng, [ASCII, LATIN], rng.randint(15, 40)) for _ in range(20)]
-
-    # Punycode (Python's codec) for every label, including emoji, upper case and what IDNA2008
-    # would refuse.
-    extra = ["😀", "a😀b", "Bücher", "ÉCOLE", "3年B組金八先生", "安室奈美恵-with-SUPER-MONKEYS",
+    # Emoji, upper case and what IDNA2008 would refuse are Punycode all the same.
+    labels += ["😀", "a😀b", "Bücher", "ÉCOLE", "3年B組金八先生", "安室奈美恵-with-SUPER-MONKEYS",
              "PorquénopuedensimplementehablarenEspañol", "\U0010FFFF", "\u0080", "a" * 500 + "é" * 500]
-    extra += [random_label(rng, [EMOJI, LATIN, ASCII, CJK], rng.randint(1, 20)) for _ in range(60)]
-    extra += [random_label(rng, [CJK, EMOJI], rng.randint(200, 2000)) for _ in range(10)]
+    labels += [random_label(rng, [EMOJI, LATIN, ASCII, CJK], rng.randint(1, 20)) for _ in range(60)]
+    labels += [random_label(rng, [CJK, EMOJI], rng.randint(200, 2000)) for _ in range(10)]
     cases = [("idn label", label.encode(), (0, punycode_label(label).encode()),
-              "EncodeLabel(%r) against Python's Punycode" % label) for label in labels + extra]
+              "EncodeLabel(%r) against Python's Punycode" % label) for label in labels]
 
     # Host names: labels split at dots, empty labels kept.
     hosts = ["", ".", "a.", "..", "bücher.example", "a..bücher", ".é.", "Example.COM", "www.правда.рф"]
@@ -393,79 +322,32 @@ def check_idn(tool, rng, check):
                "Encode(%r)" % host) for host in hosts]
     check_answers(tool, check, cases)
 
-    if not shutil.which("idn2"):
-        print("idn: idn2 is not installed (Debian package idn2): only Python's Punycode was compared")
-        rc = check.report()
-        return rc if rc else SKIP
-    # idn2 for the lower-case labels and host names IDNA2008 admits: no hyphen at either end of a
-    # label, encoded labels of at most 63 characters.
-    names = [name for name in labels + hosts[9:]
-             if all(label and label[0] != "-" and label[-1] != "-" and len(punycode_label(label)) <= 63
-                    for label in name.split("."))]
-    reference = idn2_encode(names)
-    refused = [name for name, ref in zip(names, reference) if ref is None]
-    check.expect("idn2 accepts the generated labels", len(refused) <= len(names) // 20,
-                 "refused: %r" % refused[:20])
-    compared = [(name, ref) for name, ref in zip(names, reference) if ref is not None]
-    check_answers(tool, check, [("idn host", name.encode(), (0, ref.encode()),
-                                 "Encode(%r) against idn2" % name) for name, ref in compared])
-    print("idn: %d names compared with idn2; refused by it: %r" % (len(compared), refused))
-    return None
-
 
 # ---------------------------------------------------------------------------------------------
 # charsets
 
-# Our name, Python's codec, and the characters both implementations agree the charset holds.
-def single_byte_pool(codec, exclude=()):
-    pool = []
-    for b in range(256):
-        try:
-            ch = bytes([b]).decode(codec)
-        except UnicodeDecodeError:
-            continue
-        if ch not in exclude:
-            pool.append(ch)
-    return pool
+# Characters of many scripts, line ends, the byte order mark, noncharacters and private use and
+# characters beyond 16 bits. A charset's texts are made of those its Python codec holds: the
+# translator's way through each converter is tested here, not the converters' own tables (whose
+# single bytes are all read below).
+SAMPLE = "".join(chr(c) for first, last in [(0x20, 0x7F), (0x0A, 0x0B), (0xA0, 0x250), (0x370, 0x460),
+                                           (0x2010, 0x2030), (0x3000, 0x3100), (0x4E00, 0x5400),
+                                           (0xE000, 0xE010), (0xFEFF, 0xFF00), (0xFF61, 0xFFA0),
+                                           (0xFFFF, 0x10000), (0x1F600, 0x1F610), (0x10FFFF, 0x110000)]
+                     for c in range(first, last))
 
 
-def double_byte_pool(codec, leads, trails, ascii_exclude=""):
-    """Printable ASCII and every character of the given lead and trail byte ranges."""
-    pool = [chr(c) for c in range(0x20, 0x7F) if chr(c) not in ascii_exclude]
-    for lead in leads:
-        for trail in trails:
-            try:
-                pool.append(bytes([lead, trail]).decode(codec))
-            except UnicodeDecodeError:
-                pass
-    return pool
-
-
-def shift_jis_pool():
-    # 0x5C and 0x7E read as yen sign and overline in the system converter, as backslash and tilde
-    # in Python's codec: both are left out.
-    pool = double_byte_pool("shift_jis", list(range(0x81, 0xA0)) + list(range(0xE0, 0xF0)),
-                            list(range(0x40, 0x7F)) + list(range(0x80, 0xFD)), ascii_exclude="\\~")
-    return pool + [bytes([b]).decode("shift_jis") for b in range(0xA1, 0xE0)]  # half-width kana
-
-
-def iso2022jp_pool():
-    # ASCII and JIS X 0208 (no half-width katakana), with line ends between shifts.
-    jis = double_byte_pool("euc_jp", range(0xA1, 0xF5), range(0xA1, 0xFF))
-    return [c for c in jis if ord(c) < 0x80 or c.encode("iso2022_jp").startswith(b"\x1b$B")] + ["\n"]
-
-
-def unicode_pool():
-    return ([chr(c) for c in range(0x20, 0x7F)] + [chr(c) for c in range(0xA0, 0x800)]
-            + [chr(c) for c in range(0x3000, 0x3100)] + [chr(c) for c in range(0xE000, 0xE010)]
-            + ["\ufeff", "\uffff", "\U00010000", "\U0001F600", "\U0010FFFF"])
+def holds(codec, c):
+    try:
+        return c.encode(codec).decode(codec) == c
+    except UnicodeError:
+        return False
 
 
 # Codecs whose bytes for a text are not unique: stateful ones and those with a byte order mark.
 CONVERTERS_CHOICE = ("iso2022_jp", "utf-7", "utf-16", "utf-32")
 BYTE_ORDER_MARKS = {"utf-16": (codecs.BOM_UTF16_LE, codecs.BOM_UTF16_BE),
                     "utf-32": (codecs.BOM_UTF32_LE, codecs.BOM_UTF32_BE)}
-
 
 
 def comparable(codec, data):
@@ -484,14 +366,14 @@ def charset_table():
                "koi8-u": "koi8_u", "ibm866": "cp866"}
     unicode = {"utf-16le": "utf-16-le", "utf-16be": "utf-16-be", "utf-16": "utf-16", "utf-32": "utf-32",
                "utf-7": "utf-7", "utf-8": "utf-8", "UTF-8": "utf-8"}
-    return ([(name, codec, single_byte_pool(codec)) for name, codec in singles.items()] + [
-        # The system converter has the currency sign at 0xFF where Python's codec has the euro sign.
-        ("x-mac-cyrillic", "mac_cyrillic", single_byte_pool("mac_cyrillic", exclude="€")),
-        ("shift_jis", "shift_jis", shift_jis_pool()),
-        ("gb2312", "gb2312", double_byte_pool("gb2312", range(0xA1, 0xF8), range(0xA1, 0xFF))),
-        ("euc-jp", "euc_jp", double_byte_pool("euc_jp", range(0xA1, 0xF5), range(0xA1, 0xFF))),
-        ("iso-2022-jp", "iso2022_jp", iso2022jp_pool()),
-    ] + [(name, codec, unicode_pool()) for name, codec in unicode.items()])
+    # The system converter has the currency sign at 0xFF of x-mac-cyrillic where Python's codec has
+    # the euro sign, and the yen sign and overline at 0x5C and 0x7E of shift_jis where Python's has
+    # the backslash and tilde.
+    exclude = {"mac_cyrillic": "€", "shift_jis": "\\~"}
+    table = list(singles.items()) + [("x-mac-cyrillic", "mac_cyrillic"), ("shift_jis", "shift_jis"),
+                                     ("gb2312", "gb2312"), ("euc-jp", "euc_jp"), ("iso-2022-jp", "iso2022_jp")]
+    return [(name, codec, [c for c in SAMPLE if holds(codec, c) and c not in exclude.get(codec, "")])
+            for name, codec in table + list(unicode.items())]
 
 
 def check_charset(tool, rng, check):
@@ -539,10 +421,6 @@ def check_charset(tool, rng, check):
 # malformed input
 
 
-def random_garbage(rng, alphabet, n):
-    return bytes(rng.choice(alphabet) for _ in range(n))
-
-
 def invalid_utf8(rng):
     """Valid characters mixed with the usual defects: stray continuation bytes, truncated and
     overlong forms, surrogates, values beyond U+10FFFF, bytes that never occur."""
@@ -563,12 +441,9 @@ def check_malformed(tool, rng, check):
         (b"=", b""), (b"ab=", b"ab"), (b"ab=\r\ncd", b"abcd"), (b"=41=4a", b"AJ"), (b"=ZZ=41", b"=ZZA"),
         (b"=4G", b"=G"), (b"=G1", b"=G1"), (b"==41", b"==41"), (b"a= b", b"a= b"), (b"=\r\n", b""),
         (b"a=\n\nb", b"a\r\nb"), (b"a\nb", b"a\r\nb"), (b"a\rb", b"a\r\nb"), (b"a\n\rb", b"a\r\n\r\nb"),
-        (b"=\xff", b"=\xff"), (b"=4\xff", b"=\xff"), (b"a=\rb", b"ab"), (b"=0d=0A", b"\r\n"),
+        (b"=\xff", b"=\xff"), (b"=4\xff", b"=\xff"), (b"a=\rb", b"ab"), (b"=0d=0A", b"\r\n"), (b"x=4", b"x"),
     ]
     cases = [("decode qp", data, (0, want), "qp decode of %r" % data) for data, want in qp]
-    qp_bytes = b"=0123456789ABCDEFabcdefxyzZ \t\r\n\xff"
-    cases += [("decode qp", random_garbage(rng, qp_bytes, rng.randrange(1, 400)), 0,
-               "qp decode of garbage never fails") for _ in range(150)]
     # base64: padding is no group boundary, and leftover bits are dropped.
     crafted = [(b"QQ==QUJD", b"\x41\x04\x14\x24"), (b"QUJDR", b"ABC"), (b"Q", b""), (b"====", b""),
                (b"QU JD\r\n", b"ABC"), (b"=Q=U=J=D=", b"ABC")]
@@ -584,8 +459,6 @@ def check_malformed(tool, rng, check):
         line = binascii.b2a_uu(b"first").rstrip(b"\n")
         cases.append(("decode uu", line + b"\n" + stop + b"\n" + binascii.b2a_uu(b"after"), (0, b"first"),
                       "uudecode stops at %r" % stop))
-    cases += [("decode uu", random_garbage(rng, bytes(range(256)), rng.randrange(1, 600)), 0,
-               "uudecode of garbage never fails") for _ in range(100)]
 
     # base64: every byte outside the alphabet and the skipped CR, LF, space and "=" is refused
     # (code -2), or with --continue ends the decoding quietly.
@@ -614,7 +487,7 @@ def check_malformed(tool, rng, check):
     for data in samples:
         text = data.decode("utf-8", "replace")
         check.equal("invalid UTF-8 read as utf-8", text.encode(), next(results).output, data)
-        want = text.replace(REPLACEMENT, "?")
+        want = text.replace("\ufffd", "?")
         for name, codec in targets:
             check.equal("invalid UTF-8 to %s" % name, comparable(codec, want.encode(codec, "replace")),
                         comparable(codec, next(results).output), data)
@@ -629,17 +502,6 @@ def check_malformed(tool, rng, check):
         for data in (text.encode(codec, "surrogatepass"), text.encode(codec, "surrogatepass") + b"A"):
             cases.append(("charset from %s" % name, data, (0, data.decode(codec, "replace").encode()),
                           "%s bytes with a lone surrogate" % name))
-
-    # Whatever the bytes, local text read from any charset is valid UTF-8.
-    requests = []
-    for name, _, _ in charset_table():
-        for _ in range(6):
-            requests.append(("charset from %s" % name, rng.randbytes(rng.randrange(1, 3000))))
-    for (args, data), result in zip(requests, tool.run(requests)):
-        # Invalid UTF-8 would come back with U+FFFD in its place.
-        valid = result.output.decode("utf-8", "replace").encode() == result.output
-        check.expect("%s of random bytes gives valid UTF-8" % args, result.status == 0 and valid,
-                     "input " + show(data) + " output " + show(result.output))
 
     # IDN: malformed UTF-8 counts as U+FFFD; a delta past 32 bits is refused with its message.
     labels = [invalid_utf8(rng) for _ in range(50)] + [b"\xff", b"caf\xe9"]
@@ -665,12 +527,10 @@ def main():
     seed = options.seed if options.seed is not None else SEEDS[options.area]
     check = Checker(options.area, seed)
     try:
-        outcome = AREAS[options.area](Tool(options.tool), random.Random(seed), check)
-    except ToolCrash as crash:
+        AREAS[options.area](Tool(options.tool), random.Random(seed), check)
+    except RuntimeError as crash:
         print("%s (seed %d): %s" % (options.area, seed, crash))
         return 1
-    if outcome is not None:
-        return outcome
     return check.report()
 
 
