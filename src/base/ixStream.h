@@ -39,13 +39,6 @@ public:
     // A hint that the stream will hold about n bytes in all, so that a memory stream can allocate
     // once; other streams ignore it.
     virtual void Reserve(std::size_t n) { (void)n; }
-    // Where a writer that fills memory itself (a socket receive) may put the next count bytes, so
-    // that the Write of them that follows, with this pointer, takes them without a copy; nullptr
-    // when the stream has no such room.
-    virtual void* WriteRoom(std::size_t count) {
-        (void)count;
-        return nullptr;
-    }
 };
 
 // A stream over a growable block of memory.

@@ -7,7 +7,6 @@
 #include <cstring>
 #include <mutex>
 #include <new>
-#include <stdexcept>
 #include <utility>
 
 #include <sys/mman.h>
@@ -155,10 +154,7 @@ TixStringList::TixStringList(TixStringList&& other) noexcept
       free_(std::exchange(other.free_, nullptr)),
       freeSize_(std::exchange(other.freeSize_, 0)),
       nextBlock_(std::exchange(other.nextBlock_, 0)),
-      owned_(std::exchange(other.owned_, 0)),
-      receive_(std::exchange(other.receive_, nullptr)),
-      received_(std::exchange(other.received_, 0)),
-      receiveRoom_(std::exchange(other.receiveRoom_, 0)) {
+      owned_(std::exchange(other.owned_, 0)) {
     other.slots_.clear();
     other.wide_.clear();
     other.blocks_.clear();
@@ -174,9 +170,6 @@ TixStringList& TixStringList::operator=(TixStringList&& other) noexcept {
         freeSize_ = std::exchange(other.freeSize_, 0);
         nextBlock_ = std::exchange(other.nextBlock_, 0);
         owned_ = std::exchange(other.owned_, 0);
-        receive_ = std::exchange(other.receive_, nullptr);
-        received_ = std::exchange(other.received_, 0);
-        receiveRoom_ = std::exchange(other.receiveRoom_, 0);
         other.slots_.clear();
         other.wide_.clear();
         other.blocks_.clear();
@@ -203,9 +196,6 @@ void TixStringList::ReleaseAll() {
     freeSize_ = 0;
     nextBlock_ = 0;
     owned_ = 0;
-    receive_ = nullptr;
-    received_ = 0;
-    receiveRoom_ = 0;
 }
 
 char* TixStringList::Allocate(std::size_t size) {
@@ -371,17 +361,9 @@ std::uint64_t BreaksOf64(const char* p) {
 
 }  // namespace
 
-namespace {
-
-// Whether a line of this object and size can have a slot of its own in a block.
-bool FitsSlot(bool wide, std::intptr_t object) {
-    return !wide && object >= INT32_MIN && object <= INT32_MAX;
-}
-
-}  // namespace
-
 std::size_t TixStringList::AddCrlfLines(std::string_view text, TixListObject object) {
-    if (!FitsSlot(!wide_.empty(), object) || text.size() >= cOwned) {
+    const bool fits = object >= INT32_MIN && object <= INT32_MAX;
+    if (!wide_.empty() || !fits || text.size() >= cOwned) {
         std::size_t taken = 0;
         for (;;) {
             const char* const line = text.data() + taken;
@@ -395,31 +377,12 @@ std::size_t TixStringList::AddCrlfLines(std::string_view text, TixListObject obj
         }
     }
     // The lines are found in the caller's bytes, then copied as one piece, breaks and all, and
-    // their slots moved onto the copy.
-    const std::size_t first = slots_.size();
-    const std::size_t taken = PushCrlfLines(text, object);
-    if (taken == 0) return 0;
-    char* copy = nullptr;
-    try {
-        copy = Allocate(taken);
-    } catch (...) {
-        slots_.resize(first);
-        throw;
-    }
-    std::memcpy(copy, text.data(), taken);
-    for (std::size_t k = first; k < slots_.size(); ++k) {
-        Slot& slot = slots_[k];
-        slot.data = slot.size == 0 ? nullptr : copy + (static_cast<const char*>(slot.data) - text.data());
-    }
-    Changed();
-    return taken;
-}
-
-std::size_t TixStringList::PushCrlfLines(std::string_view text, TixListObject object) {
+    // their slots moved onto the copy. Until then no slot may stay behind on a failure.
     const std::size_t first = slots_.size();
     const char* const begin = text.data();
     const char* const end = begin + text.size();
     const char* p = begin;  // where the next line starts
+    char* copy = nullptr;
     try {
         Reserve(first + text.size() / 40 + 1);
         // Takes the line that ends at stop when a CRLF ends it there.
@@ -427,7 +390,7 @@ std::size_t TixStringList::PushCrlfLines(std::string_view text, TixListObject ob
             if (*stop != '\r' || end - stop < 2 || stop[1] != '\n') return false;
             if (slots_.size() == slots_.capacity()) Reserve(slots_.size() + 1);
             Slot slot;
-            slot.data = stop == p ? nullptr : p;
+            slot.data = p;
             slot.size = static_cast<std::uint32_t>(stop - p);
             slot.object = static_cast<std::int32_t>(object);
             slots_.push_back(slot);
@@ -455,42 +418,19 @@ std::size_t TixStringList::PushCrlfLines(std::string_view text, TixListObject ob
             if (!take(s)) break;
             s = p - 1;
         }
+        if (p == begin) return 0;
+        copy = Allocate(static_cast<std::size_t>(p - begin));
     } catch (...) {
         slots_.resize(first);
         throw;
     }
+    std::memcpy(copy, begin, static_cast<std::size_t>(p - begin));
+    for (std::size_t k = first; k < slots_.size(); ++k) {
+        Slot& slot = slots_[k];
+        slot.data = slot.size == 0 ? nullptr : copy + (static_cast<const char*>(slot.data) - begin);
+    }
+    Changed();
     return static_cast<std::size_t>(p - begin);
-}
-
-char* TixStringList::ReceiveRoom(std::size_t count, std::size_t expected) {
-    if (receiveRoom_ - received_ < count) {
-        // A block of its own, so that no line added meanwhile lands in the room; the held bytes
-        // move to its start, and the lines taken before stay where they are.
-        const std::size_t size =
-            std::max(received_ + count, std::min(cLargestBlock, received_ + std::max(count, expected)));
-        char* block = NewBlock(size);
-        if (received_ > 0) std::memcpy(block, receive_, received_);
-        receive_ = block;
-        receiveRoom_ = size;
-    }
-    return receive_ + received_;
-}
-
-std::size_t TixStringList::TakeReceived(std::size_t count, std::size_t limit, TixListObject object) {
-    if (count > receiveRoom_ - received_) throw std::length_error("more received than the room asked for");
-    received_ += count;
-    const std::string_view held(receive_, std::min(received_, limit));
-    std::size_t taken = 0;
-    if (FitsSlot(!wide_.empty(), object)) {
-        taken = PushCrlfLines(held, object);
-        if (taken > 0) Changed();
-    } else {
-        taken = AddCrlfLines(held, object);
-    }
-    receive_ += taken;
-    received_ -= taken;
-    receiveRoom_ -= taken;
-    return taken;
 }
 
 void TixStringList::AddStrings(const TixStringList& other) {
@@ -533,9 +473,9 @@ void TixStringList::Exchange(int a, int b) {
 }
 
 void TixStringList::Clear() {
-    const bool changed = !slots_.empty();
-    if (changed || receive_ != nullptr) ReleaseAll();
-    if (changed) Changed();
+    if (slots_.empty()) return;
+    ReleaseAll();
+    Changed();
 }
 
 int TixStringList::IndexOf(std::string_view line) const {

@@ -61,17 +61,6 @@ public:
     // text; the caller decides what it becomes); answers the bytes taken, line breaks included. For
     // receivers that store a large body a read at a time.
     std::size_t AddCrlfLines(std::string_view text, TixListObject object = 0);
-    // Receiving straight into the list, for a receiver that would otherwise copy every byte of a
-    // large body once more: ReceiveRoom answers room for count bytes right behind the received
-    // bytes the list holds (the start of a line still on its way), in a block that no other line
-    // is added to; expected is how many bytes are still to come, which sizes the block. Then
-    // TakeReceived(count, limit) accounts for the count bytes that landed there and appends the
-    // whole CRLF lines among the first limit held bytes, as AddCrlfLines does, without copying
-    // them; it answers the bytes taken. Received shows what is still held, ClearReceived drops it.
-    char* ReceiveRoom(std::size_t count, std::size_t expected);
-    std::size_t TakeReceived(std::size_t count, std::size_t limit, TixListObject object);
-    std::string_view Received() const { return {receive_, received_}; }
-    void ClearReceived() { received_ = 0; }
     void AddStrings(const TixStringList& other);
     void Insert(int index, std::string line, TixListObject object = 0);
     void Delete(int index);
@@ -161,9 +150,6 @@ private:
     std::string& Own(int index) const;
     void ReleaseAll();
     char* Allocate(std::size_t size);
-    // Appends the CRLF lines at the start of text, their slots pointing into text; answers the
-    // bytes taken. Leaves the list as it was on a failure.
-    std::size_t PushCrlfLines(std::string_view text, TixListObject object);
 
     // The slots. Lines deleted from the front stay in place until they outnumber the rest, so
     // that taking the protocol line off a fetched message of a million lines moves none of them.
@@ -235,10 +221,6 @@ private:
     std::size_t freeSize_ = 0;
     std::size_t nextBlock_ = 0;
     mutable std::size_t owned_ = 0;  // slots that own a string
-    // Received bytes that are no whole line yet, at the start of the room in a receiving block.
-    char* receive_ = nullptr;
-    std::size_t received_ = 0;
-    std::size_t receiveRoom_ = 0;  // from receive_ to the end of its block
     int updateCount_ = 0;
     bool changedInUpdate_ = false;
 };

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
-#include <new>
 #include <utility>
 
 #include "base/ixStream.h"
@@ -35,26 +34,14 @@ public:
         if (error_ || count == 0) return count;
         try {
             const char* data = static_cast<const char*>(buffer);
-            const bool inRoom = data == std::exchange(client_.room_, nullptr);
             client_.responseCharSet_ =
                 client_.GetResponseCharSet(std::string(data, std::min<std::size_t>(count, 256)));
-            if (inRoom)
-                client_.FeedReceived(count);
-            else
-                client_.FeedResponseData(data, count);
+            client_.FeedResponseData(data, count);
         } catch (...) {
             error_ = std::current_exception();
             client_.GetConnection().Abort();
         }
         return count;
-    }
-    void* WriteRoom(std::size_t count) override {
-        if (error_) return nullptr;
-        try {
-            return client_.ReceiveRoom(count);
-        } catch (const std::bad_alloc&) {
-            return nullptr;  // the read goes the ordinary way
-        }
     }
     std::size_t Read(void*, std::size_t) override { return 0; }
     std::int64_t Seek(std::int64_t, TixSeekOrigin) override { return 0; }
@@ -197,7 +184,6 @@ void TixTcpCommandClient::ResetCollection() {
     literalSpans_.clear();
     literalEnded_ = false;
     pending_.clear();
-    room_ = nullptr;  // its block is gone
     // pendingSkipLf_ stays: a CRLF split between two responses still ends one line.
     literalLeft_ = 0;
     literalTail_ = false;
@@ -320,71 +306,8 @@ void TixTcpCommandClient::RaiseTooLarge() {
         IX_RESPONSE_TOO_LARGE);
 }
 
-namespace {
-
-// Reads go straight into the response list inside literals of at least this size (a message), in
-// rooms of at most cLargestRoom; a literal line longer than cLongestHeld goes the ordinary way.
-constexpr std::int64_t cSmallestLiteral = 16 * 1024;
-constexpr std::size_t cLargestRoom = 256 * 1024;
-constexpr std::size_t cLongestHeld = 16 * 1024;
-
-}  // namespace
-
-char* TixTcpCommandClient::ReceiveRoom(std::size_t count) {
-    room_ = nullptr;
-    // Only the bulk of a literal, whose lines are stored as they come; anything that needs a look
-    // at each byte takes the ordinary way.
-    const std::size_t held = responseList_.Received().size();
-    if (responseCharSet_.empty() && pending_.empty() && !literalTail_ && !pendingSkipLf_ &&
-        count <= cLargestRoom && (held > 0 || literalLeft_ >= cSmallestLiteral))
-        room_ = responseList_.ReceiveRoom(count, static_cast<std::size_t>(literalLeft_) - held);
-    return room_;
-}
-
-void TixTcpCommandClient::FeedReceived(std::size_t count) {
-    responseBytes_ += static_cast<std::int64_t>(count);
-    if (responseBytes_ > maxResponseSize_) RaiseTooLarge();
-    if (!responseCharSet_.empty()) {
-        responseList_.TakeReceived(count, 0, IX_LITERAL_LINE);
-        FlushReceived();
-        return;
-    }
-    const int before = responseList_.Count();
-    const std::size_t taken =
-        responseList_.TakeReceived(count, static_cast<std::size_t>(literalLeft_), IX_LITERAL_LINE);
-    if (taken > 0) {
-        literalLeft_ -= static_cast<std::int64_t>(taken);
-        const int last = responseList_.Count() - 1;
-        if (literalLeft_ == 0)
-            EndLiteral(last, static_cast<std::int64_t>(responseList_.View(last).size()) + 2);
-        SkipLiteralLines(before);
-    }
-    // The rest stays in the list while it can only be the start of a literal line (a CR at its end
-    // may be the first half of a CRLF); a line break, a NUL or the literal's end in it goes the
-    // ordinary way.
-    const std::string_view held = responseList_.Received();
-    if (static_cast<std::int64_t>(held.size()) < literalLeft_ && held.size() <= cLongestHeld) {
-        const char* const end = held.data() + held.size() - (!held.empty() && held.back() == '\r' ? 1 : 0);
-        if (FindLineBreak(held.data(), end) == end && std::memchr(held.data(), '\0', held.size()) == nullptr)
-            return;
-    }
-    FlushReceived();
-}
-
-void TixTcpCommandClient::FlushReceived() {
-    if (responseList_.Received().empty()) return;
-    const std::string held(responseList_.Received());
-    responseList_.ClearReceived();
-    ParseResponseData(held.data(), held.size());
-}
-
 void TixTcpCommandClient::FeedResponseData(const char* data, std::size_t size) {
     responseBytes_ += static_cast<std::int64_t>(size);
-    FlushReceived();
-    ParseResponseData(data, size);
-}
-
-void TixTcpCommandClient::ParseResponseData(const char* data, std::size_t size) {
     std::size_t i = 0;
     if (pendingSkipLf_ && size > 0) {
         // The CR that ended the previous read was the first half of a CRLF.

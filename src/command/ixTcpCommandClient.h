@@ -151,10 +151,6 @@ private:
     class TixResponseSink;
     void ReadResponseData();
     void FeedResponseData(const char* data, std::size_t size);
-    void ParseResponseData(const char* data, std::size_t size);
-    char* ReceiveRoom(std::size_t count);
-    void FeedReceived(std::size_t count);
-    void FlushReceived();
     void CompleteLine(std::string_view received, bool literal);
     void SkipLiteralLines(int from);
     [[noreturn]] void RaiseTooLarge();
@@ -172,10 +168,7 @@ private:
     friend class TixCallbackScope;
 
     // Collection state of the response being read.
-    std::string pending_;  // bytes after the last complete line
-    // The room of the response list the last read was offered; a literal's bytes that are no
-    // whole line yet wait in the list itself while its reads go there.
-    char* room_ = nullptr;
+    std::string pending_;              // bytes after the last complete line
     bool pendingSkipLf_ = false;       // the last read ended with a CR
     bool pendingLfInLiteral_ = false;  // ... and that CR was a literal's byte, so its LF is too
     std::int64_t literalLeft_ = 0;     // literal bytes still to come

@@ -450,12 +450,9 @@ TixTlsResult TixTlsClientOpenSsl::Decrypt(std::string_view received, TixStream& 
     for (;;) {
         ERR_clear_error();
         std::size_t read = 0;
-        // A destination with room of its own gets the plaintext there.
-        void* room = destination.WriteRoom(sizeof impl_->scratch);
-        void* into = room != nullptr ? room : impl_->scratch;
-        int ret = SSL_read_ex(impl_->ssl, into, sizeof impl_->scratch, &read);
+        int ret = SSL_read_ex(impl_->ssl, impl_->scratch, sizeof impl_->scratch, &read);
         if (ret == 1) {
-            destination.WriteBuffer(into, read);
+            destination.WriteBuffer(impl_->scratch, read);
             lastDecrypted_ += read;
             continue;
         }

@@ -141,11 +141,7 @@ bool TixNetworkStream::Read(TixStream* destination) {
     if (destination == nullptr) return true;
     for (;;) {
         int size = GetReadBatchSize();
-        // A destination with room of its own takes the bytes where they belong.
-        auto* room = size > 0
-                         ? static_cast<std::uint8_t*>(destination->WriteRoom(static_cast<std::size_t>(size)))
-                         : nullptr;
-        std::uint8_t* buffer = room != nullptr ? room : Buffer(size);
+        std::uint8_t* buffer = Buffer(size);
         long received = ReceiveBuffer(buffer, size);
         if (received < 0) {
             if (IsWouldBlock(errno)) return false;

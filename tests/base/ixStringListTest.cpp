@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -222,45 +220,4 @@ TEST(StringList, CrlfLinesStopBeforeTheFirstLineWithoutACrlf) {
             EXPECT_EQ(list.Objects(0), 0);
         }
     }
-}
-
-TEST(StringList, ReceivedBytesBecomeLinesWhereTheyLanded) {
-    std::string text;
-    for (int i = 0; i < 300; ++i)
-        text += "line " + std::to_string(i) + std::string(i % 50, '-') + "\r\n";
-    std::vector<std::string> lines{"before"};
-    for (std::size_t from = 0, stop; (stop = text.find("\r\n", from)) != std::string::npos; from = stop + 2)
-        lines.push_back(text.substr(from, stop - from));
-    for (const TixStringList::TixListObject object :
-         {TixStringList::TixListObject{7}, TixStringList::TixListObject{INTPTR_MAX}}) {
-        for (const std::size_t read : {std::size_t{1}, std::size_t{13}, std::size_t{700}}) {
-            SCOPED_TRACE(testing::Message() << object << " " << read);
-            TixStringList list{"before"};
-            // Small blocks, so that held bytes move to new ones; a line added between two reads
-            // lands elsewhere and leaves the held bytes alone.
-            for (std::size_t at = 0; at < text.size(); at += read) {
-                const std::string_view piece = std::string_view(text).substr(at, read);
-                std::memcpy(list.ReceiveRoom(piece.size(), 100), piece.data(), piece.size());
-                list.TakeReceived(piece.size(), SIZE_MAX, object);
-                if (at == 3 * read) list.Add("between");
-            }
-            EXPECT_TRUE(list.Received().empty());
-            std::vector<std::string> got;
-            for (int i = 0; i < list.Count(); ++i)
-                if (list.View(i) != "between") got.emplace_back(list.View(i));
-            EXPECT_EQ(got, lines);
-            EXPECT_EQ(list.Count(), static_cast<int>(lines.size()) + 1);
-            EXPECT_EQ(list.Objects(list.Count() - 1), object);
-        }
-    }
-    // Lines are taken up to the limit only, and not past a stray line break.
-    TixStringList list;
-    const std::string_view bytes = "ab\r\ncd\r\nef\nx\r\n";
-    std::memcpy(list.ReceiveRoom(bytes.size(), 0), bytes.data(), bytes.size());
-    EXPECT_EQ(list.TakeReceived(bytes.size(), 6, 0), 4u);
-    EXPECT_EQ(list.TakeReceived(0, SIZE_MAX, 0), 4u);
-    EXPECT_EQ(list.Received(), "ef\nx\r\n");
-    list.ClearReceived();
-    EXPECT_TRUE(list.Received().empty());
-    EXPECT_EQ(list.Count(), 2);
 }
