@@ -216,13 +216,17 @@ std::unique_ptr<TixMemoryStream> TixMessageBody::EncodedData() {
 
 void TixMessageBody::ChooseEncoding() {
     if (GetEncoding() != cmNone || Parsing()) return;
+    SetEncoding(PreferredEncoding());
+}
+
+TixEncodeMethod TixMessageBody::PreferredEncoding() {
     std::unique_ptr<TixStream> source = GetSourceStream();
-    if (!source) return;
+    if (!source) return cmNone;
     const TixMailMessage* m = Message();
     encoder_->SetAllowESC(m != nullptr && m->AllowESC());
     encoder_->SetCharsPerLine(m != nullptr ? m->CharsPerLine() : 76);
     source->SetPosition(0);
-    SetEncoding(encoder_->GetPreferredEncoding(*source));
+    return encoder_->GetPreferredEncoding(*source);
 }
 
 void TixMessageBody::Clear() {
@@ -388,6 +392,9 @@ void TixAttachmentBody::ChooseEncoding() {
     choosingEncoding_ = true;
     try {
         TixMessageBody::ChooseEncoding();
+        // The 8-bit form an iso-2022-jp message gives its parts carries text, not a file's bytes:
+        // a NUL, a control byte or a bare CR or LF would not come back as it was sent.
+        if (encoding_ == cm8Bit && !Parsing() && PreferredEncoding() == cmBase64) SetEncoding(cmBase64);
     } catch (...) {
         choosingEncoding_ = false;
         throw;

@@ -91,6 +91,8 @@ public:
     virtual void DecodeData(TixStream& source, TixStream& destination);
     virtual void EncodeData(TixStream& source, TixStream& destination);
     virtual void ChooseEncoding();
+    // The encoding the encoder prefers for the part's data; cmNone without data.
+    TixEncodeMethod PreferredEncoding();
     virtual void Clear();
 
     // Called by the parser with a part's encoded bytes (without the line break that ends them)

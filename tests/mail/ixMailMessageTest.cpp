@@ -302,6 +302,31 @@ TEST_F(MailMessageTest, PlainAsciiMessageSource) {
 // How composed messages with images and attachments read in another reader, their line lengths and
 // their images' cid references are the mail interop round trip's.
 
+TEST_F(MailMessageTest, AFilesBytesSurviveTheEightBitFormOfAnIso2022JpMessage) {
+    // The message writes its text as 8-bit; a file's NULs, bare line breaks and control bytes
+    // would not survive that, so its part goes as base64. A text file keeps the message's form.
+    const std::string binary("\x00\x01\r\x1b$B\n\xff\xfe\r\n\r\rend", 16);
+    const std::string text = "plain line\r\nanother line";
+    TixMailMessage m;
+    m.SetCharSet("iso-2022-jp");
+    m.OnLoadAttachment = [&](TixObject*, TixMessageBody*, std::string& name, std::unique_ptr<TixStream>& s,
+                             bool& handled) {
+        s = std::make_unique<TixMemoryStream>(name == "data.bin" ? binary : text);
+        handled = true;
+    };
+    m.BuildMessage("\x1b$B$3$s$K$A$O\x1b(B", "", TixStringList{"data.bin", "notes.txt"}, {});
+    const std::string source = m.MessageSource().Text();
+    EXPECT_NE(source.find("base64\r\nContent-Disposition: attachment;\r\n\tfilename=\"data.bin\""),
+              std::string::npos)
+        << source;
+    EXPECT_EQ(source.find("base64", source.find("notes.txt")), std::string::npos) << source;
+    TixMailMessage r;
+    Capture capture;
+    capture.Attach(r);
+    r.LoadMessage(m.MessageSource());
+    EXPECT_EQ(capture.data, (std::vector<std::string>{binary, text})) << source;
+}
+
 TEST_F(MailMessageTest, StoredFormRoundTrip) {
     TixMailMessage m;
     m.BuildMessage("one\r\ntwo \\ three", "<i>x</i>", TixStringList{"/nonexistent/a.zip"}, {});
