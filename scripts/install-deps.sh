@@ -9,7 +9,7 @@ packages=(
   # libraries
   libssl-dev openssl qt6-base-dev libgl-dev
   # tests and benchmarks
-  libgtest-dev libgmock-dev libbenchmark-dev tzdata python3 idn2 libgmime-3.0-dev curl
+  libgtest-dev libgmock-dev libbenchmark-dev tzdata python3 libgmime-3.0-dev curl
   # the sandbox IMAP server
   dovecot-core dovecot-imapd
   # the NTLM server (scripts/ntlm-server.sh): winbindd and ntlm_auth, smbpasswd for its user
