@@ -734,7 +734,14 @@ void TixMailMessage::WriteBodyList(TixMessageBodies& bodies, const std::string& 
         if (uuAttachment)
             lines.Add("begin 644 " + ExtractFileName(static_cast<TixAttachmentBody&>(part).FileName()));
         const std::unique_ptr<TixMemoryStream> data = part.EncodedData();
-        lines.AddText(data->View());
+        const std::string_view encoded = data->View();
+        lines.AddText(encoded);
+        // The line break in front of a boundary belongs to the boundary, and a reader drops it: a
+        // file whose text ends in a line break keeps it only with a line of its own behind it.
+        const TixEncodeMethod method = part.GetEncoding();
+        if (!uuAttachment && method != cmBase64 && method != cmUUEncode && encoded.ends_with('\n') &&
+            dynamic_cast<TixAttachmentBody*>(&part) != nullptr)
+            lines.Add("");
         if (uuAttachment) lines.Add("end");
     }
     if (multipart) lines.Add("--" + boundary + "--");

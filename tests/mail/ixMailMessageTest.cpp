@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 
 #include "ixTestSupport.h"
 #include "text/ixEncoder.h"
@@ -302,29 +303,36 @@ TEST_F(MailMessageTest, PlainAsciiMessageSource) {
 // How composed messages with images and attachments read in another reader, their line lengths and
 // their images' cid references are the mail interop round trip's.
 
-TEST_F(MailMessageTest, AFilesBytesSurviveTheEightBitFormOfAnIso2022JpMessage) {
-    // The message writes its text as 8-bit; a file's NULs, bare line breaks and control bytes
-    // would not survive that, so its part goes as base64. A text file keeps the message's form.
-    const std::string binary("\x00\x01\r\x1b$B\n\xff\xfe\r\n\r\rend", 16);
-    const std::string text = "plain line\r\nanother line";
-    TixMailMessage m;
-    m.SetCharSet("iso-2022-jp");
-    m.OnLoadAttachment = [&](TixObject*, TixMessageBody*, std::string& name, std::unique_ptr<TixStream>& s,
-                             bool& handled) {
-        s = std::make_unique<TixMemoryStream>(name == "data.bin" ? binary : text);
-        handled = true;
-    };
-    m.BuildMessage("\x1b$B$3$s$K$A$O\x1b(B", "", TixStringList{"data.bin", "notes.txt"}, {});
-    const std::string source = m.MessageSource().Text();
-    EXPECT_NE(source.find("base64\r\nContent-Disposition: attachment;\r\n\tfilename=\"data.bin\""),
-              std::string::npos)
-        << source;
-    EXPECT_EQ(source.find("base64", source.find("notes.txt")), std::string::npos) << source;
-    TixMailMessage r;
-    Capture capture;
-    capture.Attach(r);
-    r.LoadMessage(m.MessageSource());
-    EXPECT_EQ(capture.data, (std::vector<std::string>{binary, text})) << source;
+TEST_F(MailMessageTest, AttachedFilesComeBackByteForByte) {
+    // A file's last line break is its own, not the boundary's; an iso-2022-jp message writes its
+    // text as 8-bit, which cannot carry a file's NULs, bare line breaks and control bytes, so such
+    // a file goes as base64 there.
+    const std::map<std::string, std::string> files{
+        {"data.bin", std::string("\x00\x01\r\x1b$B\n\xff\xfe\r\n\r\rend", 16)},
+        {"notes.txt", "plain line\r\nanother line\r\n"},
+        {"latin1.txt", "caf\xe9\r\n"}};
+    for (const char* charSet : {"", "iso-2022-jp"}) {
+        SCOPED_TRACE(charSet);
+        TixMailMessage m;
+        m.SetCharSet(charSet);
+        m.OnLoadAttachment = [&](TixObject*, TixMessageBody*, std::string& name,
+                                 std::unique_ptr<TixStream>& s, bool& handled) {
+            s = std::make_unique<TixMemoryStream>(files.at(name));
+            handled = true;
+        };
+        m.BuildMessage("text", "", TixStringList{"data.bin", "notes.txt", "latin1.txt"}, {});
+        const std::string source = m.MessageSource().Text();
+        EXPECT_NE(source.find("base64\r\nContent-Disposition: attachment;\r\n\tfilename=\"data.bin\""),
+                  std::string::npos)
+            << source;
+        TixMailMessage r;
+        Capture capture;
+        capture.Attach(r);
+        r.LoadMessage(m.MessageSource());
+        EXPECT_EQ(capture.data, (std::vector<std::string>{files.at("data.bin"), files.at("notes.txt"),
+                                                          files.at("latin1.txt")}))
+            << source;
+    }
 }
 
 TEST_F(MailMessageTest, StoredFormRoundTrip) {
