@@ -8,6 +8,8 @@
 #   imap2-server.sh stop DIR     ends the server it started (by PID) and removes DIR
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+# shellcheck source=server-utils.sh
+source "$here/server-utils.sh"
 cmd=${1:-}; dir=${2:-}
 [[ -n "$cmd" && -n "$dir" ]] || { sed -n '2,8p' "$0" >&2; exit 2; }
 
@@ -36,8 +38,6 @@ die() {
   stop
   exit 1
 }
-
-free_port() { python3 -c 'import socket;s=socket.socket();s.bind(("127.0.0.1",0));print(s.getsockname()[1])'; }
 
 start() {
   command -v imap4d >/dev/null || die "imap4d is not installed (scripts/install-deps.sh)"

@@ -1,9 +1,29 @@
 # shellcheck shell=bash
 # Port and process helpers for the scripts that run test servers from a folder
-# (sandbox-server.sh, socks-servers.sh, ntlm-server.sh): sourced, not run.
+# (sandbox-server.sh, socks-servers.sh, ntlm-server.sh, imap2-server.sh, ...): sourced, not run.
 set -euo pipefail
 
-free_port() { python3 -c 'import socket;s=socket.socket();s.bind(("127.0.0.1",0));print(s.getsockname()[1])'; }
+# A port for a test server: free now, and below the range the kernel takes the ports of outgoing
+# connections from, so that no connection of a test running meanwhile takes it before the server
+# binds it.
+free_port() {
+  python3 - <<'PY'
+import random
+import socket
+
+low = int(open("/proc/sys/net/ipv4/ip_local_port_range").read().split()[0])
+first = max(1024, low - 10000)
+while True:
+    port = random.randrange(first, low) if low - first >= 100 else 0
+    with socket.socket() as s:
+        try:
+            s.bind(("127.0.0.1", port))
+        except OSError:
+            continue
+        print(s.getsockname()[1])
+    break
+PY
+}
 
 free_ports() {  # free_ports ARRAY N: N distinct free ports into the array named ARRAY
   local -n free_ports_out=$1
