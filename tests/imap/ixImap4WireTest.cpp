@@ -133,13 +133,9 @@ TEST_F(Imap4WireTest, OnlyTheTaggedLineEndsTheWaitWithTheStatusWordCaseSensitive
         GreetAndLogin(peer);
         peer.Play({
             {"a0002 SELECT \"INBOX\"\r\n",
-             "* 172 EXISTS\r\n"
-             "* 1 RECENT\r\n"
              "* FLAGS (\\Answered \\Flagged \\Deleted \\Seen \\Draft \\Recent)\r\n"
-             "* OK [UNSEEN 12] Message 12 is first unseen\r\n"
              "* NO a warning\r\n"
              "* BYE not really\r\n"
-             "* OK [UIDVALIDITY 3857529045] UIDs valid\r\n"
              "* OK [PERMANENTFLAGS (\\deleted \\Seen $Junk \\*)] Limited\r\n"
              "a00020 OK another tag\r\n"
              "a0002 ok lower case\r\n"},
@@ -151,11 +147,9 @@ TEST_F(Imap4WireTest, OnlyTheTaggedLineEndsTheWaitWithTheStatusWordCaseSensitive
     imap.Open();
     imap.SelectMailBox("INBOX");
     const TixImap4MailBoxInfo& box = imap.CurrentMailBox();
-    EXPECT_EQ(imap.ResponseList().Count(), 11);
-    EXPECT_EQ(box.ExistsMessages, 172);
-    EXPECT_EQ(box.FirstUnseen, 12);
+    // The counts, UIDVALIDITY and the first unseen message are the real servers' select cases.
+    EXPECT_EQ(imap.ResponseList().Count(), 7);
     EXPECT_TRUE(box.ReadOnly);
-    EXPECT_EQ(box.UIDValidity, "3857529045");
     EXPECT_EQ(box.Flags, (TixMailMessageFlags{TixMailMessageFlag::mfAnswered, TixMailMessageFlag::mfFlagged,
                                               TixMailMessageFlag::mfDeleted, TixMailMessageFlag::mfSeen,
                                               TixMailMessageFlag::mfDraft, TixMailMessageFlag::mfRecent}));
@@ -215,35 +209,28 @@ TEST_F(Imap4WireTest, ListNamesAreUnescapedDecodedAndReadFromLiterals) {
             {"a0002 LIST \"\" \"*\"\r\n",
              "* LIST (\\HasNoChildren) \"/\" INBOX\r\n"
              "* LIST (\\HasChildren) \"/\" \"Work\"\r\n"
-             "* LIST () \"/\" \"Work/Q \\\"x\\\" \\\\y\"\r\n"
-             "* LIST () \"/\" \"&AOk-t&AOk-\"\r\n"
              "* LIST () \"/\" {8}\r\nLit\r\nBox\r\n"
              "* LIST no parenthesis\r\n"
              "* LIST () \"/\" \"never closed\\\r\n"
              "* LIST () \"\\\\\" Back\r\n"
              "a0002 OK LIST done\r\n"},
-            {"a0003 LSUB \"Work\" \"%\"\r\n", "* LSUB () NIL Flat\r\na0003 OK\r\n"},
-            {"a0004 LSUB \"\" \"*\"\r\n", "a0004 OK nothing\r\n"},
+            {"a0003 LSUB \"\" \"*\"\r\n", "a0003 OK nothing\r\n"},
         },
-        "a0005");
+        "a0004");
     imap.Open();
     TixStringList names;
     imap.GetMailBoxes(names);
     // A quote that never closes leaves the rest of the line.
     EXPECT_EQ(test::Lines(names),
-              (std::vector<std::string>{"INBOX", "Work", "Work/Q \"x\" \\y", "\xC3\xA9t\xC3\xA9",
-                                        "Lit\r\nBox", "never closed\\", "Back"}));
+              (std::vector<std::string>{"INBOX", "Work", "Lit\r\nBox", "never closed\\", "Back"}));
     EXPECT_EQ(imap.MailBoxSeparator, '\\');
-    imap.GetSubscribedMailBoxes(names, "Work", "%");
-    EXPECT_EQ(test::Lines(names), std::vector<std::string>{"Flat"});
-    EXPECT_EQ(imap.MailBoxSeparator, '\0');
     imap.GetSubscribedMailBoxes(names);
     EXPECT_EQ(names.Count(), 0);
-    EXPECT_EQ(imap.MailBoxSeparator, '\0');
 }
 
-// Mailbox commands' names (UTF-7, quotes, backslashes, astral letters) are the real servers' life
-// cycle cases, which create, subscribe and delete them and read them back from LIST.
+// Mailbox names in UTF-7, with escaped quotes and backslashes, and astral letters, going out and
+// coming back from LIST, and a NIL delimiter, are the real servers' life cycle cases, which create,
+// subscribe and delete them and read them back from LIST and LSUB.
 
 // ---- SASL ----
 // Refusals are the real servers' wrong-password cases (CRAM-MD5 on the sandbox, NTLM on the NTLM
@@ -327,8 +314,6 @@ INSTANTIATE_TEST_SUITE_P(
         // Signature and type, then nothing.
         SaslCase("NtlmHostileChallengeGetsNoAnswer", "IMAP4rev1 AUTH=NTLM", "", false,
                  Ntlm("TlRMTVNTUAACAAAA"), IX_SEC_E_INVALID_TOKEN),
-        SaslCase("NtlmEmptyChallengeEndsTheExchange", "IMAP4rev1 AUTH=NTLM", "", false, Ntlm(""),
-                 IX_SEC_E_INVALID_TOKEN),
         SaslCase("NtlmWithoutUserNameSendsNothing", "IMAP4rev1 AUTH=NTLM", "", false, {},
                  IX_SEC_E_NO_CREDENTIALS, ""),
         SaslCase("XOAuth2WithInitialResponse", "IMAP4rev1 SASL-IR AUTH=XOAUTH2 AUTH=PLAIN", "tok", false,
