@@ -141,12 +141,8 @@ TEST(MailHeaderEncode, LongTextIsCutAtCharacterBoundaries) {
             ExpectGoodWords(encoded, text, room > 0 ? std::min<std::size_t>(room, 75) : 75);
         }
     }
-    const std::string jis = H::EncodeText(
-        "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\xE3\x81\xAE\xE4\xBB\xB6\xE5\x90\x8D"
-        "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\xE3\x81\xAE\xE4\xBB\xB6\xE5\x90\x8D",
-        "iso-2022-jp", 40, cmBase64);
-    for (const std::string& word : SplitCrLf(jis))
-        EXPECT_LE(word.size(), 40u);
+    // A long iso-2022-jp subject, cut into words that fit and that Python reads back, is the mail
+    // interop round trip's.
     // A tiny room still ends with one character per word.
     const std::string encoded = H::EncodeText("abc" + kEmoji, "utf-8", 1, cmQuotedPrintable);
     EXPECT_EQ(SplitCrLf(encoded).size(), 4u);
