@@ -251,10 +251,6 @@ struct SaslCase {
     const char* password = "p";
 };
 
-void PrintTo(const SaslCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
 class Imap4SaslTest : public Imap4WireTest, public ::testing::WithParamInterface<SaslCase> {};
 
 TEST_P(Imap4SaslTest, ChoosesAndRunsTheMechanism) {

@@ -37,11 +37,8 @@ def show(data, limit=160):
     return text
 
 
-class Tool:
+class Tool(collections.namedtuple("Tool", "path")):
     """Runs requests through one 'ix-text-tool batch' process per call of run()."""
-
-    def __init__(self, path):
-        self.path = path
 
     def run(self, requests):
         """requests: list of (args string, input bytes). Returns a Result per request."""
