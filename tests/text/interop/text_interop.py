@@ -17,6 +17,7 @@ import collections
 import quopri
 import random
 import re
+import reprlib
 import subprocess
 import sys
 
@@ -29,12 +30,10 @@ CRLF = b"\r\n"
 Result = collections.namedtuple("Result", "status output message")
 
 
-def show(data, limit=160):
-    """A bounded repr of bytes or text for failure reports."""
-    text = repr(data)
-    if len(text) > limit:
-        text = text[: limit // 2] + " ... " + text[-limit // 2 :] + " (%d in all)" % len(data)
-    return text
+# A bounded repr of bytes or text for failure reports.
+SHOW = reprlib.Repr()
+SHOW.maxstring = SHOW.maxother = 160
+show = SHOW.repr
 
 
 class Tool(collections.namedtuple("Tool", "path")):
