@@ -248,7 +248,8 @@ std::vector<Composed> Messages() {
                      .subject = text,
                      .from = "one@example.org",
                      .to = BuildFullAddress(text, "one@example.org") + ", \"Smith, John\" <js@example.org>",
-                     .cc = BuildFullAddress(text, "two@example.org"),
+                     .cc = BuildFullAddress(
+                         text, "a.very.long.local.part.that.goes.on@subdomain.example-company.example.org"),
                      .text = text,
                      .html = "<p>" + text + " <img src=\"logo.png\"></p>",
                      .attachments = {file},
