@@ -59,15 +59,17 @@ TEST_F(Imap4WireTest, ACommandFromAnEventHandlerDuringAnExchangeIsRefusedAndTheE
 // A refused login is the sandbox's wrong-password case (state and connection) and the client
 // window's (the server's tagged line as the text).
 
-TEST_F(Imap4WireTest, LoginArgumentsAreQuotedOrSentAsLiteralsAndMaskedForLogs) {
-    // Quotes and backslashes are escaped; CR/LF and 8-bit bytes travel as synchronizing literals
-    // whose count is in bytes, so a password can never end the command line early.
-    imap.SetUserName("a\"b\\c");
+TEST_F(Imap4WireTest, LoginArgumentsWithLineBreaksOr8BitBytesAreSentAsLiteralsAndMaskedForLogs) {
+    // CR/LF and 8-bit bytes travel as synchronizing literals whose count is in bytes, so a password
+    // can never end the command line early. (Quotes and backslashes escaped in a quoted string are
+    // the mailbox names' cases, a quoted user name masked in the log the client window's.)
+    imap.SetUserName("T\xC3\xA4rvel");
     imap.SetPassword("x\r\na0002 DELETE INBOX\xC3\xA4");
     server.Serve([](LoopbackPeer& peer) {
         peer.Play({
             {"", "* OK ready\r\n"},
-            {"a0001 LOGIN \"a\\\"b\\\\c\" {23}\r\n", "+\r\n"},  // a lone plus is a continuation request too
+            {"a0001 LOGIN {7}\r\n", "+ go\r\n"},
+            {"T\xC3\xA4rvel {23}\r\n", "+\r\n"},  // a lone plus is a continuation request too
             {"x\r\na0002 DELETE INBOX\xC3\xA4\r\n", "a0001 OK in\r\n"},
             {"a0002 NOOP\r\n", "a0002 OK\r\n"},
             test::Logout("a0003"),
@@ -82,25 +84,10 @@ TEST_F(Imap4WireTest, LoginArgumentsAreQuotedOrSentAsLiteralsAndMaskedForLogs) {
     imap.Open();
     EXPECT_EQ(imap.ConnectionState, State::csAuthenticated);
     imap.Noop();
-    EXPECT_EQ(shown, (std::vector<std::string>{"secret: a0001 LOGIN \"a\\\"b\\\\c\" ****\r\n",
-                                               "secret: ****\r\n", "a0002 NOOP\r\n"}));
-    EXPECT_EQ(real[1], "x\r\na0002 DELETE INBOX\xC3\xA4\r\n");
-
-    // A user name as a literal: the quoted password follows on the literal's line, masked too.
-    imap.Close();
-    EXPECT_EQ(server.Join(), "");
-    imap.SetUserName("T\xC3\xA4rvel");
-    imap.SetPassword("p");
-    server.Serve([](LoopbackPeer& peer) {
-        peer.Play({{"", "* OK ready\r\n"},
-                   {"a0001 LOGIN {7}\r\n", "+ go\r\n"},
-                   {"T\xC3\xA4rvel \"p\"\r\n", "a0001 OK\r\n"},
-                   test::Logout("a0002")});
-    });
-    shown.clear();
-    imap.Open();
     imap.OnSendCommand = nullptr;  // the LOGOUT at the end comes after `shown` is gone
-    EXPECT_EQ(shown, (std::vector<std::string>{"secret: a0001 LOGIN ****\r\n", "secret: ****\r\n"}));
+    EXPECT_EQ(shown, (std::vector<std::string>{"secret: a0001 LOGIN ****\r\n", "secret: ****\r\n",
+                                               "secret: ****\r\n", "a0002 NOOP\r\n"}));
+    EXPECT_EQ(real[2], "x\r\na0002 DELETE INBOX\xC3\xA4\r\n");
 }
 
 TEST_F(Imap4WireTest, EmptyPasswordSendsTheUserAloneAndNulIsRefused) {
