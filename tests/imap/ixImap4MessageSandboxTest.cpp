@@ -73,7 +73,8 @@ TEST_F(Imap4MessageSandboxTest, ALinkedMessageIsAppendedAndFlagsRoundTrip) {
 }
 
 TEST_F(Imap4MessageSandboxTest, ALargeMessageCrossesTlsIntactBothWays) {
-    // About 20 MB of distinct lines, appended and fetched over TLS, then fetched in the clear.
+    // About 20 MB of distinct lines, appended and fetched over TLS. (Literals read in pieces in the
+    // clear are the command client's literal cases.)
     TixStringList lines{"From: a@example.com", "To: second@example.com", "Subject: large over TLS", ""};
     for (std::size_t size = 0; size < 20u << 20;) {
         lines.Add(std::to_string(lines.Count()) +
@@ -101,13 +102,6 @@ TEST_F(Imap4MessageSandboxTest, ALargeMessageCrossesTlsIntactBothWays) {
     EXPECT_EQ(progress, size);
     EXPECT_EQ(total, size);
     EXPECT_EQ(imap.TotalMessageSize, 0);
-    EXPECT_TRUE(imap.ResponseList().Text() == text);
-    imap.Close();
-    imap.SetUseTLS(TixClientTlsMode::ctNone);
-    imap.SetPort(info.imapPort);
-    imap.Open();
-    imap.SelectMailBox(folder);
-    imap.RetrieveMessage(1, nullptr);
     EXPECT_TRUE(imap.ResponseList().Text() == text);
 }
 

@@ -1,7 +1,6 @@
 #include "imap/ixImap4.h"
 
 #include <gtest/gtest.h>
-#include <openssl/x509_vfy.h>
 #include <sys/socket.h>
 
 #include "ixImapTestHelpers.h"
@@ -16,7 +15,7 @@ using test::CodeOf;
 
 using Imap4SandboxTest = test::SandboxClientTest;
 
-TEST_F(Imap4SandboxTest, LogsInWithLoginAndCramMd5AndAWrongPasswordIsRefused) {
+TEST_F(Imap4SandboxTest, LogsInWithLoginAndAWrongPasswordIsRefusedThroughCramMd5) {
     imap.Open();
     EXPECT_EQ(imap.ConnectionState, State::csAuthenticated);
     EXPECT_NE(sent.find("a0001 LOGIN \""), std::string::npos);
@@ -28,18 +27,13 @@ TEST_F(Imap4SandboxTest, LogsInWithLoginAndCramMd5AndAWrongPasswordIsRefused) {
     imap.Close();
     EXPECT_EQ(imap.ConnectionState, State::csNonAuthenticated);
 
-    // With SASL the server's list picks CRAM-MD5 (PLAIN is offered as well).
+    // With SASL the server's list picks CRAM-MD5 (PLAIN is offered as well); a wrong password is
+    // refused. (A CRAM-MD5 login is the second server's case, a refused LOGIN the client window's.)
     sent.clear();
     imap.SetUseSasl(true);
-    imap.Open();
-    EXPECT_EQ(imap.ConnectionState, State::csAuthenticated);
-    EXPECT_NE(sent.find("AUTHENTICATE CRAM-MD5"), std::string::npos) << sent;
-    imap.Noop();
-    imap.Close();
-
-    // A wrong password through SASL; through LOGIN it is the client window's refused login.
     imap.SetPassword("not the password");
     EXPECT_EQ(CodeOf([&] { imap.Open(); }), IMAP_NO);
+    EXPECT_NE(sent.find("AUTHENTICATE CRAM-MD5"), std::string::npos) << sent;
     EXPECT_FALSE(imap.Active());
     EXPECT_EQ(imap.ConnectionState, State::csNonAuthenticated);
 }
@@ -52,7 +46,6 @@ TEST_F(Imap4SandboxTest, SelectReadsCountsAndFlagsARefusedSelectLeavesNoneAndClo
     imap.SelectMailBox("INBOX");
     const TixImap4MailBoxInfo& box = imap.CurrentMailBox();
     EXPECT_EQ(imap.ConnectionState, State::csSelected);
-    EXPECT_EQ(box.Name, "INBOX");
     EXPECT_EQ(box.ExistsMessages, 5);
     EXPECT_FALSE(box.ReadOnly);
     EXPECT_FALSE(box.UIDValidity.empty());
@@ -107,17 +100,9 @@ TEST_F(Imap4SandboxTest, StrictServerRefusesLoginInTheClearAndAcceptsItAfterStar
     imap.Noop();
 }
 
-// Accepting an unknown CA through OnVerifyServer, over both kinds of TLS, is the client window's
-// untrusted-certificate case against the same server; a large message over TLS the message sandbox's.
-TEST_F(Imap4SandboxTest, UnknownCaFailsVerificationBeforeAnyLogin) {
-    // Without the sandbox CA only the system store is asked, which does not know it.
-    imap.SetUseTLS(TixClientTlsMode::ctExplicit);
-    std::string message;
-    EXPECT_EQ(CodeOf([&] { imap.Open(); }, &message), X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY);
-    EXPECT_NE(message.find("unable to get local issuer certificate"), std::string::npos) << message;
-    EXPECT_FALSE(imap.Active());
-    EXPECT_EQ(sent.find("LOGIN"), std::string::npos) << sent;
-}
+// An unknown CA: its code and flag are the TLS engine's certificate table, the refusal before any
+// login the client window's untrusted-certificate case against the same server; a large message
+// over TLS is the message sandbox's.
 
 }  // namespace
 }  // namespace ix

@@ -24,23 +24,18 @@ using Imap4WireTest = test::Imap4WireFixture;
 
 // ---- Session: greeting, tags, login ----
 
-// Outside its state an operation raises, unless AutoReconnect opens the session for it.
-TEST_F(Imap4WireTest, TagsStartAtOneAfterTheGreetingAndCount) {
+// Outside its state an operation raises, unless AutoReconnect opens the session for it; a command
+// from an event handler during an exchange is refused and the exchange goes on.
+TEST_F(Imap4WireTest, TagsCountFromTheGreetingAndACommandFromAnEventHandlerIsRefused) {
     std::string message;
     EXPECT_EQ(CodeOf([&] { imap.SelectMailBox("INBOX"); }, &message), IX_IMAP_INVALID_STATE);
     EXPECT_EQ(message, "The command is not valid in this state");
-    ServeSession({{"a0002 CLOSE\r\n", "a0002 OK closed\r\n"}}, "a0003");
+    ServeSession(
+        {{"a0002 CLOSE\r\n", "a0002 OK closed\r\n"}, {"a0003 NOOP\r\n", "* 1 EXISTS\r\na0003 OK\r\n"}},
+        "a0004");
     imap.SetAutoReconnect(true);
     imap.CloseMailBox();
     EXPECT_EQ(imap.ConnectionState, State::csAuthenticated);
-    imap.Close();
-    EXPECT_EQ(imap.ConnectionState, State::csNonAuthenticated);
-    EXPECT_EQ(sent, "a0001 LOGIN \"u\" \"p\"\r\na0002 CLOSE\r\na0003 LOGOUT\r\n");
-}
-
-TEST_F(Imap4WireTest, ACommandFromAnEventHandlerDuringAnExchangeIsRefusedAndTheExchangeGoesOn) {
-    ServeSession({{"a0002 NOOP\r\n", "* 1 EXISTS\r\na0002 OK\r\n"}}, "a0003");
-    imap.Open();
     std::vector<int> refused;
     auto nested = [&] { refused.push_back(CodeOf([&] { imap.Noop(); })); };
     imap.OnGetResponseCode = [&](TixObject*, const std::string&, int&) { nested(); };
@@ -49,7 +44,9 @@ TEST_F(Imap4WireTest, ACommandFromAnEventHandlerDuringAnExchangeIsRefusedAndTheE
     imap.OnGetResponseCode = nullptr;
     imap.OnReceiveResponse = nullptr;
     EXPECT_EQ(refused, std::vector<int>(3, IX_COMMAND_IN_PROGRESS));
-    EXPECT_EQ(sent, "a0001 LOGIN \"u\" \"p\"\r\na0002 NOOP\r\n");
+    imap.Close();
+    EXPECT_EQ(imap.ConnectionState, State::csNonAuthenticated);
+    EXPECT_EQ(sent, "a0001 LOGIN \"u\" \"p\"\r\na0002 CLOSE\r\na0003 NOOP\r\na0004 LOGOUT\r\n");
 }
 
 // A BYE and then the server's close as the answer is the STARTTLS tests' case (the greeting right
@@ -59,15 +56,17 @@ TEST_F(Imap4WireTest, ACommandFromAnEventHandlerDuringAnExchangeIsRefusedAndTheE
 // A refused login is the sandbox's wrong-password case (state and connection) and the client
 // window's (the server's tagged line as the text).
 
-TEST_F(Imap4WireTest, LoginArgumentsAreQuotedOrSentAsLiteralsAndMaskedForLogs) {
-    // Quotes and backslashes are escaped; CR/LF and 8-bit bytes travel as synchronizing literals
-    // whose count is in bytes, so a password can never end the command line early.
-    imap.SetUserName("a\"b\\c");
+TEST_F(Imap4WireTest, LoginArgumentsWithLineBreaksOr8BitBytesAreSentAsLiteralsAndMaskedForLogs) {
+    // CR/LF and 8-bit bytes travel as synchronizing literals whose count is in bytes, so a password
+    // can never end the command line early. (Quotes and backslashes escaped in a quoted string are
+    // the mailbox names' cases, a quoted user name masked in the log the client window's.)
+    imap.SetUserName("T\xC3\xA4rvel");
     imap.SetPassword("x\r\na0002 DELETE INBOX\xC3\xA4");
     server.Serve([](LoopbackPeer& peer) {
         peer.Play({
             {"", "* OK ready\r\n"},
-            {"a0001 LOGIN \"a\\\"b\\\\c\" {23}\r\n", "+\r\n"},  // a lone plus is a continuation request too
+            {"a0001 LOGIN {7}\r\n", "+ go\r\n"},
+            {"T\xC3\xA4rvel {23}\r\n", "+\r\n"},  // a lone plus is a continuation request too
             {"x\r\na0002 DELETE INBOX\xC3\xA4\r\n", "a0001 OK in\r\n"},
             {"a0002 NOOP\r\n", "a0002 OK\r\n"},
             test::Logout("a0003"),
@@ -82,25 +81,10 @@ TEST_F(Imap4WireTest, LoginArgumentsAreQuotedOrSentAsLiteralsAndMaskedForLogs) {
     imap.Open();
     EXPECT_EQ(imap.ConnectionState, State::csAuthenticated);
     imap.Noop();
-    EXPECT_EQ(shown, (std::vector<std::string>{"secret: a0001 LOGIN \"a\\\"b\\\\c\" ****\r\n",
-                                               "secret: ****\r\n", "a0002 NOOP\r\n"}));
-    EXPECT_EQ(real[1], "x\r\na0002 DELETE INBOX\xC3\xA4\r\n");
-
-    // A user name as a literal: the quoted password follows on the literal's line, masked too.
-    imap.Close();
-    EXPECT_EQ(server.Join(), "");
-    imap.SetUserName("T\xC3\xA4rvel");
-    imap.SetPassword("p");
-    server.Serve([](LoopbackPeer& peer) {
-        peer.Play({{"", "* OK ready\r\n"},
-                   {"a0001 LOGIN {7}\r\n", "+ go\r\n"},
-                   {"T\xC3\xA4rvel \"p\"\r\n", "a0001 OK\r\n"},
-                   test::Logout("a0002")});
-    });
-    shown.clear();
-    imap.Open();
     imap.OnSendCommand = nullptr;  // the LOGOUT at the end comes after `shown` is gone
-    EXPECT_EQ(shown, (std::vector<std::string>{"secret: a0001 LOGIN ****\r\n", "secret: ****\r\n"}));
+    EXPECT_EQ(shown, (std::vector<std::string>{"secret: a0001 LOGIN ****\r\n", "secret: ****\r\n",
+                                               "secret: ****\r\n", "a0002 NOOP\r\n"}));
+    EXPECT_EQ(real[2], "x\r\na0002 DELETE INBOX\xC3\xA4\r\n");
 }
 
 TEST_F(Imap4WireTest, EmptyPasswordSendsTheUserAloneAndNulIsRefused) {
@@ -133,13 +117,9 @@ TEST_F(Imap4WireTest, OnlyTheTaggedLineEndsTheWaitWithTheStatusWordCaseSensitive
         GreetAndLogin(peer);
         peer.Play({
             {"a0002 SELECT \"INBOX\"\r\n",
-             "* 172 EXISTS\r\n"
-             "* 1 RECENT\r\n"
              "* FLAGS (\\Answered \\Flagged \\Deleted \\Seen \\Draft \\Recent)\r\n"
-             "* OK [UNSEEN 12] Message 12 is first unseen\r\n"
              "* NO a warning\r\n"
              "* BYE not really\r\n"
-             "* OK [UIDVALIDITY 3857529045] UIDs valid\r\n"
              "* OK [PERMANENTFLAGS (\\deleted \\Seen $Junk \\*)] Limited\r\n"
              "a00020 OK another tag\r\n"
              "a0002 ok lower case\r\n"},
@@ -151,11 +131,9 @@ TEST_F(Imap4WireTest, OnlyTheTaggedLineEndsTheWaitWithTheStatusWordCaseSensitive
     imap.Open();
     imap.SelectMailBox("INBOX");
     const TixImap4MailBoxInfo& box = imap.CurrentMailBox();
-    EXPECT_EQ(imap.ResponseList().Count(), 11);
-    EXPECT_EQ(box.ExistsMessages, 172);
-    EXPECT_EQ(box.FirstUnseen, 12);
+    // The counts, UIDVALIDITY and the first unseen message are the real servers' select cases.
+    EXPECT_EQ(imap.ResponseList().Count(), 7);
     EXPECT_TRUE(box.ReadOnly);
-    EXPECT_EQ(box.UIDValidity, "3857529045");
     EXPECT_EQ(box.Flags, (TixMailMessageFlags{TixMailMessageFlag::mfAnswered, TixMailMessageFlag::mfFlagged,
                                               TixMailMessageFlag::mfDeleted, TixMailMessageFlag::mfSeen,
                                               TixMailMessageFlag::mfDraft, TixMailMessageFlag::mfRecent}));
@@ -215,35 +193,28 @@ TEST_F(Imap4WireTest, ListNamesAreUnescapedDecodedAndReadFromLiterals) {
             {"a0002 LIST \"\" \"*\"\r\n",
              "* LIST (\\HasNoChildren) \"/\" INBOX\r\n"
              "* LIST (\\HasChildren) \"/\" \"Work\"\r\n"
-             "* LIST () \"/\" \"Work/Q \\\"x\\\" \\\\y\"\r\n"
-             "* LIST () \"/\" \"&AOk-t&AOk-\"\r\n"
              "* LIST () \"/\" {8}\r\nLit\r\nBox\r\n"
              "* LIST no parenthesis\r\n"
              "* LIST () \"/\" \"never closed\\\r\n"
              "* LIST () \"\\\\\" Back\r\n"
              "a0002 OK LIST done\r\n"},
-            {"a0003 LSUB \"Work\" \"%\"\r\n", "* LSUB () NIL Flat\r\na0003 OK\r\n"},
-            {"a0004 LSUB \"\" \"*\"\r\n", "a0004 OK nothing\r\n"},
+            {"a0003 LSUB \"\" \"*\"\r\n", "a0003 OK nothing\r\n"},
         },
-        "a0005");
+        "a0004");
     imap.Open();
     TixStringList names;
     imap.GetMailBoxes(names);
     // A quote that never closes leaves the rest of the line.
     EXPECT_EQ(test::Lines(names),
-              (std::vector<std::string>{"INBOX", "Work", "Work/Q \"x\" \\y", "\xC3\xA9t\xC3\xA9",
-                                        "Lit\r\nBox", "never closed\\", "Back"}));
+              (std::vector<std::string>{"INBOX", "Work", "Lit\r\nBox", "never closed\\", "Back"}));
     EXPECT_EQ(imap.MailBoxSeparator, '\\');
-    imap.GetSubscribedMailBoxes(names, "Work", "%");
-    EXPECT_EQ(test::Lines(names), std::vector<std::string>{"Flat"});
-    EXPECT_EQ(imap.MailBoxSeparator, '\0');
     imap.GetSubscribedMailBoxes(names);
     EXPECT_EQ(names.Count(), 0);
-    EXPECT_EQ(imap.MailBoxSeparator, '\0');
 }
 
-// Mailbox commands' names (UTF-7, quotes, backslashes, astral letters) are the real servers' life
-// cycle cases, which create, subscribe and delete them and read them back from LIST.
+// Mailbox names in UTF-7, with escaped quotes and backslashes, and astral letters, going out and
+// coming back from LIST, and a NIL delimiter, are the real servers' life cycle cases, which create,
+// subscribe and delete them and read them back from LIST and LSUB.
 
 // ---- SASL ----
 // Refusals are the real servers' wrong-password cases (CRAM-MD5 on the sandbox, NTLM on the NTLM
@@ -263,10 +234,6 @@ struct SaslCase {
     const char* user = "u";
     const char* password = "p";
 };
-
-void PrintTo(const SaslCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class Imap4SaslTest : public Imap4WireTest, public ::testing::WithParamInterface<SaslCase> {};
 
@@ -327,8 +294,6 @@ INSTANTIATE_TEST_SUITE_P(
         // Signature and type, then nothing.
         SaslCase("NtlmHostileChallengeGetsNoAnswer", "IMAP4rev1 AUTH=NTLM", "", false,
                  Ntlm("TlRMTVNTUAACAAAA"), IX_SEC_E_INVALID_TOKEN),
-        SaslCase("NtlmEmptyChallengeEndsTheExchange", "IMAP4rev1 AUTH=NTLM", "", false, Ntlm(""),
-                 IX_SEC_E_INVALID_TOKEN),
         SaslCase("NtlmWithoutUserNameSendsNothing", "IMAP4rev1 AUTH=NTLM", "", false, {},
                  IX_SEC_E_NO_CREDENTIALS, ""),
         SaslCase("XOAuth2WithInitialResponse", "IMAP4rev1 SASL-IR AUTH=XOAUTH2 AUTH=PLAIN", "tok", false,

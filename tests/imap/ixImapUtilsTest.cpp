@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <random>
-
 #include "crypto/ixCryptMac.h"
 #include "ixTestSupport.h"
 #include "text/ixTranslator.h"
@@ -13,33 +11,18 @@ namespace {
 
 using Utf7 = TixImapUtf7Encoder;
 
-TEST(ImapUtf7Test, EncodesByTheModifiedRules) {
+// Names of Latin, Cyrillic, CJK and astral letters, "&", quotes and "%" round trip through the real
+// servers' LIST as they were created: the sandbox's and the second server's mailbox life cycles.
+TEST(ImapUtf7Test, EncodesByTheModifiedRulesAndDecodesMalformedNamesToValidText) {
     EXPECT_EQ(Utf7::Encode("INBOX/Sent Items"), "INBOX/Sent Items");
     EXPECT_EQ(Utf7::Encode("T\xC3\xABst"), "T&AOs-st");  // one accented letter: three symbols, no padding
     EXPECT_EQ(Utf7::Encode("\xE5\x8F\xB0\xE5\x8C\x97"), "&U,BTFw-");  // "/" of base64 becomes ","
     EXPECT_EQ(Utf7::Encode("a\tb~\x7F"), "a&AAk-b~&AH8-");            // controls and DEL are encoded
-}
-
-TEST(ImapUtf7Test, DecodesAndRoundTrips) {
     EXPECT_EQ(Utf7::Decode("&-"), "&");
     EXPECT_EQ(Utf7::Decode("Mail&"), "Mail");          // a trailing lone "&" is dropped
     EXPECT_EQ(Utf7::Decode("&AOs"), "\xC3\xAB");       // a missing "-" ends at the end of the text
     EXPECT_EQ(Utf7::Decode("&2D0-"), "\xEF\xBF\xBD");  // a lone surrogate
     EXPECT_TRUE(TixTranslator::IsValidUtf8(Utf7::Decode("&!!\x80\xFF-&,,,,,,,,-&A-")));
-
-    // Random names of ASCII, Latin, CJK and astral characters survive the round trip.
-    std::mt19937 random(7);
-    const std::u32string pool = U"aZ09 &-/.~\t\u00e9\u00fc\u0416\u65e5\u672c\U0001F600\U00010348";
-    for (int i = 0; i < 500; ++i) {
-        std::u32string name;
-        for (int n = static_cast<int>(random() % 12); n > 0; --n)
-            name += pool[random() % pool.size()];
-        std::string text = TixTranslator::CodePointsToUtf8(name);
-        std::string encoded = Utf7::Encode(text);
-        for (unsigned char c : encoded)
-            ASSERT_TRUE(c >= 0x20 && c < 0x7F) << encoded;
-        ASSERT_EQ(Utf7::Decode(encoded), text) << encoded;
-    }
 }
 
 // The test vectors of RFC 2202 for a key longer than a block and data longer than one; short keys are

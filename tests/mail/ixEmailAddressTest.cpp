@@ -53,9 +53,6 @@ TEST(EmailAddress, FullAddressQuotesTheNameWhenNeeded) {
 
 TEST(EmailAddressList, SplitsAndJoinsTheTextForm) {
     TixEmailAddressList list;
-    list.SetEmailAddresses("a@b.c, d@e.f");
-    ASSERT_EQ(list.Count(), 2);
-    EXPECT_EQ(list.Items(1).Email(), "d@e.f");
     list.SetEmailAddresses("\"Smith, John\" <j@x.org>; O'Brien <o@x.org>, ,");
     ASSERT_EQ(list.Count(), 2);
     EXPECT_EQ(list.Items(0).Name(), "Smith, John");

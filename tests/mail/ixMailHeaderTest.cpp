@@ -43,7 +43,6 @@ TEST(MailHeaderDecode, WordsCharsetsAndMalformedText) {
         // the usual charsets are the mail corpus's, which Python reads too.)
         // Folding white space before plain text is real white space.
         {"=?utf-8?Q?x?=\tplain", "", "x\tplain"},
-        {"=?UTF-8?b?w7w=?=", "", u},
         // The language suffix of RFC 2231 is not part of the charset name.
         {"=?iso-8859-1*de?Q?=FC?=", "", u},
         // Unknown charset: valid UTF-8 bytes stay, others are read in the fallback charset.
@@ -60,7 +59,6 @@ TEST(MailHeaderDecode, WordsCharsetsAndMalformedText) {
         // Malformed words are copied and decoding goes on.
         {"=?utf-8?Q?no end", "", "=?utf-8?Q?no end"},
         {"a =? b", "", "a =? b"},
-        {"=?utf-8?X?abc?=", "", "=?utf-8?X?abc?="},
         {"=??Q?abc?=", "", "=??Q?abc?="},
         // A stray "=?" before a good word does not hide the word.
         {"1 =? 2 =?utf-8?Q?x?=", "", "1 =? 2 x"},
@@ -72,13 +70,12 @@ TEST(MailHeaderDecode, WordsCharsetsAndMalformedText) {
         // Broken escapes decode to what can be read, never fail.
         {"=?utf-8?Q?a=4?=", "", "a=4"},
         {"=?utf-8?Q?a=ZZ?=", "", "a=ZZ"},
-        {"=?utf-8?B?eHl6?=", "", "xyz"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(H::DecodeText(c.text, c.fallback), c.decoded) << c.text;
-    // The system converter's other spellings of UTF-8 still give valid text. (That every decoded
-    // text is valid UTF-8 is the header value fuzz target's check, its seeds the other cases.)
-    EXPECT_TRUE(TixTranslator::IsValidUtf8(H::DecodeText("=?utF!8?Q?=F7=A3=A3=A3?=", "")));
+    // The system converter's other spellings of UTF-8 still give valid text, as a fallback here and
+    // in an encoded word in the header value fuzz target's seeds (which check that every decoded
+    // text is valid UTF-8; its seeds are the other cases).
     EXPECT_TRUE(TixTranslator::IsValidUtf8(H::DecodeText("\xF7\xA3\xA3\xA3", "utF!8")));
 }
 
@@ -144,12 +141,8 @@ TEST(MailHeaderEncode, LongTextIsCutAtCharacterBoundaries) {
             ExpectGoodWords(encoded, text, room > 0 ? std::min<std::size_t>(room, 75) : 75);
         }
     }
-    const std::string jis = H::EncodeText(
-        "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\xE3\x81\xAE\xE4\xBB\xB6\xE5\x90\x8D"
-        "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\xE3\x81\xAE\xE4\xBB\xB6\xE5\x90\x8D",
-        "iso-2022-jp", 40, cmBase64);
-    for (const std::string& word : SplitCrLf(jis))
-        EXPECT_LE(word.size(), 40u);
+    // A long iso-2022-jp subject, cut into words that fit and that Python reads back, is the mail
+    // interop round trip's.
     // A tiny room still ends with one character per word.
     const std::string encoded = H::EncodeText("abc" + kEmoji, "utf-8", 1, cmQuotedPrintable);
     EXPECT_EQ(SplitCrLf(encoded).size(), 4u);
@@ -189,8 +182,6 @@ TEST(MailHeaderFields, AddressFieldsUnfoldIntoListsAndOnlySubjectKeepsTrailingSp
     TixStringList lines{"To: A <a@x.org>",
                         "\tB <b@x.org>",
                         " (comment)",
-                        "Cc: C <c@x.org>,",
-                        "\tD <d@x.org>",
                         "References: <1@x>",
                         "\t<2@x>",
                         "Subject: \t two  ",
@@ -204,7 +195,6 @@ TEST(MailHeaderFields, AddressFieldsUnfoldIntoListsAndOnlySubjectKeepsTrailingSp
     EXPECT_EQ(header.GetFieldValue("subject"), "two  ");
     EXPECT_EQ(header.GetFieldValue("x-other"), "two");
     EXPECT_EQ(header.GetFieldValue("to"), "A <a@x.org>,\tB <b@x.org> (comment)");
-    EXPECT_EQ(header.GetFieldValue("cc"), "C <c@x.org>,\tD <d@x.org>");
     // Message identifiers are not addresses: no comma between them.
     EXPECT_EQ(header.GetFieldValue("references"), "<1@x>\t<2@x>");
     // (Folded address lists read into their addresses are the mail corpus's.) Decoded names with specials are
@@ -222,20 +212,10 @@ TEST(MailHeaderFields, AddressFieldsUnfoldIntoListsAndOnlySubjectKeepsTrailingSp
     EXPECT_EQ(list.Items(1).Email(), "d@x.org");
 }
 
-TEST(MailHeaderAddresses, LongAddressesMoveWholeToTheNextLine) {
-    const std::string email = "a.very.long.local.part.that.goes.on@subdomain.example-company.example.org";
-    const std::string name = kGerman + " " + kGerman;
-    TixStringList header;
-    H list("utf-8", 60, cmNone);
-    list.Parse(0, &header);
-    list.AddEncodedEmail("To", BuildFullAddress(name, email));
-    EXPECT_EQ(header[header.Count() - 1], "\t<" + email + ">");
-    EXPECT_EQ(list.GetDecodedEmail("to"), BuildFullAddress(name, email));
-    // An empty list writes no field.
-    const int count = header.Count();
-    list.AddEncodedEmailList("Cc", TixEmailAddressList());
-    EXPECT_EQ(header.Count(), count);
-}
+// A long display name and address folded so that the address moves whole to the next line, and an
+// empty list that writes no field, are the mail interop round trip's: Python reads the To and Cc
+// lists of its composed messages, whose display names run past a line and whose Cc address needs a
+// line of its own.
 
 // ------------------------------------------------------------------------------------------
 // Items
@@ -289,7 +269,6 @@ TEST(MailHeaderItems, Rfc2231EncoderTakesCharsetAndLanguage) {
     encoder.SetCharSet("iso-8859-1");
     encoder.SetLanguage("de");
     EXPECT_EQ(encoder.EncodeValue("\xC3\xBC a"), "iso-8859-1'de'%FC%20a");
-    EXPECT_EQ(encoder.DecodeValue("utf-8''%ZZ"), "%ZZ");
 }
 
 }  // namespace

@@ -57,20 +57,12 @@ TEST_F(MailMessageTest, ChangeNotification) {
     changes = 0;
     m.LoadMessage(Lines("Subject: x\r\nX-B: y\r\n\r\nbody\r\n"));
     EXPECT_EQ(changes, 1);  // held back during loading, one notification at the end
-    m.SetCharSet("ISO-2022-JP");
-    EXPECT_EQ(m.CharSet(), "iso-2022-jp");
-    EXPECT_EQ(m.Encoding(), cm8Bit);
-    EXPECT_TRUE(m.AllowESC());
 }
 
 TEST_F(MailMessageTest, HeaderFieldsDecoded) {
     TixMailMessage m;
     m.LoadMessage(
-        Lines("To: \"Smith, John\" <john@example.com>, =?iso-8859-1?Q?J=F6rg?= <joerg@example.de>,\r\n"
-              "\tbare@example.org\r\n"
-              "Subject: =?utf-8?B?0J/RgNC40LLQtdGC?= =?utf-8?Q?_world?= and\r\n more\r\n"
-              "Date: Tue, 1 Dec 2026 10:20:30 +0100 (CET)\r\n"
-              "X-Priority: 1 (Highest)\r\n"
+        Lines("X-Priority: 1 (Highest)\r\n"
               "Importance: high\r\n"
               "References: <a@x> <b@x>\r\n"
               "Newsgroups: comp.a, comp.b\r\n"
@@ -78,25 +70,19 @@ TEST_F(MailMessageTest, HeaderFieldsDecoded) {
               "X-Custom: kept\r\n"
               "\r\n"
               "text\r\n"));
-    // Names, subject and date are compared with another reader on the mail corpus; these are not.
-    EXPECT_EQ(m.ToList().Count(), 3);
-    EXPECT_EQ(m.Subject(), "Привет world and more");
-    EXPECT_EQ(DecodeDateTime(m.Date()).hour, 9);  // UTC
-    EXPECT_EQ(m.Priority(), mpHigh);              // X-Priority with a comment is skipped, Importance decides
+    // Addresses, subject and date are compared with another reader on the mail corpus; these are not.
+    EXPECT_EQ(m.Priority(), mpHigh);  // X-Priority with a comment is skipped, Importance decides
     EXPECT_EQ(m.References().Count(), 2);
     EXPECT_EQ(m.NewsGroups()[1], "comp.b");
     EXPECT_EQ(m.MessageID(), "<id@x>");
     EXPECT_EQ(m.ExtraFields().Count(), 1);
     EXPECT_EQ(m.ExtraFields()[0], "X-Custom: kept");
     EXPECT_EQ(m.MessageFormat(), mfUUencode);  // no MIME header
-    EXPECT_EQ(m.RawHeader().Count(), 11);
 }
 
-TEST_F(MailMessageTest, MalformedHeadersNeverStopParsing) {
-    TixMailMessage m;
-    m.LoadMessage(Lines("Subject: =?utf-8?B?broken\r\nDate: yesterday\r\nFrom: <>\r\n\r\nx\r\n"));
-    EXPECT_EQ(m.Subject(), "=?utf-8?B?broken");
-    EXPECT_EQ(m.Date(), 0.0);
+// Malformed words and dates and the empty address are the header decoder's, the date reader's and
+// the address tables' cases; that any header loads is the message fuzz target's.
+TEST_F(MailMessageTest, WithoutADateTheFirstReceivedFieldGivesIt) {
     TixMailMessage r;
     r.LoadMessage(Lines("Received: from x by y; Wed, 2 Dec 2026 00:00:00 +0000\r\n\r\nx\r\n"));
     EXPECT_EQ(DecodeDateTime(r.Date()).day, 2);

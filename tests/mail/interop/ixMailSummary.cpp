@@ -200,12 +200,13 @@ std::vector<Composed> Messages() {
                     .from = "Ann Example <ann@example.com>",
                     .to = "bob@example.com",
                     .text = "line one\r\nline two\r\n\r\nlast line"});
-    list.push_back({.name = "iso2022jp-text",
-                    .charSet = "iso-2022-jp",
-                    .subject = "日本語の件名",
-                    .from = "山田太郎 <taro@example.jp>",
-                    .to = "hanako@example.jp",
-                    .text = "こんにちは。\r\n今日はいい天気です。"});
+    list.push_back(
+        {.name = "iso2022jp-text",
+         .charSet = "iso-2022-jp",
+         .subject = "日本語の件名です。長い件名は幾つかの語に分けて、行の長さに収まるように折り返されます。",
+         .from = "山田太郎 <taro@example.jp>",
+         .to = "hanako@example.jp",
+         .text = "こんにちは。\r\n今日はいい天気です。"});
     list.push_back({.name = "html-with-images",
                     .charSet = "utf-8",
                     .subject = "Inline images",
@@ -247,7 +248,8 @@ std::vector<Composed> Messages() {
                      .subject = text,
                      .from = "one@example.org",
                      .to = BuildFullAddress(text, "one@example.org") + ", \"Smith, John\" <js@example.org>",
-                     .cc = BuildFullAddress(text, "two@example.org"),
+                     .cc = BuildFullAddress(
+                         text, "a.very.long.local.part.that.goes.on@subdomain.example-company.example.org"),
                      .text = text,
                      .html = "<p>" + text + " <img src=\"logo.png\"></p>",
                      .attachments = {file},

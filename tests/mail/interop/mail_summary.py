@@ -268,12 +268,13 @@ def roundtrip(driver, directory):
         with open(os.path.join(directory, name + ".eml"), "rb") as f:
             raw = f.read()
         diffs = differences(built, summarise(raw))
-        # Header fields are 7-bit text (RFC 5322 section 2.2); other text goes into encoded words.
+        # Header fields are 7-bit text (RFC 5322 section 2.2); other text goes into encoded words. An
+        # empty list (no Cc) writes no field at all.
         msg = email.message_from_bytes(raw, policy=email.policy.default)
         for part in msg.walk():
             for field, value in part.raw_items():
-                if not str(value).isascii():
-                    diffs.append(f"8-bit header field {field}")
+                if not str(value).isascii() or not str(value).strip():
+                    diffs.append(f"8-bit or empty header field {field}")
         # Every inline image is named in the HTML by its Content-ID.
         html = "".join(part.get_content() for part in msg.walk() if part.get_content_type() == "text/html")
         for part in msg.walk():

@@ -17,6 +17,7 @@ import collections
 import quopri
 import random
 import re
+import reprlib
 import subprocess
 import sys
 
@@ -29,19 +30,14 @@ CRLF = b"\r\n"
 Result = collections.namedtuple("Result", "status output message")
 
 
-def show(data, limit=160):
-    """A bounded repr of bytes or text for failure reports."""
-    text = repr(data)
-    if len(text) > limit:
-        text = text[: limit // 2] + " ... " + text[-limit // 2 :] + " (%d in all)" % len(data)
-    return text
+# A bounded repr of bytes or text for failure reports.
+SHOW = reprlib.Repr()
+SHOW.maxstring = SHOW.maxother = 160
+show = SHOW.repr
 
 
-class Tool:
+class Tool(collections.namedtuple("Tool", "path")):
     """Runs requests through one 'ix-text-tool batch' process per call of run()."""
-
-    def __init__(self, path):
-        self.path = path
 
     def run(self, requests):
         """requests: list of (args string, input bytes). Returns a Result per request."""
@@ -364,8 +360,10 @@ def charset_table():
                "iso-8859-15": "iso8859_15", "windows-1251": "cp1251", "windows-1252": "cp1252",
                "windows-1250": "cp1250", "iso-8859-2": "iso8859_2", "iso-8859-5": "iso8859_5",
                "koi8-u": "koi8_u", "ibm866": "cp866"}
+    # Labels of the web's table that the system converter lacks reach it too (real mail uses them).
+    singles["x-cp1252"] = "cp1252"
     unicode = {"utf-16le": "utf-16-le", "utf-16be": "utf-16-be", "utf-16": "utf-16", "utf-32": "utf-32",
-               "utf-7": "utf-7", "utf-8": "utf-8", "UTF-8": "utf-8"}
+               "utf-7": "utf-7", "utf-8": "utf-8", "UTF-8": "utf-8", "unicode11utf8": "utf-8"}
     # The system converter has the currency sign at 0xFF of x-mac-cyrillic where Python's codec has
     # the euro sign, and the yen sign and overline at 0x5C and 0x7E of shift_jis where Python's has
     # the backslash and tilde.
