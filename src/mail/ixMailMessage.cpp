@@ -4,7 +4,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
-#include <random>
 
 #include "text/ixUtils.h"
 
@@ -647,15 +646,16 @@ void TixMailMessage::ParseMultipart(const TixStringList& lines, int from, int to
 // ---- building ----
 
 void TixMailMessage::GenerateBoundary() {
-    static std::atomic<unsigned> counter{0};
-    static thread_local std::minstd_rand generator(
-        static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count()));
+    // The number runs on from a random start: boundaries made within one millisecond (a message
+    // and the parts nested in it) never share it, as two random draws below 1000 would now and
+    // then, and a nested part whose boundary is its parent's breaks the message.
+    static std::atomic<std::uint64_t> next{
+        static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) % 1000};
     const auto ticks = static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                                       std::chrono::steady_clock::now().time_since_epoch())
                                                       .count());
-    // The counter keeps boundaries generated within the same millisecond (nested parts) apart.
-    const unsigned random = (generator() + counter.fetch_add(1)) % 1000;
-    boundary_ = "Mark=_" + std::to_string(ticks) + std::to_string(ticks / 2) + std::to_string(random);
+    const std::uint64_t number = next.fetch_add(1) % 1000;
+    boundary_ = "Mark=_" + std::to_string(ticks) + std::to_string(ticks / 2) + std::to_string(number);
 }
 
 void TixMailMessage::WriteContentFields(TixMailHeaderFieldList& header) {

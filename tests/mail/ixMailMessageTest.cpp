@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <set>
 
 #include "ixTestSupport.h"
 #include "text/ixEncoder.h"
@@ -288,6 +289,16 @@ TEST_F(MailMessageTest, PlainAsciiMessageSource) {
 
 // How composed messages with images and attachments read in another reader, their line lengths and
 // their images' cid references are the mail interop round trip's.
+
+TEST_F(MailMessageTest, BoundariesMadeInOneMillisecondDiffer) {
+    // A message and the parts nested in it take their boundaries within the same millisecond.
+    TixMailMessage m;
+    std::set<std::string> seen;
+    for (int i = 0; i < 1000; ++i) {
+        m.GenerateBoundary();
+        ASSERT_TRUE(seen.insert(m.Boundary()).second) << m.Boundary() << " again after " << i;
+    }
+}
 
 TEST_F(MailMessageTest, AttachedFilesComeBackByteForByte) {
     // A file's last line break is its own, not the boundary's; an iso-2022-jp message writes its
