@@ -38,22 +38,15 @@ TEST_F(MainWindowTest, CommandLinePresetsOnlyTheFieldsGiven) {
     EXPECT_EQ(form->edtServer->text(), "127.0.0.1");
     EXPECT_EQ(form->edtPort->text(), "10143");
     EXPECT_EQ(form->Security(), TixClientTlsMode::ctNone);
-    EXPECT_TRUE(ApplyCommandLine(*form, {"imap-client", "--security", "starttls"}).isEmpty());
-    EXPECT_EQ(form->edtPort->text(), "10143");
-    EXPECT_TRUE(
-        ApplyCommandLine(*form, {"imap-client", "--user", "Other", "--password", "secret"}).isEmpty());
-    EXPECT_EQ(form->edtUser->text(), "Other");
-    EXPECT_EQ(form->edtPassword->text(), "secret");
-    EXPECT_FALSE(ApplyCommandLine(*form, {"imap-client", "--colour"}).isEmpty());
+    // A port typed in the window follows the same rule (the security choice's case); an unknown
+    // option is the program's case.
 }
 
 TEST(ImapClientProgramTest, RunsWithTheDemoScriptsArgumentsAndRefusesUnknownOnes) {
     App();
     const test::SandboxInfo info = test::Sandbox();
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    // The program inherits the offscreen platform App() chose.
     QProcess program;
-    program.setProcessEnvironment(environment);
     // The arguments scripts/demo.sh starts the program with.
     program.start(
         IX_IMAP_CLIENT_PROGRAM,
@@ -80,9 +73,6 @@ TEST(ImapClientProgramTest, RunsWithTheDemoScriptsArgumentsAndRefusesUnknownOnes
 TEST_F(MainWindowTest, OneSessionThroughTheFolderButtonsAndTheLog) {
     ServerView& view = View();
     ScratchFolder folder(view, "GuiFolder");
-    view.imap.SelectMailBox("INBOX");
-    int inboxCount = view.imap.CurrentMailBox().ExistsMessages;
-    ASSERT_GT(inboxCount, 0);
     const QString port = form->edtPort->text(), password = form->edtPassword->text();
     std::string refusal;
     {
@@ -123,11 +113,8 @@ TEST_F(MainWindowTest, OneSessionThroughTheFolderButtonsAndTheLog) {
         shown.clear();
     }
     {
+        // A nested folder's details; the message list's rows are the message actions' cases.
         SCOPED_TRACE("a folder's details");
-        form->tvFolders->setCurrentItem(Node("INBOX"));
-        EXPECT_EQ(form->edtSubscribed->text(), "No");
-        EXPECT_EQ(form->edtAll->text(), QString::number(inboxCount));
-        EXPECT_EQ(form->lvMessages->topLevelItemCount(), inboxCount);
         form->tvFolders->setCurrentItem(Node("Archive/2024"));
         EXPECT_EQ(form->edtSubscribed->text(), "Yes");
         EXPECT_EQ(form->edtAll->text(), "1");
@@ -155,7 +142,8 @@ TEST_F(MainWindowTest, OneSessionThroughTheFolderButtonsAndTheLog) {
         shown.clear();
     }
     {
-        SCOPED_TRACE("delete the selected folder, then INBOX");
+        // A refused DELETE is the scripted refusal's case.
+        SCOPED_TRACE("delete the selected folder");
         answers.push_back(QMessageBox::No);
         form->btnDeleteFolder->click();
         ASSERT_EQ(shown.size(), 1u);
@@ -169,18 +157,7 @@ TEST_F(MainWindowTest, OneSessionThroughTheFolderButtonsAndTheLog) {
         EXPECT_EQ(Node(folder.QName()), nullptr);
         EXPECT_NE(Node("Archive/2024"), nullptr);
         EXPECT_TRUE(form->edtAll->text().isEmpty());
-        // The session outlives the selected folder's deletion. INBOX's is refused once and leaves
-        // it selected: only the DELETE went out (the scripted refusal checks the tree and details).
-        form->tvFolders->setCurrentItem(Node("INBOX"));
-        std::size_t sentBefore = sent.size();
-        form->btnDeleteFolder->click();
-        ASSERT_EQ(shown.size(), 4u);
-        EXPECT_EQ(shown[3].icon, QMessageBox::Critical);
-        EXPECT_NE(shown[3].text.find("NO"), std::string::npos) << shown[3].text;
-        ASSERT_EQ(sent.size(), sentBefore + 1);
-        EXPECT_NE(sent.back().find("DELETE \"INBOX\""), std::string::npos);
-        EXPECT_EQ(form->tvFolders->currentItem(), Node("INBOX"));
-        EXPECT_EQ(form->ixImap.CurrentMailBox().Name, "INBOX");
+        EXPECT_TRUE(form->ixImap.Active());
     }
     {
         // The log masks what the client marks as credentials; which lines those are (SASL answers,
@@ -223,25 +200,12 @@ TEST_F(MainWindowTest, ALargerWindowGoesToTheTreeListAndLogWhileTheControlsKeepT
     form->show();
     QApplication::processEvents();
     QWidget* panel = form->pnlMain;
-    // Every control of the login fields and the folder details with its caption and its place in
-    // its frame, and the buttons with theirs from the top right corner, one a line.
+    // A button keeps its place from the top right corner, a login field and a folder detail theirs
+    // from the top left of the panel and of their frame.
     auto controls = [&] {
-        std::string result;
-        for (QWidget* control : panel->findChildren<QWidget*>()) {
-            QWidget* frame = control->parentWidget();
-            QPoint at = control->mapTo(frame, QPoint());
-            QString caption;
-            if (auto* button = qobject_cast<QAbstractButton*>(control)) caption = button->text();
-            if (auto* label = qobject_cast<QLabel*>(control)) caption = label->text();
-            if (qobject_cast<QPushButton*>(control) != nullptr)
-                at = control->mapTo(panel, QPoint(control->width() - panel->width(), 0));
-            else if (frame == form->edtServer->parentWidget())
-                at = control->mapTo(panel, QPoint());
-            else if (frame != form->GroupBox1)
-                continue;
-            result += QString("%1 %2,%3\n").arg(caption).arg(at.x()).arg(at.y()).toStdString();
-        }
-        return result;
+        return std::vector<QPoint>{
+            form->btnLogin->mapTo(panel, QPoint(form->btnLogin->width() - panel->width(), 0)),
+            form->edtServer->mapTo(panel, QPoint()), form->edtAll->mapTo(form->GroupBox1, QPoint())};
     };
     auto before = controls();
     QSize tree = form->tvFolders->size(), list = form->lvMessages->size(), log = form->memLog->size();
