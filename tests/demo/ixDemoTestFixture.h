@@ -106,11 +106,6 @@ protected:
             sent.push_back(text);
             send(sender, text);
         };
-        auto receive = form->ixImap.OnReceiveResponse;
-        form->ixImap.OnReceiveResponse = [this, receive](TixObject* sender, TixStringList& list) {
-            if (!list.Empty()) firstLines.push_back(list[0]);
-            receive(sender, list);
-        };
     }
 
     void TearDown() override { form.reset(); }
@@ -197,7 +192,7 @@ protected:
     // button, and answers the dialog's result.
     std::deque<std::function<int(QDialog&)>> dialogs;
     int dialogsShown = 0;
-    std::vector<std::string> sent, firstLines;
+    std::vector<std::string> sent;
     std::unique_ptr<ServerView> view;
 };
 
