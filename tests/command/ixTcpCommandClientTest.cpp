@@ -170,9 +170,7 @@ TEST_F(CommandClientTest, MultipleLinesAreDotStuffedOnlyForADotEnd) {
         peer.Expect("tail\r\n.\r\n");
         peer.Expect(".\r\nplain\r\nEND\r\n");
         peer.Expect("LIST\r\n");
-        peer.Send("OK list follows\r\n");
-        peer.Sleep(20);
-        peer.Send("..dotted\r\nbody\r\n.\r\n");
+        peer.Send("OK list follows\r\n..dotted\r\nbody\r\n.\r\n");
     });
     client.Open();
     TixStringList lines;

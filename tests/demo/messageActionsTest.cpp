@@ -264,7 +264,6 @@ TEST_F(MessageActionsTest, ListFindNewFolderCopyDeletePurgeAndAppendInOneSession
             return LastShown();
         };
         EXPECT_EQ(search("SUBJECT", "numbers"), "Found 2 message(s).\r\n Message numbers: \r\n1,3");
-        EXPECT_EQ(SentCount("SEARCH SUBJECT numbers"), 1u);
         EXPECT_EQ(search("FROM", "nonexistentword"), "No messages found.");
         // An empty value refused with the dialog left open is New Folder's case.
         shown.clear();
@@ -298,16 +297,15 @@ TEST_F(MessageActionsTest, ListFindNewFolderCopyDeletePurgeAndAppendInOneSession
     {
         SCOPED_TRACE("Copy puts the message into the chosen folder and rebuilds the tree");
         SelectFolder(folder.QName());
-        // Copy and Delete with nothing or several selected: no dialog, no command.
+        // Copy and Delete with nothing or several selected: no command, and no dialog (the fixture
+        // fails a dialog it was not told to answer).
         std::size_t before = sent.size();
-        int dialogsBefore = dialogsShown;
         for (QPushButton* button : {form->btnCopy, form->btnDelete}) {
             SelectRows({});
             button->click();
             SelectRows({0, 1});
             button->click();
         }
-        EXPECT_EQ(dialogsShown, dialogsBefore);
         EXPECT_EQ(sent.size(), before);
         SelectRows({0});
         // The list offers no text of its own: only a folder it offers can be chosen, and the copy
@@ -378,19 +376,15 @@ TEST_F(MessageActionsTest, ListFindNewFolderCopyDeletePurgeAndAppendInOneSession
         EXPECT_EQ(QString::fromStdString(Rows()[1][1]), subject);
         ASSERT_EQ(CountOn(view, folder.Name()), 2);
         view.imap.RetrieveHeader(2);
-        const TixStringList& header = view.imap.ResponseList();
-        for (int i = 0; i < header.Count(); ++i)
-            for (unsigned char c : header.Strings(i))
-                ASSERT_LT(c, 0x80) << "8-bit header line: " << header.Strings(i);
+        const std::string header = view.imap.ResponseList().Text();
+        EXPECT_TRUE(std::all_of(header.begin(), header.end(), [](unsigned char c) { return c < 0x80; }))
+            << header;
         // How another reader takes such a message is the mail interop round trip's case.
         TixMailMessage back;
         view.imap.RetrieveMessage(2, &back);
         EXPECT_EQ(QString::fromStdString(back.Subject()), subject);
         EXPECT_EQ(back.ToList().Count(), 2);
-        QStringList lines;
-        for (int i = 0; i < back.MessageText().Count(); ++i)
-            lines.append(QString::fromStdString(back.MessageText().Strings(i)));
-        EXPECT_EQ(lines.join('\n'), body);
+        EXPECT_EQ(QString::fromStdString(back.MessageText().Text()).replace("\r\n", "\n"), body + "\n");
     }
 }
 
