@@ -150,16 +150,6 @@ protected:
         });
     }
 
-    // The texts of the operation buttons that are enabled (or disabled), one comparison for them all.
-    std::string OperationButtons(bool enabled) const {
-        std::string texts;
-        for (QPushButton* button :
-             {form->btnNewFolder, form->btnDeleteFolder, form->btnFind, form->btnSubscribe,
-              form->btnUnsubscribe, form->btnAppend, form->btnCopy, form->btnDelete, form->btnPurge})
-            if (button->isEnabled() == enabled) texts += button->text().toStdString() + ";";
-        return texts;
-    }
-
     // The node at a path of node texts, "/" between levels; nullptr when absent.
     QTreeWidgetItem* Node(const QString& path) const {
         QTreeWidgetItem* node = nullptr;
