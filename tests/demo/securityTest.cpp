@@ -84,7 +84,6 @@ TEST_F(SecurityTest, AnUntrustedCertificateIsAskedAboutOnEveryLoginAndTheStatusB
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].icon, QMessageBox::Critical);
     EXPECT_NE(shown[0].text.find(reason), std::string::npos) << shown[0].text;
-    EXPECT_EQ(form->windowTitle(), "IMAP Client");
     EXPECT_TRUE(form->lblSecurity->text().isEmpty());
 
     const QRegularExpression encrypted("^Encrypted: TLSv1\\.[23], \\S+$");
@@ -103,7 +102,6 @@ TEST_F(SecurityTest, AnUntrustedCertificateIsAskedAboutOnEveryLoginAndTheStatusB
         else
             EXPECT_TRUE(encrypted.match(status).hasMatch()) << status.toStdString();
         EXPECT_EQ(SentCount("STARTTLS") > 0, security == TixClientTlsMode::ctExplicit);
-        EXPECT_NE(Node("INBOX"), nullptr);
         form->btnLogoutClick();
         EXPECT_TRUE(form->lblSecurity->text().isEmpty());
     }

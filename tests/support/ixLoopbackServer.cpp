@@ -1,6 +1,6 @@
 #include "ixLoopbackServer.h"
 
-#include "ixTestSupport.h"
+#include <gtest/gtest.h>
 
 #include <netdb.h>
 #include <netinet/in.h>
@@ -17,18 +17,6 @@
 #include <stdexcept>
 
 namespace ix::test {
-
-namespace {
-
-// Bytes outside printable ASCII (line ends too) as \xNN.
-std::string Printable(const std::string& bytes) {
-    std::string out;
-    for (char c : bytes.substr(0, 200))
-        out += c >= 32 && c <= 126 ? std::string(1, c) : "\\x" + HexOf(std::string_view(&c, 1));
-    return out;
-}
-
-}  // namespace
 
 LoopbackPeer::~LoopbackPeer() {
     Close();
@@ -69,7 +57,9 @@ std::string LoopbackPeer::ReadExactly(std::size_t count) {
 void LoopbackPeer::Expect(const std::string& expected) {
     std::string got = ReadExactly(expected.size());
     if (got != expected)
-        throw LoopbackScriptError{"expected \"" + Printable(expected) + "\", got \"" + Printable(got) + "\""};
+        // Quoted, with line ends and other control bytes escaped.
+        throw LoopbackScriptError{"expected " + testing::PrintToString(expected.substr(0, 200)) + ", got " +
+                                  testing::PrintToString(got.substr(0, 200))};
 }
 
 void LoopbackPeer::Play(const std::vector<Step>& steps) {
