@@ -68,7 +68,6 @@ TEST_F(CommandClientTest, UnexpectedCodesRaiseWithTheResponseText) {
     EXPECT_EQ(CodeOf([&] { client.SendCommandSync("A", {10}); }, &message), 20);
     EXPECT_EQ(message, "info\r\nNO not allowed");
     EXPECT_EQ(received, -1);  // no OnReceiveResponse for a refusal
-    EXPECT_EQ(client.ResponseList().Count(), 2);
     // A 0 ends the list: 20 after it is not expected.
     EXPECT_EQ(CodeOf([&] { client.SendCommandSync("B", {10, 0, 20}); }), 20);
     // Lines without a code keep the client reading until the time-out.
