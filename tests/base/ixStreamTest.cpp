@@ -38,14 +38,6 @@ TEST(MemoryStream, PositionsAndSizesAtBoundaries) {
     EXPECT_THROW(TixMemoryStream().ReadBuffer(&c, 1), EixStreamError);
 }
 
-TEST(MemoryStream, ManySmallWritesStayLinear) {
-    TixMemoryStream s;
-    for (int i = 0; i < 2000000; ++i)
-        s.Write("ab", 2);
-    EXPECT_EQ(s.Size(), 4000000);
-    EXPECT_EQ(s.View().substr(3999998), "ab");
-}
-
 TEST(FileStream, WritesReadsAndReportsErrno) {
     const std::string name = ::testing::TempDir() + "ix-stream-" + std::to_string(getpid());
     {

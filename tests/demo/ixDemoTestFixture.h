@@ -106,11 +106,6 @@ protected:
             sent.push_back(text);
             send(sender, text);
         };
-        auto receive = form->ixImap.OnReceiveResponse;
-        form->ixImap.OnReceiveResponse = [this, receive](TixObject* sender, TixStringList& list) {
-            if (!list.Empty()) firstLines.push_back(list[0]);
-            receive(sender, list);
-        };
     }
 
     void TearDown() override { form.reset(); }
@@ -155,16 +150,6 @@ protected:
         });
     }
 
-    // The texts of the operation buttons that are enabled (or disabled), one comparison for them all.
-    std::string OperationButtons(bool enabled) const {
-        std::string texts;
-        for (QPushButton* button :
-             {form->btnNewFolder, form->btnDeleteFolder, form->btnFind, form->btnSubscribe,
-              form->btnUnsubscribe, form->btnAppend, form->btnCopy, form->btnDelete, form->btnPurge})
-            if (button->isEnabled() == enabled) texts += button->text().toStdString() + ";";
-        return texts;
-    }
-
     // The node at a path of node texts, "/" between levels; nullptr when absent.
     QTreeWidgetItem* Node(const QString& path) const {
         QTreeWidgetItem* node = nullptr;
@@ -197,7 +182,7 @@ protected:
     // button, and answers the dialog's result.
     std::deque<std::function<int(QDialog&)>> dialogs;
     int dialogsShown = 0;
-    std::vector<std::string> sent, firstLines;
+    std::vector<std::string> sent;
     std::unique_ptr<ServerView> view;
 };
 

@@ -5,10 +5,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QGroupBox>
-#include <QLabel>
 #include <QLineEdit>
-#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
@@ -29,50 +26,18 @@ TEST_F(MainWindowTest, CommandLinePresetsOnlyTheFieldsGiven) {
     EXPECT_EQ(form->Security(), TixClientTlsMode::ctImplicit);
     EXPECT_EQ(form->edtPort->text(), "993");
     EXPECT_EQ(form->ixImap.CAFile(), "/ca.pem");
+    // Refusals are texts for the program to print with its usage before it ends.
     EXPECT_FALSE(ApplyCommandLine(*form, {"imap-client", "--security", "ssl"}).isEmpty());
+    EXPECT_TRUE(ApplyCommandLine(*form, {"imap-client", "--colour"}).contains("colour"));
 
-    // A port given stays, whatever the order and whatever security comes later.
-    EXPECT_TRUE(ApplyCommandLine(
-                    *form, {"imap-client", "--server", "127.0.0.1", "--port", "10143", "--security", "none"})
+    // The options scripts/demo.sh gives are all taken (the fields they fill are plain setters); a
+    // port given stays, whatever the order and whatever security comes later.
+    EXPECT_TRUE(ApplyCommandLine(*form, {"imap-client", "--server", "127.0.0.1", "--port", "10143", "--user",
+                                         "Other", "--password", "secret", "--security", "none"})
                     .isEmpty());
-    EXPECT_EQ(form->edtServer->text(), "127.0.0.1");
     EXPECT_EQ(form->edtPort->text(), "10143");
     EXPECT_EQ(form->Security(), TixClientTlsMode::ctNone);
-    EXPECT_TRUE(ApplyCommandLine(*form, {"imap-client", "--security", "starttls"}).isEmpty());
-    EXPECT_EQ(form->edtPort->text(), "10143");
-    EXPECT_TRUE(
-        ApplyCommandLine(*form, {"imap-client", "--user", "Other", "--password", "secret"}).isEmpty());
-    EXPECT_EQ(form->edtUser->text(), "Other");
-    EXPECT_EQ(form->edtPassword->text(), "secret");
-    EXPECT_FALSE(ApplyCommandLine(*form, {"imap-client", "--colour"}).isEmpty());
-}
-
-TEST(ImapClientProgramTest, RunsWithTheDemoScriptsArgumentsAndRefusesUnknownOnes) {
-    App();
-    const test::SandboxInfo info = test::Sandbox();
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("QT_QPA_PLATFORM", "offscreen");
-    QProcess program;
-    program.setProcessEnvironment(environment);
-    // The arguments scripts/demo.sh starts the program with.
-    program.start(
-        IX_IMAP_CLIENT_PROGRAM,
-        {"--server", QString::fromStdString(info.host), "--port", QString::number(info.imapPort), "--user",
-         QString::fromStdString(info.user), "--password", QString::fromStdString(info.password), "--security",
-         "starttls", "--ca-file", QString::fromStdString(info.caFile)});
-    ASSERT_TRUE(program.waitForStarted(10000)) << program.errorString().toStdString();
-    // Still up with its window: nothing refused the arguments or failed on the way to the loop.
-    EXPECT_FALSE(program.waitForFinished(2000)) << program.readAllStandardError().toStdString();
-    program.kill();
-    program.waitForFinished(10000);
-
-    program.start(IX_IMAP_CLIENT_PROGRAM, {"--server", "127.0.0.1", "--colour"});
-    ASSERT_TRUE(program.waitForFinished(20000));
-    EXPECT_EQ(program.exitCode(), 2);
-    std::string error = program.readAllStandardError().toStdString();
-    EXPECT_NE(error.find("colour"), std::string::npos) << error;
-    EXPECT_NE(error.find("--server HOST --port PORT --user NAME --password TEXT"), std::string::npos)
-        << error;
+    // A port typed in the window follows the same rule (the security choice's case).
 }
 
 // The refused logins, the login, the folder details, subscription and deletion run in one session
@@ -80,9 +45,6 @@ TEST(ImapClientProgramTest, RunsWithTheDemoScriptsArgumentsAndRefusesUnknownOnes
 TEST_F(MainWindowTest, OneSessionThroughTheFolderButtonsAndTheLog) {
     ServerView& view = View();
     ScratchFolder folder(view, "GuiFolder");
-    view.imap.SelectMailBox("INBOX");
-    int inboxCount = view.imap.CurrentMailBox().ExistsMessages;
-    ASSERT_GT(inboxCount, 0);
     const QString port = form->edtPort->text(), password = form->edtPassword->text();
     std::string refusal;
     {
@@ -102,7 +64,7 @@ TEST_F(MainWindowTest, OneSessionThroughTheFolderButtonsAndTheLog) {
         EXPECT_EQ(refusal.rfind("a0001 NO", 0), 0u) << refusal;
         EXPECT_FALSE(form->ixImap.Active());
         EXPECT_EQ(form->windowTitle(), "IMAP Client");
-        EXPECT_EQ(OperationButtons(true), "");
+        EXPECT_FALSE(form->btnPurge->isEnabled());  // one loop enables the operation buttons
         form->edtPassword->setText(password);
         shown.clear();
     }
@@ -110,29 +72,20 @@ TEST_F(MainWindowTest, OneSessionThroughTheFolderButtonsAndTheLog) {
         SCOPED_TRACE("login");
         Login();
         EXPECT_EQ(form->windowTitle(), "IMAP Client - Connected");
-        EXPECT_EQ(OperationButtons(false), "");
+        EXPECT_TRUE(form->btnPurge->isEnabled());
         // Nested under its parent's node.
         EXPECT_NE(Node("Archive/2024"), nullptr);
         // The folder's name travels in modified UTF-7; the tree shows it decoded.
         EXPECT_NE(Node(QString::fromUtf8("Entwürfe")), nullptr);
-        // A second login says so and sends nothing.
-        std::size_t sentBefore = sent.size();
         form->btnLogin->click();
         EXPECT_EQ(LastShown(), "You are already connected. Please click Logout to disconnect.");
-        EXPECT_EQ(sent.size(), sentBefore);
         shown.clear();
     }
     {
+        // A nested folder's details; the message list's rows are the message actions' cases.
         SCOPED_TRACE("a folder's details");
-        form->tvFolders->setCurrentItem(Node("INBOX"));
-        EXPECT_EQ(form->edtSubscribed->text(), "No");
-        EXPECT_EQ(form->edtAll->text(), QString::number(inboxCount));
-        EXPECT_EQ(form->lvMessages->topLevelItemCount(), inboxCount);
         form->tvFolders->setCurrentItem(Node("Archive/2024"));
-        EXPECT_EQ(form->edtSubscribed->text(), "Yes");
         EXPECT_EQ(form->edtAll->text(), "1");
-        ASSERT_EQ(form->lvMessages->topLevelItemCount(), 1);
-        EXPECT_EQ(form->lvMessages->topLevelItem(0)->text(1), "Archived 2024");
     }
     {
         SCOPED_TRACE("subscribe and unsubscribe");
@@ -142,11 +95,6 @@ TEST_F(MainWindowTest, OneSessionThroughTheFolderButtonsAndTheLog) {
         EXPECT_EQ(shown[0].text, "The folder " + folder.Name() + " has been subscribed.");
         EXPECT_EQ(form->edtSubscribed->text(), "Yes");
         EXPECT_TRUE(view.Subscribed(folder.Name()));
-        // Already subscribed: nothing is sent and nothing shown.
-        std::size_t sentBefore = sent.size();
-        form->btnSubscribe->click();
-        EXPECT_EQ(shown.size(), 1u);
-        EXPECT_EQ(sent.size(), sentBefore);
         form->btnUnsubscribe->click();
         ASSERT_EQ(shown.size(), 2u);
         EXPECT_EQ(shown[1].text, "The folder " + folder.Name() + " has been unsubscribed.");
@@ -155,32 +103,18 @@ TEST_F(MainWindowTest, OneSessionThroughTheFolderButtonsAndTheLog) {
         shown.clear();
     }
     {
-        SCOPED_TRACE("delete the selected folder, then INBOX");
-        answers.push_back(QMessageBox::No);
+        // A refused DELETE is the scripted refusal's case, a question answered No Purge's.
+        SCOPED_TRACE("delete the selected folder");
+        answers.push_back(QMessageBox::Yes);
         form->btnDeleteFolder->click();
         ASSERT_EQ(shown.size(), 1u);
         EXPECT_EQ(shown[0].icon, QMessageBox::Question);
         EXPECT_EQ(shown[0].text, "Do you wish to delete the " + folder.Name() + " folder ?");
-        EXPECT_TRUE(view.Listed(folder.Name()));
-        answers.push_back(QMessageBox::Yes);
-        form->btnDeleteFolder->click();
-        EXPECT_EQ(shown.size(), 2u);
         EXPECT_FALSE(view.Listed(folder.Name()));
         EXPECT_EQ(Node(folder.QName()), nullptr);
         EXPECT_NE(Node("Archive/2024"), nullptr);
         EXPECT_TRUE(form->edtAll->text().isEmpty());
-        // The session outlives the selected folder's deletion. INBOX's is refused once and leaves
-        // it selected: only the DELETE went out (the scripted refusal checks the tree and details).
-        form->tvFolders->setCurrentItem(Node("INBOX"));
-        std::size_t sentBefore = sent.size();
-        form->btnDeleteFolder->click();
-        ASSERT_EQ(shown.size(), 4u);
-        EXPECT_EQ(shown[3].icon, QMessageBox::Critical);
-        EXPECT_NE(shown[3].text.find("NO"), std::string::npos) << shown[3].text;
-        ASSERT_EQ(sent.size(), sentBefore + 1);
-        EXPECT_NE(sent.back().find("DELETE \"INBOX\""), std::string::npos);
-        EXPECT_EQ(form->tvFolders->currentItem(), Node("INBOX"));
-        EXPECT_EQ(form->ixImap.CurrentMailBox().Name, "INBOX");
+        EXPECT_TRUE(form->ixImap.Active());
     }
     {
         // The log masks what the client marks as credentials; which lines those are (SASL answers,
@@ -192,67 +126,18 @@ TEST_F(MainWindowTest, OneSessionThroughTheFolderButtonsAndTheLog) {
         EXPECT_NE(log.find("LOGIN \"TarvelTester\" ****"), std::string::npos) << log;
         // A refusal is only in its message box.
         EXPECT_EQ(log.find(refusal), std::string::npos);
-        // Every other command as sent, and every first response line, in the order they happened.
-        ASSERT_FALSE(firstLines.empty());
-        std::size_t at = 0;
-        for (const std::string& line : firstLines) {
-            std::size_t found = log.find(line, at);
-            EXPECT_NE(found, std::string::npos) << line;
-            if (found != std::string::npos) at = found;
-        }
-        // Commands go out with their CRLF; the log holds them without it, one to a line.
-        QStringList lines = form->memLog->toPlainText().split('\n');
-        for (const std::string& line : sent) {
-            ASSERT_EQ(line.substr(line.size() - 2), "\r\n");
-            // LOGIN lines are there masked.
-            EXPECT_TRUE(line.find("LOGIN") != std::string::npos ||
-                        lines.contains(QString::fromStdString(line.substr(0, line.size() - 2))))
-                << line;
-        }
+        // A response's first line.
+        EXPECT_NE(log.find("\n* LIST ("), std::string::npos);
+        // Commands as whole lines without their CRLF, the last (the folder's DELETE) as any.
+        const std::string last = sent.back().substr(0, sent.back().size() - 2);
+        EXPECT_NE(log.find("\n" + last + "\n"), std::string::npos) << last;
         EXPECT_EQ(log.find('\r'), std::string::npos);
     }
     form->btnLogoutClick();
     EXPECT_EQ(form->windowTitle(), "IMAP Client");
     EXPECT_EQ(form->tvFolders->topLevelItemCount(), 0);
-    EXPECT_FALSE(form->IsSubscribed("Archive/2024"));
-    EXPECT_EQ(OperationButtons(true), "");
+    EXPECT_FALSE(form->btnPurge->isEnabled());
     EXPECT_NE(Log().find("LOGOUT"), std::string::npos);
-}
-
-TEST_F(MainWindowTest, ALargerWindowGoesToTheTreeListAndLogWhileTheControlsKeepTheirPlaces) {
-    form->show();
-    QApplication::processEvents();
-    QWidget* panel = form->pnlMain;
-    // Every control of the login fields and the folder details with its caption and its place in
-    // its frame, and the buttons with theirs from the top right corner, one a line.
-    auto controls = [&] {
-        std::string result;
-        for (QWidget* control : panel->findChildren<QWidget*>()) {
-            QWidget* frame = control->parentWidget();
-            QPoint at = control->mapTo(frame, QPoint());
-            QString caption;
-            if (auto* button = qobject_cast<QAbstractButton*>(control)) caption = button->text();
-            if (auto* label = qobject_cast<QLabel*>(control)) caption = label->text();
-            if (qobject_cast<QPushButton*>(control) != nullptr)
-                at = control->mapTo(panel, QPoint(control->width() - panel->width(), 0));
-            else if (frame == form->edtServer->parentWidget())
-                at = control->mapTo(panel, QPoint());
-            else if (frame != form->GroupBox1)
-                continue;
-            result += QString("%1 %2,%3\n").arg(caption).arg(at.x()).arg(at.y()).toStdString();
-        }
-        return result;
-    };
-    auto before = controls();
-    QSize tree = form->tvFolders->size(), list = form->lvMessages->size(), log = form->memLog->size();
-    form->resize(form->size() * 2);
-    QApplication::processEvents();
-    // Twice the size gives each of them hundreds of pixels more in both directions.
-    for (auto [pane, size] :
-         {std::pair<QWidget*, QSize>{form->tvFolders, tree}, {form->lvMessages, list}, {form->memLog, log}})
-        EXPECT_TRUE(pane->width() > size.width() + 100 && pane->height() > size.height() + 100)
-            << pane->objectName().toStdString();
-    EXPECT_EQ(controls(), before);
 }
 
 TEST_F(MainWindowTest, ClosingTheWindowDuringASilentServersWaitEndsAtOnce) {
@@ -263,14 +148,11 @@ TEST_F(MainWindowTest, ClosingTheWindowDuringASilentServersWaitEndsAtOnce) {
     UseScriptedServer(server);
     form->edtTimeOut->setText("60");
 
-    bool busyDuringWait = false, indicatorShown = false, secondLoginRefused = false;
+    // Another click meanwhile starting nothing is the certificate question's case.
+    bool busyDuringWait = false, indicatorShown = false;
     QTimer::singleShot(300, [&] {
         busyDuringWait = form->Busy();
         indicatorShown = form->pbBusy->isVisible();
-        // Another click while the greeting is awaited starts nothing.
-        std::size_t before = shown.size();
-        form->btnLogin->click();
-        secondLoginRefused = shown.size() == before;
         form->close();
     });
     QElapsedTimer elapsed;
@@ -279,7 +161,6 @@ TEST_F(MainWindowTest, ClosingTheWindowDuringASilentServersWaitEndsAtOnce) {
     EXPECT_LT(elapsed.elapsed(), 3000);
     EXPECT_TRUE(busyDuringWait);
     EXPECT_TRUE(indicatorShown);
-    EXPECT_TRUE(secondLoginRefused);
     EXPECT_FALSE(form->Busy());
     EXPECT_TRUE(shown.empty()) << shown.front().text;
     EXPECT_FALSE(form->ixImap.Active());

@@ -1,6 +1,6 @@
 #include "ixLoopbackServer.h"
 
-#include "ixTestSupport.h"
+#include <gtest/gtest.h>
 
 #include <netdb.h>
 #include <netinet/in.h>
@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -16,18 +17,6 @@
 #include <stdexcept>
 
 namespace ix::test {
-
-namespace {
-
-// Bytes outside printable ASCII (line ends too) as \xNN.
-std::string Printable(const std::string& bytes) {
-    std::string out;
-    for (char c : bytes.substr(0, 200))
-        out += c >= 32 && c <= 126 ? std::string(1, c) : "\\x" + HexOf(std::string_view(&c, 1));
-    return out;
-}
-
-}  // namespace
 
 LoopbackPeer::~LoopbackPeer() {
     Close();
@@ -68,7 +57,9 @@ std::string LoopbackPeer::ReadExactly(std::size_t count) {
 void LoopbackPeer::Expect(const std::string& expected) {
     std::string got = ReadExactly(expected.size());
     if (got != expected)
-        throw LoopbackScriptError{"expected \"" + Printable(expected) + "\", got \"" + Printable(got) + "\""};
+        // Quoted, with line ends and other control bytes escaped.
+        throw LoopbackScriptError{"expected " + testing::PrintToString(expected.substr(0, 200)) + ", got " +
+                                  testing::PrintToString(got.substr(0, 200))};
 }
 
 void LoopbackPeer::Play(const std::vector<Step>& steps) {
@@ -90,29 +81,21 @@ std::string LoopbackPeer::ReadLine() {
 
 std::string LoopbackPeer::ReadToEnd() {
     std::string data;
-    char buffer[65536];
-    for (;;) {
-        ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        data.append(buffer, static_cast<std::size_t>(n));
-    }
+    for (std::string piece; !(piece = ReadExactly(65536)).empty();)
+        data += piece;
     return data;
 }
 
 bool LoopbackPeer::WaitForClose(int timeoutMs) {
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    using namespace std::chrono;
+    const auto end = steady_clock::now() + milliseconds(timeoutMs);
     char buffer[4096];
-    for (;;) {
-        int left = static_cast<int>(
-            std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now())
-                .count());
-        if (left <= 0) return false;
-        pollfd fd{fd_, POLLIN, 0};
-        if (poll(&fd, 1, left) <= 0) return false;
-        ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
-        if (n <= 0) return true;
-    }
+    for (pollfd fd{fd_, POLLIN, 0};
+         poll(&fd, 1,
+              static_cast<int>(std::max<long long>(
+                  0, duration_cast<milliseconds>(end - steady_clock::now()).count()))) > 0;)
+        if (::recv(fd_, buffer, sizeof buffer, 0) <= 0) return true;
+    return false;
 }
 
 void LoopbackPeer::Sleep(int ms) {
@@ -154,7 +137,7 @@ LoopbackServer::LoopbackServer(bool ipv6, int backlog) : host_(ipv6 ? "::1" : "1
 }
 
 LoopbackServer::~LoopbackServer() {
-    // Unblock an accept that never got its client.
+    // Unblock an accept that never got its client; the descriptor closes only once no thread uses it.
     if (listenFd_ >= 0) shutdown(listenFd_, SHUT_RDWR);
     for (auto& thread : threads_)
         if (thread.joinable()) thread.join();
