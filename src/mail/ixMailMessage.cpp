@@ -739,7 +739,7 @@ void TixMailMessage::WriteBodyList(TixMessageBodies& bodies, const std::string& 
         // The line break in front of a boundary belongs to the boundary, and a reader drops it: a
         // file whose text ends in a line break keeps it only with a line of its own behind it.
         const TixEncodeMethod method = part.GetEncoding();
-        if (!uuAttachment && method != cmBase64 && method != cmUUEncode && encoded.ends_with('\n') &&
+        if (method != cmBase64 && method != cmUUEncode && encoded.ends_with('\n') &&
             dynamic_cast<TixAttachmentBody*>(&part) != nullptr)
             lines.Add("");
         if (uuAttachment) lines.Add("end");
