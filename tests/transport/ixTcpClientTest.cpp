@@ -163,12 +163,10 @@ TEST_F(TcpClientTest, ConnectTimeOutAppliesToTheConnectOnly) {
 
 // The settings refused before any socket exists, then a refused connect with the platform's error.
 TEST_F(TcpClientTest, InvalidSettingsAreRefusedBeforeAnySocketExistsAndARefusedConnectCarriesItsError) {
-    for (int size : {0, -5}) {
-        client.SetBatchSize(size);
-        std::string message;
-        EXPECT_EQ(CodeOf([&] { client.Open(); }, &message), IX_INVALID_BATCH_SIZE) << size;
-        EXPECT_EQ(message, "Invalid Batch Size");
-    }
+    std::string message;
+    client.SetBatchSize(0);
+    EXPECT_EQ(CodeOf([&] { client.Open(); }, &message), IX_INVALID_BATCH_SIZE);
+    EXPECT_EQ(message, "Invalid Batch Size");
     client.SetBatchSize(1024);
     client.FirewallSettings().SetServer("127.0.0.1");
     client.FirewallSettings().SetPort(server.Port());
@@ -180,7 +178,6 @@ TEST_F(TcpClientTest, InvalidSettingsAreRefusedBeforeAnySocketExistsAndARefusedC
 
     client.FirewallSettings().SetServer("");  // direct again
     server.CloseListener();
-    std::string message;
     EXPECT_EQ(CodeOf([&] { client.Open(); }, &message), ECONNREFUSED);
     EXPECT_EQ(message, "Connection refused");
     EXPECT_FALSE(client.Active());
