@@ -120,7 +120,6 @@ TEST_F(TcpClientTest, ALargeWriteToASlowReaderArrivesWholeAndKeepsTheReadableSig
     Connection().InitProgress(0, static_cast<std::int64_t>(payload.size()));
     Connection().WriteData(&source);
     Connection().OnProgress = nullptr;  // closing reports too, after `lastProgress` is gone
-    EXPECT_EQ(source.Position(), source.Size());
     EXPECT_EQ(lastProgress, static_cast<std::int64_t>(payload.size()));
     EXPECT_TRUE(Connection().NetworkStream().HasReadData);
     // The data is read at once: a wait would raise at TimeOut 0.
