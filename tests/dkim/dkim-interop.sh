@@ -14,7 +14,6 @@ py=/usr/bin/python3
 dir=$(mktemp -d /tmp/ix-dkim.XXXXXX)
 trap 'end_pid "$dir/named.pid"; [[ -n ${KEEP:-} ]] || rm -rf "$dir"' EXIT
 failures=0
-checks=0
 
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 
@@ -83,7 +82,6 @@ verify_opendkim() {
 expect() {
   local result=$1 name=$2 file=$3 verifier; shift 3
   for verifier in "$@"; do
-    checks=$((checks + 1))
     if "verify_$verifier" "$file"; then
       [[ $result == pass ]] || fail "$name: $verifier accepted a changed message"
     else
@@ -111,7 +109,7 @@ ours() {  # NAME ARGS...
   local name=$1; shift
   "$tool" sign --domain "$domain" "$@" < "$dir/plain.eml" > "$dir/$name.eml"
 }
-theirs_py() {  # NAME KEY SELECTOR CANON ALGORITHM [HEADERS|-] [l]
+theirs_py() {  # NAME KEY SELECTOR CANON ALGORITHM [l]
   local name=$1 key=$2 selector=$3; shift 3
   "$py" "$here/dkimpy-peer.py" sign "$key" "$domain" "$selector" "$@" < "$dir/plain.eml" > "$dir/$name.eml"
 }
@@ -121,15 +119,15 @@ for canon in simple/simple simple/relaxed relaxed/simple relaxed/relaxed; do
   ours "ours-${canon/\//-}" --key "$dir/rsa.pem" --selector rsa --canon "$canon"
   theirs_py "py-${canon/\//-}" "$dir/rsa.pem" rsa "$canon" rsa-sha256
 done
+# rsa-sha1 and header names repeated and absent: the peers judge our signatures; our verifier meets
+# the same hash in our own, and the bottom-up field choice in the unit canonicalization case.
 ours ours-sha1 --key "$dir/rsa.pem" --selector rsa --algorithm rsa-sha1 --canon relaxed/relaxed
-theirs_py py-sha1 "$dir/rsa.pem" rsa relaxed/relaxed rsa-sha1
 ours ours-ed25519 --key "$dir/ed.pem" --selector ed --algorithm ed25519-sha256 --canon relaxed/relaxed
 theirs_py py-ed25519 "$dir/ed.seed" ed relaxed/relaxed ed25519-sha256
 ours ours-twice-absent --key "$dir/rsa.pem" --selector rsa --canon relaxed/simple \
   --headers From:From:To:Subject:X-Absent:Date
-theirs_py py-twice-absent "$dir/rsa.pem" rsa relaxed/relaxed rsa-sha256 from:from:to:subject:x-absent
 ours ours-length --key "$dir/rsa.pem" --selector rsa --canon simple/simple --length 20
-theirs_py py-length "$dir/rsa.pem" rsa simple/relaxed rsa-sha256 - l
+theirs_py py-length "$dir/rsa.pem" rsa simple/relaxed rsa-sha256 l
 ours ours-copied --key "$dir/rsa.pem" --selector rsa --canon relaxed/relaxed --copy From:Subject
 # l= covers only the first 20 bytes: a change after them still verifies.
 sed 's/trailing space/TRAILING space/' "$dir/ours-length.eml" > "$dir/length-tail.eml"
@@ -137,5 +135,5 @@ expect pass "l= tail" "$dir/length-tail.eml" ours dkimpy opendkim
 
 check_all "$dir"/ours-*.eml "$dir"/py-*.eml
 
-echo "dkim interop: $checks checks, $failures failed"
+echo "dkim interop: $failures failed"
 [[ $failures -eq 0 ]]

@@ -1,6 +1,6 @@
 """dkimpy as the peer of the interop test.
 
-  dkimpy-peer.py sign KEYFILE DOMAIN SELECTOR CANON ALGORITHM [HEADERS|-] [l]  < message > signed
+  dkimpy-peer.py sign KEYFILE DOMAIN SELECTOR CANON ALGORITHM [l]  < message > signed
   dkimpy-peer.py verify DNS_PORT < message       (prints each signature's verdict, exit 1 on a failure)
 
 Keys are asked of the name server on 127.0.0.1:DNS_PORT.
@@ -15,15 +15,10 @@ def main():
     message = sys.stdin.buffer.read()
     if sys.argv[1] == "sign":
         keyfile, domain, selector, canon, algorithm = sys.argv[2:7]
-        options = {}
-        if len(sys.argv) > 7 and sys.argv[7] != "-":
-            options["include_headers"] = [h.encode() for h in sys.argv[7].split(":")]
-        if len(sys.argv) > 8 and sys.argv[8] == "l":
-            options["length"] = True
         key = open(keyfile, "rb").read()
         signature = dkim.sign(message, selector.encode(), domain.encode(), key,
                               canonicalize=tuple(c.encode() for c in canon.split("/")),
-                              signature_algorithm=algorithm.encode(), **options)
+                              signature_algorithm=algorithm.encode(), length=sys.argv[7:] == ["l"])
         sys.stdout.buffer.write(signature + message)
         return 0
     # dkimpy asks dnspython's default resolver.

@@ -149,25 +149,9 @@ protected:
 };
 TixOpenSslRsaKey* DkimTest::rsa_ = nullptr;
 
-// Signing and verifying in every algorithm and canonicalization, and changed bodies and signed
-// headers failing, are the DKIM interop case's, with ours and both peers as verifiers.
-TEST_F(DkimTest, Rfc8463ExampleVerifiesBothSignatures) {
-    TableDkim dkim;
-    dkim.records.emplace("brisbane._domainkey.football.example.com",
-                         "v=DKIM1; k=ed25519; p=11qYAYKxCrfVS/7TyWQHOg7hcvPapiMlrwIaaPcHURo=");
-    dkim.records.emplace(
-        "test._domainkey.football.example.com",
-        "v=DKIM1; k=rsa; p=MIGfMA0GCSqGSIb3DQEBAQUAA4GNADCBiQKBgQDkHlOQoBTzWRiGs5V6NpP3idY6Wk08a5qhdR6w"
-        "y5bdOKb2jLQiY/J16JYi0Qvx/byYzCNb3W91y3FutACDfzwQ/BC/e/8uBsCR+yz1Lxj+PL6lHvqMKrM3rG4hstT5QjvHO9P"
-        "zoxZyVYLzBfO2EeC3Ip3G+2kryOTIKT+l/K4w3QIDAQAB");
-    dkim.SetVerifyMode(TixDkimVerifyMode::dvmVerifyAll);
-    dkim.Verify(Lines(test::ReadFile(test::SourcePath("tests/data/dkim/rfc8463-signed.eml"))));
-    ASSERT_EQ(dkim.Signatures().size(), 2u);
-    for (const auto& signature : dkim.Signatures())
-        EXPECT_EQ(signature->VerifyStatus.State, TixDkimVerifyState::vsVerified)
-            << signature->VerifyStatus.ErrorText;
-}
-
+// Signing and verifying in every algorithm and canonicalization, signatures made elsewhere (dkimpy's
+// rsa-sha256 and ed25519-sha256), and changed bodies and signed headers failing are the
+// DKIM interop case's, with ours and both peers as verifiers.
 TEST_F(DkimTest, VerifyModesDecideHowFarTheWalkGoes) {
     // Two signatures: the top one (added last) fails, the lower one is good.
     const TixStringList lines = Signed(
@@ -270,7 +254,6 @@ TEST_F(DkimTest, TheMessageSignsWhatItBuildsAndVerifiesWhatItLoads) {
     message.From().SetEmail("alice@example.org");
     message.SetSubject("Hi");
     TixStringList source = message.MessageSource();
-    EXPECT_TRUE(source[0].starts_with("DKIM-Signature:"));
 
     TixMailMessage loaded;
     loaded.SetDkim(&dkim);

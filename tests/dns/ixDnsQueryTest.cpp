@@ -88,33 +88,27 @@ TEST(DnsQuery, AcceptsOnlyTheReplyToItsRequestOverUdp) {
     EXPECT_EQ(received, 1);
 }
 
-TEST(DnsQuery, ReadsTheAnnouncedLengthOverTcp) {
-    // The reply's two length bytes, then the reply: cut short by the server's close, or followed
-    // by bytes that belong to nothing.
-    for (bool cut : {true, false}) {
-        test::LoopbackServer server;
-        server.Serve([cut](test::LoopbackPeer& peer) {
-            std::string length = peer.ReadExactly(2);
-            std::string request = peer.ReadExactly((static_cast<unsigned char>(length[0]) << 8) |
-                                                   static_cast<unsigned char>(length[1]));
-            std::string reply = Answer(request);
-            std::string framed = {static_cast<char>(reply.size() >> 8), static_cast<char>(reply.size())};
-            framed += reply;
-            peer.Send(cut ? framed.substr(0, framed.size() - 3) : framed + "garbage");
-            peer.Close();
-        });
-        TixDnsQuery query;
-        query.SetServer(server.Host());
-        query.SetPort(server.Port());
-        query.SetProtocol(dpUseTcp);
-        std::string error;
-        test::CodeOf([&] { query.Query("a.test", IX_DNS_TYPE_A); }, &error);
-        EXPECT_EQ(error, cut ? DnsErrorText(IX_DNS_DATAGRAM_ERROR) : "");
-        if (!cut) {
-            EXPECT_EQ(query.Response().Answers[0].DataText(), "192.0.2.7");
-        }
-        EXPECT_EQ(server.Join(), "");
-    }
+// A reply over TCP cut short by the server's close is an error. (Whole replies of the announced length
+// are the dnspython comparison's over TCP, the name servers' retries after truncation too.)
+TEST(DnsQuery, RefusesATcpReplyShorterThanItsLength) {
+    test::LoopbackServer server;
+    server.Serve([](test::LoopbackPeer& peer) {
+        std::string length = peer.ReadExactly(2);
+        std::string request = peer.ReadExactly((static_cast<unsigned char>(length[0]) << 8) |
+                                               static_cast<unsigned char>(length[1]));
+        std::string reply = Answer(request);
+        std::string framed = {static_cast<char>(reply.size() >> 8), static_cast<char>(reply.size())};
+        peer.Send(framed + reply.substr(0, reply.size() - 3));
+        peer.Close();
+    });
+    TixDnsQuery query;
+    query.SetServer(server.Host());
+    query.SetPort(server.Port());
+    query.SetProtocol(dpUseTcp);
+    std::string error;
+    test::CodeOf([&] { query.Query("a.test", IX_DNS_TYPE_A); }, &error);
+    EXPECT_EQ(error, DnsErrorText(IX_DNS_DATAGRAM_ERROR));
+    EXPECT_EQ(server.Join(), "");
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // IMAP logins to the sandbox Dovecot through real SOCKS proxies (scripts/socks-servers.sh), in
-// the clear, over implicit TLS and over STARTTLS inside the tunnel; IPv6 targets; refusals.
+// the clear and over STARTTLS inside the tunnel; IPv6 targets; refusals.
 #include "transport/ixSocksStream.h"
 
 #include <gtest/gtest.h>
@@ -50,12 +50,12 @@ protected:
     std::map<std::string, std::string> env;
 };
 
-// A folder's selection and a fetch through a tunnel are the imap-fetch example's runs through it.
+// A folder's selection and a fetch through a tunnel, over implicit TLS, are the imap-fetch example's
+// runs through dante (SOCKS4, SOCKS5 with a password) and ssh.
 TEST_F(SocksSandboxTest, LogsInThroughEachProxyInTheClearAndOverTls) {
     for (const Proxy& proxy : kProxies) {
-        for (const auto& [mode, port] : {std::pair{Mode::ctNone, info.imapPort},
-                                         {Mode::ctImplicit, info.imapsPort},
-                                         {Mode::ctExplicit, info.imapPort}}) {
+        for (const auto& [mode, port] :
+             {std::pair{Mode::ctNone, info.imapPort}, {Mode::ctExplicit, info.imapPort}}) {
             SCOPED_TRACE(std::string(proxy.name) + " port " + std::to_string(port));
             TixImap4 imap;
             test::UseSandboxSecondUser(imap, info, 20000);
@@ -107,7 +107,6 @@ TEST_F(SocksSandboxTest, RefusalsCarryTheProxysCodeAndText) {
         int code;
         std::string text;
     } cases[] = {
-        {kProxies[1], "127.0.0.1", closedPort, "", "", 5, "SOCKS error: Connection refused"},
         // An empty label: no lookup of this name can leave the machine.
         {kProxies[1], "no..such.invalid", info.imapPort, "", "", 4, "SOCKS error: Host unreachable"},
         {kProxies[2], "127.0.0.1", info.imapPort, env.at("IX_SOCKS_USER"), "wrong", 1,
