@@ -152,14 +152,11 @@ protected:
 
     // The node at a path of node texts, "/" between levels; nullptr when absent.
     QTreeWidgetItem* Node(const QString& path) const {
-        QTreeWidgetItem* node = nullptr;
+        QTreeWidgetItem* node = form->tvFolders->invisibleRootItem();
         for (const QString& part : path.split('/')) {
-            int count = node != nullptr ? node->childCount() : form->tvFolders->topLevelItemCount();
             QTreeWidgetItem* found = nullptr;
-            for (int i = 0; i < count && found == nullptr; ++i) {
-                QTreeWidgetItem* child = node != nullptr ? node->child(i) : form->tvFolders->topLevelItem(i);
-                if (child->text(0) == part) found = child;
-            }
+            for (int i = 0; i < node->childCount() && found == nullptr; ++i)
+                if (node->child(i)->text(0) == part) found = node->child(i);
             if (found == nullptr) return nullptr;
             node = found;
         }

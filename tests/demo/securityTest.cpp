@@ -40,7 +40,6 @@ protected:
 
 TEST_F(SecurityTest, ThePortFollowsTheSecurityChoiceUnlessTheUserTypedAnother) {
     EXPECT_EQ(Choose("SSL/TLS"), "993");
-    EXPECT_EQ(Choose("None"), "143");
     EXPECT_EQ(Choose("STARTTLS"), "143");
     TypePort("10143");
     EXPECT_EQ(Choose("SSL/TLS"), "10143");
@@ -67,9 +66,6 @@ TEST_F(SecurityTest, AnUntrustedCertificateIsAskedAboutOnEveryLoginAndTheStatusB
                         .match(question.lblFingerprint->text())
                         .hasMatch())
             << question.lblFingerprint->text().toStdString();
-        // The dates themselves are the certificate tests' case.
-        const QString validity = question.lblValidity->text();
-        EXPECT_TRUE(validity.startsWith("from ") && validity.contains(" to ")) << validity.toStdString();
         // The login still waits: nothing else starts, though the busy indicator makes way.
         EXPECT_TRUE(form->Busy());
         EXPECT_TRUE(form->pbBusy->isHidden());
